@@ -1,0 +1,242 @@
+#include "foundation/kv_blowfish.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include "foundation/kv_string.h"
+
+namespace {
+
+// Blowfish lives in OpenSSL 3's legacy provider. Loading a provider by hand
+// stops the default one from being loaded implicitly, so both are loaded,
+// once per process (the library's start-up may load them too; a second load
+// only takes another reference). The fetched ciphers are kept for the life of
+// the process.
+struct BfCiphers
+{
+    EVP_CIPHER* ecb = nullptr;
+    EVP_CIPHER* cbc = nullptr;
+    EVP_CIPHER* cfb = nullptr;
+};
+
+const BfCiphers& bf_ciphers()
+{
+    static BfCiphers ciphers;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OSSL_PROVIDER_load(nullptr, "legacy");
+        OSSL_PROVIDER_load(nullptr, "default");
+        ciphers.ecb = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
+        ciphers.cbc = EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr);
+        ciphers.cfb = EVP_CIPHER_fetch(nullptr, "BF-CFB", nullptr);
+    });
+    return ciphers;
+}
+
+const EVP_CIPHER* bf_cipher(int mode)
+{
+    const BfCiphers& c = bf_ciphers();
+    const EVP_CIPHER* cipher = mode == KV_BF_CBC ? c.cbc : mode == KV_BF_CFB ? c.cfb : c.ecb;
+    if (!cipher)
+        throw std::runtime_error("Blowfish is not available (OpenSSL legacy provider missing)");
+    return cipher;
+}
+
+struct CtxFree
+{
+    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+
+uint32_t be32(const unsigned char* p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+void put_be32(unsigned char* p, uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+} // namespace
+
+KV_Blowfish::KV_Blowfish(const unsigned char* key_bytes, int key_length, const unsigned char* ivec)
+{
+    if (key_length == 0 || !key_bytes)
+        throw std::invalid_argument("Incorrect key length");
+    if (key_length < 0 || key_length > 56)
+        key_length = 56; // only the first 56 key bytes count
+    std::memcpy(key, key_bytes, static_cast<size_t>(key_length));
+    key_len = key_length;
+    static const unsigned char zero_iv[8] = {0};
+    const unsigned char* v = ivec ? ivec : zero_iv;
+    iv[0] = chain[0] = be32(v);
+    iv[1] = chain[1] = be32(v + 4);
+    // The key schedule itself runs in OpenSSL at every call (see crypt); only
+    // check here that the cipher exists, so a missing provider shows at once.
+    bf_cipher(KV_BF_ECB);
+}
+
+KV_Blowfish::~KV_Blowfish()
+{
+    OPENSSL_cleanse(key, sizeof key);
+}
+
+void KV_Blowfish::encrypt(unsigned char* buf, uint32_t len, int mode)
+{
+    crypt(buf, len, mode, true);
+}
+
+void KV_Blowfish::decrypt(unsigned char* buf, uint32_t len, int mode)
+{
+    crypt(buf, len, mode, false);
+}
+
+// OpenSSL's Blowfish reads each 8-byte block as two big-endian halves, the
+// byte order of the published test vectors and of this Part. CBC and CFB
+// start from `chain` (the IV) on every call, as the original did.
+void KV_Blowfish::crypt(unsigned char* buf, uint32_t len, int mode, bool enc)
+{
+    if (len == 0 || len % 8 != 0 || !buf)
+        throw std::length_error("Incorrect buffer length");
+    const EVP_CIPHER* cipher = bf_cipher(mode);
+    std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
+    unsigned char ivb[8];
+    put_be32(ivb, chain[0]);
+    put_be32(ivb + 4, chain[1]);
+    const int e = enc ? 1 : 0;
+    // The key length must be set between choosing the cipher and giving the
+    // key: Blowfish's default in EVP is 16 bytes.
+    if (!ctx || !EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, e) ||
+        !EVP_CIPHER_CTX_set_key_length(ctx.get(), key_len) ||
+        !EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key, ivb, e) ||
+        !EVP_CIPHER_CTX_set_padding(ctx.get(), 0))
+        throw std::runtime_error("Blowfish: OpenSSL could not set up the cipher");
+    // EVP counts in int: go in slices of 1 GiB (a multiple of the block size);
+    // the chain runs on from slice to slice within the call.
+    constexpr uint32_t slice = 1u << 30;
+    for (uint32_t done = 0; done < len;) {
+        uint32_t n = len - done < slice ? len - done : slice;
+        int out = 0;
+        if (!EVP_CipherUpdate(ctx.get(), buf + done, &out, buf + done, static_cast<int>(n)) ||
+            out != static_cast<int>(n))
+            throw std::runtime_error("Blowfish: OpenSSL cipher failure");
+        done += n;
+    }
+    unsigned char tail[8];
+    int out = 0;
+    if (!EVP_CipherFinal_ex(ctx.get(), tail, &out) || out != 0)
+        throw std::runtime_error("Blowfish: OpenSSL cipher failure");
+}
+
+// ---------------------------------------------------------------------------
+// KV_String scrambling
+
+// Character i becomes the 16-bit little-endian unit of its sign-extended value
+// at bytes 2i, 2i+1 of a zeroed buffer of the smallest multiple of 8 bytes
+// above 2n; the buffer is encrypted in ECB mode and written as lower-case hex.
+KV_String KV_String::encrypt_bf(const char* key_text) const
+{
+    KV_String r;
+    if (!len)
+        return r;
+    const uint64_t b = (2 * uint64_t(len) / 8 + 1) * 8;
+    if (2 * b > UINT32_MAX) // the hex text would not fit a string
+        return r;
+    const int klen = key_text ? static_cast<int>(strnlen(key_text, 56)) : 0;
+    KV_Blowfish bf(reinterpret_cast<const unsigned char*>(key_text), klen);
+    unsigned char* work = static_cast<unsigned char*>(std::calloc(b, 1));
+    if (!work)
+        return r;
+    for (uint32_t i = 0; i < len; ++i) {
+        signed char c = static_cast<signed char>(buf[i]);
+        work[2 * i] = static_cast<unsigned char>(c);
+        work[2 * i + 1] = c < 0 ? 0xFF : 0x00;
+    }
+    try {
+        bf.encrypt(work, static_cast<uint32_t>(b), KV_BF_ECB);
+    } catch (...) {
+        OPENSSL_cleanse(work, b);
+        std::free(work);
+        throw;
+    }
+    char* hex = static_cast<char*>(std::malloc(2 * b + 1));
+    if (hex) {
+        static const char digits[] = "0123456789abcdef";
+        for (uint64_t i = 0; i < b; ++i) {
+            hex[2 * i] = digits[work[i] >> 4];
+            hex[2 * i + 1] = digits[work[i] & 15];
+        }
+        r.adopt(hex, static_cast<uint32_t>(2 * b));
+    }
+    OPENSSL_cleanse(work, b);
+    std::free(work);
+    return r;
+}
+
+namespace {
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+// m = L / 4 units are looked at; the buffer holds (2m rounded down to a
+// multiple of 8) + 8 bytes, byte i read from hex characters 2i and 2i+1 the
+// way "%x" reads them: a non-digit first character gives 0, a digit followed by
+// a non-digit gives that digit's value; positions beyond the text give 0.
+KV_String KV_String::decrypt_bf(const char* key_text) const
+{
+    KV_String r;
+    if (!len)
+        return r;
+    const uint32_t m = len / 4;
+    const uint32_t b = (2 * m / 8) * 8 + 8;
+    const int klen = key_text ? static_cast<int>(strnlen(key_text, 56)) : 0;
+    KV_Blowfish bf(reinterpret_cast<const unsigned char*>(key_text), klen);
+    unsigned char* work = static_cast<unsigned char*>(std::calloc(b, 1));
+    if (!work)
+        return r;
+    for (uint32_t i = 0; i < b && uint64_t(2) * i < len; ++i) {
+        int hi = hex_digit(buf[2 * i]);
+        int lo = 2 * uint64_t(i) + 1 < len ? hex_digit(buf[2 * i + 1]) : -1;
+        work[i] = static_cast<unsigned char>(hi < 0 ? 0 : lo < 0 ? hi : hi * 16 + lo);
+    }
+    try {
+        bf.decrypt(work, b, KV_BF_ECB);
+    } catch (...) {
+        OPENSSL_cleanse(work, b);
+        std::free(work);
+        throw;
+    }
+    uint32_t n = 0;
+    while (n < m && work[2 * n] != 0)
+        ++n;
+    char* text = n ? static_cast<char*>(std::malloc(size_t(n) + 1)) : nullptr;
+    if (text) {
+        for (uint32_t i = 0; i < n; ++i)
+            text[i] = static_cast<char>(work[2 * i]);
+        r.adopt(text, n);
+    }
+    OPENSSL_cleanse(work, b);
+    std::free(work);
+    return r;
+}

@@ -1,0 +1,47 @@
+// The Blowfish block cipher, used to scramble stored passwords
+// (KV_String::encrypt_bf / decrypt_bf).
+//
+// The cipher itself is OpenSSL 3's Blowfish ("BF-ECB", "BF-CBC", "BF-CFB" from
+// the legacy provider, which this file loads once, together with the default
+// provider, on first use). Blocks are read as two big-endian 32-bit halves, as
+// the published test vectors require.
+//
+// This is the only code of the engine that throws:
+//   std::invalid_argument("Incorrect key length")  key length 0 (or null key)
+//   std::length_error("Incorrect buffer length")   length 0 or not a multiple of 8
+//   std::runtime_error(...)                        OpenSSL cannot provide Blowfish
+//                                                  (legacy provider missing)
+//
+// Threads: an object is used by one thread at a time; any number of objects may
+// be used on different threads at once.
+#pragma once
+
+#include <cstdint>
+
+enum KV_BF_MODE {
+    KV_BF_ECB = 0, // and any value other than 1 and 2
+    KV_BF_CBC = 1,
+    KV_BF_CFB = 2, // 64-bit feedback
+};
+
+class KV_Blowfish
+{
+public:
+    // key: key_len bytes; a negative length or one above 56 is taken as 56.
+    // iv: 8 bytes, or null for an all-zero IV. CBC and CFB start from the IV
+    // on every call (the chain is not carried from one call to the next).
+    KV_Blowfish(const unsigned char* key, int key_len, const unsigned char* iv = nullptr);
+    ~KV_Blowfish();
+
+    // In place; mode is a KV_BF_MODE value (anything else is ECB).
+    void encrypt(unsigned char* buf, uint32_t len, int mode = KV_BF_ECB);
+    void decrypt(unsigned char* buf, uint32_t len, int mode = KV_BF_ECB);
+
+private:
+    void crypt(unsigned char* buf, uint32_t len, int mode, bool enc);
+
+    uint32_t iv[2];    // big-endian halves of the IV
+    uint32_t chain[2]; // where CBC and CFB start every call
+    unsigned char key[56];
+    int key_len;
+};

@@ -1,0 +1,288 @@
+#include "foundation/kv_informer.h"
+
+std::atomic<uint32_t> KV_Informer::ntf_msg_{0};
+std::atomic<KV_Informer::ImplBlock> KV_Informer::impl_block{nullptr};
+std::atomic<KV_Informer::ImplAsk> KV_Informer::impl_ask{nullptr};
+std::atomic<KV_Informer::ImplPost> KV_Informer::impl_post{nullptr};
+
+KV_Informer::KV_Informer() = default;
+
+KV_Informer::~KV_Informer()
+{
+    shutdown();
+}
+
+// ---- notification half
+
+void KV_Informer::send(KV_Msg* msg)
+{
+    if (!msg) {
+        return;
+    }
+    if (!enter()) {
+        delete msg;
+        return;
+    }
+    queue_lock.lock();
+    bool queued = queue.add(msg);
+    if (queued) {
+        check_inform();
+    }
+    queue_lock.unlock();
+    leave();
+    if (!queued) {
+        delete msg;
+    }
+}
+
+KV_Msg* KV_Informer::pop()
+{
+    queue_lock.lock();
+    KV_Msg* msg = queue.at(0);
+    if (msg && !queue.remove_at(0)) {
+        msg = nullptr;
+    }
+    queue_lock.unlock();
+    return msg;
+}
+
+void KV_Informer::destroy(const KV_Msg* msg)
+{
+    delete msg;
+}
+
+void KV_Informer::inform()
+{
+    queue_lock.lock();
+    posted = false;
+    check_inform();
+    queue_lock.unlock();
+}
+
+void KV_Informer::set_wnd(KV_HWND hwnd)
+{
+    queue_lock.lock();
+    wnd = hwnd;
+    queue_lock.unlock();
+}
+
+KV_HWND KV_Informer::hwnd() const
+{
+    queue_lock.lock();
+    KV_HWND hwnd = wnd;
+    queue_lock.unlock();
+    return hwnd;
+}
+
+void KV_Informer::set_ntf_msg(uint32_t msg)
+{
+    ntf_msg_.store(msg);
+}
+
+uint32_t KV_Informer::ntf_msg()
+{
+    return ntf_msg_.load();
+}
+
+void KV_Informer::set_impl_post(bool (*post)(KV_HWND wnd, uint32_t msg, uintptr_t wparam,
+                                             intptr_t lparam))
+{
+    impl_post.store(post);
+}
+
+void KV_Informer::check_inform()
+{
+    if (posted || queue.empty()) {
+        return;
+    }
+    // Marked as rung even when nothing could be posted: messages sent before
+    // the window is attached wait for the host's inform().
+    ImplPost post = impl_post.load();
+    uint32_t msg = ntf_msg_.load();
+    if (wnd && msg != 0 && post) {
+        post(wnd, msg, 0, 0);
+    }
+    posted = true;
+}
+
+// ---- lifetime
+
+bool KV_Informer::enter()
+{
+    std::lock_guard<std::mutex> guard(state);
+    if (closed) {
+        return false;
+    }
+    ++users;
+    return true;
+}
+
+void KV_Informer::leave()
+{
+    // Notified under the mutex: once shutdown() sees the count at zero, no
+    // leaving thread touches the informer again.
+    std::lock_guard<std::mutex> guard(state);
+    if (--users == 0 && closed) {
+        state_cond.notify_all();
+    }
+}
+
+void KV_Informer::shutdown()
+{
+    {
+        std::unique_lock<std::mutex> guard(state);
+        closed = true;
+        // Releases a thread that waits for an answer that may never come.
+        ans_event.set();
+        state_cond.wait(guard, [this] { return users == 0; });
+    }
+    // Nobody can queue any more: take the messages out and delete them
+    // outside the lock.
+    KVTL::KV_ListPtr<KV_Msg> left;
+    queue_lock.lock();
+    for (KV_Msg* msg : queue) {
+        if (!left.add(msg)) {
+            // No memory for the list: delete in place instead.
+            delete msg;
+        }
+    }
+    queue.clear();
+    posted = false;
+    queue_lock.unlock();
+    for (KV_Msg* msg : left) {
+        delete msg;
+    }
+    left.clear();
+}
+
+// ---- question half
+
+KV_ANS KV_Informer::ask(const KV_String& text, KV_ANS def_ans, KV_ASK kind, void* params)
+{
+    ImplBlock block = impl_block.load();
+    ImplAsk hook = impl_ask.load();
+    if (!block || !hook) {
+        return KV_ANS_NONE;
+    }
+    if (!enter()) {
+        return KV_ANS_NONE;
+    }
+    KV_ANS ans = run_dialog(KV_DLG_ASK, text, def_ans, kind, params, 0, hook, block);
+    leave();
+    return ans;
+}
+
+void KV_Informer::process_err(uint8_t prio, const KV_String& text)
+{
+    ImplBlock block = impl_block.load();
+    ImplAsk hook = impl_err.load();
+    if (!block || !hook) {
+        send(new (std::nothrow) KV_MsgErrNtf(prio, text));
+        return;
+    }
+    if (!enter()) {
+        return;
+    }
+    run_dialog(KV_DLG_ERR, text, KV_ANS_NONE, KV_ASK_YES_NO, nullptr, prio, hook, block);
+    leave();
+}
+
+KV_ANS KV_Informer::run_dialog(KV_DLG kind, const KV_String& text, KV_ANS def_ans, KV_ASK ask_kind,
+                               void* params, uint8_t prio, ImplAsk hook, ImplBlock block)
+{
+    bool blocking = block();
+    if (blocking) {
+        ask_lock.lock();
+    }
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> guard(state);
+        // A question that arrives after shutdown, or that waited for an
+        // earlier one across it, is not put any more.
+        if (!closed) {
+            ans_event.reset();
+            dlg_ = kind;
+            ans_ = KV_ANS_NONE;
+            msg_ = text;
+            if (kind == KV_DLG_ASK) {
+                def_ans_ = def_ans;
+                dlg_ask_ = ask_kind;
+                params_ = params;
+            } else {
+                err_prio_ = prio;
+            }
+            started = true;
+        }
+    }
+    KV_ANS ans = KV_ANS_NONE;
+    if (started) {
+        hook(this, blocking);
+        ans_event.wait(KV_WAIT_INFINITE);
+        std::lock_guard<std::mutex> guard(state);
+        ans = ans_;
+    }
+    if (blocking) {
+        ask_lock.unlock();
+    }
+    return ans;
+}
+
+void KV_Informer::set_ans(KV_ANS ans)
+{
+    {
+        std::lock_guard<std::mutex> guard(state);
+        ans_ = ans;
+    }
+    ans_event.set();
+}
+
+KV_String KV_Informer::msg() const
+{
+    std::lock_guard<std::mutex> guard(state);
+    return msg_;
+}
+
+KV_DLG KV_Informer::dlg() const
+{
+    std::lock_guard<std::mutex> guard(state);
+    return dlg_;
+}
+
+KV_ASK KV_Informer::dlg_ask() const
+{
+    std::lock_guard<std::mutex> guard(state);
+    return dlg_ask_;
+}
+
+KV_ANS KV_Informer::def_ans() const
+{
+    std::lock_guard<std::mutex> guard(state);
+    return def_ans_;
+}
+
+uint8_t KV_Informer::err_prio() const
+{
+    std::lock_guard<std::mutex> guard(state);
+    return err_prio_;
+}
+
+void* KV_Informer::params() const
+{
+    std::lock_guard<std::mutex> guard(state);
+    return params_;
+}
+
+void KV_Informer::set_impl_block(bool (*block)())
+{
+    impl_block.store(block);
+}
+
+void KV_Informer::set_impl_ask(void (*ask)(KV_Informer* informer, bool blocking))
+{
+    impl_ask.store(ask);
+}
+
+void KV_Informer::set_impl_err(void (*err)(KV_Informer* informer, bool blocking))
+{
+    impl_err.store(err);
+}

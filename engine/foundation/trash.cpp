@@ -1,0 +1,353 @@
+// The freedesktop.org trash (the 1.0 layout, home trash only): the
+// Linux stand-in for the recycle bin of KV_File::del and KV_File::rmdir.
+#include "foundation/trash.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "foundation/kv_file.h"
+
+namespace {
+
+// Numbered names tried for one item before giving up.
+constexpr unsigned kMaxNames = 10000;
+
+// $XDG_DATA_HOME/Trash, or ~/.local/share/Trash; empty when no home is known.
+std::string trash_home()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && data[0] == '/') {
+        return std::string(data) + "/Trash";
+    }
+    std::string home;
+    const char* env = std::getenv("HOME");
+    if (env != nullptr && env[0] == '/') {
+        home = env;
+    } else {
+        struct passwd pw;
+        struct passwd* found = nullptr;
+        std::vector<char> buf(16384);
+        if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
+            pw.pw_dir != nullptr && pw.pw_dir[0] == '/') {
+            home = pw.pw_dir;
+        }
+    }
+    if (home.empty()) {
+        errno = ENOENT;
+        return std::string();
+    }
+    return home + "/.local/share/Trash";
+}
+
+// mkdir -p with mode 0700 for the folders it creates: the trash is private.
+bool make_dirs(const std::string& path)
+{
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != '/') {
+            continue;
+        }
+        const std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+// The Path value: the bytes of the absolute name escaped as in URLs (RFC
+// 2396), with '/' kept.
+std::string escape_path(const std::string& path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : path) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || std::strchr("-_.!~*'()/", c) != nullptr;
+        if (plain && c != '\0') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+// Local time as YYYY-MM-DDThh:mm:ss, the form of DeletionDate.
+std::string deletion_date()
+{
+    const time_t now = std::time(nullptr);
+    struct tm local;
+    char text[32] = "";
+    if (localtime_r(&now, &local) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    }
+    return text;
+}
+
+// The n-th name for an item: name itself, then a.2.txt, a.3.txt ... (the
+// number goes before the extension; names without one, or whose only dot
+// leads, get it at the end).
+std::string numbered(const std::string& name, unsigned n)
+{
+    if (n == 1) {
+        return name;
+    }
+    const std::string num = "." + std::to_string(n);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        return name + num;
+    }
+    return name.substr(0, dot) + num + name.substr(dot);
+}
+
+bool write_all(int fd, const char* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool copy_file(const std::string& src, const std::string& dst, const struct stat& st)
+{
+    const int in = open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0) {
+        return false;
+    }
+    const int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        errno = err;
+        return false;
+    }
+    std::vector<char> buf(65536);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (!write_all(out, buf.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    int err = errno;
+    if (ok && fchmod(out, st.st_mode & 07777) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    ::close(in);
+    errno = err;
+    return ok;
+}
+
+// Copies the item at src, whatever it is, to the new name dst: the fallback
+// when the trash lies on another file system. Links are copied as links.
+bool copy_tree(const std::string& src, const std::string& dst)
+{
+    struct stat st;
+    if (lstat(src.c_str(), &st) != 0) {
+        return false;
+    }
+    bool ok = false;
+    if (S_ISREG(st.st_mode)) {
+        ok = copy_file(src, dst, st);
+    } else if (S_ISLNK(st.st_mode)) {
+        std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
+                                     ? static_cast<size_t>(st.st_size) + 1
+                                     : 4096);
+        const ssize_t n = readlink(src.c_str(), target.data(), target.size() - 1);
+        if (n >= 0) {
+            target[static_cast<size_t>(n)] = '\0';
+            ok = symlink(target.data(), dst.c_str()) == 0;
+        }
+    } else if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(dst.c_str(), 0700) != 0) {
+            return false;
+        }
+        DIR* dir = opendir(src.c_str());
+        if (dir == nullptr) {
+            return false;
+        }
+        ok = true;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(dir);
+            if (entry == nullptr) {
+                ok = errno == 0;
+                break;
+            }
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+                continue;
+            }
+            if (!copy_tree(src + "/" + name, dst + "/" + name)) {
+                ok = false;
+                break;
+            }
+        }
+        const int err = errno;
+        closedir(dir);
+        errno = err;
+        ok = ok && chmod(dst.c_str(), st.st_mode & 07777) == 0;
+    } else {
+        // Devices, pipes and sockets cannot be carried over by copying.
+        errno = EOPNOTSUPP;
+        return false;
+    }
+    if (ok) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        utimensat(AT_FDCWD, dst.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    return ok;
+}
+
+// Moves src to dst unless dst exists. The check and the move are one step
+// where the file system can do that; elsewhere a name taken between them is
+// the one case left open.
+int move_no_replace(const std::string& src, const std::string& dst)
+{
+    if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    struct stat st;
+    if (lstat(dst.c_str(), &st) == 0) {
+        return EEXIST;
+    }
+    return ::rename(src.c_str(), dst.c_str()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+bool KV_Trash::put(const KV_String& path)
+{
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    struct stat st;
+    if (lstat(path.data(), &st) != 0) {
+        return false;
+    }
+    const KV_String full = KV_File::path_full(path, false);
+    const std::string abs = full.data();
+    if (abs.empty() || abs == "/") {
+        errno = abs.empty() ? ENOENT : EBUSY;
+        return false;
+    }
+    const std::string name = abs.substr(abs.rfind('/') + 1);
+    const std::string home = trash_home();
+    if (home.empty()) {
+        return false;
+    }
+    // The trash cannot go into itself.
+    if (home == abs || home.compare(0, abs.size() + 1, abs + "/") == 0) {
+        errno = EINVAL;
+        return false;
+    }
+    if (!make_dirs(home + "/files") || !make_dirs(home + "/info")) {
+        return false;
+    }
+    const std::string info_text =
+        "[Trash Info]\nPath=" + escape_path(abs) + "\nDeletionDate=" + deletion_date() + "\n";
+
+    for (unsigned n = 1; n <= kMaxNames; ++n) {
+        const std::string entry = numbered(name, n);
+        const std::string info = home + "/info/" + entry + ".trashinfo";
+        const std::string dst = home + "/files/" + entry;
+
+        // The description is written first, with O_EXCL: owning it is what
+        // reserves the name against other programs emptying or filling the
+        // trash at the same time.
+        const int fd = open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+        bool ok = write_all(fd, info_text.data(), info_text.size());
+        int err = errno;
+        if (::close(fd) != 0 && ok) {
+            ok = false;
+            err = errno;
+        }
+        if (!ok) {
+            unlink(info.c_str());
+            errno = err;
+            return false;
+        }
+
+        err = move_no_replace(path.data(), dst);
+        if (err == 0) {
+            return true;
+        }
+        if (err == EEXIST) {
+            // A stray item without a description holds the name.
+            unlink(info.c_str());
+            continue;
+        }
+        if (err == EXDEV) {
+            // The same name check as the rename's, before anything is made.
+            struct stat taken;
+            if (lstat(dst.c_str(), &taken) == 0) {
+                unlink(info.c_str());
+                continue;
+            }
+            if (copy_tree(path.data(), dst)) {
+                // From here the trash holds the one whole copy: it stays
+                // even when the original cannot be removed completely.
+                return KV_File::del(path, false);
+            }
+            err = errno;
+            KV_File::del(KV_String(dst.c_str()), false);
+        }
+        unlink(info.c_str());
+        errno = err;
+        return false;
+    }
+    errno = EEXIST;
+    return false;
+}

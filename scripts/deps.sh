@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building (and, with "test", testing) needs.
+# Packages already installed are skipped, so a prepared machine asks nothing
+# of the network.
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ pkg-config libssl-dev)
+test_pkgs=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev)
+
+want=("${build_pkgs[@]}")
+if [ "${1:-}" = test ]; then
+  want+=("${test_pkgs[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

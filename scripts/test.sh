@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds, and runs every test tier:
+#   1. the library and all tests under AddressSanitizer + UBSan, warnings as errors
+#   2. the thread tests again under ThreadSanitizer
+#   3. every fuzz target, built with clang and libFuzzer, for a bounded time
+#   4. an optimised build with the benchmarks, each run once briefly
+# Exits non-zero as soon as a tier fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+fuzz_seconds=${KV_FUZZ_SECONDS:-60}
+
+scripts/deps.sh test
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "ASan + UBSan build and tests"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON >/dev/null
+cmake --build build/asan -j "$jobs"
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
+
+step "ThreadSanitizer: thread tests"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON -DKV_WERROR=ON >/dev/null
+cmake --build build/tsan -j "$jobs"
+if [ -n "$(ctest --test-dir build/tsan -N -L threads | grep 'Test #' || true)" ]; then
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads --timeout 600
+else
+  echo "no thread tests yet"
+fi
+
+step "Fuzz targets, ${fuzz_seconds}s each"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKV_FUZZ=ON -DKV_SANITIZE=ON >/dev/null
+cmake --build build/fuzz -j "$jobs"
+mkdir -p build/fuzz/runs
+fuzz_one() {
+  local exe=$1 name=${1##*/fuzz_}
+  local seeds=$2/tests/fuzz/corpus/$name work=build/fuzz/runs/$name
+  mkdir -p "$work"
+  if "$exe" -max_total_time="$3" -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 \
+       "$work" "$seeds" >"$work.log" 2>&1; then
+    echo "fuzz $name: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$work.log" | grep -o '[0-9]*$') runs, clean"
+  else
+    echo "fuzz $name FAILED"; tail -n 60 "$work.log"; return 1
+  fi
+}
+export -f fuzz_one
+find build/fuzz/tests/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x -print0 |
+  xargs -0 -r -P "$jobs" -I{} bash -c 'fuzz_one "$@"' _ {} "$root" "$fuzz_seconds"
+
+step "Optimised build and benchmarks"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=ON >/dev/null
+cmake --build build/release -j "$jobs"
+if [ -x build/release/bench/kv_bench ]; then
+  build/release/bench/kv_bench --benchmark_min_time=0.05
+fi
+
+step "all test tiers passed"
