@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config libssl-dev)
-test_pkgs=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev)
+test_pkgs=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev locales)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = test ]; then
@@ -24,4 +24,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The settings tests read and write numbers under a comma-decimal locale.
+if [ "${1:-}" = test ] && ! locale -a 2>/dev/null | grep -qix 'de_DE.utf-\?8'; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

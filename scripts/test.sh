@@ -14,20 +14,34 @@ fuzz_seconds=${KV_FUZZ_SECONDS:-60}
 scripts/deps.sh test
 
 step() { printf '\n==== %s\n' "$*"; }
+passed=0
+# Runs ctest, keeps its output in a log, and counts the tests it passed.
+run_ctest() {
+  local log; log=$(mktemp)
+  ctest "$@" 2>&1 | tee "$log" | grep -vE '^ +Start |Test +#[0-9]+: .* Passed' || true
+  local line; line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" || true)
+  rm -f "$log"
+  [ -n "$line" ] || { echo "ctest printed no result"; return 1; }
+  local total failed
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  failed=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+  [ "$failed" -eq 0 ] || return 1
+  passed=$((passed + total))
+}
 
 step "ASan + UBSan build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
+run_ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
 
 step "ThreadSanitizer: thread tests"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON -DKV_WERROR=ON >/dev/null
 cmake --build build/tsan -j "$jobs"
 if [ -n "$(ctest --test-dir build/tsan -N -L threads | grep 'Test #' || true)" ]; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads --timeout 600
+    run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads --timeout 600
 else
   echo "no thread tests yet"
 fi
@@ -49,8 +63,10 @@ fuzz_one() {
   fi
 }
 export -f fuzz_one
+targets=$(find build/fuzz/tests/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | wc -l)
 find build/fuzz/tests/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x -print0 |
   xargs -0 -r -P "$jobs" -I{} bash -c 'fuzz_one "$@"' _ {} "$root" "$fuzz_seconds"
+passed=$((passed + targets))
 
 step "Optimised build and benchmarks"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=ON >/dev/null
@@ -60,3 +76,4 @@ if [ -x build/release/bench/kv_bench ]; then
 fi
 
 step "all test tiers passed"
+echo "summary: $passed passed, 0 failed"

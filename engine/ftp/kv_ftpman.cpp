@@ -1,0 +1,3 @@
+#include "ftp/kv_ftpman.h"
+
+std::atomic<bool> KV_FtpMan::_trexpl{true};

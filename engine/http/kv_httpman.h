@@ -1,0 +1,22 @@
+// The HTTP protocol manager: the connection of one HTTP worker.
+//
+// This far the class holds its process-wide certificate flag, which the
+// transfer manager's options set (TREXPL_HTTPS in the data-source file).
+//
+// Threads: the static flag may be read and written from any thread.
+#pragma once
+
+#include <atomic>
+
+class KV_HttpMan
+{
+public:
+    // When set, an HTTPS server certificate is trusted only when it is in the
+    // local store of trusted certificates (or the user accepts it). False by
+    // default.
+    static void set_trexpl(bool trexpl) { _trexpl.store(trexpl, std::memory_order_relaxed); }
+    static bool trexpl() { return _trexpl.load(std::memory_order_relaxed); }
+
+private:
+    static std::atomic<bool> _trexpl;
+};

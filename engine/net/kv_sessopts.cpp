@@ -1,0 +1,5 @@
+#include "net/kv_sessopts.h"
+
+KV_SessOpts::KV_SessOpts() = default;
+
+KV_SessOpts::~KV_SessOpts() = default;
