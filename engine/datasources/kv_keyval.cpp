@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "foundation/kv_hex.h"
+
 namespace {
 
 // One "SET" line with every line break of key and value folded into '|'.
@@ -30,16 +32,6 @@ KV_String keyed_line(const KV_String& key, const KV_String& value)
     return line;
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -111,8 +103,8 @@ bool KV_KeyVal::set_strm(const KV_String& value, KV_Stream& out)
     // anything else, and a half-read pair would turn damaged text into
     // plausible bytes.
     for (uint32_t i = 0; i < n; i += 2) {
-        int high = hex_digit(value.data(i));
-        int low = hex_digit(value.data(i + 1));
+        int high = kv_hex_digit(value.data(i));
+        int low = kv_hex_digit(value.data(i + 1));
         if (high < 0 || low < 0)
             return false;
         unsigned char b = static_cast<unsigned char>(high << 4 | low);

@@ -11,6 +11,7 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include "foundation/kv_hex.h"
 #include "foundation/kv_string.h"
 
 namespace {
@@ -184,21 +185,6 @@ KV_String KV_String::encrypt_bf(const char* key_text) const
     return r;
 }
 
-namespace {
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 // m = L / 4 units are looked at; the buffer holds (2m rounded down to a
 // multiple of 8) + 8 bytes, byte i read from hex characters 2i and 2i+1 the
 // way "%x" reads them: a non-digit first character gives 0, a digit followed by
@@ -216,8 +202,8 @@ KV_String KV_String::decrypt_bf(const char* key_text) const
     if (!work)
         return r;
     for (uint32_t i = 0; i < b && uint64_t(2) * i < len; ++i) {
-        int hi = hex_digit(buf[2 * i]);
-        int lo = 2 * uint64_t(i) + 1 < len ? hex_digit(buf[2 * i + 1]) : -1;
+        int hi = kv_hex_digit(buf[2 * i]);
+        int lo = 2 * uint64_t(i) + 1 < len ? kv_hex_digit(buf[2 * i + 1]) : -1;
         work[i] = static_cast<unsigned char>(hi < 0 ? 0 : lo < 0 ? hi : hi * 16 + lo);
     }
     try {

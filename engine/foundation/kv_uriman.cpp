@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/kv_hex.h"
 #include "net/kv_port.h"
 
 namespace {
@@ -17,16 +18,6 @@ bool must_escape(unsigned char c)
     return c <= 32 || c >= 127 || std::strchr(escaped_chars, c) != nullptr;
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool all_digits(const KV_String& s)
 {
@@ -86,8 +77,8 @@ KV_String KV_UriMan::conv_to_ascii(const KV_String& text)
     while (i < n) {
         const char c = text.data(i);
         if (c == '%' && n - i >= 3) {
-            const int high = hex_digit(text.data(i + 1));
-            const int low = hex_digit(text.data(i + 2));
+            const int high = kv_hex_digit(text.data(i + 1));
+            const int low = kv_hex_digit(text.data(i + 2));
             if (high >= 0 && low >= 0) {
                 const unsigned char b = static_cast<unsigned char>(high << 4 | low);
                 if (b != 0 && !out.append(&b, 1))
