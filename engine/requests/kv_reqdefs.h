@@ -49,6 +49,25 @@ enum KV_REQ_TYPE : uint32_t {
     KV_REQ_TYPE_TRANS_RM = 12,
 };
 
+// Scheduling priority of a request (KV_FileReq::priority): a larger value
+// runs first. Signed: the kinds use small values around the base value 1.
+using KV_REQ_PRIO = int32_t;
+
+// Kind of a request task (KV_FileReqTask::type): a command that another
+// thread sends to a request manager about one request or all of them.
+enum KV_REQ_TASK : uint32_t {
+    KV_REQ_TASK_CANCEL = 0,
+    KV_REQ_TASK_DELETE = 1,
+    KV_REQ_TASK_RESTART = 2,
+    KV_REQ_TASK_PAUSE = 3,
+    KV_REQ_TASK_INFO = 4,
+    KV_REQ_TASK_SKIP_ERR = 5,
+    KV_REQ_TASK_BROWSE = 6,
+    KV_REQ_TASK_PROP_SET = 7,
+    KV_REQ_TASK_PROP_REQ = 8,
+    KV_REQ_TASK_USG_CHCK = 9,
+};
+
 // Traffic light of a request's status in the user interface.
 enum KV_REQ_TL : uint32_t {
     KV_REQ_TL_NONE = 0,

@@ -1,0 +1,506 @@
+#include "requests/kv_filemanstd.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "foundation/kv_file.h"
+#include "foundation/kv_filedata.h"
+#include "foundation/kv_fileliststore.h"
+#include "foundation/kv_msg.h"
+#include "foundation/kvtl.h"
+#include "requests/kv_filereqs.h"
+#include "requests/kv_filetreenode.h"
+
+// ---------------------------------------------------------------------------
+// Local file-system steps that KV_File does not offer: renames that never
+// lose the destination, and the read-only attribute.
+
+namespace {
+
+// rename(2) that never replaces an existing destination. Where the file
+// system cannot say so atomically (RENAME_NOREPLACE unsupported), the
+// destination is looked at just before the rename.
+bool rename_noreplace(const KV_String& src, const KV_String& dst)
+{
+    if (::renameat2(AT_FDCWD, src.data(), AT_FDCWD, dst.data(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    struct stat st;
+    if (::lstat(dst.data(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(src.data(), dst.data()) == 0;
+}
+
+// A name next to `path` (same folder, so a rename to it stays on one file
+// system) that no other step of this process uses.
+KV_String side_name(const KV_String& path, const char* what)
+{
+    static std::atomic<uint32_t> seq{0};
+    KV_String name;
+    name.format("%s.kivrel-%s-%ld-%u", path.data(), what, static_cast<long>(::getpid()),
+                seq.fetch_add(1, std::memory_order_relaxed));
+    return name;
+}
+
+// Replaces `dst` by `src`. rename(2) does that atomically for a file over a
+// file and a folder over an empty folder; for the other kinds the old
+// destination is first moved aside and comes back when the rename fails, so a
+// failed replacement never costs the destination.
+bool rename_replace(const KV_String& src, const KV_String& dst)
+{
+    if (::rename(src.data(), dst.data()) == 0)
+        return true;
+    const int err = errno;
+    if (err != EEXIST && err != ENOTEMPTY && err != EISDIR && err != ENOTDIR)
+        return false;
+    const KV_String aside = side_name(dst, "old");
+    if (aside.empty() || !rename_noreplace(dst, aside)) {
+        errno = err;
+        return false;
+    }
+    if (::rename(src.data(), dst.data()) != 0) {
+        const int err2 = errno;
+        ::rename(aside.data(), dst.data());
+        errno = err2;
+        return false;
+    }
+    // The old destination goes for good, never to the trash: it was
+    // replaced. Should that fail, a hidden leftover stays, nothing is lost.
+    KV_File::del(aside, false);
+    errno = 0;
+    return true;
+}
+
+// A move of a file to another file system: a copy next to the destination,
+// renamed into place, then the source removed. The destination appears whole
+// or not at all, and the source goes only once the destination is in place.
+// Folders and special files are refused (the caller says why).
+bool move_file_across(const KV_String& src, const KV_String& dst, bool replace, KV_Stoppable* stop)
+{
+    struct stat st;
+    if (::lstat(src.data(), &st) != 0)
+        return false;
+    const KV_String part = side_name(dst, "part");
+    if (part.empty())
+        return false;
+    if (!KV_File::copy(src, part, 0, 0, 0, stop, nullptr)) {
+        const int err = errno;
+        ::unlink(part.data());
+        errno = err;
+        return false;
+    }
+    // A move keeps what the file was: its permissions and times.
+    ::chmod(part.data(), st.st_mode & 07777);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, part.data(), times, 0);
+    if (!(replace ? ::rename(part.data(), dst.data()) == 0 : rename_noreplace(part, dst))) {
+        const int err = errno;
+        ::unlink(part.data());
+        errno = err;
+        return false;
+    }
+    if (::unlink(src.data()) != 0) {
+        const int err = errno;
+        // Without a replacement, taking the copy back leaves things as they
+        // were; a replaced destination cannot come back, so the copy stays.
+        if (!replace)
+            ::unlink(dst.data());
+        errno = err;
+        return false;
+    }
+    return true;
+}
+
+// The read-only attribute is the write permission: set, every write bit goes;
+// clear, the owner may write again.
+bool set_rdonly(const KV_String& path, bool rdonly)
+{
+    struct stat st;
+    if (::stat(path.data(), &st) != 0)
+        return false;
+    mode_t mode = st.st_mode & 07777;
+    mode = rdonly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    return ::chmod(path.data(), mode) == 0;
+}
+
+// Attribute bits of the attribute letters (the archive, hidden, read-only and
+// system bits of the letters A, H, R and S).
+constexpr uint32_t ATTR_RDONLY = 0x01;
+constexpr uint32_t ATTR_HIDDEN = 0x02;
+constexpr uint32_t ATTR_SYSTEM = 0x04;
+constexpr uint32_t ATTR_ARCHIVE = 0x20;
+
+uint32_t attr_value(const KV_String& accf)
+{
+    const KV_String letters = accf.upper();
+    uint32_t value = 0;
+    if (letters.contains('A'))
+        value += ATTR_ARCHIVE;
+    if (letters.contains('H'))
+        value += ATTR_HIDDEN;
+    if (letters.contains('R'))
+        value += ATTR_RDONLY;
+    if (letters.contains('S'))
+        value += ATTR_SYSTEM;
+    return value;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// KV_FileManParamsStd
+
+KV_FileManParamsStd::KV_FileManParamsStd(const KV_FileManStdOpts& opts) : opts_(opts) {}
+
+KV_FileManParamsStd::~KV_FileManParamsStd() = default;
+
+bool KV_FileManParamsStd::operator==(const KV_FileManParams& other) const
+{
+    return other.type() == type();
+}
+
+KV_FileManParams* KV_FileManParamsStd::clone() const
+{
+    return new (std::nothrow) KV_FileManParamsStd(*this);
+}
+
+// ---------------------------------------------------------------------------
+// KV_TavoStd
+
+KV_TavoStd::KV_TavoStd(KV_Informer& informer) : KV_Tavo(informer) {}
+
+KV_TavoStd::~KV_TavoStd()
+{
+    wait_term();
+}
+
+bool KV_TavoStd::local_path(const KV_PathDef& path, KV_String& text) const
+{
+    text.clear();
+    return opts_.man_path().build_path(text, path, false, 0) && !text.empty();
+}
+
+void KV_TavoStd::fail(const char* text)
+{
+    fail_text = text;
+}
+
+bool KV_TavoStd::process()
+{
+    KV_FileReq* r = req();
+    if (r == nullptr) {
+        req_executed(false);
+        return false;
+    }
+    // The error text of a failure is the system's, read right after it: no
+    // earlier errno may pass for it.
+    errno = 0;
+    fail_text.clear();
+    bool result = false;
+    switch (r->type()) {
+    case KV_REQ_TYPE_MKDIR:
+        result = mkdir(static_cast<const KV_FileReqMkDir&>(*r));
+        break;
+    case KV_REQ_TYPE_REN:
+        result = rename(static_cast<const KV_FileReqRen&>(*r));
+        break;
+    case KV_REQ_TYPE_CHMOD:
+        result = chmod(static_cast<const KV_FileReqChmod&>(*r));
+        break;
+    case KV_REQ_TYPE_PWD:
+        result = pwd(static_cast<const KV_FileReqPwd&>(*r));
+        break;
+    case KV_REQ_TYPE_RM:
+        result = rm(static_cast<const KV_FileReqRm&>(*r));
+        break;
+    case KV_REQ_TYPE_SCAN:
+        result = scan(static_cast<const KV_FileReqScan&>(*r));
+        break;
+    case KV_REQ_TYPE_COPY:
+        result = copy(static_cast<KV_FileReqCopy&>(*r));
+        break;
+    case KV_REQ_TYPE_UMAN:
+        // New settings arrive through prestart_req; there is no connection
+        // to manage.
+        result = true;
+        break;
+    default:
+        break;
+    }
+    r->set_executed(result);
+    if (!r->executed() && !r->stopped()) {
+        const KV_String err = fail_text.empty() ? KV_ErrHandler::last_err() : fail_text;
+        if (!err.empty()) {
+            r->set_err_msg(err);
+            r->eh().set_err(1, err);
+        }
+    }
+    req_executed(result);
+    return result;
+}
+
+bool KV_TavoStd::mkdir(const KV_FileReqMkDir& r)
+{
+    KV_String path;
+    return local_path(r.path(), path) && KV_File::mkdir(path);
+}
+
+bool KV_TavoStd::rename(const KV_FileReqRen& r)
+{
+    KV_String src;
+    KV_String dst;
+    if (!local_path(r.path_src(), src) || !local_path(r.path_dst(), dst))
+        return false;
+    // A destination the caller did not ask to replace is never replaced.
+    const bool replace = r.dst_exists();
+    if (replace ? rename_replace(src, dst) : rename_noreplace(src, dst))
+        return true;
+    if (errno != EXDEV)
+        return false;
+    struct stat st;
+    if (::lstat(src.data(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        fail("Couldn't rename: the destination is on another file system, to which only files "
+             "can be moved.");
+        return false;
+    }
+    return move_file_across(src, dst, replace, req());
+}
+
+bool KV_TavoStd::chmod(const KV_FileReqChmod& r)
+{
+    KV_String path;
+    if (!local_path(r.path(), path))
+        return false;
+    // Hidden, system and archive have no meaning on a POSIX file system:
+    // only the read-only bit is applied.
+    return set_rdonly(path, (attr_value(r.accf()) & ATTR_RDONLY) != 0);
+}
+
+bool KV_TavoStd::pwd(const KV_FileReqPwd& r)
+{
+    const KV_PathMan& syntax = opts_.man_path();
+    KV_PathDef path;
+    if (!syntax.split_path(r.def_path(), path, true) || !path.prepend(syntax.dir_pre()))
+        return false;
+    informer().send(new (std::nothrow) KV_MsgTreePwd(path));
+    return true;
+}
+
+bool KV_TavoStd::rm(const KV_FileReqRm& r)
+{
+    KV_String path;
+    if (!local_path(r.path(), path))
+        return false;
+    return r.path().is_dir() ? KV_File::rmdir(path, opts_.recycle())
+                             : KV_File::del(path, opts_.recycle());
+}
+
+bool KV_TavoStd::scan(const KV_FileReqScan& r)
+{
+    const KV_PathMan& syntax = opts_.man_path();
+    KV_FileListStore* store = r.store();
+    const bool case_sens = r.case_sens();
+    KV_PathDef root;
+    bool ok = root.append(syntax.dir_pre());
+
+    if (store == nullptr)
+        informer().send(new (std::nothrow)
+                            KV_MsgTreeNtf(r.path(), KV_TREE_NTF_SCAN_BEGIN, true, KV_String()));
+
+    if (ok && r.path().is_equal(root, case_sens)) {
+        // The roots of the local file system stand where drives would.
+        KVTL::KV_ListVal<KV_String> drives;
+        ok = KV_File::get_drives(drives);
+        KV_MsgTreeScan* msg = nullptr;
+        if (ok && store == nullptr) {
+            msg = new (std::nothrow) KV_MsgTreeScan(root);
+            ok = msg != nullptr;
+        }
+        for (uint32_t i = 0; ok && i < drives.size(); ++i) {
+            KV_FileTreeNode* node = new (std::nothrow)
+                KV_FileTreeNode(case_sens, KV_FileData(drives.at(i), true), KV_TREE_NODE_STAT_NONE);
+            if (node == nullptr) {
+                ok = false;
+                break;
+            }
+            if (store == nullptr && r.incl_sub())
+                node->update_nempty(drives.at(i));
+            if (!(store != nullptr ? store->add(node) : msg->nodes.add(node))) {
+                delete node;
+                ok = false;
+            }
+        }
+        if (msg != nullptr) {
+            // A listing that failed part-way sends nothing.
+            if (ok)
+                informer().send(msg);
+            else
+                delete msg;
+        }
+        return ok;
+    }
+    if (!ok)
+        return false;
+
+    KV_PathDef pattern_path(r.path());
+    KV_String pattern;
+    ok = pattern_path.append("*.*") && local_path(pattern_path, pattern);
+    KV_FileFind find;
+    ok = ok && find.begin(pattern);
+    KV_MsgTreeScan* msg = nullptr;
+    if (ok && store == nullptr) {
+        msg = new (std::nothrow) KV_MsgTreeScan(r.path());
+        ok = msg != nullptr;
+    }
+    while (ok && !find.end()) {
+        const KV_FileDataExt& entry = find.get();
+        if (store != nullptr) {
+            // A transfer's store decides alone which names it wants, "."
+            // and ".." included.
+            if (!store->is_wanted(entry.name()))
+                continue;
+        } else if (entry.name() == "." || entry.name() == "..") {
+            continue;
+        }
+        KV_FileTreeNode* node =
+            new (std::nothrow) KV_FileTreeNode(case_sens, entry, KV_TREE_NODE_STAT_NONE);
+        if (node == nullptr) {
+            ok = false;
+            break;
+        }
+        if (store == nullptr && r.incl_sub() && node->is_dir()) {
+            KV_String sub;
+            if (syntax.build_path(sub, r.path(), node->name(), false, 0))
+                node->update_nempty(sub);
+        }
+        if (!(store != nullptr ? store->add(node) : msg->nodes.add(node))) {
+            delete node;
+            ok = false;
+        }
+    }
+    find.close();
+    if (msg != nullptr) {
+        if (ok)
+            informer().send(msg);
+        else
+            delete msg;
+    }
+    return ok;
+}
+
+bool KV_TavoStd::copy(KV_FileReqCopy& r)
+{
+    // Without a sub-log the step carries no data: it only settles its
+    // fragment.
+    if (r.log() == nullptr)
+        return true;
+    if (r.trans_type() != KV_FILE_TRANS_TYPE_FETCH && r.trans_type() != KV_FILE_TRANS_TYPE_STORE)
+        return true;
+    // The data of a step travels through its sub-log, whose data operations
+    // this build lacks: refuse the step rather than report a copy that did
+    // not happen.
+    fail("Couldn't copy: the transfer's data log cannot be read or written.");
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// KV_FileManStd
+
+KV_FileManStd::KV_FileManStd(const KV_FileManId& id) : KV_FileMan(id)
+{
+    tree_.set_root_scan(true);
+    tree_.set_drv_relevant(true);
+}
+
+KV_FileManStd::~KV_FileManStd()
+{
+    // The workers send tree messages and the thread reads the tree's
+    // manager: both end before the tree goes.
+    terminate();
+}
+
+KV_Tavo* KV_FileManStd::create_tavo()
+{
+    return new (std::nothrow) KV_TavoStd(informer());
+}
+
+void KV_FileManStd::prestart_req(KV_Tavo* t)
+{
+    KV_FileMan::prestart_req(t);
+    if (t == nullptr)
+        return;
+    std::lock_guard<KV_Lock> guard(params_lock_);
+    if (params_ != nullptr && params_->type() == KV_FILE_MAN_TYPE_STD &&
+        t->params_ver() != params_ver_) {
+        static_cast<KV_TavoStd*>(t)->set_opts(
+            static_cast<const KV_FileManParamsStd*>(params_)->opts_std());
+        t->set_params_ver(params_ver_);
+    }
+}
+
+uint32_t KV_FileManStd::scan_cache() const
+{
+    std::lock_guard<KV_Lock> guard(params_lock_);
+    if (params_ == nullptr || params_->type() != KV_FILE_MAN_TYPE_STD)
+        return 0;
+    return params_->opts().scan_cache();
+}
+
+bool KV_FileManStd::del_subdirs() const
+{
+    std::lock_guard<KV_Lock> guard(params_lock_);
+    if (params_ != nullptr && params_->type() == KV_FILE_MAN_TYPE_STD)
+        return !static_cast<const KV_FileManParamsStd*>(params_)->opts_std().recycle();
+    return true;
+}
+
+bool KV_FileManStd::process_ntf(KV_Msg* msg)
+{
+    return KV_FileMan::process_ntf(msg) && tree_.process_ntf(msg);
+}
+
+bool KV_FileManStd::init(KV_FileManParams* params)
+{
+    if (params == nullptr || params->type() != KV_FILE_MAN_TYPE_STD || !KV_FileMan::init(params))
+        return false;
+    tree_.set_case_sens(opts().man_path().case_sens());
+    return true;
+}
+
+bool KV_FileManStd::can_move(const KV_PathDef& src, const KV_PathDef& dst, bool) const
+{
+    if (!(src.first() == dst.first()))
+        return false;
+    const KV_PathMan syntax = man_path();
+    KV_String src_text;
+    if (!syntax.build_path(src_text, src, false, 0) || src_text.empty())
+        return true;
+    struct stat src_st;
+    if (::lstat(src_text.data(), &src_st) != 0)
+        return true;
+    // The destination need not exist yet: its nearest existing folder tells
+    // the file system it will be on.
+    KV_PathDef up(dst);
+    while (up.entries() > up.first_ind()) {
+        KV_String text;
+        struct stat st;
+        if (syntax.build_path(text, up, false, 0) && !text.empty() && ::stat(text.data(), &st) == 0)
+            return st.st_dev == src_st.st_dev;
+        up.remove_last();
+    }
+    return true;
+}
+
+bool KV_FileManStd::log_incl_data(const KV_PathDef&, const KV_PathDef&, KV_FileMan*) const
+{
+    return false;
+}

@@ -1,0 +1,94 @@
+#include "transfers/kv_filereqtrans.h"
+
+#include <mutex>
+
+#include "requests/kv_filereqinfo.h"
+
+KV_FileReqTrans::KV_FileReqTrans(KV_ErrHandler& eh) : KV_FileReq(eh) {}
+
+KV_FileReqTrans::~KV_FileReqTrans() = default;
+
+bool KV_FileReqTrans::trans() const
+{
+    return true;
+}
+
+void KV_FileReqTrans::get_info(KV_FileReqInfo& info, bool full)
+{
+    KV_FileReq::get_info(info, full);
+    KV_TransLogTrans& log = log_trans();
+    info.set_last_err(log.last_err());
+    info.set_tm_start(log.tm_started());
+    // A scheduled start still ahead is what the user wants to see.
+    const KV_Time susp = tm_start_susp();
+    if (susp.valid() && susp > info.tm_start())
+        info.set_tm_start(susp);
+    if (status() == KV_REQ_STAT_COMPLETED && log.some_skipped())
+        info.set_flags(4, 0);
+}
+
+bool KV_FileReqTrans::get_log(KV_FileReqLog& log)
+{
+    return log_trans().get_log(id(), log);
+}
+
+bool KV_FileReqTrans::req_status_changed()
+{
+    if (!KV_FileReq::req_status_changed())
+        return false;
+    const KV_REQ_STAT st = status();
+    return log_trans().req_status_changed(st, KV_FileReq::status_str(st));
+}
+
+bool KV_FileReqTrans::pre_rm()
+{
+    log_trans().del_log();
+    return true;
+}
+
+bool KV_FileReqTrans::restart()
+{
+    if (!processed())
+        return false;
+    if (!log_trans().restart())
+        return false;
+    return KV_FileReq::restart();
+}
+
+void KV_FileReqTrans::set_id(uint32_t id)
+{
+    KV_FileReq::set_id(id);
+    log_trans().set_id(id);
+}
+
+KV_Time KV_FileReqTrans::tm_start_susp() const
+{
+    return log_trans().tm_start();
+}
+
+bool KV_FileReqTrans::involved(const KV_FileManId&) const
+{
+    return false;
+}
+
+void KV_FileReqTrans::req_browse() {}
+
+void KV_FileReqTrans::set_skip_err()
+{
+    std::lock_guard<KV_Lock> guard(lock);
+    skip_err_ = 1;
+}
+
+bool KV_FileReqTrans::take_skip_err()
+{
+    std::lock_guard<KV_Lock> guard(lock);
+    const bool b = skip_err_ != 0;
+    skip_err_ = 0;
+    return b;
+}
+
+void KV_FileReqTrans::ds_types(uint16_t& src, uint16_t& dst) const
+{
+    src = 0;
+    dst = 0;
+}

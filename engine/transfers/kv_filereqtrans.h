@@ -1,0 +1,70 @@
+// Base of the logged multi-file requests of the transfer manager (copy or
+// move, rename, delete).
+//
+// Every persistent fact of a transfer request lives in its request log
+// (KV_TransLogTrans), which each derived class owns and returns through
+// log_trans(). The base ties the request to the log: the log carries the
+// request id, shows status changes in the request-log window, gives the
+// scheduled start and the last error, and restarts with the request.
+//
+// Threads: the request is used by the transfer manager's thread (status,
+// tasks), by its worker and, through tasks, by the user interface. The
+// skip-error flag is the only state of this class touched across threads,
+// always under `lock`; the log guards itself.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/kv_event.h"
+#include "foundation/kv_ids.h"
+#include "foundation/kv_path.h"
+#include "requests/kv_filereq.h"
+#include "transfers/kv_translogtrans.h"
+
+class KV_FileReqTrans : public KV_FileReq
+{
+public:
+    // `eh` is the derived class's log (built before this base).
+    explicit KV_FileReqTrans(KV_ErrHandler& eh);
+    // Does not settle the request: settling reaches log_trans(), which the
+    // derived class has destroyed by now. The manager settles every request
+    // before it deletes it; a kind that owns its log may also call
+    // set_term_status() first in its own destructor.
+    ~KV_FileReqTrans() override;
+
+    bool trans() const override;
+    // The log's last error and times, the scheduled start when it lies
+    // ahead, and info flag 4 for a completed request that skipped files.
+    void get_info(KV_FileReqInfo& info, bool full) override;
+    // The request-log window's lines: the log's.
+    bool get_log(KV_FileReqLog& log) override;
+    // The base's status notice, then the log's window line.
+    bool req_status_changed() override;
+    // Deletes the log's records before the request goes.
+    bool pre_rm() override;
+    // Only a processed request: the log restarts, then the request.
+    bool restart() override;
+    // The log carries the request id.
+    void set_id(uint32_t id) override;
+    // The scheduled start of the parameters; invalid when none.
+    KV_Time tm_start_susp() const override;
+
+    // The request's log.
+    virtual KV_TransLogTrans& log_trans() const = 0;
+    // Whether an unfinished request uses the file manager `id`; false here.
+    virtual bool involved(const KV_FileManId& id) const;
+    // Sends a browse notice for the request's file manager(s); nothing here.
+    virtual void req_browse();
+    // The user asked to skip the failing file: the next skip check says so.
+    virtual void set_skip_err();
+    // The flag, cleared.
+    bool take_skip_err();
+    // The data-source types of the request's source and destination file
+    // managers, for the properties view; 0 and 0 unless a kind knows them
+    // (the copy request, once both its managers are set).
+    virtual void ds_types(uint16_t& src, uint16_t& dst) const;
+
+private:
+    KV_Lock lock;
+    uint8_t skip_err_ = 0;
+};
