@@ -9,8 +9,15 @@
 // source. The same tree is copied with `cp -r` and moved with `mv`, which
 // does the same copy and removal. When /dev/shm is on the same file system
 // as /tmp the renames stay renames: the label says which was measured.
+//
+// The same tree is also copied by the local worker's copy steps
+// (KV_FileReqCopy), one store step per file with a memory-only copy sub-log
+// as a copy between two local folders runs them: the file is copied where it
+// lies, its progress going through the sub-log. That run also times `cp -r`
+// on the same tree and reports the ratio (x_cp: the steps' time over cp's).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,9 +29,14 @@
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_path.h"
+#include "foundation/kv_tmpfile.h"
 #include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "transfers/kv_filereqtranscp.h"
+#include "transfers/kv_filereqtransparams.h"
+#include "transfers/kv_translogcp.h"
+#include "transfers/kv_translogtrans.h"
 
 namespace fs = std::filesystem;
 
@@ -179,5 +191,154 @@ void BM_MvTree(benchmark::State& state)
     tool_tree(state, "mv");
 }
 BENCHMARK(BM_MvTree)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// Copies through the local worker's copy steps
+
+class BenchParams : public KV_FileReqTransParams
+{
+public:
+    KV_FileReqTransParams* clone() const override { return new BenchParams(*this); }
+};
+
+// The copy request the steps belong to: both sides are the one manager.
+class BenchTransCp : public KV_FileReqTransCp
+{
+public:
+    BenchTransCp() : KV_FileReqTransCp(log), log(BenchParams()) {}
+    ~BenchTransCp() override { set_term_status(); }
+    bool operator==(const KV_FileReq&) const override { return false; }
+    const char* get_descr(KV_String&, bool) const override { return "Copy"; }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
+    KV_TransLogTrans& log_trans() const override { return log; }
+
+    KV_FileMan* man = nullptr;
+    mutable KV_TransLogTrans log;
+};
+
+class BenchStep : public KV_FileReqCopy
+{
+public:
+    BenchStep(KV_ErrHandler& eh, BenchTransCp& t, KV_TransLogCp* log, const KV_ComplPath& src,
+              const KV_ComplPath& dst)
+        : KV_FileReqCopy(eh, t, log, src, dst, nullptr, KV_FILE_TRANS_TYPE_STORE, true, false)
+    {
+    }
+};
+
+} // namespace
+
+// The copy request class is declared, not built yet: this program supplies
+// the managers of its transfer. (Remove once the copy request defines them.)
+KV_FileMan* KV_FileReqTransCp::man_src() const
+{
+    auto* t = dynamic_cast<const BenchTransCp*>(this);
+    return t != nullptr ? t->man : nullptr;
+}
+
+KV_FileMan* KV_FileReqTransCp::man_dst() const
+{
+    return man_src();
+}
+
+namespace {
+
+void BM_ManagerCopyTree(benchmark::State& state)
+{
+    const uint32_t workers = static_cast<uint32_t>(state.range(0));
+    KV_FileManParamsStd params;
+    params.set_name("Local");
+    params.opts_std().set_ntavos(workers);
+    KV_FileManStd fm(KV_FileManId(KV_DsId(1, "Local", "", ""), 1));
+    if (!fm.init(&params) || !fm.start()) {
+        state.SkipWithError("the file manager did not start");
+        return;
+    }
+    // The manager's notation: its prefix is the data source's name.
+    const KV_PathMan syntax = fm.man_path();
+    const KV_PathMan data_syntax = KV_TransLog::tmp_file_man().path_man();
+    NullEh eh;
+    BenchTransCp trans;
+    trans.man = &fm;
+    bool failed = false;
+    double steps_s = 0;
+    double cp_s = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string src = make_temp("/tmp");
+        const std::string dst = make_temp("/dev/shm");
+        make_tree(src);
+        // The sub-logs of a copy between two local folders: no file, no data.
+        std::vector<std::unique_ptr<KV_TransLogCp>> logs;
+        logs.reserve(NDIRS * NFILES);
+        for (int d = 0; d < NDIRS; ++d) {
+            for (int f = 0; f < NFILES; ++f) {
+                const std::string name = "/d" + std::to_string(d) + "/f" + std::to_string(f);
+                KV_FileData fd(("f" + std::to_string(f)).c_str(), "", FILE_SIZE, KV_Time());
+                fd.set_fd_flags(KV_FD_SIZE, 0);
+                logs.push_back(std::make_unique<KV_TransLogCp>(&trans, (src + name).c_str(), fd,
+                                                               local(syntax, src + name),
+                                                               local(syntax, dst + name)));
+                logs.back()->set_no_file(true);
+                logs.back()->set_status(KV_TransLogCp::ST_RECEIVING);
+            }
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        state.ResumeTiming();
+
+        std::vector<std::unique_ptr<KV_FileReqObs>> obs;
+        obs.reserve(NDIRS * (NFILES + 1));
+        for (int d = 0; d < NDIRS; ++d) {
+            obs.push_back(std::make_unique<KV_FileReqObs>());
+            const std::string dir = dst + "/d" + std::to_string(d);
+            failed |= !fm.add_req(new KV_FileReqMkDir(eh, local(syntax, dir)), nullptr,
+                                  obs.back().get(), KV_REQ_STAT_QUEUED);
+        }
+        for (auto& o : obs)
+            o->wait();
+        for (int d = 0; d < NDIRS; ++d) {
+            for (int f = 0; f < NFILES; ++f) {
+                const std::string name = "/d" + std::to_string(d) + "/f" + std::to_string(f);
+                obs.push_back(std::make_unique<KV_FileReqObs>());
+                fm.wait_nbusy();
+                failed |=
+                    !fm.add_req(new BenchStep(eh, trans, logs[size_t(d * NFILES + f)].get(),
+                                              KV_ComplPath(data_syntax, KV_PathDef()),
+                                              KV_ComplPath(syntax, local(syntax, dst + name))),
+                                &trans, obs.back().get(), KV_REQ_STAT_QUEUED);
+            }
+        }
+        for (auto& o : obs) {
+            o->wait();
+            failed |= !o->completed();
+        }
+
+        state.PauseTiming();
+        steps_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        for (const auto& l : logs)
+            failed |= l->status() != KV_TransLogCp::ST_DONE;
+        // The system's tool on the same tree, to the same file system.
+        const std::string line = "cp -r '" + src + "' '" + dst + "/cp'";
+        const auto c0 = std::chrono::steady_clock::now();
+        failed |= std::system(line.c_str()) != 0;
+        cp_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - c0).count();
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        state.ResumeTiming();
+    }
+    if (failed)
+        state.SkipWithError("a copy failed");
+    state.SetLabel("copy steps, /tmp to /dev/shm");
+    state.counters["x_cp"] = cp_s > 0 ? steps_s / cp_s : 0;
+    state.counters["cp_ms"] = cp_s * 1000 / double(state.iterations());
+    state.SetItemsProcessed(state.iterations() * NDIRS * NFILES);
+    state.SetBytesProcessed(state.iterations() * NDIRS * NFILES * int64_t{FILE_SIZE});
+}
+BENCHMARK(BM_ManagerCopyTree)
+    ->Arg(1)
+    ->Arg(4)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

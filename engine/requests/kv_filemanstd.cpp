@@ -16,6 +16,7 @@
 #include "foundation/kvtl.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filetreenode.h"
+#include "transfers/kv_translogcp.h"
 
 // ---------------------------------------------------------------------------
 // Local file-system steps that KV_File does not offer: renames that never
@@ -399,17 +400,60 @@ bool KV_TavoStd::scan(const KV_FileReqScan& r)
 
 bool KV_TavoStd::copy(KV_FileReqCopy& r)
 {
+    KV_TransLogCp* log = r.log();
     // Without a sub-log the step carries no data: it only settles its
     // fragment.
-    if (r.log() == nullptr)
+    if (log == nullptr)
         return true;
-    if (r.trans_type() != KV_FILE_TRANS_TYPE_FETCH && r.trans_type() != KV_FILE_TRANS_TYPE_STORE)
+    if (r.trans_type() == KV_FILE_TRANS_TYPE_FETCH) {
+        // A local source is read where it lies unless the sub-log keeps the
+        // data (the other side cannot read the local disk).
+        if (!log->tmp_data())
+            return true;
+        KV_String src;
+        if (!r.src().build_path(src, false, 0) || src.empty())
+            return false;
+        KV_File file(src, "rb");
+        bool ok = file.open();
+        if (ok) {
+            ok = log->copy_data(file, &r);
+            file.close();
+        }
+        // A cancelled read-in is no fault of the temporary file.
+        if (!ok && !r.stopped())
+            r.eh().set_err(1, "Couldn't write the temporary file.");
+        return ok;
+    }
+    if (r.trans_type() != KV_FILE_TRANS_TYPE_STORE)
         return true;
-    // The data of a step travels through its sub-log, whose data operations
-    // this build lacks: refuse the step rather than report a copy that did
-    // not happen.
-    fail("Couldn't copy: the transfer's data log cannot be read or written.");
-    return false;
+    KV_String src;
+    KV_String dst;
+    bool ok;
+    if (log->tmp_data()) {
+        ok = r.src().build_path(src, false, 0);
+    } else {
+        KV_FileMan* man = r.man_src();
+        ok = man != nullptr && man->man_path().build_path(src, log->path_src(), false, 0);
+    }
+    ok = ok && !src.empty() && r.dst().build_path(dst, false, 0) && !dst.empty();
+    if (ok) {
+        if (log->tmp_data()) {
+            KV_File file(dst, "wb");
+            ok = file.open();
+            if (ok) {
+                ok = log->copy_frags(file, &r);
+                // A full disk may show only when the buffer goes out.
+                ok = std::fflush(static_cast<FILE*>(file)) == 0 && ok;
+                file.close();
+            }
+        } else {
+            // Bytes written before a stop or a failure stay: the transfer
+            // resumes or removes the partial file.
+            ok = KV_File::copy(src, dst, 0, 0, 0, &r, log);
+        }
+    }
+    log->close();
+    return ok;
 }
 
 // ---------------------------------------------------------------------------
