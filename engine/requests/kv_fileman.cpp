@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 
+#include "datasources/kv_dstree.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereqs.h"
@@ -39,6 +40,17 @@ void KV_FileManParams::set_def_path(const KV_String& path, bool normalise)
         }
     }
     def_path_ = text;
+}
+
+bool KV_FileManParams::init(const KV_DsTree& tree, KV_DsTreeNode* const node)
+{
+    // The group of type KV_DS_NODE_GRP_DS is always the root group.
+    const auto* root = static_cast<const KV_DsTreeNodeGrpDs*>(tree.find(KV_DS_NODE_GRP_DS, true));
+    if (!root || !node)
+        return false;
+    opts().set_rdonly(node->rdonly());
+    opts().set_nretries(root->opts_trans().nfretries());
+    return true;
 }
 
 // ---------------------------------------------------------------------------

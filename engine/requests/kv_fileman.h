@@ -55,6 +55,8 @@ class KV_FileListStore;
 class KV_FileReqObs;
 class KV_FileReqTrans;
 class KV_Msg;
+class KV_DsTree;
+class KV_DsTreeNode;
 
 // Kind of a file manager and of its parameters.
 enum KV_FILE_MAN_TYPE : uint32_t {
@@ -95,6 +97,12 @@ public:
     // null when memory cannot be had.
     virtual KV_FileManParams* clone() const = 0;
     virtual KV_FILE_MAN_TYPE type() const = 0;
+    // Prepares the parameters of the tree's `node` before they go to a file
+    // manager: the read-only flag from the node and the retry count from the
+    // root group's transfer options. The kinds add what the enclosing group
+    // of their protocol provides. False, with nothing changed, when `node` is
+    // null or the tree has no root group. On the tree's thread.
+    virtual bool init(const KV_DsTree& tree, KV_DsTreeNode* const node);
 
     // Destroys a clone through its virtual destructor; null is ignored. The
     // program frees every clone the engine hands it (clone_params) with it.
