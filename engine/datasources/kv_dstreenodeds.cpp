@@ -96,6 +96,23 @@ bool load_rest(KV_DsTreeNode& node, Opts& opts, const KV_String& key, const KV_S
     return handled || node.KV_DsTreeNode::load(key, value);
 }
 
+// A server data source can be opened once it has a name and an address.
+template <class Params> bool server_can_open(const Params& p)
+{
+    return !p.name().empty() && !p.dst_addr().empty();
+}
+
+// A document opened on a server without a default folder becomes that folder.
+template <class Params> bool adopt_def_path(Params& p, const KV_String& doc, bool& changed)
+{
+    changed = false;
+    if (p.def_path().empty()) {
+        p.set_def_path(doc, true);
+        changed = true;
+    }
+    return true;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -167,17 +184,12 @@ KV_DsTreeNode* KV_DsTreeNodeFtp::clone(const KV_DsTree* tree) const
 
 bool KV_DsTreeNodeFtp::can_open() const
 {
-    return !params_.name().empty() && !params_.dst_addr().empty();
+    return server_can_open(params_);
 }
 
 bool KV_DsTreeNodeFtp::node_doc_add(const KV_String& doc, bool& changed)
 {
-    changed = false;
-    if (params_.def_path().empty()) {
-        params_.set_def_path(doc, true);
-        changed = true;
-    }
-    return true;
+    return adopt_def_path(params_, doc, changed);
 }
 
 bool KV_DsTreeNodeFtp::load(const KV_String& key, const KV_String& value)
@@ -325,7 +337,7 @@ KV_DsTreeNode* KV_DsTreeNodeHttp::clone(const KV_DsTree* tree) const
 
 bool KV_DsTreeNodeHttp::can_open() const
 {
-    return !params_.name().empty() && !params_.dst_addr().empty();
+    return server_can_open(params_);
 }
 
 bool KV_DsTreeNodeHttp::node_doc_add(const KV_String& doc, bool& changed)
@@ -458,17 +470,12 @@ KV_DsTreeNode* KV_DsTreeNodeSftp::clone(const KV_DsTree* tree) const
 
 bool KV_DsTreeNodeSftp::can_open() const
 {
-    return !params_.name().empty() && !params_.dst_addr().empty();
+    return server_can_open(params_);
 }
 
 bool KV_DsTreeNodeSftp::node_doc_add(const KV_String& doc, bool& changed)
 {
-    changed = false;
-    if (params_.def_path().empty()) {
-        params_.set_def_path(doc, true);
-        changed = true;
-    }
-    return true;
+    return adopt_def_path(params_, doc, changed);
 }
 
 bool KV_DsTreeNodeSftp::load(const KV_String& key, const KV_String& value)

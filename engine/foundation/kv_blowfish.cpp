@@ -51,10 +51,23 @@ const EVP_CIPHER* bf_cipher(int mode)
     return cipher;
 }
 
-struct CtxFree
+int mode_index(int mode)
 {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
+    return mode == KV_BF_CBC ? 1 : mode == KV_BF_CFB ? 2 : 0;
+}
+
+// encrypt_bf / decrypt_bf are called with one fixed key per caller, often
+// thousands of times in a row (every password of the data-source file):
+// each thread keeps the cipher of the key it used last.
+KV_Blowfish& bf_for_key(const char* key_text)
+{
+    const int klen = key_text ? static_cast<int>(strnlen(key_text, 56)) : 0;
+    const auto* key = reinterpret_cast<const unsigned char*>(key_text);
+    thread_local std::unique_ptr<KV_Blowfish> last;
+    if (!last || !last->same_key(key, klen))
+        last = std::make_unique<KV_Blowfish>(key, klen);
+    return *last;
+}
 
 uint32_t be32(const unsigned char* p)
 {
@@ -90,7 +103,39 @@ KV_Blowfish::KV_Blowfish(const unsigned char* key_bytes, int key_length, const u
 
 KV_Blowfish::~KV_Blowfish()
 {
+    for (auto& by_mode : ctx)
+        for (EVP_CIPHER_CTX* c : by_mode)
+            EVP_CIPHER_CTX_free(c);
     OPENSSL_cleanse(key, sizeof key);
+}
+
+bool KV_Blowfish::same_key(const unsigned char* key_bytes, int key_length) const
+{
+    if (key_length < 0 || key_length > 56)
+        key_length = 56;
+    return key_bytes && key_length == key_len &&
+           std::memcmp(key, key_bytes, static_cast<size_t>(key_len)) == 0;
+}
+
+EVP_CIPHER_CTX* KV_Blowfish::keyed_ctx(int mode, bool enc)
+{
+    EVP_CIPHER_CTX*& c = ctx[mode_index(mode)][enc ? 1 : 0];
+    if (c)
+        return c;
+    const EVP_CIPHER* cipher = bf_cipher(mode);
+    EVP_CIPHER_CTX* fresh = EVP_CIPHER_CTX_new();
+    const int e = enc ? 1 : 0;
+    // The key length must be set between choosing the cipher and giving the
+    // key: Blowfish's default in EVP is 16 bytes.
+    if (!fresh || !EVP_CipherInit_ex(fresh, cipher, nullptr, nullptr, nullptr, e) ||
+        !EVP_CIPHER_CTX_set_key_length(fresh, key_len) ||
+        !EVP_CipherInit_ex(fresh, nullptr, nullptr, key, nullptr, e) ||
+        !EVP_CIPHER_CTX_set_padding(fresh, 0)) {
+        EVP_CIPHER_CTX_free(fresh);
+        throw std::runtime_error("Blowfish: OpenSSL could not set up the cipher");
+    }
+    c = fresh;
+    return c;
 }
 
 void KV_Blowfish::encrypt(unsigned char* buf, uint32_t len, int mode)
@@ -110,18 +155,12 @@ void KV_Blowfish::crypt(unsigned char* buf, uint32_t len, int mode, bool enc)
 {
     if (len == 0 || len % 8 != 0 || !buf)
         throw std::length_error("Incorrect buffer length");
-    const EVP_CIPHER* cipher = bf_cipher(mode);
-    std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
+    EVP_CIPHER_CTX* c = keyed_ctx(mode, enc);
     unsigned char ivb[8];
     put_be32(ivb, chain[0]);
     put_be32(ivb + 4, chain[1]);
-    const int e = enc ? 1 : 0;
-    // The key length must be set between choosing the cipher and giving the
-    // key: Blowfish's default in EVP is 16 bytes.
-    if (!ctx || !EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, e) ||
-        !EVP_CIPHER_CTX_set_key_length(ctx.get(), key_len) ||
-        !EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key, ivb, e) ||
-        !EVP_CIPHER_CTX_set_padding(ctx.get(), 0))
+    // Restarting with no key keeps the schedule and resets the chain.
+    if (!EVP_CipherInit_ex(c, nullptr, nullptr, nullptr, ivb, enc ? 1 : 0))
         throw std::runtime_error("Blowfish: OpenSSL could not set up the cipher");
     // EVP counts in int: go in slices of 1 GiB (a multiple of the block size);
     // the chain runs on from slice to slice within the call.
@@ -129,14 +168,14 @@ void KV_Blowfish::crypt(unsigned char* buf, uint32_t len, int mode, bool enc)
     for (uint32_t done = 0; done < len;) {
         uint32_t n = len - done < slice ? len - done : slice;
         int out = 0;
-        if (!EVP_CipherUpdate(ctx.get(), buf + done, &out, buf + done, static_cast<int>(n)) ||
+        if (!EVP_CipherUpdate(c, buf + done, &out, buf + done, static_cast<int>(n)) ||
             out != static_cast<int>(n))
             throw std::runtime_error("Blowfish: OpenSSL cipher failure");
         done += n;
     }
     unsigned char tail[8];
     int out = 0;
-    if (!EVP_CipherFinal_ex(ctx.get(), tail, &out) || out != 0)
+    if (!EVP_CipherFinal_ex(c, tail, &out) || out != 0)
         throw std::runtime_error("Blowfish: OpenSSL cipher failure");
 }
 
@@ -154,8 +193,7 @@ KV_String KV_String::encrypt_bf(const char* key_text) const
     const uint64_t b = (2 * uint64_t(len) / 8 + 1) * 8;
     if (2 * b > UINT32_MAX) // the hex text would not fit a string
         return r;
-    const int klen = key_text ? static_cast<int>(strnlen(key_text, 56)) : 0;
-    KV_Blowfish bf(reinterpret_cast<const unsigned char*>(key_text), klen);
+    KV_Blowfish& bf = bf_for_key(key_text);
     unsigned char* work = static_cast<unsigned char*>(std::calloc(b, 1));
     if (!work)
         return r;
@@ -196,8 +234,7 @@ KV_String KV_String::decrypt_bf(const char* key_text) const
         return r;
     const uint32_t m = len / 4;
     const uint32_t b = (2 * m / 8) * 8 + 8;
-    const int klen = key_text ? static_cast<int>(strnlen(key_text, 56)) : 0;
-    KV_Blowfish bf(reinterpret_cast<const unsigned char*>(key_text), klen);
+    KV_Blowfish& bf = bf_for_key(key_text);
     unsigned char* work = static_cast<unsigned char*>(std::calloc(b, 1));
     if (!work)
         return r;

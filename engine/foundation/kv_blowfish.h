@@ -18,6 +18,8 @@
 
 #include <cstdint>
 
+struct evp_cipher_ctx_st; // OpenSSL's EVP_CIPHER_CTX
+
 enum KV_BF_MODE {
     KV_BF_ECB = 0, // and any value other than 1 and 2
     KV_BF_CBC = 1,
@@ -32,6 +34,12 @@ public:
     // on every call (the chain is not carried from one call to the next).
     KV_Blowfish(const unsigned char* key, int key_len, const unsigned char* iv = nullptr);
     ~KV_Blowfish();
+    KV_Blowfish(const KV_Blowfish&) = delete;
+    KV_Blowfish& operator=(const KV_Blowfish&) = delete;
+
+    // Whether this object was made from these key bytes (after the 56-byte
+    // cut), so a caller may keep one object per key.
+    bool same_key(const unsigned char* key, int key_len) const;
 
     // In place; mode is a KV_BF_MODE value (anything else is ECB).
     void encrypt(unsigned char* buf, uint32_t len, int mode = KV_BF_ECB);
@@ -39,9 +47,14 @@ public:
 
 private:
     void crypt(unsigned char* buf, uint32_t len, int mode, bool enc);
+    evp_cipher_ctx_st* keyed_ctx(int mode, bool enc);
 
     uint32_t iv[2];    // big-endian halves of the IV
     uint32_t chain[2]; // where CBC and CFB start every call
     unsigned char key[56];
     int key_len;
+    // The key schedule is Blowfish's costly part (521 block encryptions): each
+    // mode and direction runs it once, on first use, and later calls only
+    // restart the context with the IV.
+    evp_cipher_ctx_st* ctx[3][2] = {};
 };

@@ -209,7 +209,7 @@ private:
     std::atomic<uint8_t> status_{0};
     KV_String file_name_;
     KV_FileFragMan frags_;
-    KV_FileReqTransCp* owner_;
+    [[maybe_unused]] KV_FileReqTransCp* owner_; // gets the progress once the copy request has it
     KV_PathDef path_src_;
     KV_PathDef path_dst_;
     std::atomic<int32_t> prog_{PROG_UNKNOWN};

@@ -265,6 +265,22 @@ TEST(KV_StringBf, KnownAnswer)
     EXPECT_STREQ(KV_String("\xE9").encrypt_bf("key").data(), expect.c_str());
 }
 
+// Each thread keeps the cipher of the key it used last: switching keys,
+// including to a longer key that starts with the last one, must never reuse it.
+TEST(KV_StringBf, SwitchingKeysNeverReusesTheLastCipher)
+{
+    const KV_String text("pass word");
+    const KV_String under_a = text.encrypt_bf("key");
+    const KV_String under_b = text.encrypt_bf("key2");
+    EXPECT_NE(under_a, under_b);
+    EXPECT_EQ(text.encrypt_bf("key"), under_a);
+    EXPECT_EQ(under_b.decrypt_bf("key2"), text);
+    EXPECT_EQ(under_a.decrypt_bf("key"), text);
+    EXPECT_NE(under_a.decrypt_bf("key2"), text);
+    EXPECT_THROW(text.encrypt_bf(""), std::invalid_argument);
+    EXPECT_EQ(text.encrypt_bf("key"), under_a); // a refused key leaves no trace
+}
+
 TEST(KV_StringBf, RoundTrip)
 {
     std::vector<std::string> texts = {"a",
