@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/kv_reqtest.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_informer.h"
@@ -38,11 +39,7 @@ using namespace std::chrono_literals;
 constexpr auto LONG_WAIT = 30s;
 constexpr uint32_t LONG_WAIT_MS = 30000;
 
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
+using reqtest::NullEh;
 
 // A data source of the tests: "/" paths, case-sensitive, `ntavos` workers.
 class FakeParams : public KV_FileManParams
@@ -209,11 +206,7 @@ private:
 
 // A transfer request that is never queued itself: the parent of the folder
 // operations. It may retry `retries` times (any number when negative).
-class TransParams : public KV_FileReqTransParams
-{
-public:
-    KV_FileReqTransParams* clone() const override { return new TransParams(*this); }
-};
+using TransParams = reqtest::TestParams;
 
 class TestTrans : public KV_FileReqTrans
 {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/kv_reqtest.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
@@ -40,35 +41,8 @@ namespace {
 constexpr uint32_t LONG_WAIT_MS = 120000;
 using Bytes = std::vector<unsigned char>;
 
-class ErrLog : public KV_ErrHandler
-{
-public:
-    std::string all()
-    {
-        std::lock_guard<std::mutex> g(m);
-        std::string s;
-        for (const auto& t : texts)
-            s += t + "\n";
-        return s;
-    }
-
-protected:
-    void process_err(uint8_t, const KV_String& text) override
-    {
-        std::lock_guard<std::mutex> g(m);
-        texts.emplace_back(text.data());
-    }
-
-private:
-    std::mutex m;
-    std::vector<std::string> texts;
-};
-
-class TransParams : public KV_FileReqTransParams
-{
-public:
-    KV_FileReqTransParams* clone() const override { return new TransParams(*this); }
-};
+using reqtest::ErrLog;
+using TransParams = reqtest::TestParams;
 
 // The copy request that the steps belong to, with its two managers.
 class TestTransCp : public KV_FileReqTransCp

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/kv_reqtest.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_informer.h"
@@ -39,41 +40,8 @@ namespace {
 
 constexpr uint32_t LONG_WAIT_MS = 120000;
 
-// Collects the error texts of the requests.
-class ErrLog : public KV_ErrHandler
-{
-public:
-    std::string all()
-    {
-        std::lock_guard<std::mutex> g(m);
-        std::string s;
-        for (const auto& t : texts)
-            s += t + "\n";
-        return s;
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> g(m);
-        texts.clear();
-    }
-
-protected:
-    void process_err(uint8_t, const KV_String& text) override
-    {
-        std::lock_guard<std::mutex> g(m);
-        texts.emplace_back(text.data());
-    }
-
-private:
-    std::mutex m;
-    std::vector<std::string> texts;
-};
-
-class TransParams : public KV_FileReqTransParams
-{
-public:
-    KV_FileReqTransParams* clone() const override { return new TransParams(*this); }
-};
+using reqtest::ErrLog;
+using TransParams = reqtest::TestParams;
 
 class TestTrans : public KV_FileReqTrans
 {
