@@ -9,7 +9,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
-fuzz_seconds=${KV_FUZZ_SECONDS:-60}
 
 scripts/deps.sh test
 
@@ -46,6 +45,11 @@ else
   echo "no thread tests yet"
 fi
 
+targets=$(find tests/fuzz -maxdepth 1 -name 'fuzz_*.cpp' | wc -l)
+# A minute per target, but no more than about three minutes of wall time for
+# the whole tier however many targets and however few cores there are.
+fuzz_seconds=${KV_FUZZ_SECONDS:-$(( targets > 0 ? (180 * jobs / targets < 60 ? 180 * jobs / targets : 60) : 60 ))}
+[ "$fuzz_seconds" -ge 10 ] || fuzz_seconds=10
 step "Fuzz targets, ${fuzz_seconds}s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKV_FUZZ=ON -DKV_SANITIZE=ON >/dev/null
@@ -63,7 +67,6 @@ fuzz_one() {
   fi
 }
 export -f fuzz_one
-targets=$(find build/fuzz/tests/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | wc -l)
 find build/fuzz/tests/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x -print0 |
   xargs -0 -r -P "$jobs" -I{} bash -c 'fuzz_one "$@"' _ {} "$root" "$fuzz_seconds"
 passed=$((passed + targets))
