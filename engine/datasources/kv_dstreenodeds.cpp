@@ -96,6 +96,21 @@ bool load_rest(KV_DsTreeNode& node, Opts& opts, const KV_String& key, const KV_S
     return handled || node.KV_DsTreeNode::load(key, value);
 }
 
+// A copy of a server data source whose options come from its group when the
+// node inherits them, so that a manager gets the settings in force.
+template <class Grp, class Node, class Params, class Opts>
+KV_DsTreeNode* clone_server(const Node& node, const KV_DsTree* tree, Params& (Node::*params)(),
+                            const Opts& (Grp::*grp_opts)() const)
+{
+    auto* c = new (std::nothrow) Node();
+    if (c == nullptr)
+        return nullptr;
+    c->operator=(&node);
+    if (const auto* grp = inh_grp<Grp>(tree, node))
+        (c->*params)().set_opts((grp->*grp_opts)());
+    return c;
+}
+
 // A server data source can be opened once it has a name and an address.
 template <class Params> bool server_can_open(const Params& p)
 {
@@ -173,13 +188,8 @@ KV_FileManId KV_DsTreeNodeFtp::id() const
 
 KV_DsTreeNode* KV_DsTreeNodeFtp::clone(const KV_DsTree* tree) const
 {
-    auto* c = new (std::nothrow) KV_DsTreeNodeFtp();
-    if (c == nullptr)
-        return nullptr;
-    c->operator=(this);
-    if (const auto* grp = inh_grp<KV_DsTreeNodeGrpFtp>(tree, *this))
-        c->params_.set_opts(grp->opts_ftp());
-    return c;
+    return clone_server<KV_DsTreeNodeGrpFtp>(*this, tree, &KV_DsTreeNodeFtp::params_ftp,
+                                             &KV_DsTreeNodeGrpFtp::opts_ftp);
 }
 
 bool KV_DsTreeNodeFtp::can_open() const
@@ -326,13 +336,8 @@ KV_FileManId KV_DsTreeNodeHttp::id() const
 
 KV_DsTreeNode* KV_DsTreeNodeHttp::clone(const KV_DsTree* tree) const
 {
-    auto* c = new (std::nothrow) KV_DsTreeNodeHttp();
-    if (c == nullptr)
-        return nullptr;
-    c->operator=(this);
-    if (const auto* grp = inh_grp<KV_DsTreeNodeGrpHttp>(tree, *this))
-        c->params_.set_opts(grp->opts_http());
-    return c;
+    return clone_server<KV_DsTreeNodeGrpHttp>(*this, tree, &KV_DsTreeNodeHttp::params_http,
+                                             &KV_DsTreeNodeGrpHttp::opts_http);
 }
 
 bool KV_DsTreeNodeHttp::can_open() const
@@ -459,13 +464,8 @@ KV_FileManId KV_DsTreeNodeSftp::id() const
 
 KV_DsTreeNode* KV_DsTreeNodeSftp::clone(const KV_DsTree* tree) const
 {
-    auto* c = new (std::nothrow) KV_DsTreeNodeSftp();
-    if (c == nullptr)
-        return nullptr;
-    c->operator=(this);
-    if (const auto* grp = inh_grp<KV_DsTreeNodeGrpSftp>(tree, *this))
-        c->params_.set_opts(grp->opts_sftp());
-    return c;
+    return clone_server<KV_DsTreeNodeGrpSftp>(*this, tree, &KV_DsTreeNodeSftp::params_sftp,
+                                             &KV_DsTreeNodeGrpSftp::opts_sftp);
 }
 
 bool KV_DsTreeNodeSftp::can_open() const

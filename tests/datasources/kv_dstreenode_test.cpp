@@ -14,25 +14,14 @@
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_storage.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_dstest.h"
 
 namespace {
 
-class NullErr : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
-
-std::string text_of(const KV_Stream& st)
-{
-    const unsigned char* b = st;
-    return b ? std::string(reinterpret_cast<const char*>(b), st.length()) : std::string();
-}
-
-std::string str(const KV_String& s)
-{
-    return std::string(s.data(), s.length());
-}
+using dstest::load_lines;
+using dstest::NullErr;
+using dstest::str;
+using dstest::text_of;
 
 // The SET lines that a node writes.
 std::string saved(const KV_DsTree& tree, const KV_DsTreeNode& node)
@@ -40,29 +29,6 @@ std::string saved(const KV_DsTree& tree, const KV_DsTreeNode& node)
     KV_Stream st;
     EXPECT_TRUE(node.save(tree, st));
     return text_of(st);
-}
-
-// Feeds SET lines to load() as the file reader does: key, then the rest of
-// the line trimmed, with '|' standing for a line break.
-bool load_lines(KV_DsTreeNode& node, const std::string& text)
-{
-    size_t from = 0;
-    while (from < text.size()) {
-        size_t end = text.find('\n', from);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(from, end - from);
-        from = end + 1;
-        if (line.rfind("SET ", 0) != 0)
-            return false;
-        const size_t blank = line.find(' ', 4);
-        const std::string key = line.substr(4, blank == std::string::npos ? blank : blank - 4);
-        const std::string value = blank == std::string::npos ? "" : line.substr(blank + 1);
-        const KV_String v = KV_String(value.c_str()).trim().replace("|", "\r\n");
-        if (!node.load(KV_String(key.c_str()), v))
-            return false;
-    }
-    return true;
 }
 
 std::string scrambled(const char* pass)

@@ -12,51 +12,18 @@
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_storage.h"
 #include "transfers/kv_filereqtransparams.h"
+#include "support/kv_dstest.h"
 
 namespace {
 
-class NullErr : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
-
-std::string text_of(const KV_Stream& st)
-{
-    const unsigned char* b = st;
-    return b ? std::string(reinterpret_cast<const char*>(b), st.length()) : std::string();
-}
-
-std::string str(const KV_String& s)
-{
-    return std::string(s.data(), s.length());
-}
+using dstest::load_lines;
+using dstest::NullErr;
+using dstest::str;
+using dstest::text_of;
 
 std::string scrambled(const char* pass)
 {
     return str(KV_String(pass).encrypt_bf(KV_LoginData::bf_key));
-}
-
-// Feeds SET lines to load() as the file reader does.
-bool load_lines(KV_DsTreeNode& node, const std::string& text)
-{
-    size_t from = 0;
-    while (from < text.size()) {
-        size_t end = text.find('\n', from);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(from, end - from);
-        from = end + 1;
-        if (line.rfind("SET ", 0) != 0)
-            return false;
-        const size_t blank = line.find(' ', 4);
-        const std::string key = line.substr(4, blank == std::string::npos ? blank : blank - 4);
-        const std::string value = blank == std::string::npos ? "" : line.substr(blank + 1);
-        const KV_String v = KV_String(value.c_str()).trim().replace("|", "\r\n");
-        if (!node.load(KV_String(key.c_str()), v))
-            return false;
-    }
-    return true;
 }
 
 // The tree the program starts with: the root, the three protocol groups and

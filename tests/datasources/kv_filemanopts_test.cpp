@@ -8,15 +8,11 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_storage.h"
+#include "support/kv_dstest.h"
 
 namespace {
 
-std::string text_of(const KV_Stream& st)
-{
-    const unsigned char* b = st;
-    return b ? std::string(reinterpret_cast<const char*>(b), st.length()) : std::string();
-}
-
+using dstest::text_of;
 template <class O> std::string saved(const O& o, const O& ref)
 {
     KV_Stream st;
@@ -273,18 +269,7 @@ TEST(KvFileManOpts, FtpSaveOrderAndReload)
 
     // Read back line by line, as the data-source file does.
     KV_FileManFtpOpts back;
-    KV_Stream st;
-    ASSERT_TRUE(st.append(reinterpret_cast<const unsigned char*>(text.data()),
-                          static_cast<uint32_t>(text.size())));
-    KV_String line;
-    while (line.read_txt(st)) {
-        uint32_t sp1 = 0, sp2 = 0;
-        ASSERT_TRUE(line.contains(' ', 0, &sp1));
-        ASSERT_TRUE(line.contains(' ', sp1 + 1, &sp2));
-        bool handled = false;
-        EXPECT_TRUE(back.load(line.part(sp1 + 1, sp2), line.part(sp2 + 1, line.length()), handled));
-        EXPECT_TRUE(handled);
-    }
+    dstest::load_opt_lines(back, text);
     EXPECT_EQ(back.ntavos_conn(), 7u);
     EXPECT_EQ(saved(back, KV_FileManFtpOpts()), expected);
 }

@@ -17,15 +17,11 @@
 
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
+#include "support/kv_dstest.h"
 
 namespace {
 
-std::string text_of(const KV_Stream& st)
-{
-    const unsigned char* p = st;
-    return p ? std::string(reinterpret_cast<const char*>(p), st.length()) : std::string();
-}
-
+using dstest::text_of;
 KV_String kv(const std::string& s)
 {
     KV_String r;
@@ -33,11 +29,7 @@ KV_String kv(const std::string& s)
     return r;
 }
 
-std::string str(const KV_String& s)
-{
-    return std::string(s.data(), s.length());
-}
-
+using dstest::str;
 // What the data-source file reader hands to load() for one written line: the
 // text after "SET <key> ", trimmed, with every '|' turned back into CR LF.
 std::string read_back(const std::string& line, const std::string& key)

@@ -13,15 +13,11 @@
 #include "http/kv_httpman.h"
 #include "net/kv_session.h"
 #include "requests/kv_filereqinfo.h"
+#include "support/kv_dstest.h"
 
 namespace {
 
-std::string text_of(const KV_Stream& st)
-{
-    const unsigned char* b = st;
-    return b ? std::string(reinterpret_cast<const char*>(b), st.length()) : std::string();
-}
-
+using dstest::text_of;
 std::string saved(const KV_FileTransManOpts& o)
 {
     KV_Stream st;
@@ -156,18 +152,7 @@ TEST_F(KvFileTransManOpts, SavesInFixedOrderAndReadsBack)
     // Everything read back into fresh options gives the same text.
     reset_statics();
     KV_FileTransManOpts back;
-    KV_Stream st;
-    ASSERT_TRUE(st.append(reinterpret_cast<const unsigned char*>(text.data()),
-                          static_cast<uint32_t>(text.size())));
-    KV_String line;
-    while (line.read_txt(st)) {
-        uint32_t sp1 = 0, sp2 = 0;
-        ASSERT_TRUE(line.contains(' ', 0, &sp1));
-        ASSERT_TRUE(line.contains(' ', sp1 + 1, &sp2));
-        bool handled = false;
-        EXPECT_TRUE(back.load(line.part(sp1 + 1, sp2), line.part(sp2 + 1, line.length()), handled));
-        EXPECT_TRUE(handled);
-    }
+    dstest::load_opt_lines(back, text);
     EXPECT_EQ(saved(back), text);
 }
 
