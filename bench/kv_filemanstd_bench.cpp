@@ -195,53 +195,15 @@ BENCHMARK(BM_MvTree)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond
 // ---------------------------------------------------------------------------
 // Copies through the local worker's copy steps
 
-class BenchParams : public KV_FileReqTransParams
-{
-public:
-    KV_FileReqTransParams* clone() const override { return new BenchParams(*this); }
-};
-
-// The copy request the steps belong to: both sides are the one manager.
-class BenchTransCp : public KV_FileReqTransCp
-{
-public:
-    BenchTransCp() : KV_FileReqTransCp(log), log(BenchParams()) {}
-    ~BenchTransCp() override { set_term_status(); }
-    bool operator==(const KV_FileReq&) const override { return false; }
-    const char* get_descr(KV_String&, bool) const override { return "Copy"; }
-    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
-    KV_TransLogTrans& log_trans() const override { return log; }
-
-    KV_FileMan* man = nullptr;
-    mutable KV_TransLogTrans log;
-};
-
 class BenchStep : public KV_FileReqCopy
 {
 public:
-    BenchStep(KV_ErrHandler& eh, BenchTransCp& t, KV_TransLogCp* log, const KV_ComplPath& src,
+    BenchStep(KV_ErrHandler& eh, KV_FileReqTransCp& t, KV_TransLogCp* log, const KV_ComplPath& src,
               const KV_ComplPath& dst)
         : KV_FileReqCopy(eh, t, log, src, dst, nullptr, KV_FILE_TRANS_TYPE_STORE, true, false)
     {
     }
 };
-
-} // namespace
-
-// The copy request class is declared, not built yet: this program supplies
-// the managers of its transfer. (Remove once the copy request defines them.)
-KV_FileMan* KV_FileReqTransCp::man_src() const
-{
-    auto* t = dynamic_cast<const BenchTransCp*>(this);
-    return t != nullptr ? t->man : nullptr;
-}
-
-KV_FileMan* KV_FileReqTransCp::man_dst() const
-{
-    return man_src();
-}
-
-namespace {
 
 void BM_ManagerCopyTree(benchmark::State& state)
 {
@@ -258,8 +220,10 @@ void BM_ManagerCopyTree(benchmark::State& state)
     const KV_PathMan syntax = fm.man_path();
     const KV_PathMan data_syntax = KV_TransLog::tmp_file_man().path_man();
     NullEh eh;
-    BenchTransCp trans;
-    trans.man = &fm;
+    // The copy request the steps belong to: both sides are the one manager.
+    const KVTL::KV_ListVal<KV_String> none;
+    KV_FileReqTransCp trans(&fm, &fm, KV_PathDef(), KV_PathDef(), none, none,
+                            KV_FileReqTransParamsCp());
     bool failed = false;
     double steps_s = 0;
     double cp_s = 0;

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "foundation/kv_tmpfile.h"
+#include "requests/kv_fileman.h"
 #include "requests/kv_filereqinfo.h"
 
 KV_FileReqTrans::KV_FileReqTrans(KV_ErrHandler& eh) : KV_FileReq(eh) {}
@@ -40,10 +42,55 @@ bool KV_FileReqTrans::req_status_changed()
     return log_trans().req_status_changed(st, KV_FileReq::status_str(st));
 }
 
+bool KV_FileReqTrans::pre_add()
+{
+    KV_TransLogTrans& log = log_trans();
+    if (log.has_name())
+        return true;
+    KV_TmpFileMan& tmp = KV_TransLog::tmp_file_man();
+    KV_PathDef path;
+    KV_String name;
+    if (!tmp.new_file(KV_PATH_TMP, path, KV_String()) ||
+        !tmp.path_man().build_path(name, path, false, 0) || name.empty())
+        return false;
+    return log.set_name(name) && log.create();
+}
+
 bool KV_FileReqTrans::pre_rm()
 {
     log_trans().del_log();
     return true;
+}
+
+bool KV_FileReqTrans::skip_err(const KV_PathDef& path, bool& retry)
+{
+    if (take_skip_err())
+        return true;
+    const bool reached = log_trans().inc_err(path, file_retries());
+    if (reached)
+        retry = false;
+    return reached;
+}
+
+bool KV_FileReqTrans::file_del(const KV_PathDef&)
+{
+    return true;
+}
+
+uint32_t KV_FileReqTrans::file_retries() const
+{
+    // The transfer manager, which holds the file-retry option, is not built
+    // yet: until it is, no manager sets a limit.
+    return 0;
+}
+
+bool KV_FileReqTrans::same_man(const KV_FileMan* a, const KV_FileMan* b)
+{
+    if (a == nullptr || b == nullptr)
+        return false;
+    const KV_DsId da = a->id();
+    const KV_DsId db = b->id();
+    return da == db;
 }
 
 bool KV_FileReqTrans::restart()

@@ -3,9 +3,11 @@
 //
 // Every persistent fact of a transfer request lives in its request log
 // (KV_TransLogTrans), which each derived class owns and returns through
-// log_trans(). The base ties the request to the log: the log carries the
-// request id, shows status changes in the request-log window, gives the
-// scheduled start and the last error, and restarts with the request.
+// log_trans(). The base ties the request to the log: the log file is made
+// when the request is taken up (pre_add) and deleted when the request is
+// removed (pre_rm); the log carries the request id, shows status changes in
+// the request-log window, gives the scheduled start and the last error,
+// restarts with the request and counts the errors of each file.
 //
 // Threads: the request is used by the transfer manager's thread (status,
 // tasks), by its worker and, through tasks, by the user interface. The
@@ -20,6 +22,8 @@
 #include "foundation/kv_path.h"
 #include "requests/kv_filereq.h"
 #include "transfers/kv_translogtrans.h"
+
+class KV_FileMan;
 
 class KV_FileReqTrans : public KV_FileReq
 {
@@ -40,7 +44,13 @@ public:
     bool get_log(KV_FileReqLog& log) override;
     // The base's status notice, then the log's window line.
     bool req_status_changed() override;
-    // Deletes the log's records before the request goes.
+    // A new request's log file, under a fresh name in the temporary
+    // transfer folder (frame, status Queued, parameters, the kind's fields).
+    // A log that has a name already (a request reloaded from its file) is
+    // left as it is. False when no name can be had or the file cannot be
+    // made; the manager then sets the request to Error.
+    bool pre_add() override;
+    // Deletes the log file and what it owns before the request goes.
     bool pre_rm() override;
     // Only a processed request: the log restarts, then the request.
     bool restart() override;
@@ -49,8 +59,16 @@ public:
     // The scheduled start of the parameters; invalid when none.
     KV_Time tm_start_susp() const override;
 
+    // Asked by the worker after a file failed; true: skip the file and go
+    // on. A skip the user asked for is taken (the flag is consumed, no
+    // error counted); otherwise the file's errors are counted against the
+    // file-retry limit of the transfer manager, and once it is reached the
+    // result is true and `retry` false.
+    virtual bool skip_err(const KV_PathDef& path, bool& retry);
     // The request's log.
     virtual KV_TransLogTrans& log_trans() const = 0;
+    // The worker deleted `path`; nothing to record here.
+    virtual bool file_del(const KV_PathDef& path);
     // Whether an unfinished request uses the file manager `id`; false here.
     virtual bool involved(const KV_FileManId& id) const;
     // Sends a browse notice for the request's file manager(s); nothing here.
@@ -64,7 +82,19 @@ public:
     // (the copy request, once both its managers are set).
     virtual void ds_types(uint16_t& src, uint16_t& dst) const;
 
+    // Both managers are there and serve the same data source (the instance
+    // numbers are not compared).
+    static bool same_man(const KV_FileMan* a, const KV_FileMan* b);
+
+protected:
+    // The file-retry limit of the request's manager: the transfer manager's
+    // option; 0 (no limit) for any other manager.
+    uint32_t file_retries() const;
+
+    // Guards the skip-error flag here; the kinds guard their manager
+    // bindings with it.
+    mutable KV_Lock lock;
+
 private:
-    KV_Lock lock;
     uint8_t skip_err_ = 0;
 };

@@ -2,30 +2,7 @@
 
 #include <new>
 
-namespace {
-
-// Integers move as raw little-endian bytes of their declared width, one
-// write or read per field.
-bool write_le(KV_Storage& st, uint32_t value, uint32_t size)
-{
-    unsigned char bytes[4];
-    for (uint32_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    return st.write(bytes, size) == size;
-}
-
-bool read_le(KV_Storage& st, uint32_t& value, uint32_t size)
-{
-    unsigned char bytes[4];
-    if (st.read(bytes, size) != size)
-        return false;
-    value = 0;
-    for (uint32_t i = 0; i < size; ++i)
-        value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-    return true;
-}
-
-} // namespace
+#include "transfers/kv_translogio.h"
 
 KV_FileReqTransParams::KV_FileReqTransParams()
 {
@@ -46,13 +23,14 @@ void KV_FileReqTransParams::reset_tm_susp()
 
 bool KV_FileReqTransParams::write_bin(KV_Storage& st) const
 {
-    return write_le(st, forced_exec_, 4) && tm_start_.write_bin(st) && tm_started_.write_bin(st);
+    return kv_write_le<uint32_t>(st, forced_exec_) && tm_start_.write_bin(st) &&
+           tm_started_.write_bin(st);
 }
 
 bool KV_FileReqTransParams::read_bin(KV_Storage& st)
 {
     uint32_t fexec = 0;
-    if (!read_le(st, fexec, 4))
+    if (!kv_read_le(st, fexec))
         return false;
     forced_exec_ = static_cast<KV_FEXEC_TYPE>(fexec);
     return tm_start_.read_bin(st) && tm_started_.read_bin(st);
@@ -92,10 +70,12 @@ KV_FileReqTransParamsCp& KV_FileReqTransParamsCp::operator=(const KV_FileReqTran
 KV_FileReqTransParamsCp&
 KV_FileReqTransParamsCp::operator=(const KV_FileReqTransParams& other) noexcept
 {
-    // Decided by the dynamic kind, so that no other kind is ever read as a
-    // copy's parameters.
-    if (const auto* cp = dynamic_cast<const KV_FileReqTransParamsCp*>(&other))
-        return *this = *cp;
+    // The kind decides; the cast guards against a kind of another family
+    // that gives the same type().
+    if (other.type() == KV_REQ_TYPE_TRANS_CP) {
+        if (const auto* cp = dynamic_cast<const KV_FileReqTransParamsCp*>(&other))
+            return *this = *cp;
+    }
     KV_FileReqTransParams::operator=(other);
     return *this;
 }
@@ -107,38 +87,28 @@ KV_FileReqTransParams* KV_FileReqTransParamsCp::clone() const
 
 bool KV_FileReqTransParamsCp::write_bin(KV_Storage& st) const
 {
-    return KV_FileReqTransParams::write_bin(st) && write_le(st, mirror_, 1) &&
-           write_le(st, tm_type_, 1) && write_le(st, tm_def_, 4) && write_le(st, dayspec_, 2) &&
-           write_le(st, skip_sz_ ? 1 : 0, 1) && write_le(st, del_src_ ? 1 : 0, 1) &&
-           write_le(st, dtrans_ ? 1 : 0, 1);
+    return KV_FileReqTransParams::write_bin(st) && kv_write_le(st, mirror_) &&
+           kv_write_le(st, tm_type_) && kv_write_le(st, tm_def_) && kv_write_le(st, dayspec_) &&
+           kv_write_le<uint8_t>(st, skip_sz_ ? 1 : 0) &&
+           kv_write_le<uint8_t>(st, del_src_ ? 1 : 0) && kv_write_le<uint8_t>(st, dtrans_ ? 1 : 0);
 }
 
 bool KV_FileReqTransParamsCp::read_bin(KV_Storage& st)
 {
-    if (!KV_FileReqTransParams::read_bin(st))
+    uint8_t skip = 0;
+    uint8_t del = 0;
+    uint8_t dtrans = 0;
+    if (!KV_FileReqTransParams::read_bin(st) || !kv_read_le(st, mirror_) ||
+        !kv_read_le(st, tm_type_) || !kv_read_le(st, tm_def_) || !kv_read_le(st, dayspec_) ||
+        !kv_read_le(st, skip))
         return false;
-    uint32_t v = 0;
-    if (!read_le(st, v, 1))
+    skip_sz_ = skip != 0;
+    if (!kv_read_le(st, del))
         return false;
-    mirror_ = static_cast<uint8_t>(v);
-    if (!read_le(st, v, 1))
+    del_src_ = del != 0;
+    if (!kv_read_le(st, dtrans))
         return false;
-    tm_type_ = static_cast<uint8_t>(v);
-    if (!read_le(st, v, 4))
-        return false;
-    tm_def_ = v;
-    if (!read_le(st, v, 2))
-        return false;
-    dayspec_ = static_cast<uint16_t>(v);
-    if (!read_le(st, v, 1))
-        return false;
-    skip_sz_ = v != 0;
-    if (!read_le(st, v, 1))
-        return false;
-    del_src_ = v != 0;
-    if (!read_le(st, v, 1))
-        return false;
-    dtrans_ = v != 0;
+    dtrans_ = dtrans != 0;
     return true;
 }
 

@@ -36,6 +36,10 @@ enum KV_FEXEC_TYPE : uint32_t {
 class KV_FileReqTransParams
 {
 public:
+    // Bytes of the binary form of the base (and of the rename and delete
+    // kinds).
+    static constexpr uint32_t BIN_SIZE = 12;
+
     // Not forced, no scheduled start, created now.
     KV_FileReqTransParams();
     KV_FileReqTransParams(const KV_FileReqTransParams&) = default;
@@ -43,12 +47,17 @@ public:
     // from parameters of their own kind they copy everything, from any other
     // kind only these three fields.
     virtual KV_FileReqTransParams& operator=(const KV_FileReqTransParams&) = default;
-    // Virtual: clones are freed through a base pointer (destr_clone).
+    // Virtual: clones are freed through a base pointer (destr_clone), which
+    // is only defined behaviour with a virtual destructor.
     virtual ~KV_FileReqTransParams();
 
     // A heap copy of the same kind, owned by the caller, who frees it with
     // destr_clone. Null when memory cannot be had.
     virtual KV_FileReqTransParams* clone() const = 0;
+    // The request kind the parameters belong to (10 copy or move, 11 rename,
+    // 12 delete): an assignment copies a kind's own fields only between
+    // parameters of the same kind.
+    virtual KV_REQ_TYPE type() const = 0;
 
     // Frees a clone made by clone(); null is accepted.
     static void destr_clone(const KV_FileReqTransParams* params);
@@ -67,7 +76,7 @@ public:
 
     // Binary form inside a transfer log (no kind tag: the log knows the
     // kind): forced_exec as u32, tm_start and tm_started as 4 bytes each,
-    // little-endian, 12 bytes; the kinds append their own fields. False as
+    // little-endian, 12 bytes; the copy kind appends its own 11. False as
     // soon as one field does not move in full; on reading, the fields read
     // before keep their new values and the others their old ones.
     virtual bool write_bin(KV_Storage& st) const;
@@ -83,6 +92,8 @@ private:
 class KV_FileReqTransParamsCp : public KV_FileReqTransParams
 {
 public:
+    static constexpr uint32_t BIN_SIZE = 23;
+
     // The base defaults; normal mode (no mirror), no repetition, the files
     // identical in name and size are copied again, the sources are kept, no
     // direct server-to-server transfer.
@@ -95,11 +106,12 @@ public:
     ~KV_FileReqTransParamsCp() override;
 
     KV_FileReqTransParamsCp& operator=(const KV_FileReqTransParamsCp& other);
-    // Every field from copy parameters, the base fields from other kinds.
+    // Every field from copy parameters (type() 10), the base fields from
+    // other kinds.
     KV_FileReqTransParamsCp& operator=(const KV_FileReqTransParams& other) noexcept override;
 
     KV_FileReqTransParams* clone() const override;
-    KV_REQ_TYPE type() const { return KV_REQ_TYPE_TRANS_CP; }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
 
     // The base's 12 bytes, then mirror, tm_type (1 byte each), tm_def (4),
     // dayspec (2), skip_sz, del_src and dtrans (1 byte each, 0 or 1): 23
@@ -154,7 +166,7 @@ public:
     KV_FileReqTransParamsRen& operator=(const KV_FileReqTransParams& other) noexcept override;
 
     KV_FileReqTransParams* clone() const override;
-    KV_REQ_TYPE type() const { return KV_REQ_TYPE_TRANS_REN; }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_REN; }
 };
 
 // Parameters of a delete transfer (request kind 12): the base fields only.
@@ -170,5 +182,5 @@ public:
     KV_FileReqTransParamsRm& operator=(const KV_FileReqTransParams& other) noexcept override;
 
     KV_FileReqTransParams* clone() const override;
-    KV_REQ_TYPE type() const { return KV_REQ_TYPE_TRANS_RM; }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_RM; }
 };

@@ -112,7 +112,7 @@ protected:
     // when it was closed, but only while ok_ is set.
     bool reopen();
 
-    KV_Lock lock;
+    mutable KV_Lock lock;
     // Guarded by `lock`.
     uint8_t ok_ = 0;
     KV_File file;

@@ -7,46 +7,15 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <sys/stat.h>
 #include <vector>
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_tmpfile.h"
+#include "transfers/kv_filereqtranscp.h"
+#include "transfers/kv_translogio.h"
 
 namespace {
-
-bool put_i64(KV_Storage& st, int64_t v)
-{
-    unsigned char b[8];
-    const auto u = static_cast<uint64_t>(v);
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<unsigned char>(u >> (8 * i));
-    return st.write(b, 8) == 8;
-}
-
-bool get_i64(KV_Storage& st, int64_t& v)
-{
-    unsigned char b[8];
-    if (st.read(b, 8) != 8)
-        return false;
-    uint64_t u = 0;
-    for (int i = 7; i >= 0; --i)
-        u = (u << 8) | b[i];
-    v = static_cast<int64_t>(u);
-    return true;
-}
-
-// The length of the open file behind `f`.
-bool file_length(const KV_File& f, int64_t& size)
-{
-    FILE* fp = f;
-    struct stat st;
-    if (fp == nullptr || ::fstat(::fileno(fp), &st) != 0)
-        return false;
-    size = static_cast<int64_t>(st.st_size);
-    return true;
-}
 
 // min(100, done * 100 / total) for total > 0, without overflow.
 int32_t percent(int64_t done, int64_t total)
@@ -126,7 +95,7 @@ bool KV_TransLogCp::write_byte(int64_t pos, uint8_t value)
 
 bool KV_TransLogCp::write_stored(int64_t stored)
 {
-    return file.set_pos(stored_pos) && put_i64(file, stored);
+    return file.set_pos(stored_pos) && kv_write_le(file, stored);
 }
 
 bool KV_TransLogCp::set_status(uint8_t status)
@@ -233,11 +202,11 @@ bool KV_TransLogCp::write_data()
     status_pos = p;
     ok = ok && file.pos(p) && file.write(head, 1) == 1;
     flags2_pos = p;
-    ok = ok && put_i64(file, frags_.min_size()) && file_name_.write_bin(file) &&
+    ok = ok && kv_write_le(file, frags_.min_size()) && file_name_.write_bin(file) &&
          fdata_.write_bin(file) && path_src_.write_bin(file) && path_dst_.write_bin(file);
     if (ok && !multifrag()) {
         stored_.store(0, std::memory_order_release);
-        ok = file.pos(p) && put_i64(file, 0);
+        ok = file.pos(p) && kv_write_le<int64_t>(file, 0);
         stored_pos = p;
     }
     ok = ok && file.pos(p);
@@ -252,24 +221,22 @@ bool KV_TransLogCp::read_data()
     // Everything below comes from a file that an earlier run, a crash or
     // anyone else may have left: counts and ranges are checked against the
     // file's length before they are used.
-    int64_t length = 0;
-    int64_t p = 0;
-    unsigned char head[3];
-    if (!file_length(file, length) || !file.pos(p) || file.read(head, 1) != 1 ||
-        file.read(head + 1, 1) != 1)
+    KV_TransLogIn in(file);
+    const int64_t length = in.pos() + in.left();
+    uint8_t head[3];
+    status_pos = in.pos();
+    if (!in.num(head[0]) || !in.num(head[1]))
         return false;
-    status_pos = p;
-    if (!file.pos(p) || file.read(head + 2, 1) != 1)
-        return false;
-    flags2_pos = p;
+    flags2_pos = in.pos();
     int64_t min_size = 0;
     KV_String name;
     KV_FileData fd;
     KV_PathDef src;
     KV_PathDef dst;
-    if (!get_i64(file, min_size) || !name.read_bin(file) || !fd.read_bin(file) ||
-        !src.read_bin(file) || !dst.read_bin(file))
+    if (!in.num(head[2]) || !in.num(min_size) || !in.str(name) || !fd.read_bin(in) ||
+        !in.path(src) || !in.path(dst))
         return false;
+    int64_t p = in.pos();
     status_.store(head[0], std::memory_order_release);
     flags_ = head[1];
     flags2_.store(head[2], std::memory_order_release);
@@ -283,7 +250,7 @@ bool KV_TransLogCp::read_data()
 
     if (!multifrag()) {
         int64_t stored = 0;
-        if (!file.pos(p) || !get_i64(file, stored))
+        if (!in.num(stored))
             return false;
         stored_pos = p;
         const int64_t off = p + 8;
@@ -293,8 +260,6 @@ bool KV_TransLogCp::read_data()
         const int64_t avail = length > off ? length - off : 0;
         stored_.store(std::clamp<int64_t>(stored, 0, avail), std::memory_order_release);
     } else {
-        if (!file.pos(p))
-            return false;
         data_offset_.store(p, std::memory_order_release);
         const int64_t fsize = file_size();
         std::map<int64_t, int64_t> taken;
@@ -505,7 +470,10 @@ void KV_TransLogCp::progress(int64_t n)
     default:
         break;
     }
-    prog_.store(value, std::memory_order_release);
+    // The request hears of a change only: every chunk of a copy reports,
+    // most of them without moving the percentage.
+    if (prog_.exchange(value, std::memory_order_acq_rel) != value && owner_ != nullptr)
+        owner_->update_prog(path_src_, value);
 }
 
 void KV_TransLogCp::process_err(uint8_t code, const KV_String& text)

@@ -162,7 +162,10 @@ public:
     bool init_frags(bool clear);
 
     // The pending server-to-server half: its worker id (0 for none) and
-    // flag. Memory only.
+    // flag. Memory only. The address of its direct data connection
+    // (set_dtrans_addr, dtrans_addr) joins these once the network transport
+    // gives the address type (KV_InetAddr); until then a sub-log keeps no
+    // address.
     void set_dtrans(uint32_t id, uint8_t flag);
     uint32_t dtrans_id() const { return dtrans_id_.load(std::memory_order_acquire); }
     uint8_t dtrans_flag() const { return dtrans_flag_.load(std::memory_order_acquire); }
@@ -173,8 +176,10 @@ public:
 
     uint8_t type() const override { return 1; }
     // `n` is the position reached in the target of a delivering copy. Works
-    // out the progress value of the file from the status and remembers it
-    // when it changed. Any thread; takes no lock of the sub-log.
+    // out the progress value of the file from the status and, when it
+    // changed, remembers it and passes it to the owner
+    // (KV_FileReqTransCp::update_prog, which takes the request log's lock).
+    // Any thread; takes no lock of the sub-log.
     void progress(int64_t n) override;
 
 protected:
@@ -209,7 +214,8 @@ private:
     std::atomic<uint8_t> status_{0};
     KV_String file_name_;
     KV_FileFragMan frags_;
-    [[maybe_unused]] KV_FileReqTransCp* owner_; // gets the progress once the copy request has it
+    // Not owned; gets the progress of the file. May be null.
+    KV_FileReqTransCp* owner_;
     KV_PathDef path_src_;
     KV_PathDef path_dst_;
     std::atomic<int32_t> prog_{PROG_UNKNOWN};

@@ -150,6 +150,7 @@ class CountedParams : public KV_FileReqTransParams
 public:
     ~CountedParams() override { ++params_deleted; }
     KV_FileReqTransParams* clone() const override { return new CountedParams(*this); }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_RM; }
 };
 
 TEST(KV_MsgReqParams, OwnsItsParameters)

@@ -18,7 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/kv_reqtest.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_informer.h"
@@ -28,6 +27,7 @@
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filetreenode.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_reqtest.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtrans.h"
@@ -223,7 +223,7 @@ public:
         return retries < 0 || retries-- > 0;
     }
 
-    mutable KV_TransLogTrans log;
+    mutable reqtest::TestLog log;
     int retries = -1;
 };
 

@@ -18,7 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/kv_reqtest.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
@@ -27,6 +26,7 @@
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filereqtasks.h"
+#include "support/kv_reqtest.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransparams.h"
@@ -42,48 +42,12 @@ constexpr uint32_t LONG_WAIT_MS = 120000;
 using Bytes = std::vector<unsigned char>;
 
 using reqtest::ErrLog;
-using TransParams = reqtest::TestParams;
-
-// The copy request that the steps belong to, with its two managers.
-class TestTransCp : public KV_FileReqTransCp
-{
-public:
-    TestTransCp() : KV_FileReqTransCp(log), log(TransParams()) {}
-    ~TestTransCp() override { set_term_status(); }
-    bool operator==(const KV_FileReq&) const override { return false; }
-    const char* get_descr(KV_String&, bool) const override { return "Copy"; }
-    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
-    KV_TransLogTrans& log_trans() const override { return log; }
-
-    KV_FileMan* src = nullptr;
-    KV_FileMan* dst = nullptr;
-    mutable KV_TransLogTrans log;
-};
-
-} // namespace
-
-// The copy request class is declared, not built yet: this program supplies
-// the two managers of its test transfers. (Remove once the copy request
-// defines them.)
-KV_FileMan* KV_FileReqTransCp::man_src() const
-{
-    auto* t = dynamic_cast<const TestTransCp*>(this);
-    return t != nullptr ? t->src : nullptr;
-}
-
-KV_FileMan* KV_FileReqTransCp::man_dst() const
-{
-    auto* t = dynamic_cast<const TestTransCp*>(this);
-    return t != nullptr ? t->dst : nullptr;
-}
-
-namespace {
 
 // One elementary copy step, as the transfer worker builds them.
 class Step : public KV_FileReqCopy
 {
 public:
-    Step(KV_ErrHandler& eh, TestTransCp& t, KV_TransLogCp* log, const KV_ComplPath& src,
+    Step(KV_ErrHandler& eh, KV_FileReqTransCp& t, KV_TransLogCp* log, const KV_ComplPath& src,
          const KV_ComplPath& dst, KV_FileFrag* frag, KV_FILE_TRANS_TYPE type)
         : KV_FileReqCopy(eh, t, log, src, dst, frag, type, true, false)
     {
@@ -180,11 +144,15 @@ protected:
         params.opts_std().set_ntavos(2);
         ASSERT_TRUE(fm->init(&params));
         ASSERT_TRUE(fm->start());
-        trans.src = fm.get();
-        trans.dst = fm.get();
+        // The copy request that the steps belong to, between two folders of
+        // the local disk.
+        const KVTL::KV_ListVal<KV_String> none;
+        trans_ = std::make_unique<KV_FileReqTransCp>(fm.get(), fm.get(), local(dir), local(dir),
+                                                     none, none, KV_FileReqTransParamsCp());
     }
     void TearDown() override
     {
+        trans_.reset();
         fm.reset();
         fs::remove_all(dir);
     }
@@ -212,15 +180,15 @@ protected:
     std::unique_ptr<WatchedLog> kept_log(const std::string& src, const std::string& dst,
                                          int64_t size, bool multifrag, int64_t min_size = 0)
     {
-        auto log =
-            std::make_unique<WatchedLog>(&trans, "", entry("f", size), local(src), local(dst));
+        auto log = std::make_unique<WatchedLog>(trans_.get(), "", entry("f", size), local(src),
+                                                local(dst));
         log->set_flags_init(true, multifrag, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
         if (min_size > 0)
             log->man_frag().set_min_size(min_size);
         KV_PathDef name;
         EXPECT_TRUE(KV_TransLog::tmp_file_man().new_file(KV_PATH_TMP, name, ""));
         EXPECT_TRUE(log->set_path(name));
-        EXPECT_TRUE(log->create(trans.eh()));
+        EXPECT_TRUE(log->create(trans_->eh()));
         EXPECT_TRUE(log->set_status(KV_TransLogCp::ST_RECEIVING));
         return log;
     }
@@ -228,7 +196,7 @@ protected:
     KV_REQ_STAT run(KV_FileReq* r)
     {
         KV_FileReqObs obs;
-        if (!fm->add_req(r, &trans, &obs, KV_REQ_STAT_QUEUED))
+        if (!fm->add_req(r, trans_.get(), &obs, KV_REQ_STAT_QUEUED))
             return KV_REQ_STAT_ERROR;
         EXPECT_FALSE(obs.wait(LONG_WAIT_MS)) << "request did not end";
         return obs.status();
@@ -249,7 +217,7 @@ protected:
     std::string dir;
     KV_FileManParamsStd params;
     std::unique_ptr<KV_FileManStd> fm;
-    TestTransCp trans;
+    std::unique_ptr<KV_FileReqTransCp> trans_;
     ErrLog eh;
 };
 
@@ -262,17 +230,17 @@ TEST_F(LocalCopy, DirectCopyReportsItsProgressThroughTheSubLog)
     const auto size = static_cast<int64_t>(data.size());
 
     // Between two local folders the sub-log has no file and keeps no data.
-    WatchedLog log(&trans, src.c_str(), entry("src.bin", size), local(src), local(dst));
+    WatchedLog log(trans_.get(), src.c_str(), entry("src.bin", size), local(src), local(dst));
     log.set_no_file(true);
     ASSERT_TRUE(log.set_status(KV_TransLogCp::ST_RECEIVING));
     // The fetch half has nothing to do: the store half reads the source.
-    EXPECT_EQ(run(new Step(eh, trans, &log, on_disk(src), data_path(log), nullptr,
+    EXPECT_EQ(run(new Step(eh, *trans_, &log, on_disk(src), data_path(log), nullptr,
                            KV_FILE_TRANS_TYPE_FETCH)),
               KV_REQ_STAT_COMPLETED);
     EXPECT_EQ(log.calls.load(), 0);
     EXPECT_FALSE(fs::exists(dst));
 
-    EXPECT_EQ(run(new Step(eh, trans, &log, data_path(log), on_disk(dst), nullptr,
+    EXPECT_EQ(run(new Step(eh, *trans_, &log, data_path(log), on_disk(dst), nullptr,
                            KV_FILE_TRANS_TYPE_STORE)),
               KV_REQ_STAT_COMPLETED)
         << eh.all();
@@ -300,15 +268,15 @@ TEST_F(LocalCopy, CancelInTheMiddleOfADirectCopy)
     const std::string dst = dir + "/dst.bin";
     const Bytes data = pattern(64 * 32768, 2);
     write_file(src, data);
-    WatchedLog log(&trans, src.c_str(), entry("src.bin", int64_t(data.size())), local(src),
+    WatchedLog log(trans_.get(), src.c_str(), entry("src.bin", int64_t(data.size())), local(src),
                    local(dst));
     log.set_no_file(true);
     log.delay = 5ms;
 
     KV_FileReqObs obs;
-    ASSERT_TRUE(fm->add_req(
-        new Step(eh, trans, &log, data_path(log), on_disk(dst), nullptr, KV_FILE_TRANS_TYPE_STORE),
-        &trans, &obs, KV_REQ_STAT_QUEUED));
+    ASSERT_TRUE(fm->add_req(new Step(eh, *trans_, &log, data_path(log), on_disk(dst), nullptr,
+                                     KV_FILE_TRANS_TYPE_STORE),
+                            trans_.get(), &obs, KV_REQ_STAT_QUEUED));
     const auto end = std::chrono::steady_clock::now() + 60s;
     while (log.calls.load() < 2 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(1ms);
@@ -341,7 +309,7 @@ TEST_F(LocalCopy, FileReadIntoTheSubLogAndWrittenOut)
     const auto size = static_cast<int64_t>(data.size());
     auto log = kept_log(src, dst, size, false);
 
-    EXPECT_EQ(run(new Step(eh, trans, log.get(), on_disk(src), data_path(*log), nullptr,
+    EXPECT_EQ(run(new Step(eh, *trans_, log.get(), on_disk(src), data_path(*log), nullptr,
                            KV_FILE_TRANS_TYPE_FETCH)),
               KV_REQ_STAT_COMPLETED)
         << eh.all();
@@ -349,7 +317,7 @@ TEST_F(LocalCopy, FileReadIntoTheSubLogAndWrittenOut)
     EXPECT_EQ(log->seen(), (std::vector<int32_t>{33, 66, 99, 100})) << "one value per chunk read";
     EXPECT_FALSE(fs::exists(dst));
 
-    EXPECT_EQ(run(new Step(eh, trans, log.get(), data_path(*log), on_disk(dst), nullptr,
+    EXPECT_EQ(run(new Step(eh, *trans_, log.get(), data_path(*log), on_disk(dst), nullptr,
                            KV_FILE_TRANS_TYPE_STORE)),
               KV_REQ_STAT_COMPLETED)
         << eh.all();
@@ -373,7 +341,7 @@ TEST_F(LocalCopy, FailedAndCancelledReadIns)
 {
     const std::string src = dir + "/src.bin";
     auto log = kept_log(src, dir + "/dst.bin", 100, false);
-    EXPECT_EQ(run(new Step(eh, trans, log.get(), on_disk(src), data_path(*log), nullptr,
+    EXPECT_EQ(run(new Step(eh, *trans_, log.get(), on_disk(src), data_path(*log), nullptr,
                            KV_FILE_TRANS_TYPE_FETCH)),
               KV_REQ_STAT_ERROR);
     EXPECT_NE(eh.all().find("Couldn't write the temporary file."), std::string::npos) << eh.all();
@@ -386,9 +354,9 @@ TEST_F(LocalCopy, FailedAndCancelledReadIns)
     auto slow = kept_log(src, dir + "/dst.bin", int64_t(data.size()), false);
     slow->delay = 5ms;
     KV_FileReqObs obs;
-    ASSERT_TRUE(fm->add_req(new Step(quiet, trans, slow.get(), on_disk(src), data_path(*slow),
+    ASSERT_TRUE(fm->add_req(new Step(quiet, *trans_, slow.get(), on_disk(src), data_path(*slow),
                                      nullptr, KV_FILE_TRANS_TYPE_FETCH),
-                            &trans, &obs, KV_REQ_STAT_QUEUED));
+                            trans_.get(), &obs, KV_REQ_STAT_QUEUED));
     const auto end = std::chrono::steady_clock::now() + 60s;
     while (slow->calls.load() < 2 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(1ms);
@@ -418,12 +386,12 @@ protected:
     {
         KV_FileFragMan& frags = log.man_frag();
         frags.set_queued_all(false);
-        auto* store = new Step(eh, trans, &log, data_path(log), on_disk(dst), nullptr,
+        auto* store = new Step(eh, *trans_, &log, data_path(log), on_disk(dst), nullptr,
                                KV_FILE_TRANS_TYPE_STORE);
         store->set_busy_reg(false);
         frags.set_request(store);
         KV_FileReqObs obs;
-        EXPECT_TRUE(fm->add_req(store, &trans, &obs, KV_REQ_STAT_SUSPENDED));
+        EXPECT_TRUE(fm->add_req(store, trans_.get(), &obs, KV_REQ_STAT_SUSPENDED));
 
         std::vector<std::unique_ptr<Step>> fetches;
         for (;;) {
@@ -431,7 +399,7 @@ protected:
             EXPECT_TRUE(frags.take(&f));
             if (f == nullptr)
                 break;
-            fetches.push_back(std::make_unique<Step>(eh, trans, &log, on_disk(dir + "/remote"),
+            fetches.push_back(std::make_unique<Step>(eh, *trans_, &log, on_disk(dir + "/remote"),
                                                      data_path(log), f, KV_FILE_TRANS_TYPE_FETCH));
             EXPECT_EQ(f->state(), KV_FileFrag::IN_TRANSFER);
         }

@@ -19,7 +19,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "support/kv_reqtest.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_informer.h"
@@ -29,6 +28,7 @@
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filereqtasks.h"
 #include "requests/kv_filetreenode.h"
+#include "support/kv_reqtest.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtrans.h"
@@ -53,7 +53,7 @@ public:
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
     KV_TransLogTrans& log_trans() const override { return log; }
 
-    mutable KV_TransLogTrans log;
+    mutable reqtest::TestLog log;
 };
 
 // Parameters of some other kind of data source.

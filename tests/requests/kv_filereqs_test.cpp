@@ -526,26 +526,6 @@ TEST(KV_FileReqs, ConnectionCommandsRetry)
 // belong to the transfers; a step without fragment and sub-log touches none
 // of them.
 
-class TestParams : public KV_FileReqTransParams
-{
-public:
-    KV_FileReqTransParams* clone() const override { return new TestParams(*this); }
-};
-
-class TestTransCp : public KV_FileReqTransCp
-{
-public:
-    explicit TestTransCp(KV_TransLogTrans& log) : KV_FileReqTransCp(log), log_(log) {}
-    ~TestTransCp() override { set_term_status(); }
-    bool operator==(const KV_FileReq&) const override { return false; }
-    const char* get_descr(KV_String&, bool) const override { return "Copy"; }
-    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
-    KV_TransLogTrans& log_trans() const override { return log_; }
-
-private:
-    KV_TransLogTrans& log_;
-};
-
 class TestCopy : public KV_FileReqCopy
 {
 public:
@@ -562,9 +542,10 @@ static_assert(!std::is_copy_constructible_v<KV_FileReqCopy>);
 
 TEST(KV_FileReqs, CopyStep)
 {
-    TestParams params;
-    KV_TransLogTrans log(params);
-    TestTransCp trans(log);
+    // A copy request on no file managers: only what the step reads of it.
+    const KVTL::KV_ListVal<KV_String> none;
+    KV_FileReqTransCp trans(nullptr, nullptr, path("/s"), path("/t"), none, none,
+                            KV_FileReqTransParamsCp());
     TestMan man;
     auto* c = new TestCopy(trans, KV_FILE_TRANS_TYPE_STORE, false);
     EXPECT_EQ(c->stop_resp(), &trans);

@@ -4,9 +4,11 @@
 
 #include <vector>
 
+#include "foundation/kv_file.h"
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqtasks.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
@@ -22,6 +24,10 @@ using reqtest::TestTrans;
 // never started), so every task is applied at a known point.
 struct Fixture : testing::Test
 {
+    // Transfer requests make their log files here when they are taken up.
+    Fixture() { KV_File::set_path(KV_PATH_TMP, tmp.path().c_str()); }
+
+    kvtest::TempDir tmp;
     NullEh eh;
     Journal j;
     TestMan man;
@@ -238,7 +244,7 @@ TEST_F(FileReqTask, CancelOfAQueuedTransferRecordsItInTheLog)
     EXPECT_EQ(t->status(), KV_REQ_STAT_CANCELLED);
     // A running transfer's worker records its own end.
     EXPECT_EQ(running->log.req_status(), KV_REQ_STAT_QUEUED);
-    EXPECT_EQ(running->log.nmsgs(), 0u);
+    EXPECT_TRUE(running->log.nomsgs());
     EXPECT_TRUE(running->stopped());
 }
 
@@ -247,6 +253,7 @@ TEST_F(FileReqTask, SkipBrowseAndParameters)
     man.rm = false;
     auto* t = new TestTrans(j, TestParams(1));
     ASSERT_TRUE(man.add_req(t, nullptr, nullptr, KV_REQ_STAT_QUEUED));
+    ASSERT_TRUE(man.pass());
     TestReq* plain = add();
     (void)plain;
 

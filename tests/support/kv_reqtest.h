@@ -20,6 +20,7 @@
 #include "requests/kv_filereqtask.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filereqtransparams.h"
+#include "transfers/kv_translogio.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace reqtest {
@@ -275,13 +276,51 @@ private:
     uint32_t last_wait = 0;
 };
 
-// Transfer parameters of the tests: one value.
+// Transfer parameters of the tests: one value, stored after the common
+// fields.
 class TestParams : public KV_FileReqTransParams
 {
 public:
     explicit TestParams(int v = 0) : v(v) {}
     KV_FileReqTransParams* clone() const override { return new TestParams(*this); }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
+    TestParams& operator=(const KV_FileReqTransParams& other) noexcept override
+    {
+        KV_FileReqTransParams::operator=(other);
+        if (auto* t = dynamic_cast<const TestParams*>(&other))
+            v = t->v;
+        return *this;
+    }
+    bool write_bin(KV_Storage& st) const override
+    {
+        return KV_FileReqTransParams::write_bin(st) && kv_write_le<int32_t>(st, v);
+    }
+    bool read_bin(KV_Storage& st) override
+    {
+        int32_t n = 0;
+        if (!KV_FileReqTransParams::read_bin(st) || !kv_read_le(st, n))
+            return false;
+        v = n;
+        return true;
+    }
     int v;
+};
+
+// The smallest request log: the common body and the record area, on the
+// tests' parameters. Its file is made when its request is taken up
+// (KV_FileReqTrans::pre_add), in the temporary folder of the test program.
+class TestLog : public KV_TransLogTrans
+{
+public:
+    explicit TestLog(const KV_FileReqTransParams& p) : KV_TransLogTrans(KV_String())
+    {
+        params_ = p;
+    }
+    uint8_t type() const override { return 0x7E; }
+    KV_FileReqTransParams& params_impl() override { return params_; }
+
+private:
+    TestParams params_;
 };
 
 // A transfer request with its own log; `uses` names the file manager it is
@@ -316,7 +355,7 @@ public:
         dst = 3;
     }
 
-    mutable KV_TransLogTrans log;
+    mutable TestLog log;
     KV_FileManId uses;
     std::atomic<int> browsed{0};
     Journal& j;
