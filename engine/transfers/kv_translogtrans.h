@@ -109,8 +109,8 @@ public:
 
     // Records a message (level 0) or an error (level 1, 2). A message is
     // counted again instead of appended when it equals the newest message
-    // of its level; an error also when it equals one of up to three further
-    // errors standing in a run of errors of that level.
+    // of its level; an error also when it equals one of the three newest
+    // errors of its level while they stand in a run of that level.
     bool add_msg(const KV_String& text, uint8_t level);
     // The text of the first error among the three newest messages; empty
     // when none of them is one.
