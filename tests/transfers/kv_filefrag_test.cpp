@@ -11,16 +11,12 @@
 
 #include "foundation/kv_storage.h"
 #include "requests/kv_filereq.h"
+#include "support/kv_testdir.h"
+#include "transfers/kv_transtest.h"
 
 namespace {
 
 using Range = std::pair<int64_t, int64_t>;
-
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
 
 // A store half waiting for its fragments; records what reached it.
 class WaitingReq : public KV_FileReq
@@ -58,10 +54,9 @@ std::vector<Range> ranges_of(KV_FileFragMan& man, int64_t upto)
 
 std::vector<unsigned char> le(std::initializer_list<uint64_t> values)
 {
-    std::vector<unsigned char> b;
+    transtest::Bytes b;
     for (uint64_t v : values)
-        for (int i = 0; i < 8; ++i)
-            b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        transtest::put<uint64_t>(b, v);
     return b;
 }
 
@@ -284,7 +279,7 @@ protected:
         man.set_request(&req);
     }
 
-    NullEh eh;
+    kvtest::NullErr eh;
     WaitingReq req{eh};
     KV_FileFragMan man;
     KV_FileFrag* frags[3] = {};

@@ -4,33 +4,35 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "foundation/kv_storage.h"
 #include "foundation/kv_tmpfile.h"
+#include "support/kv_testdir.h"
+#include "transfers/kv_transtest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
+using transtest::Bytes;
+using transtest::frame;
+using transtest::read_all;
+using transtest::write_all;
 
-const std::string k_header = "SARVO-KET: Temporary transfer file ( KIVREL v2.1 ).";
-
-class ErrLog : public KV_ErrHandler
+// The shared error log, with the priority of each error beside it.
+class ErrLog : public kvtest::LogErr
 {
 public:
-    std::vector<std::pair<int, std::string>> texts;
+    std::vector<int> prios;
 
 protected:
     void process_err(uint8_t prio, const KV_String& text) override
     {
-        texts.emplace_back(prio, text.data());
+        prios.push_back(prio);
+        kvtest::LogErr::process_err(prio, text);
     }
 };
 
@@ -82,49 +84,21 @@ protected:
     }
 };
 
-class TransLog : public testing::Test
+class TransLog : public kvtest::TempDirTest
 {
 protected:
-    void SetUp() override
-    {
-        std::string templ = "/tmp/kvtranslog-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir = templ;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    static Bytes read_all(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    static void write_all(const std::string& path, const Bytes& b)
-    {
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    static Bytes frame(uint8_t type, const Bytes& body)
-    {
-        Bytes b(k_header.begin(), k_header.end());
-        b.push_back(0);
-        b.push_back(type);
-        b.insert(b.end(), body.begin(), body.end());
-        return b;
-    }
-
-    std::string dir;
     ErrLog eh;
 };
 
 TEST_F(TransLog, CreateWritesTheFrameAndStaysOpenForRewrites)
 {
-    const std::string path = dir + "/log";
+    const std::string path = dir / "log";
     TestLog log(path.c_str());
     EXPECT_EQ(log.type(), 2);
     EXPECT_TRUE(log.has_name());
     EXPECT_FALSE(log.ok());
     ASSERT_TRUE(log.create(eh));
-    EXPECT_TRUE(eh.texts.empty());
+    EXPECT_TRUE(eh.count() == 0);
     EXPECT_TRUE(log.ok());
     EXPECT_EQ(read_all(path), frame(2, {'b', 'o', 'd', 'y'}));
 
@@ -144,13 +118,13 @@ TEST_F(TransLog, CreateWritesTheFrameAndStaysOpenForRewrites)
 
 TEST_F(TransLog, CreationCutShortLeavesTypeZeroThatNoRestoreTakes)
 {
-    const std::string path = dir + "/log";
+    const std::string path = dir / "log";
     TestLog log(path.c_str());
     log.fail_write = true;
     EXPECT_FALSE(log.create(eh));
     EXPECT_FALSE(log.ok());
     EXPECT_FALSE(log.opened());
-    EXPECT_TRUE(eh.texts.empty()) << "a failing body has no message of its own";
+    EXPECT_TRUE(eh.count() == 0) << "a failing body has no message of its own";
     EXPECT_EQ(read_all(path), frame(0, {}));
 
     // Appending a body afterwards does not make it a log either.
@@ -166,19 +140,19 @@ TEST_F(TransLog, CreationCutShortLeavesTypeZeroThatNoRestoreTakes)
 
 TEST_F(TransLog, OpenFailureIsReportedWithTheSystemsReason)
 {
-    const std::string path = dir + "/missing/log";
+    const std::string path = dir / "missing/log";
     TestLog log(path.c_str());
     EXPECT_FALSE(log.create(eh));
     EXPECT_FALSE(log.ok());
-    ASSERT_EQ(eh.texts.size(), 1u);
-    EXPECT_EQ(eh.texts[0].first, 2);
-    EXPECT_EQ(eh.texts[0].second,
+    ASSERT_EQ(eh.count(), 1u);
+    EXPECT_EQ(eh.prios, std::vector<int>{2});
+    EXPECT_EQ(eh.last(),
               "Couldn't open the file " + path + " for writing (No such file or directory).");
 }
 
 TEST_F(TransLog, RestoreReadsTheBodyOfItsOwnKind)
 {
-    const std::string path = dir + "/log";
+    const std::string path = dir / "log";
     write_all(path, frame(2, {'d', 'a', 't', 'a', 'x'}));
     TestLog log(path.c_str());
     ASSERT_TRUE(log.restore(eh, nullptr));
@@ -220,7 +194,7 @@ TEST_F(TransLog, RestoreRefusesWhatIsNotAFinishedLogOfItsKind)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = dir + "/bad";
+        const std::string path = dir / "bad";
         write_all(path, c.bytes);
         TestLog log(path.c_str());
         EXPECT_FALSE(log.restore(eh, nullptr));
@@ -229,14 +203,14 @@ TEST_F(TransLog, RestoreRefusesWhatIsNotAFinishedLogOfItsKind)
         EXPECT_EQ(read_all(path), c.bytes) << "the file is left as it was";
         KV_TransLog::tmp_file_man().unreg(path.c_str());
     }
-    TestLog none((dir + "/none").c_str());
+    TestLog none((dir / "none").c_str());
     EXPECT_FALSE(none.restore(eh, nullptr));
-    EXPECT_TRUE(eh.texts.empty()) << "a restore reports nothing";
+    EXPECT_TRUE(eh.count() == 0) << "a restore reports nothing";
 }
 
 TEST_F(TransLog, PeekTellsTheTypeWithoutReadingTheBody)
 {
-    const std::string path = dir + "/log";
+    const std::string path = dir / "log";
     write_all(path, frame(3, {}));
     TestLog log(path.c_str());
     uint8_t type = 0;

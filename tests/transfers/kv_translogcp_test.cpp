@@ -19,34 +19,22 @@
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_tmpfile.h"
+#include "support/kv_testdir.h"
+#include "transfers/kv_transtest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
-
-class ErrLog : public KV_ErrHandler
-{
-public:
-    std::vector<std::string> texts;
-
-protected:
-    void process_err(uint8_t, const KV_String& text) override { texts.emplace_back(text.data()); }
-};
+using transtest::Bytes;
+using transtest::patch;
+using transtest::path_of;
+using transtest::read_all;
 
 KV_FileData entry(int64_t size)
 {
     KV_FileData fd("file.bin", "Jan 01 2024", size, KV_Time());
     fd.set_fd_flags(KV_FD_SIZE, 0);
     return fd;
-}
-
-KV_PathDef path_of(std::initializer_list<const char*> names)
-{
-    KV_PathDef p;
-    for (const char* n : names)
-        p.append(n);
-    return p;
 }
 
 Bytes stored_form(const KV_FileData& fd)
@@ -68,9 +56,7 @@ Bytes stored_form(const KV_PathDef& p)
 Bytes le64(int64_t v)
 {
     Bytes b;
-    for (int i = 0; i < 8; ++i)
-        b.push_back(static_cast<unsigned char>(static_cast<uint64_t>(v) >> (8 * i)));
-    return b;
+    return transtest::put<int64_t>(b, v);
 }
 
 Bytes pattern(size_t n, unsigned seed)
@@ -81,29 +67,9 @@ Bytes pattern(size_t n, unsigned seed)
     return b;
 }
 
-class TransLogCp : public testing::Test
+class TransLogCp : public kvtest::TempDirTest
 {
 protected:
-    void SetUp() override
-    {
-        std::string templ = "/tmp/kvtranslogcp-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir = templ;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    static Bytes read_all(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    static void patch(const std::string& path, int64_t at, const Bytes& b)
-    {
-        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(at);
-        f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-
     // A new sub-log file in the test folder.
     std::unique_ptr<KV_TransLogCp> make(const std::string& name, int64_t size, bool tmp_data,
                                         bool multifrag, int64_t min_size = 100)
@@ -111,15 +77,15 @@ protected:
         auto log = std::make_unique<KV_TransLogCp>(nullptr, "/data/src.bin", entry(size), src, dst);
         log->set_flags_init(tmp_data, multifrag, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
         log->man_frag().set_min_size(min_size);
-        EXPECT_TRUE(log->set_name((dir + "/" + name).c_str()));
+        EXPECT_TRUE(log->set_name((dir / name).c_str()));
         EXPECT_TRUE(log->create(eh));
         return log;
     }
     std::unique_ptr<KV_TransLogCp> restored(const std::string& name)
     {
-        auto log = std::make_unique<KV_TransLogCp>(nullptr, (dir + "/" + name).c_str());
+        auto log = std::make_unique<KV_TransLogCp>(nullptr, (dir / name).c_str());
         ok = log->restore(eh, nullptr);
-        KV_TransLog::tmp_file_man().unreg((dir + "/" + name).c_str());
+        KV_TransLog::tmp_file_man().unreg((dir / name).c_str());
         return log;
     }
     // Takes every fragment (putting each in transfer), in offset order.
@@ -139,8 +105,7 @@ protected:
         return out;
     }
 
-    std::string dir;
-    ErrLog eh;
+    kvtest::LogErr eh;
     bool ok = false;
     const KV_PathDef src = path_of({"/", "data", "src.bin"});
     const KV_PathDef dst = path_of({"Local", "out", "dst.bin"});
@@ -151,14 +116,14 @@ TEST_F(TransLogCp, BodyIsStoredExactlyAndRewrittenInPlace)
     auto log = std::make_unique<KV_TransLogCp>(nullptr, "ab", entry(300), src, dst);
     log->set_flags_init(true, false, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_ASCII);
     log->man_frag().set_min_size(0x0102030405);
-    ASSERT_TRUE(log->set_name((dir + "/sub").c_str()));
+    ASSERT_TRUE(log->set_name((dir / "sub").c_str()));
     ASSERT_TRUE(log->create(eh));
     EXPECT_EQ(log->type(), 1);
     EXPECT_EQ(log->flags(), KV_TransLogCp::FLAG_TMP_DATA | KV_TransLogCp::FLAG_ASCII_DST);
     EXPECT_EQ(log->trans_mode_dst(), KV_TRANS_MODE_ASCII);
     EXPECT_EQ(log->trans_mode_src(), KV_TRANS_MODE_BINARY);
 
-    const std::string header = "SARVO-KET: Temporary transfer file ( KIVREL v2.1 ).";
+    const std::string& header = transtest::k_header;
     Bytes expect(header.begin(), header.end());
     const Bytes tail = {0, 1, 0, 18, 0};
     expect.insert(expect.end(), tail.begin(), tail.end());
@@ -168,7 +133,7 @@ TEST_F(TransLogCp, BodyIsStoredExactlyAndRewrittenInPlace)
     expect.insert(expect.end(), name.begin(), name.end());
     for (const Bytes& part : {stored_form(entry(300)), stored_form(src), stored_form(dst), le64(0)})
         expect.insert(expect.end(), part.begin(), part.end());
-    const Bytes file = read_all(dir + "/sub");
+    const Bytes file = read_all(dir / "sub");
     ASSERT_EQ(file, expect);
     EXPECT_EQ(file[52], 1) << "type byte";
     const auto data_at = static_cast<int64_t>(file.size());
@@ -189,7 +154,7 @@ TEST_F(TransLogCp, BodyIsStoredExactlyAndRewrittenInPlace)
     log->close();
     ASSERT_TRUE(log->set_stored(40)) << "unchanged: nothing to write";
 
-    Bytes now = read_all(dir + "/sub");
+    Bytes now = read_all(dir / "sub");
     ASSERT_EQ(now.size(), file.size() + 40);
     EXPECT_EQ(now[53], 1);
     EXPECT_EQ(now[55], 2);
@@ -203,7 +168,7 @@ TEST_F(TransLogCp, BodyIsStoredExactlyAndRewrittenInPlace)
     EXPECT_EQ(back->flags2(), 2);
     EXPECT_EQ(back->man_frag().min_size(), 0x0102030405);
     EXPECT_EQ(back->file_name(), "ab");
-    EXPECT_EQ(back->data_name(), (dir + "/sub").c_str());
+    EXPECT_EQ(back->data_name(), (dir / "sub").c_str());
     EXPECT_EQ(back->fdata().name(), "file.bin");
     EXPECT_EQ(back->fdata().size(false), 300);
     EXPECT_TRUE(back->path_src() == src);
@@ -236,7 +201,7 @@ TEST_F(TransLogCp, SegmentedRestoreKeepsGoodSlotsAndRefetchesTheRest)
     EXPECT_EQ(log->man_frag().done_bytes(), 126);
 
     // A slot whose record is still blank: a crash right after placing it.
-    patch(dir + "/seg", third, Bytes(32, 0));
+    patch(dir / "seg", third, Bytes(32, 0));
     auto back = restored("seg");
     ASSERT_TRUE(ok);
     KV_FileFragMan& m = back->man_frag();
@@ -282,7 +247,7 @@ TEST_F(TransLogCp, RestoreDoesNotBelieveCountsAndRangesFromTheFile)
         ASSERT_TRUE(log->write_at(0, data.data(), 40));
         const int64_t off = log->data_offset();
         log.reset();
-        patch(dir + "/plain", off - 8, le64(c.stored));
+        patch(dir / "plain", off - 8, le64(c.stored));
         auto back = restored("plain");
         ASSERT_TRUE(ok);
         EXPECT_EQ(back->size(), c.expect);
@@ -324,7 +289,7 @@ TEST_F(TransLogCp, RestoreDoesNotBelieveCountsAndRangesFromTheFile)
         auto log = make("seg", 300, true, true);
         const int64_t off = log->data_offset();
         log.reset();
-        patch(dir + "/seg", off, c.slot);
+        patch(dir / "seg", off, c.slot);
         auto back = restored("seg");
         ASSERT_TRUE(ok);
         EXPECT_EQ(back->man_frag().done_bytes(), c.done);
@@ -349,7 +314,7 @@ TEST_F(TransLogCp, RewritesChangeMemoryOnlyWhenTheWriteSucceeded)
     ASSERT_TRUE(log->set_status(1));
     log->close();
     // The file is gone: any rewrite that has to write fails.
-    fs::remove(dir + "/sub");
+    fs::remove(dir / "sub");
     EXPECT_TRUE(log->set_status(1)) << "unchanged: nothing to write";
     EXPECT_FALSE(log->set_status(2));
     EXPECT_EQ(log->status(), 1);
@@ -360,7 +325,7 @@ TEST_F(TransLogCp, RewritesChangeMemoryOnlyWhenTheWriteSucceeded)
     EXPECT_FALSE(log->write_at(0, data.data(), 10));
     EXPECT_FALSE(log->set_stored(10));
     EXPECT_EQ(log->size(), 0);
-    EXPECT_FALSE(fs::exists(dir + "/sub")) << "a rewrite never creates the file";
+    EXPECT_FALSE(fs::exists(dir / "sub")) << "a rewrite never creates the file";
 
     // Without a file, status and flags2 live in memory.
     KV_TransLogCp mem(nullptr, "", entry(10), src, dst);
@@ -440,7 +405,7 @@ TEST_F(TransLogCp, FragmentsAreDeliveredInOffsetOrderAndOnlyWhenComplete)
     for (int i : {2, 1, 0})
         ASSERT_TRUE(log->write_frag(*f[i], source.data() + f[i]->begin(),
                                     static_cast<uint32_t>(f[i]->size() - (i == 1 ? 1 : 0))));
-    const std::string out = dir + "/out";
+    const std::string out = dir / "out";
     {
         KV_File target(out.c_str(), "wb");
         ASSERT_TRUE(target.open());
@@ -466,7 +431,7 @@ TEST_F(TransLogCp, FragmentsAreDeliveredInOffsetOrderAndOnlyWhenComplete)
 
 TEST_F(TransLogCp, ReadInCountsOnlyAFinishedCopy)
 {
-    const std::string in = dir + "/in";
+    const std::string in = dir / "in";
     const Bytes source = pattern(100000, 4);
     std::ofstream(in, std::ios::binary)
         .write(reinterpret_cast<const char*>(source.data()),
@@ -479,7 +444,7 @@ TEST_F(TransLogCp, ReadInCountsOnlyAFinishedCopy)
     EXPECT_EQ(log->size(), 100000);
     EXPECT_EQ(log->prog(), 100);
     const int64_t off = log->data_offset();
-    Bytes now = read_all(dir + "/sub");
+    Bytes now = read_all(dir / "sub");
     EXPECT_EQ(Bytes(now.begin() + off - 8, now.begin() + off), le64(100000));
     EXPECT_EQ(Bytes(now.begin() + off, now.end()), source);
 
@@ -487,7 +452,7 @@ TEST_F(TransLogCp, ReadInCountsOnlyAFinishedCopy)
     stop.stop(KV_STOP_CANCEL);
     EXPECT_FALSE(log->copy_data(file, &stop));
     EXPECT_EQ(log->size(), 0);
-    now = read_all(dir + "/sub");
+    now = read_all(dir / "sub");
     EXPECT_EQ(Bytes(now.begin() + off - 8, now.begin() + off), le64(0)) << "no stale count";
 
     auto seg = make("seg", 100000, true, true);
@@ -507,11 +472,11 @@ TEST_F(TransLogCp, NamesAndPaths)
 
     KV_PathDef where;
     ASSERT_TRUE(
-        KV_TransLog::tmp_file_man().path_man().split_path((dir + "/sub").c_str(), where, false));
+        KV_TransLog::tmp_file_man().path_man().split_path((dir / "sub").c_str(), where, false));
     KV_TransLogCp kept(nullptr, "", entry(10), src, dst);
     kept.set_flags_init(true, false, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
     ASSERT_TRUE(kept.set_path(where));
-    EXPECT_EQ(kept.name(), (dir + "/sub").c_str());
+    EXPECT_EQ(kept.name(), (dir / "sub").c_str());
     EXPECT_EQ(kept.file_name(), kept.name()) << "no stored name: the sub-log's own";
     EXPECT_EQ(kept.data_name(), kept.name());
     KV_PathDef back;
