@@ -9,29 +9,7 @@
 
 #include "foundation/kv_storage.h"
 #include "requests/kv_filereq.h"
-
-namespace {
-
-bool put_u64(KV_Storage& st, uint64_t v)
-{
-    unsigned char b[8];
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<unsigned char>(v >> (8 * i));
-    return st.write(b, 8) == 8;
-}
-
-bool get_u64(KV_Storage& st, uint64_t& v)
-{
-    unsigned char b[8];
-    if (st.read(b, 8) != 8)
-        return false;
-    v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = (v << 8) | b[i];
-    return true;
-}
-
-} // namespace
+#include "transfers/kv_translogio.h"
 
 // ---------------------------------------------------------------------------
 // KV_FileFrag
@@ -106,14 +84,14 @@ uint64_t KV_FileFrag::check() const
 
 bool KV_FileFrag::write(KV_Storage& st) const
 {
-    return put_u64(st, static_cast<uint64_t>(begin_)) && put_u64(st, static_cast<uint64_t>(end_)) &&
-           put_u64(st, static_cast<uint64_t>(pos())) && put_u64(st, check());
+    return kv_write_le(st, begin_) && kv_write_le(st, end_) && kv_write_le(st, pos()) &&
+           kv_write_le(st, check());
 }
 
 bool KV_FileFrag::read(KV_Storage& st, bool& io_ok)
 {
     uint64_t b = 0, e = 0, p = 0, c = 0;
-    io_ok = get_u64(st, b) && get_u64(st, e) && get_u64(st, p) && get_u64(st, c);
+    io_ok = kv_read_le(st, b) && kv_read_le(st, e) && kv_read_le(st, p) && kv_read_le(st, c);
     begin_ = static_cast<int64_t>(b);
     end_ = static_cast<int64_t>(e);
     pos_.store(static_cast<int64_t>(p), std::memory_order_release);

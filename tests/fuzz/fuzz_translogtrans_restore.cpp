@@ -1,0 +1,160 @@
+// Request logs (copy, delete and rename) are read back from files that an
+// earlier run, a crash or anyone with access to the temporary folder left
+// behind. Whatever the bytes: peeking at the frame and restoring the log of
+// the kind it names must not crash, hang or allocate beyond the size of the
+// file; a log that restores reads back the same after one more record is
+// appended, plus at most that record (a torn tail never comes back); and
+// sub-log names are believed only inside the temporary folder.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
+
+#include "foundation/kv_errhandler.h"
+#include "foundation/kv_file.h"
+#include "foundation/kv_tmpfile.h"
+#include "requests/kv_filereqinfo.h"
+#include "transfers/kv_translog.h"
+#include "transfers/kv_translogtranscp.h"
+#include "transfers/kv_translogtransren.h"
+
+namespace {
+
+class NullEh : public KV_ErrHandler
+{
+protected:
+    void process_err(uint8_t, const KV_String&) override {}
+};
+
+// A folder of this process for the log and, as the temporary transfer
+// folder, for any sub-log a log may name.
+const std::string& work_dir()
+{
+    static const std::string dir = [] {
+        std::string templ = "/tmp/fuzz_translogtrans_" + std::to_string(::getpid()) + "_XXXXXX";
+        const char* made = ::mkdtemp(templ.data());
+        if (made == nullptr)
+            std::abort();
+        KV_File::set_path(KV_PATH_TMP, made);
+        return std::string(made);
+    }();
+    return dir;
+}
+
+bool put(const std::string& path, const uint8_t* data, size_t size)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+// An empty log of `type` on `name`, ready for a restore; null for a type
+// that names no request log.
+std::unique_ptr<KV_TransLogTrans> log_of(uint8_t type, const KV_String& name)
+{
+    const KVTL::KV_ListVal<KV_String> none;
+    switch (type) {
+    case 2:
+        return std::make_unique<KV_TransLogTransCp>(name, KV_PathDef(), KV_PathDef(), none, none,
+                                                    KV_FileReqTransParamsCp());
+    case 3:
+        return std::make_unique<KV_TransLogTransRm>(name, KV_PathDef(), none,
+                                                    KV_FileReqTransParamsRm());
+    case 4:
+        return std::make_unique<KV_TransLogTransRen>(name, KV_PathDef(), KV_PathDef(), none,
+                                                     KV_FileReqTransParamsRen());
+    default:
+        return nullptr;
+    }
+}
+
+using LineKey = std::tuple<uint32_t, uint32_t, std::string>;
+
+std::vector<LineKey> lines_of(KV_TransLogTrans& log)
+{
+    log.set_id(1);
+    KV_FileReqLog out;
+    log.get_log(1, out);
+    KV_TransLogTrans::set_id_log(0);
+    std::vector<LineKey> v;
+    for (const KV_FileReqLogElem* e : out.list_elems())
+        v.emplace_back(e->kind, e->seq, e->text.data());
+    return v;
+}
+
+// What a restored log is used for while its request runs.
+void use(KV_TransLogTrans& log)
+{
+    log.last_err();
+    log.some_skipped();
+    log.status(KV_PathDef());
+    log.answer(1, KV_PathDef());
+    if (auto* cp = dynamic_cast<KV_TransLogTransCp*>(&log)) {
+        cp->path_src();
+        cp->list_files_dst();
+        cp->some_done();
+        cp->tmp_used(KV_String("/"));
+        int64_t size = 0;
+        KV_Time time;
+        cp->props(KV_PathDef(), size, time);
+        // Names outside the temporary folder were forgotten: this deletes
+        // only files of this process's folder (and unregisters the names).
+        cp->del_sublogs();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 1u << 16)
+        return 0;
+    const std::string path = work_dir() + "/log";
+    if (!put(path, data, size))
+        return 0;
+    const KV_String name(path.c_str());
+    NullEh eh;
+
+    KV_TransLog bare(name);
+    uint8_t type = 0;
+    if (!bare.restore(eh, &type)) {
+        KV_TransLog::tmp_file_man().unreg(name);
+        std::remove(path.c_str());
+        return 0;
+    }
+    std::unique_ptr<KV_TransLogTrans> log = log_of(type, name);
+    if (log != nullptr && log->restore(nullptr)) {
+        if (!log->ok() || log->type() != type)
+            __builtin_trap();
+        const std::vector<LineKey> before = lines_of(*log);
+        use(*log);
+        if (log->add_msg("fuzz probe", 0)) {
+            log.reset();
+            std::unique_ptr<KV_TransLogTrans> again = log_of(type, name);
+            if (!again->restore(nullptr))
+                __builtin_trap(); // an append must never spoil a log
+            const std::vector<LineKey> after = lines_of(*again);
+            // Everything read before is still there; the append added at
+            // most its own record and revived nothing after a cut.
+            if (after.size() > before.size() + 1)
+                __builtin_trap();
+            for (const LineKey& k : before) {
+                bool found = false;
+                for (const LineKey& a : after)
+                    found = found || a == k;
+                if (!found)
+                    __builtin_trap();
+            }
+            use(*again);
+        }
+    }
+    KV_TransLog::tmp_file_man().unreg(name);
+    std::remove(path.c_str());
+    return 0;
+}
