@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "foundation/kv_tmpfile.h"
+#include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
 #include "root/kv_filemanpool.h"
 #include "transfers/kv_translogio.h"
@@ -341,17 +342,8 @@ uint8_t KV_TransLogTrans::answer(uint8_t kind, const KV_PathDef& path)
 bool KV_TransLogTrans::set_answer(KV_TransLogFileGrpAns& rec)
 {
     std::lock_guard<KV_Lock> hold(lock);
-    if (!reopen())
-        return false;
-    KV_TransLogFileGrpAns* found = nullptr;
-    bool ok;
-    if (answers.find(&rec, &found))
-        ok = found->update(file, rec.ans());
-    else
-        ok = append(answers, rec, &found);
-    if (found != nullptr)
-        tell(found);
-    return ok;
+    return put_rec(answers, rec,
+                   [&](KV_TransLogFileGrpAns& found) { return found.update(file, rec.ans()); });
 }
 
 bool KV_TransLogTrans::clr_answer(uint8_t kind, const KV_PathDef& path)
@@ -377,17 +369,9 @@ bool KV_TransLogTrans::clr_answer(uint8_t kind, const KV_PathDef& path)
 bool KV_TransLogTrans::set_status(KV_TransLogFileGrpFop& rec)
 {
     std::lock_guard<KV_Lock> hold(lock);
-    if (!reopen())
-        return false;
-    KV_TransLogFileGrpFop* found = nullptr;
-    bool ok;
-    if (fops.find(&rec, &found))
-        ok = found->update(file, rec.status(), rec.op());
-    else
-        ok = append(fops, rec, &found);
-    if (found != nullptr)
-        tell(found);
-    return ok;
+    return put_rec(fops, rec, [&](KV_TransLogFileGrpFop& found) {
+        return found.update(file, rec.status(), rec.op());
+    });
 }
 
 uint8_t KV_TransLogTrans::status(const KV_PathDef& path)
@@ -715,11 +699,57 @@ bool KV_TransLogTrans::add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrp
     default:
         break;
     }
-    if (rec->status() != KV_TransLogFileGrpFop::ST_DONE && rec->nerr() != 0) {
-        if (!text2.empty())
-            text2 += ", ";
-        text2 += KV_String::format_impl("Errors: %u", rec->nerr());
-    }
+    if (rec->status() != KV_TransLogFileGrpFop::ST_DONE)
+        append_errors(text2, rec->nerr());
     return insert_line(log, KV_FILE_REQ_LOG_ELEM_FILEOP, rec->head.id(), rec->tm(),
                        rec->path().last(), rec->status(), text2);
+}
+
+bool KV_TransLogTrans::add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpFopCp* rec)
+{
+    log.chg |= KV_FileReqLog::CHG_ELEMS;
+    if (rec == nullptr)
+        return false;
+    KV_String text2;
+    const int32_t prog = rec->progress();
+    switch (rec->status()) {
+    case KV_TransLogFileGrpFopCp::ST_INIT:
+        text2 = "Initialized";
+        break;
+    case KV_TransLogFileGrpFopCp::ST_RUNNING:
+        // Once the request has ended, a copy still under way shows how it
+        // ended instead of its progress.
+        if (KV_FileReq::processed(status_))
+            text2 = KV_FileReq::status_str(status_);
+        else if (prog == KV_TransLogFileGrpFopCp::PROG_DONE)
+            text2 = "Transferred";
+        else if (prog < 0 || prog == KV_TransLogFileGrpFopCp::PROG_RUNNING)
+            text2 = "Running";
+        else if (prog <= 100)
+            text2.format("%s ( %s %d%% )", "Running", "download", prog);
+        else
+            text2.format("%s ( %s %d%% )", "Running", "upload", prog - 101);
+        break;
+    case KV_TransLogFileGrpFopCp::ST_DONE:
+        text2 = "Transferred";
+        break;
+    case KV_TransLogFileGrpFopCp::ST_SKIPPED:
+        text2 = "Skipped";
+        break;
+    default:
+        break;
+    }
+    if (rec->status() != KV_TransLogFileGrpFopCp::ST_DONE)
+        append_errors(text2, rec->nerr());
+    return insert_line(log, KV_FILE_REQ_LOG_ELEM_FILEOP_CP, rec->head.id(), rec->tm_status(),
+                       rec->path().last(), rec->status(), text2);
+}
+
+void KV_TransLogTrans::append_errors(KV_String& text, uint32_t nerr)
+{
+    if (nerr == 0)
+        return;
+    if (!text.empty())
+        text += ", ";
+    text += KV_String::format_impl("Errors: %u", nerr);
 }

@@ -221,6 +221,12 @@ protected:
     template <class R, class G>
     bool read_rec(G& group, KV_TransLogIn& in, bool& handled, bool merge, R** out = nullptr);
 
+    // With the lock held: rewrites the record of `group` equal to `rec` with
+    // `rewrite` or, without one, appends a copy of `rec`; the window gets the
+    // record's line either way. False when the log does not stand or a write
+    // failed.
+    template <class R, class G, class F> bool put_rec(G& group, const R& rec, F rewrite);
+
     // Remembers an answer: rewrites an equal record or appends one.
     bool set_answer(KV_TransLogFileGrpAns& rec);
     // The window shows this log (takes the id_log lock).
@@ -242,6 +248,11 @@ protected:
     bool add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpMsg* rec);
     bool add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpAns* rec);
     bool add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpFop* rec);
+    // The per-file record of a copy request: its status, or while it runs
+    // its progress (the request's final status once the request has ended).
+    bool add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpFopCp* rec);
+    // ", " when `text` is not empty, then "Errors: %u", unless `nerr` is 0.
+    static void append_errors(KV_String& text, uint32_t nerr);
     // Inserts a line; false (the line dropped) when it cannot be.
     static bool insert_line(KV_FileReqLog& log, KV_FILE_REQ_LOG_ELEM kind, uint32_t id,
                             const KV_Time& tm, const KV_String& text, int number,
@@ -344,6 +355,22 @@ bool KV_TransLogTrans::read_rec(G& group, KV_TransLogIn& in, bool& handled, bool
     if (out != nullptr)
         *out = rec;
     return true;
+}
+
+template <class R, class G, class F>
+bool KV_TransLogTrans::put_rec(G& group, const R& rec, F rewrite)
+{
+    if (!reopen())
+        return false;
+    R* found = nullptr;
+    bool ok;
+    if (group.find(const_cast<R*>(&rec), &found))
+        ok = rewrite(*found);
+    else
+        ok = append(group, rec, &found);
+    if (found != nullptr)
+        tell(found);
+    return ok;
 }
 
 template <class R> void KV_TransLogTrans::tell(const R* rec)

@@ -177,25 +177,13 @@ KV_TransLogFileGrpFopCp* KV_TransLogTransCp::find_rec(uint8_t phase, const KV_Pa
 bool KV_TransLogTransCp::set_status(KV_TransLogFileGrpFopCp& rec)
 {
     std::lock_guard<KV_Lock> hold(lock);
-    if (!reopen())
+    // A name that cannot be stored is refused before anything is written.
+    if (!KV_TransLogFileGrpFopCp::sublog_fits(rec.sublog()))
         return false;
-    KV_TransLogFileGrpFopCp* found = find_rec(rec.phase(), rec.path());
-    bool ok;
-    if (found != nullptr) {
-        ok = found->update(file, rec.status(), rec.size(), rec.tm_text());
-        if (ok && !rec.sublog().empty())
-            ok = found->set_sublog(file, rec.sublog());
-    } else {
-        ok = append(fopcps, rec, &found);
-    }
-    if (found != nullptr) {
-        KV_MsgReqLog* msg = window_msg();
-        if (msg != nullptr) {
-            add_log_elem(msg->log, found);
-            send_window(msg);
-        }
-    }
-    return ok;
+    return put_rec(fopcps, rec, [&](KV_TransLogFileGrpFopCp& found) {
+        return found.update(file, rec.status(), rec.size(), rec.tm_text()) &&
+               (rec.sublog().empty() || found.set_sublog(file, rec.sublog()));
+    });
 }
 
 uint8_t KV_TransLogTransCp::status(const KV_PathDef& path, KV_String* sublog, int64_t* size,
@@ -242,11 +230,7 @@ bool KV_TransLogTransCp::update_prog(const KV_PathDef& path, int value)
     if (rec == nullptr)
         return false;
     rec->set_progress(value);
-    KV_MsgReqLog* msg = window_msg();
-    if (msg != nullptr) {
-        add_log_elem(msg->log, rec);
-        send_window(msg);
-    }
+    tell(rec);
     return true;
 }
 
@@ -269,11 +253,7 @@ bool KV_TransLogTransCp::inc_err(const KV_PathDef& path, uint32_t limit)
     if (limit != 0 && rec->nerr() >= limit)
         return true;
     rec->inc_err();
-    KV_MsgReqLog* msg = window_msg();
-    if (msg != nullptr) {
-        add_log_elem(msg->log, rec);
-        send_window(msg);
-    }
+    tell(rec);
     return false;
 }
 
@@ -509,48 +489,6 @@ bool KV_TransLogTransCp::add_item_lines(KV_FileReqLog& log)
             return false;
     }
     return true;
-}
-
-bool KV_TransLogTransCp::add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpFopCp* rec)
-{
-    log.chg |= KV_FileReqLog::CHG_ELEMS;
-    if (rec == nullptr)
-        return false;
-    KV_String text2;
-    switch (rec->status()) {
-    case KV_TransLogFileGrpFopCp::ST_INIT:
-        text2 = "Initialized";
-        break;
-    case KV_TransLogFileGrpFopCp::ST_RUNNING:
-        if (KV_FileReq::processed(status_)) {
-            text2 = KV_FileReq::status_str(status_);
-        } else if (rec->progress() == KV_TransLogFileGrpFopCp::PROG_DONE) {
-            text2 = "Transferred";
-        } else if (rec->progress() < 0 ||
-                   rec->progress() == KV_TransLogFileGrpFopCp::PROG_RUNNING) {
-            text2 = "Running";
-        } else if (rec->progress() <= 100) {
-            text2.format("%s ( %s %d%% )", "Running", "download", rec->progress());
-        } else {
-            text2.format("%s ( %s %d%% )", "Running", "upload", rec->progress() - 101);
-        }
-        break;
-    case KV_TransLogFileGrpFopCp::ST_DONE:
-        text2 = "Transferred";
-        break;
-    case KV_TransLogFileGrpFopCp::ST_SKIPPED:
-        text2 = "Skipped";
-        break;
-    default:
-        break;
-    }
-    if (rec->status() != KV_TransLogFileGrpFopCp::ST_DONE && rec->nerr() != 0) {
-        if (!text2.empty())
-            text2 += ", ";
-        text2 += KV_String::format_impl("Errors: %u", rec->nerr());
-    }
-    return insert_line(log, KV_FILE_REQ_LOG_ELEM_FILEOP_CP, rec->head.id(), rec->tm_status(),
-                       rec->path().last(), rec->status(), text2);
 }
 
 // ---------------------------------------------------------------------------

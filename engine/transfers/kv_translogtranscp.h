@@ -176,8 +176,6 @@ protected:
     bool del_sublog(const KV_PathDef& path, bool reset);
     // With the lock held: the same for one record.
     bool del_sublog(KV_TransLogFileGrpFopCp& rec, bool reset);
-    bool add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrpFopCp* rec);
-    using KV_TransLogTrans::add_log_elem;
     // With the lock held: the lines of every item into `log`.
     bool add_item_lines(KV_FileReqLog& log);
     void drop_items();

@@ -7,33 +7,18 @@
 #include <string>
 #include <unistd.h>
 
-#include "foundation/kv_errhandler.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_tmpfile.h"
+#include "fuzz_files.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translog.h"
 #include "transfers/kv_translogcp.h"
 
 namespace {
 
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
-
 std::string temp_name(const char* what)
 {
     return "/tmp/fuzz_translogcp_" + std::to_string(::getpid()) + "_" + what;
-}
-
-bool put(const std::string& path, const uint8_t* data, size_t size)
-{
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
 }
 
 } // namespace
@@ -44,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const std::string path = temp_name("log");
     const std::string out = temp_name("out");
-    if (!put(path, data, size))
+    if (!fuzz_put(path, data, size))
         return 0;
     const KV_String name(path.c_str());
-    NullEh eh;
+    FuzzNullEh eh;
 
     // The loader's peek with a bare frame.
     KV_TransLog bare(name);

@@ -14,21 +14,15 @@
 #include <unistd.h>
 #include <vector>
 
-#include "foundation/kv_errhandler.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_tmpfile.h"
+#include "fuzz_files.h"
 #include "requests/kv_filereqinfo.h"
 #include "transfers/kv_translog.h"
 #include "transfers/kv_translogtranscp.h"
 #include "transfers/kv_translogtransren.h"
 
 namespace {
-
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
 
 // A folder of this process for the log and, as the temporary transfer
 // folder, for any sub-log a log may name.
@@ -43,15 +37,6 @@ const std::string& work_dir()
         return std::string(made);
     }();
     return dir;
-}
-
-bool put(const std::string& path, const uint8_t* data, size_t size)
-{
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
 }
 
 // An empty log of `type` on `name`, ready for a restore; null for a type
@@ -116,10 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > 1u << 16)
         return 0;
     const std::string path = work_dir() + "/log";
-    if (!put(path, data, size))
+    if (!fuzz_put(path, data, size))
         return 0;
     const KV_String name(path.c_str());
-    NullEh eh;
+    FuzzNullEh eh;
 
     KV_TransLog bare(name);
     uint8_t type = 0;

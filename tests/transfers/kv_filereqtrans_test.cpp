@@ -60,15 +60,9 @@ KV_FileReqTransParamsCp cp_params(uint8_t mirror = 0, bool dtrans = false)
     return p;
 }
 
-class TransReq : public kvtest::TempDirTest
+class TransReq : public TmpFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, dir.path().c_str()));
-    }
-
     std::unique_ptr<KV_FileReqTransCp> copy(KV_FileMan* src, KV_FileMan* dst,
                                             const Names& names_src, const Names& names_dst,
                                             const KV_FileReqTransParamsCp& p = cp_params())

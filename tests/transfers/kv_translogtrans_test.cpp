@@ -58,13 +58,12 @@ std::vector<Line> lines_of(KV_TransLogTrans& log)
     return v;
 }
 
-class RequestLog : public kvtest::TempDirTest
+class RequestLog : public TmpFolderTest
 {
 protected:
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, dir.path().c_str()));
+        TmpFolderTest::SetUp();
         path = dir / "rm.log";
     }
 

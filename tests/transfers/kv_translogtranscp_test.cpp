@@ -38,13 +38,12 @@ std::vector<std::string> item_notes(KV_TransLogTransCp& log)
     return v;
 }
 
-class CopyLog : public kvtest::TempDirTest
+class CopyLog : public TmpFolderTest
 {
 protected:
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, dir.path().c_str()));
+        TmpFolderTest::SetUp();
         path = dir / "cp.log";
     }
 

@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_le.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
+#include "support/kv_testdir.h"
 
 namespace transtest {
 
@@ -133,6 +135,18 @@ template <class T> T get(const Bytes& b, size_t at)
 {
     return kv_get_le<T>(b.data() + at);
 }
+
+// A test with a folder of its own that is also the engine's temporary
+// transfer folder, where logs and sub-logs are made.
+class TmpFolderTest : public kvtest::TempDirTest
+{
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, dir.path().c_str()));
+    }
+};
 
 // The user interface of a test: installs the informer's hooks, answers
 // every question at once on the asking thread from a script, and keeps the
