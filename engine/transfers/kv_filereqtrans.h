@@ -28,7 +28,8 @@ class KV_FileMan;
 class KV_FileReqTrans : public KV_FileReq
 {
 public:
-    // `eh` is the derived class's log (built before this base).
+    // `eh` is the derived class's log, a member built after this base: only
+    // its address is taken here.
     explicit KV_FileReqTrans(KV_ErrHandler& eh);
     // Does not settle the request: settling reaches log_trans(), which the
     // derived class has destroyed by now. The manager settles every request

@@ -387,13 +387,7 @@ bool KV_TransLogTrans::inc_err(const KV_PathDef& path, uint32_t limit)
     std::lock_guard<KV_Lock> hold(lock);
     KV_TransLogFileGrpFop key(path, 0, 0);
     KV_TransLogFileGrpFop* found = nullptr;
-    if (!fops.find(&key, &found))
-        return false;
-    if (limit != 0 && found->nerr() >= limit)
-        return true;
-    found->inc_err();
-    tell(found);
-    return false;
+    return count_err(fops.find(&key, &found) ? found : nullptr, limit);
 }
 
 bool KV_TransLogTrans::some_skipped()

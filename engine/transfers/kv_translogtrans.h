@@ -227,6 +227,10 @@ protected:
     // failed.
     template <class R, class G, class F> bool put_rec(G& group, const R& rec, F rewrite);
 
+    // With the lock held: counts an error of `rec`'s item (see inc_err);
+    // false for no record.
+    template <class R> bool count_err(R* rec, uint32_t limit);
+
     // Remembers an answer: rewrites an equal record or appends one.
     bool set_answer(KV_TransLogFileGrpAns& rec);
     // The window shows this log (takes the id_log lock).
@@ -371,6 +375,17 @@ bool KV_TransLogTrans::put_rec(G& group, const R& rec, F rewrite)
     if (found != nullptr)
         tell(found);
     return ok;
+}
+
+template <class R> bool KV_TransLogTrans::count_err(R* rec, uint32_t limit)
+{
+    if (rec == nullptr)
+        return false;
+    if (limit != 0 && rec->nerr() >= limit)
+        return true;
+    rec->inc_err();
+    tell(rec);
+    return false;
 }
 
 template <class R> void KV_TransLogTrans::tell(const R* rec)

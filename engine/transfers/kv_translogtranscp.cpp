@@ -247,14 +247,7 @@ bool KV_TransLogTransCp::some_done()
 bool KV_TransLogTransCp::inc_err(const KV_PathDef& path, uint32_t limit)
 {
     std::lock_guard<KV_Lock> hold(lock);
-    KV_TransLogFileGrpFopCp* rec = find_rec(phase_, path);
-    if (rec == nullptr)
-        return false;
-    if (limit != 0 && rec->nerr() >= limit)
-        return true;
-    rec->inc_err();
-    tell(rec);
-    return false;
+    return count_err(find_rec(phase_, path), limit);
 }
 
 bool KV_TransLogTransCp::some_skipped()
