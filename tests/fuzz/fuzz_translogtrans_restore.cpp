@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -25,18 +26,26 @@
 namespace {
 
 // A folder of this process for the log and, as the temporary transfer
-// folder, for any sub-log a log may name.
-const std::string& work_dir()
+// folder, for any sub-log a log may name; removed at exit. A plain array, so
+// that it outlives every object destroyed at exit.
+char work_dir_name[128];
+
+const char* work_dir()
 {
-    static const std::string dir = [] {
-        std::string templ = "/tmp/fuzz_translogtrans_" + std::to_string(::getpid()) + "_XXXXXX";
-        const char* made = ::mkdtemp(templ.data());
-        if (made == nullptr)
+    static const bool made = [] {
+        std::snprintf(work_dir_name, sizeof work_dir_name, "/tmp/fuzz_translogtrans_%d_XXXXXX",
+                      static_cast<int>(::getpid()));
+        if (::mkdtemp(work_dir_name) == nullptr)
             std::abort();
-        KV_File::set_path(KV_PATH_TMP, made);
-        return std::string(made);
+        KV_File::set_path(KV_PATH_TMP, work_dir_name);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(work_dir_name, ec);
+        });
+        return true;
     }();
-    return dir;
+    (void)made;
+    return work_dir_name;
 }
 
 // An empty log of `type` on `name`, ready for a restore; null for a type
@@ -100,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 1u << 16)
         return 0;
-    const std::string path = work_dir() + "/log";
+    const std::string path = std::string(work_dir()) + "/log";
     if (!fuzz_put(path, data, size))
         return 0;
     const KV_String name(path.c_str());
