@@ -506,6 +506,52 @@ TEST_F(TransReq, AFinishedCopyAsksWhetherItsManagersAreStillUsed)
     man.terminate();
 }
 
+TEST_F(TransReq, TheFileOperationOpensTheCopyThenRemovesItAfterTheUpload)
+{
+    const std::string local_file = dir / "f.txt";
+    write_all(local_file, {1, 2, 3, 4, 5});
+    KV_PathDef on_disk;
+    ASSERT_TRUE(local.man_path().split_path(local_file.c_str(), on_disk, true));
+    ASSERT_TRUE(on_disk.prepend("Home"));
+    const KV_PathDef remote = path_of({"Srv A", "pub", "f.txt"});
+    auto req = copy(&ftp_a, &local, Names{"f.txt"}, Names{"f.txt"});
+    KV_TransLogTransCp& log = req->log();
+    log.set_fileop(KV_FILEOP_EDIT);
+    ASSERT_TRUE(req->pre_add());
+    KV_TransLogFileGrpFopCp rec(0, KV_TransLogFileGrpFopCp::ST_DONE, remote, KV_String(), 5, "");
+    ASSERT_TRUE(log.set_status(rec));
+
+    EXPECT_FALSE(log.fileop(remote, on_disk, ftp_a, local, &rec)) << "nobody to open it";
+    {
+        KV_FileManPool pool;
+        ASSERT_TRUE(log.fileop(remote, on_disk, ftp_a, local, &rec));
+        KV_Msg* m = pool.informer().pop();
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->type(), KV_MSG_FILEOP);
+        auto* op = static_cast<KV_MsgFileOp*>(m);
+        EXPECT_EQ(op->fileop, KV_FILEOP_EDIT);
+        EXPECT_EQ(op->path1, local_file.c_str());
+        EXPECT_EQ(op->path2, "f.txt");
+        EXPECT_TRUE(op->flag) << "the file came from a server";
+        KV_Informer::destroy(m);
+    }
+    int64_t size = 0;
+    KV_Time tm;
+    ASSERT_TRUE(log.props(remote, size, tm));
+    EXPECT_EQ(size, 5);
+    EXPECT_TRUE(tm.valid());
+
+    // The edited copy has gone back: it is removed.
+    ASSERT_TRUE(log.next_phase());
+    ASSERT_TRUE(log.next_phase());
+    EXPECT_TRUE(KV_File::exists(local_file.c_str()));
+    ASSERT_TRUE(log.fileop(on_disk, remote, local, ftp_a, nullptr));
+    EXPECT_FALSE(KV_File::exists(local_file.c_str()));
+
+    auto plain = copy(&ftp_a, &local, Names{"f.txt"}, Names{"f.txt"});
+    EXPECT_TRUE(plain->log().fileop(remote, on_disk, ftp_a, local, nullptr)) << "nothing to do";
+}
+
 TEST_F(TransReq, AnApplicationUpdateRemovesItselfWhenDone)
 {
     for (KV_FILEOP op : {KV_FILEOP_UPDATE_CHECK, KV_FILEOP_UPDATE_APP, KV_FILEOP_COPY}) {
