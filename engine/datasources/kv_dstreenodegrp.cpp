@@ -177,7 +177,10 @@ KV_String KV_DsTreeNodeGrpDs::info(const KV_FileManPool& pool) const
     return KV_String("Stores the data sources.");
 }
 
-void KV_DsTreeNodeGrpDs::post_updt() {}
+void KV_DsTreeNodeGrpDs::post_updt()
+{
+    // No transfer manager takes options yet: they stay in the group until it does.
+}
 
 KV_String KV_DsTreeNodeGrpDs::save_type_grp() const
 {
