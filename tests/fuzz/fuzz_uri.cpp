@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (uint32_t i = 0; i < hex.length(); ++i) {
         const unsigned char c = static_cast<unsigned char>(hex.data(i));
         if (c == '%') {
-            if (i + 2 >= hex.length() || !std::isxdigit(static_cast<unsigned char>(hex.data(i + 1))) ||
+            if (i + 2 >= hex.length() ||
+                !std::isxdigit(static_cast<unsigned char>(hex.data(i + 1))) ||
                 !std::isxdigit(static_cast<unsigned char>(hex.data(i + 2))))
                 __builtin_trap();
         } else if (c <= 32 || c >= 127 || std::strchr("{}|\\^~[]`<>#\"", c)) {
