@@ -39,6 +39,15 @@ const char text_grp_comment[] = "You can create own sub-folders|to categorize yo
 const char text_std_comment[] =
     "Use this data source|to transfer files from/to|the local computer.";
 
+// A value that its node refuses fails the load without a word, as any
+// damaged value does. Every scrambled value is refused when the cipher
+// cannot be had, though, and that reason must reach the user: the scrambling
+// is tried once more here, where there is a handler to report to.
+void report_cipher(KV_ErrHandler& eh)
+{
+    KV_String("0000").decrypt_bf(KV_LoginData::bf_key, &eh);
+}
+
 KV_DsTreeNodeGrp* as_grp(KV_DsTreeNode* node)
 {
     // Every node of type KV_DS_NODE_GRP is a KV_DsTreeNodeGrp.
@@ -1055,6 +1064,8 @@ bool KV_DsTree::load(KV_Stream& in, KV_FileTransMan* const trans)
                 const KV_String k = KV_String(key.get()).trim();
                 const KV_String v = KV_String(val.get()).trim().replace("|", "\r\n");
                 ok = current->load(k, v);
+                if (!ok)
+                    report_cipher(err_handler);
                 continue;
             }
             // Not a value line: the node is complete, and the line must start
