@@ -19,11 +19,23 @@ function(kv_engine_settings target)
 endfunction()
 
 # A GoogleTest program over the engine library, its tests registered with
-# CTest under one label (a test tier: unit, threads, peers). Shared test helpers live in tests/support.
+# CTest under one label (a test tier: unit, threads, peers), except that the
+# tests of suites named *_MT start threads and are labelled "threads" (see
+# tests/CMakeLists.txt). A ThreadSanitizer build registers only the "threads"
+# tests. Shared test helpers live in tests/support.
 function(kv_add_test_program name label)
   file(GLOB support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
   add_executable(${name} ${ARGN} ${support})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE rkvstd GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${label})
+  if(label STREQUAL "threads")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS threads)
+    return()
+  endif()
+  if(NOT KV_TSAN)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*_MT.*"
+                         PROPERTIES LABELS ${label})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "*_MT.*"
+                       PROPERTIES LABELS threads)
 endfunction()

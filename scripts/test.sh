@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test tier:
-#   1. the library and all tests under AddressSanitizer + UBSan, warnings as errors
-#   2. the thread tests again under ThreadSanitizer
+# Installs what the tests need, checks the format of the changed lines, builds,
+# and runs every test tier, each build with warnings as errors:
+#   1. the library and all tests under AddressSanitizer + UBSan
+#   2. the tests labelled "threads" again under ThreadSanitizer
 #   3. every fuzz target, built with clang and libFuzzer, for a bounded time
 #   4. an optimised build with the benchmarks, each run once briefly
-# Exits non-zero as soon as a tier fails.
+# Exits non-zero as soon as a step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -28,6 +29,9 @@ run_ctest() {
   passed=$((passed + total))
 }
 
+step "Format of the changed lines"
+scripts/format-check.sh
+
 step "ASan + UBSan build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON >/dev/null
 cmake --build build/asan -j "$jobs"
@@ -35,7 +39,7 @@ export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
 
-step "ThreadSanitizer: thread tests"
+step "ThreadSanitizer: the tests labelled threads"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON -DKV_WERROR=ON >/dev/null
 cmake --build build/tsan -j "$jobs"
 if [ -n "$(ctest --test-dir build/tsan -N -L threads | grep 'Test #' || true)" ]; then
@@ -52,7 +56,7 @@ fuzz_seconds=${KV_FUZZ_SECONDS:-$(( targets > 0 ? (180 * jobs / targets < 60 ? 1
 [ "$fuzz_seconds" -ge 10 ] || fuzz_seconds=10
 step "Fuzz targets, ${fuzz_seconds}s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKV_FUZZ=ON -DKV_SANITIZE=ON >/dev/null
+  -DKV_FUZZ=ON -DKV_SANITIZE=ON -DKV_WERROR=ON >/dev/null
 cmake --build build/fuzz -j "$jobs"
 mkdir -p build/fuzz/runs
 fuzz_one() {
@@ -72,7 +76,8 @@ find build/fuzz/tests/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x -print0
 passed=$((passed + targets))
 
 step "Optimised build and benchmarks"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=ON >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF \
+  -DKV_BUILD_BENCH=ON -DKV_WERROR=ON >/dev/null
 cmake --build build/release -j "$jobs"
 if [ -x build/release/bench/kv_bench ]; then
   build/release/bench/kv_bench --benchmark_min_time=0.05

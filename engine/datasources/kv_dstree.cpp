@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <concepts>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,31 +39,13 @@ const char text_grp_comment[] = "You can create own sub-folders|to categorize yo
 const char text_std_comment[] =
     "Use this data source|to transfer files from/to|the local computer.";
 
-// The engine root offers its registry of live file managers piece by piece.
-// Where an operation is not there yet, the tree acts as if no manager were
-// live and there were nothing to update.
-template <class Pool> bool pool_contains(const Pool& pool, const KV_DsId& id)
+// A value that its node refuses fails the load without a word, as any
+// damaged value does. Every scrambled value is refused when the cipher
+// cannot be had, though, and that reason must reach the user: the scrambling
+// is tried once more here, where there is a handler to report to.
+void report_cipher(KV_ErrHandler& eh)
 {
-    if constexpr (requires { pool.contains(id); })
-        return static_cast<bool>(pool.contains(id));
-    else
-        return false;
-}
-
-template <class Pool> bool pool_upd_fman(Pool& pool, const KV_FileManId& id)
-{
-    if constexpr (requires { pool.upd_fman(id); })
-        return static_cast<bool>(pool.upd_fman(id));
-    else
-        return true;
-}
-
-template <class Pool> bool pool_upd_fman_param(Pool& pool, KV_DsTreeNode* node)
-{
-    if constexpr (requires { pool.upd_fman_param(node); })
-        return static_cast<bool>(pool.upd_fman_param(node));
-    else
-        return true;
+    KV_String("0000").decrypt_bf(KV_LoginData::bf_key, &eh);
 }
 
 KV_DsTreeNodeGrp* as_grp(KV_DsTreeNode* node)
@@ -609,7 +590,7 @@ bool KV_DsTree::process_ntf(const KV_Msg* const msg)
         inst.set_name(ntf->text);
         if (!create(ds, &inst, 0, true))
             return false;
-        return pool_ ? pool_upd_fman(*pool_, ntf->man_id) : true;
+        return pool_ ? pool_->upd_fman(ntf->man_id) : true;
     }
     case KV_MAN_NTF_REMOVED: {
         KV_DsTreeNode* node = find(ntf->man_id);
@@ -626,7 +607,7 @@ bool KV_DsTree::process_ntf(const KV_Msg* const msg)
         if (!ok)
             return false;
         if (changed && pool_)
-            return pool_upd_fman_param(*pool_, node);
+            return pool_->upd_fman_param(node);
         return true;
     }
     default:
@@ -641,7 +622,7 @@ bool KV_DsTree::deltemp_node(KV_DsTreeNode* const node, bool& removed)
     const KV_FileManOpts* opts = node->opts();
     if (!opts || node->rdonly() || !opts->temporary())
         return true;
-    removed = !pool_contains(*pool_, node->id());
+    removed = !pool_->contains(node->id());
     return removed ? remove(node) : true;
 }
 
@@ -1083,6 +1064,8 @@ bool KV_DsTree::load(KV_Stream& in, KV_FileTransMan* const trans)
                 const KV_String k = KV_String(key.get()).trim();
                 const KV_String v = KV_String(val.get()).trim().replace("|", "\r\n");
                 ok = current->load(k, v);
+                if (!ok)
+                    report_cipher(err_handler);
                 continue;
             }
             // Not a value line: the node is complete, and the line must start

@@ -102,6 +102,9 @@ public:
     // Whether create, update and remove of saved node kinds save the file
     // themselves.
     void set_autosave(bool autosave) { autosave_ = autosave; }
+    // The error handler given at construction; the nodes report there what
+    // makes their save fail.
+    KV_ErrHandler& eh() const { return err_handler; }
 
     // ---- the file
 

@@ -1,32 +1,9 @@
 #include "datasources/kv_dstreeinfo.h"
 
-#include <concepts>
-
 #include "datasources/kv_dstreenode.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqman.h"
 #include "root/kv_filemanpool.h"
-
-namespace {
-
-// The engine root offers its registry of live file managers piece by piece.
-// Where an operation is not there yet, no manager counts as live and there is
-// nothing to delete.
-template <class Pool> KV_FileReqMan* pool_man(const Pool& pool, const KV_FileManId& id)
-{
-    if constexpr (requires { pool.man(id); })
-        return pool.man(id);
-    else
-        return nullptr;
-}
-
-template <class Pool> void pool_delete_zombies(Pool& pool)
-{
-    if constexpr (requires { pool.delete_zombies(); })
-        pool.delete_zombies();
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // KV_DsTreeNodeInfo
@@ -95,7 +72,7 @@ bool KV_DsTreeInfo::add(KV_DsTreeNodeInfo* const info)
     const KV_FileManId id = info->orig()->id();
     KV_FileReqMan* man = nullptr;
     if (id.valid_man()) {
-        man = pool_man(pool, id);
+        man = pool.man(id);
         if (!man) {
             delete info;
             return false;
@@ -115,13 +92,13 @@ void KV_DsTreeInfo::clear()
     for (KV_DsTreeNodeInfo* info : list_) {
         const KV_FileManId id = info->orig()->id();
         if (id.valid_man())
-            if (KV_FileReqMan* man = pool_man(pool, id))
+            if (KV_FileReqMan* man = pool.man(id))
                 man->unlock(false);
     }
     for (KV_DsTreeNodeInfo* info : list_)
         delete info;
     list_.clear();
-    pool_delete_zombies(pool);
+    pool.delete_zombies();
 }
 
 KV_FileManId KV_DsTreeInfo::find_man() const

@@ -12,14 +12,21 @@
 
 namespace {
 
-KV_String scramble(const KV_String& text)
+// Passwords as the file holds them. False when the cipher cannot be had: a
+// save must then fail rather than leave the password out, and a load must
+// refuse the file rather than keep an empty password.
+bool scramble(const KV_String& text, KV_ErrHandler& eh, KV_String& out)
 {
-    return text.encrypt_bf(KV_LoginData::bf_key);
+    bool ok = true;
+    out = text.encrypt_bf(KV_LoginData::bf_key, &eh, &ok);
+    return ok;
 }
 
-KV_String unscramble(const KV_String& text)
+bool unscramble(const KV_String& text, KV_String& out)
 {
-    return text.decrypt_bf(KV_LoginData::bf_key);
+    bool ok = true;
+    out = text.decrypt_bf(KV_LoginData::bf_key, nullptr, &ok);
+    return ok;
 }
 
 // A u32 field written as decimal text. A number that does not fit (negative
@@ -63,27 +70,37 @@ bool save_user(KV_Storage& st, const KV_LoginData& l, const KV_LoginData& def)
 }
 
 // Compared scrambled, as the file holds it.
-bool save_pass(KV_Storage& st, const KV_LoginData& l, const KV_LoginData& def)
+bool save_pass(const KV_DsTree& tree, KV_Storage& st, const KV_LoginData& l,
+               const KV_LoginData& def)
 {
-    const KV_String pass = scramble(l.pass());
-    return pass == scramble(def.pass()) || KV_KeyVal::save_var(st, "PASS", pass);
+    KV_String pass;
+    KV_String def_pass;
+    if (!scramble(l.pass(), tree.eh(), pass) || !scramble(def.pass(), tree.eh(), def_pass))
+        return false;
+    return pass == def_pass || KV_KeyVal::save_var(st, "PASS", pass);
 }
 
-// handled := whether `key` is SRC_ADDR, DST_ADDR, USER or PASS.
+// handled := whether `key` is SRC_ADDR, DST_ADDR, USER or PASS. False when a
+// PASS value cannot be unscrambled.
 template <class Params>
-void load_common(const KV_String& key, const KV_String& value, Params& p, bool& handled)
+bool load_common(const KV_String& key, const KV_String& value, Params& p, bool& handled)
 {
     handled = true;
-    if (key == "SRC_ADDR")
+    if (key == "SRC_ADDR") {
         p.set_src_addr(value);
-    else if (key == "DST_ADDR")
+    } else if (key == "DST_ADDR") {
         p.set_dst_addr(value);
-    else if (key == "USER")
+    } else if (key == "USER") {
         p.ldata().set_user(value);
-    else if (key == "PASS")
-        p.ldata().set_pass(unscramble(value));
-    else
+    } else if (key == "PASS") {
+        KV_String pass;
+        if (!unscramble(value, pass))
+            return false;
+        p.ldata().set_pass(pass);
+    } else {
         handled = false;
+    }
+    return true;
 }
 
 // Options' keys, then the common keys of every node.
@@ -139,7 +156,6 @@ KV_DsTreeNodeFtp::~KV_DsTreeNodeFtp() = default;
 
 bool KV_DsTreeNodeFtp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
-    (void)tree;
     static const KV_DsTreeNodeFtp def_node;
     const KV_FileManParamsFtp& def = def_node.params_;
     const KV_FileManParamsFtp& p = params_;
@@ -157,7 +173,7 @@ bool KV_DsTreeNodeFtp::save(const KV_DsTree& tree, KV_Storage& st) const
         return false;
     if (p.ldata().acct() != def.ldata().acct() && !save_var(st, "ACCT", p.ldata().acct()))
         return false;
-    return save_pass(st, p.ldata(), def.ldata()) && p.opts_ftp().save(st, def.opts_ftp());
+    return save_pass(tree, st, p.ldata(), def.ldata()) && p.opts_ftp().save(st, def.opts_ftp());
 }
 
 bool KV_DsTreeNodeFtp::operator=(const KV_DsTreeNode* other)
@@ -205,7 +221,8 @@ bool KV_DsTreeNodeFtp::node_doc_add(const KV_String& doc, bool& changed)
 bool KV_DsTreeNodeFtp::load(const KV_String& key, const KV_String& value)
 {
     bool handled = false;
-    load_common(key, value, params_, handled);
+    if (!load_common(key, value, params_, handled))
+        return false;
     if (handled)
         return true;
     if (key == "SECURITY") {
@@ -284,7 +301,6 @@ KV_DsTreeNodeHttp::~KV_DsTreeNodeHttp() = default;
 
 bool KV_DsTreeNodeHttp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
-    (void)tree;
     static const KV_DsTreeNodeHttp def_node;
     const KV_FileManParamsHttp& def = def_node.params_;
     const KV_FileManParamsHttp& p = params_;
@@ -298,7 +314,7 @@ bool KV_DsTreeNodeHttp::save(const KV_DsTree& tree, KV_Storage& st) const
     if (p.ldata().auth_cmds() != def.ldata().auth_cmds() &&
         !save_var(st, "AUTH_CMDS", static_cast<unsigned long>(p.ldata().auth_cmds())))
         return false;
-    if (!save_user(st, p.ldata(), def.ldata()) || !save_pass(st, p.ldata(), def.ldata()))
+    if (!save_user(st, p.ldata(), def.ldata()) || !save_pass(tree, st, p.ldata(), def.ldata()))
         return false;
     const KV_String docs = p.docs();
     if (docs != def.docs() && !save_var(st, "DOCS", docs))
@@ -360,7 +376,8 @@ bool KV_DsTreeNodeHttp::node_doc_del(const KV_String& doc, bool& changed)
 bool KV_DsTreeNodeHttp::load(const KV_String& key, const KV_String& value)
 {
     bool handled = false;
-    load_common(key, value, params_, handled);
+    if (!load_common(key, value, params_, handled))
+        return false;
     if (handled)
         return true;
     if (key == "SECURITY") {
@@ -427,12 +444,11 @@ KV_DsTreeNodeSftp::~KV_DsTreeNodeSftp() = default;
 
 bool KV_DsTreeNodeSftp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
-    (void)tree;
     static const KV_DsTreeNodeSftp def_node;
     const KV_FileManParamsSftp& def = def_node.params_;
     const KV_FileManParamsSftp& p = params_;
     return KV_DsTreeNode::save(st, def_node) && save_addrs(st, p, def) &&
-           save_user(st, p.ldata(), def.ldata()) && save_pass(st, p.ldata(), def.ldata()) &&
+           save_user(st, p.ldata(), def.ldata()) && save_pass(tree, st, p.ldata(), def.ldata()) &&
            p.opts_sftp().save(st, def.opts_sftp());
 }
 
@@ -481,7 +497,8 @@ bool KV_DsTreeNodeSftp::node_doc_add(const KV_String& doc, bool& changed)
 bool KV_DsTreeNodeSftp::load(const KV_String& key, const KV_String& value)
 {
     bool handled = false;
-    load_common(key, value, params_, handled);
+    if (!load_common(key, value, params_, handled))
+        return false;
     if (handled)
         return true;
     return load_rest(*this, params_.opts_sftp(), key, value);

@@ -14,14 +14,32 @@ const char anonymous_pass_def[] = "guest@example.com";
 // Bit of KV_FileManOpts::disp_info: the list pane for the open-with source.
 constexpr uint16_t disp_open_with_list = 0x0200;
 
-KV_String scramble(const KV_String& text)
+// Passwords as the file holds them. False when the cipher cannot be had: a
+// save must then fail rather than leave the password out, and a load must
+// refuse the file rather than keep an empty password.
+bool scramble(const KV_String& text, KV_ErrHandler& eh, KV_String& out)
 {
-    return text.encrypt_bf(KV_LoginData::bf_key);
+    bool ok = true;
+    out = text.encrypt_bf(KV_LoginData::bf_key, &eh, &ok);
+    return ok;
 }
 
-KV_String unscramble(const KV_String& text)
+bool unscramble(const KV_String& text, KV_String& out)
 {
-    return text.decrypt_bf(KV_LoginData::bf_key);
+    bool ok = true;
+    out = text.decrypt_bf(KV_LoginData::bf_key, nullptr, &ok);
+    return ok;
+}
+
+// A password setting written scrambled when it differs from `def`'s.
+bool save_pass(const KV_DsTree& tree, KV_Storage& st, const char* key, const KV_String& pass,
+               const KV_String& def)
+{
+    KV_String text;
+    KV_String def_text;
+    if (!scramble(pass, tree.eh(), text) || !scramble(def, tree.eh(), def_text))
+        return false;
+    return text == def_text || KV_KeyVal::save_var(st, key, text);
 }
 
 // A new protocol group opens the local computer next to its servers.
@@ -36,7 +54,8 @@ void init_opts(const KV_DsTree& tree, KV_FileManOpts& opts)
 
 // The PROXY keys shared by the three protocols, in their writing order, each
 // only when it differs from `def`.
-template <class Proxy> bool save_proxy(KV_Storage& st, const Proxy& proxy, const Proxy& def)
+template <class Proxy>
+bool save_proxy(const KV_DsTree& tree, KV_Storage& st, const Proxy& proxy, const Proxy& def)
 {
     if (proxy.type() != def.type() &&
         !KV_KeyVal::save_var(st, "PROXY", static_cast<unsigned long>(proxy.type())))
@@ -49,17 +68,15 @@ template <class Proxy> bool save_proxy(KV_Storage& st, const Proxy& proxy, const
     if (proxy.ldata().user() != def.ldata().user() &&
         !KV_KeyVal::save_var(st, "PROXY_USER", proxy.ldata().user()))
         return false;
-    const KV_String pass = scramble(proxy.ldata().pass());
-    if (pass != scramble(def.ldata().pass()) && !KV_KeyVal::save_var(st, "PROXY_PASS", pass))
-        return false;
-    return true;
+    return save_pass(tree, st, "PROXY_PASS", proxy.ldata().pass(), def.ldata().pass());
 }
 
 // handled := whether `key` is one of the PROXY keys. A proxy kind outside
 // `max` or a port above 65535 is ignored, so that a damaged file cannot make
-// the client use a kind it does not know or a port it did not name.
+// the client use a kind it does not know or a port it did not name. False
+// when a PROXY_PASS value cannot be unscrambled.
 template <class Proxy, class Kind>
-void load_proxy(const KV_String& key, const KV_String& value, Proxy& proxy, Kind max, bool& handled)
+bool load_proxy(const KV_String& key, const KV_String& value, Proxy& proxy, Kind max, bool& handled)
 {
     handled = true;
     if (key == "PROXY") {
@@ -73,10 +90,14 @@ void load_proxy(const KV_String& key, const KV_String& value, Proxy& proxy, Kind
     } else if (key == "PROXY_USER") {
         proxy.ldata().set_user(value);
     } else if (key == "PROXY_PASS") {
-        proxy.ldata().set_pass(unscramble(value));
+        KV_String pass;
+        if (!unscramble(value, pass))
+            return false;
+        proxy.ldata().set_pass(pass);
     } else {
         handled = false;
     }
+    return true;
 }
 
 // The text of a protocol group's info.
@@ -177,7 +198,10 @@ KV_String KV_DsTreeNodeGrpDs::info(const KV_FileManPool& pool) const
     return KV_String("Stores the data sources.");
 }
 
-void KV_DsTreeNodeGrpDs::post_updt() {}
+void KV_DsTreeNodeGrpDs::post_updt()
+{
+    // No transfer manager takes options yet: they stay in the group until it does.
+}
 
 KV_String KV_DsTreeNodeGrpDs::save_type_grp() const
 {
@@ -219,10 +243,9 @@ bool KV_DsTreeNodeGrpFtp::save(const KV_DsTree& tree, KV_Storage& st) const
     static const KV_DsTreeNodeGrpFtp def(tree);
     if (!KV_DsTreeNode::save(st, def))
         return false;
-    const KV_String pass = scramble(anonymous_pass_);
-    if (pass != scramble(def.anonymous_pass_) && !save_var(st, "ANONYMOUS_PASS", pass))
+    if (!save_pass(tree, st, "ANONYMOUS_PASS", anonymous_pass_, def.anonymous_pass_))
         return false;
-    if (!save_proxy(st, proxy_, def.proxy_))
+    if (!save_proxy(tree, st, proxy_, def.proxy_))
         return false;
     if (proxy_.pasv() != def.proxy_.pasv() && !save_bool(st, "PROXY_PASV", proxy_.pasv()))
         return false;
@@ -257,7 +280,10 @@ bool KV_DsTreeNodeGrpFtp::load(const KV_String& key, const KV_String& value)
     if (handled)
         return true;
     if (key == "ANONYMOUS_PASS") {
-        set_anonymous_pass(unscramble(value));
+        KV_String pass;
+        if (!unscramble(value, pass))
+            return false;
+        set_anonymous_pass(pass);
         return true;
     }
     if (key == "PROXY_PASV") {
@@ -267,7 +293,8 @@ bool KV_DsTreeNodeGrpFtp::load(const KV_String& key, const KV_String& value)
         proxy_.set_pasv(pasv);
         return true;
     }
-    load_proxy(key, value, proxy_, KV_PROXY_FTP_USER_PORT, handled);
+    if (!load_proxy(key, value, proxy_, KV_PROXY_FTP_USER_PORT, handled))
+        return false;
     return handled || KV_DsTreeNode::load(key, value);
 }
 
@@ -312,7 +339,7 @@ void KV_DsTreeNodeGrpHttp::copy_settings(const KV_DsTreeNodeGrpHttp& from)
 bool KV_DsTreeNodeGrpHttp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeGrpHttp def(tree);
-    return KV_DsTreeNode::save(st, def) && save_proxy(st, proxy_, def.proxy_) &&
+    return KV_DsTreeNode::save(st, def) && save_proxy(tree, st, proxy_, def.proxy_) &&
            opts_.save(st, def.opts_);
 }
 
@@ -343,7 +370,8 @@ bool KV_DsTreeNodeGrpHttp::load(const KV_String& key, const KV_String& value)
         return false;
     if (handled)
         return true;
-    load_proxy(key, value, proxy_, KV_PROXY_HTTP_SOCKS5, handled);
+    if (!load_proxy(key, value, proxy_, KV_PROXY_HTTP_SOCKS5, handled))
+        return false;
     return handled || KV_DsTreeNode::load(key, value);
 }
 
@@ -383,7 +411,7 @@ void KV_DsTreeNodeGrpSftp::copy_settings(const KV_DsTreeNodeGrpSftp& from)
 bool KV_DsTreeNodeGrpSftp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeGrpSftp def(tree);
-    return KV_DsTreeNode::save(st, def) && save_proxy(st, proxy_, def.proxy_) &&
+    return KV_DsTreeNode::save(st, def) && save_proxy(tree, st, proxy_, def.proxy_) &&
            opts_.save(st, def.opts_);
 }
 
@@ -414,7 +442,8 @@ bool KV_DsTreeNodeGrpSftp::load(const KV_String& key, const KV_String& value)
         return false;
     if (handled)
         return true;
-    load_proxy(key, value, proxy_, KV_PROXY_SSH_SOCKS5, handled);
+    if (!load_proxy(key, value, proxy_, KV_PROXY_SSH_SOCKS5, handled))
+        return false;
     return handled || KV_DsTreeNode::load(key, value);
 }
 

@@ -157,8 +157,9 @@ bool KV_FileManFtpOpts::load(const KV_String& key, const KV_String& value, bool&
         if (parse_signed(value, INT_MIN, INT_MAX, s))
             ftp_.set_conn_mode(static_cast<int>(s));
     } else if (key == "LIST_PARAMS") {
-        if (parse_unsigned(value, UINT8_MAX, n))
-            ftp_.set_list_flags(static_cast<uint8_t>(n));
+        // A set of flag bits: a wider number keeps the flags it has.
+        if (parse_unsigned(value, ULONG_MAX, n))
+            ftp_.set_list_flags(static_cast<uint8_t>(n & 0xFF));
     } else if (key == "DIRECT_TRANS") {
         if (parse_signed(value, INT_MIN, INT_MAX, s))
             ftp_.set_dtrans(static_cast<int>(s));

@@ -12,7 +12,8 @@
 //
 // Loading never trusts a value: a number that is not a decimal number or does
 // not fit its field is ignored and the field keeps its value, as the range
-// checking setters do.
+// checking setters do. LIST_PARAMS, a set of flag bits, is the exception: it
+// keeps the low 8 bits of the number, so the flags it knows survive.
 //
 // Threads: plain values; one thread at a time per object.
 #pragma once

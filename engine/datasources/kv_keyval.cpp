@@ -32,6 +32,28 @@ KV_String keyed_line(const KV_String& key, const KV_String& value)
     return line;
 }
 
+// One pair of a stream value, read the way the "%x" conversion reads a text
+// of these two characters: white space, then a sign, then hex digits as far
+// as they go ("0g" is 0x00, "a-" 0x0A, "-1" 0xFF, "0x" 0x00). False when no
+// digit can be read. Files written by hand or by older versions hold such
+// pairs, and refusing one would throw away the whole node.
+bool read_pair(char first, char second, uint8_t& out)
+{
+    const char pair[2] = {first, second};
+    uint32_t i = 0;
+    while (i < 2 && (pair[i] == ' ' || (pair[i] >= '\t' && pair[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < 2 && (pair[i] == '+' || pair[i] == '-'))
+        negative = pair[i++] == '-';
+    if (i == 2 || kv_hex_digit(pair[i]) < 0)
+        return false;
+    uint32_t v = 0;
+    for (; i < 2 && kv_hex_digit(pair[i]) >= 0; ++i)
+        v = v * 16 + static_cast<uint32_t>(kv_hex_digit(pair[i]));
+    out = static_cast<uint8_t>(negative ? 0u - v : v);
+    return true;
+}
 
 } // namespace
 
@@ -99,16 +121,9 @@ bool KV_KeyVal::set_strm(const KV_String& value, KV_Stream& out)
     const uint32_t n = value.length();
     if (n % 2 != 0)
         return false;
-    // Both characters of a pair must be hex digits: the writer never produces
-    // anything else, and a half-read pair would turn damaged text into
-    // plausible bytes.
     for (uint32_t i = 0; i < n; i += 2) {
-        int high = kv_hex_digit(value.data(i));
-        int low = kv_hex_digit(value.data(i + 1));
-        if (high < 0 || low < 0)
-            return false;
-        unsigned char b = static_cast<unsigned char>(high << 4 | low);
-        if (!out.append(&b, 1))
+        uint8_t b = 0;
+        if (!read_pair(value.data(i), value.data(i + 1), b) || !out.append(&b, 1))
             return false;
     }
     return true;

@@ -48,9 +48,11 @@ public:
     // "NO" false. Anything else leaves out unchanged.
     static bool set_bool(const KV_String& value, bool& out);
     // Appends the bytes of a save_strm text to out (not cleared first). The
-    // text must have an even length and consist of hex digits (either case);
-    // reading stops with false at the first pair that is not two hex digits
-    // or when an append fails, and the bytes appended before stay in out. An
-    // empty text gives true.
+    // text must have an even length. Each pair of characters is read as the
+    // "%x" conversion of sscanf reads it: optional white space and sign, then
+    // the hex digits (either case) as far as they go, so "0g" gives 0x00 and
+    // "a-" 0x0A. Reading stops with false at the first pair from which no
+    // number can be read or when an append fails; the bytes appended before
+    // stay in out. An empty text gives true.
     static bool set_strm(const KV_String& value, KV_Stream& out);
 };

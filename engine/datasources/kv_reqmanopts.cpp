@@ -199,11 +199,12 @@ bool KV_FileTransManOpts::load(const KV_String& key, const KV_String& value, boo
     } else if (key == "TM_DISP_FORM") {
         set_tm_form_disp(value);
     } else if (key == "AUTO_RM_REQ") {
-        if (parse_unsigned(value, UINT8_MAX, n))
-            set_auto_rm_req(static_cast<uint8_t>(n));
+        // Sets of flag bits: a wider number keeps the flags it has.
+        if (parse_unsigned(value, ULONG_MAX, n))
+            set_auto_rm_req(static_cast<uint8_t>(n & 0xFF));
     } else if (key == "AUTO_RM_REQ_START") {
-        if (parse_unsigned(value, UINT8_MAX, n))
-            set_auto_rm_req_st(static_cast<uint8_t>(n));
+        if (parse_unsigned(value, ULONG_MAX, n))
+            set_auto_rm_req_st(static_cast<uint8_t>(n & 0xFF));
     } else if (key == "AUTO_RM_REQ_BLNK") {
         if (parse_unsigned(value, UINT32_MAX, n))
             set_add_init_cnt(static_cast<uint32_t>(n));

@@ -11,7 +11,8 @@
 //
 // Loading from the data-source file never trusts a value: a number that is not
 // a decimal number or does not fit its field is ignored, and the field keeps
-// its value.
+// its value. AUTO_RM_REQ and AUTO_RM_REQ_START, sets of flag bits, are the
+// exception: they keep the low 8 bits of the number.
 //
 // Threads: plain values, one thread at a time per object. The forwarded
 // settings are thread-safe where their owners say so (the bandwidth limits,

@@ -8,9 +8,11 @@
 #include <stdexcept>
 
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include "foundation/kv_errhandler.h"
 #include "foundation/kv_hex.h"
 #include "foundation/kv_string.h"
 
@@ -38,8 +40,19 @@ const BfCiphers& bf_ciphers()
         ciphers.ecb = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
         ciphers.cbc = EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr);
         ciphers.cfb = EVP_CIPHER_fetch(nullptr, "BF-CFB", nullptr);
+        // A failed load or fetch leaves its reasons in this thread's OpenSSL
+        // error queue, where a later TLS call on the thread would find them.
+        ERR_clear_error();
     });
     return ciphers;
+}
+
+// OpenSSL's reasons go with the exception's text; none is left behind in the
+// thread's error queue.
+[[noreturn]] void fail(const char* text)
+{
+    ERR_clear_error();
+    throw std::runtime_error(text);
 }
 
 const EVP_CIPHER* bf_cipher(int mode)
@@ -47,7 +60,7 @@ const EVP_CIPHER* bf_cipher(int mode)
     const BfCiphers& c = bf_ciphers();
     const EVP_CIPHER* cipher = mode == KV_BF_CBC ? c.cbc : mode == KV_BF_CFB ? c.cfb : c.ecb;
     if (!cipher)
-        throw std::runtime_error("Blowfish is not available (OpenSSL legacy provider missing)");
+        fail("Blowfish is not available (OpenSSL legacy provider missing)");
     return cipher;
 }
 
@@ -67,6 +80,34 @@ KV_Blowfish& bf_for_key(const char* key_text)
     if (!last || !last->same_key(key, klen))
         last = std::make_unique<KV_Blowfish>(key, klen);
     return *last;
+}
+
+// The one failure of the scrambling that reaches its caller as an exception:
+// an empty key is a mistake in the code (every caller passes its fixed key).
+void check_key(const char* key_text)
+{
+    if (!key_text || !*key_text)
+        throw std::invalid_argument("Incorrect key length");
+}
+
+// Runs the cipher of a checked key over the work buffer. A failure (no
+// Blowfish in OpenSSL, no memory for the cipher) is reported to `eh` and
+// gives false.
+bool bf_crypt(const char* key_text, unsigned char* work, uint32_t len, bool enc, KV_ErrHandler* eh)
+{
+    try {
+        KV_Blowfish& bf = bf_for_key(key_text);
+        if (enc)
+            bf.encrypt(work, len, KV_BF_ECB);
+        else
+            bf.decrypt(work, len, KV_BF_ECB);
+        return true;
+    } catch (const std::exception& e) {
+        if (eh)
+            eh->set_err(2, "Passwords can't be %s: %s", enc ? "scrambled" : "unscrambled",
+                        e.what());
+        return false;
+    }
 }
 
 uint32_t be32(const unsigned char* p)
@@ -132,7 +173,7 @@ EVP_CIPHER_CTX* KV_Blowfish::keyed_ctx(int mode, bool enc)
         !EVP_CipherInit_ex(fresh, nullptr, nullptr, key, nullptr, e) ||
         !EVP_CIPHER_CTX_set_padding(fresh, 0)) {
         EVP_CIPHER_CTX_free(fresh);
-        throw std::runtime_error("Blowfish: OpenSSL could not set up the cipher");
+        fail("Blowfish: OpenSSL could not set up the cipher");
     }
     c = fresh;
     return c;
@@ -161,7 +202,7 @@ void KV_Blowfish::crypt(unsigned char* buf, uint32_t len, int mode, bool enc)
     put_be32(ivb + 4, chain[1]);
     // Restarting with no key keeps the schedule and resets the chain.
     if (!EVP_CipherInit_ex(c, nullptr, nullptr, nullptr, ivb, enc ? 1 : 0))
-        throw std::runtime_error("Blowfish: OpenSSL could not set up the cipher");
+        fail("Blowfish: OpenSSL could not set up the cipher");
     // EVP counts in int: go in slices of 1 GiB (a multiple of the block size);
     // the chain runs on from slice to slice within the call.
     constexpr uint32_t slice = 1u << 30;
@@ -170,13 +211,13 @@ void KV_Blowfish::crypt(unsigned char* buf, uint32_t len, int mode, bool enc)
         int out = 0;
         if (!EVP_CipherUpdate(c, buf + done, &out, buf + done, static_cast<int>(n)) ||
             out != static_cast<int>(n))
-            throw std::runtime_error("Blowfish: OpenSSL cipher failure");
+            fail("Blowfish: OpenSSL cipher failure");
         done += n;
     }
     unsigned char tail[8];
     int out = 0;
     if (!EVP_CipherFinal_ex(c, tail, &out) || out != 0)
-        throw std::runtime_error("Blowfish: OpenSSL cipher failure");
+        fail("Blowfish: OpenSSL cipher failure");
 }
 
 // ---------------------------------------------------------------------------
@@ -185,31 +226,28 @@ void KV_Blowfish::crypt(unsigned char* buf, uint32_t len, int mode, bool enc)
 // Character i becomes the 16-bit little-endian unit of its sign-extended value
 // at bytes 2i, 2i+1 of a zeroed buffer of the smallest multiple of 8 bytes
 // above 2n; the buffer is encrypted in ECB mode and written as lower-case hex.
-KV_String KV_String::encrypt_bf(const char* key_text) const
+KV_String KV_String::encrypt_bf(const char* key_text, KV_ErrHandler* eh, bool* ok) const
 {
+    if (ok)
+        *ok = true;
     KV_String r;
     if (!len)
         return r;
+    check_key(key_text);
     const uint64_t b = (2 * uint64_t(len) / 8 + 1) * 8;
-    if (2 * b > UINT32_MAX) // the hex text would not fit a string
-        return r;
-    KV_Blowfish& bf = bf_for_key(key_text);
-    unsigned char* work = static_cast<unsigned char*>(std::calloc(b, 1));
-    if (!work)
-        return r;
-    for (uint32_t i = 0; i < len; ++i) {
-        signed char c = static_cast<signed char>(buf[i]);
-        work[2 * i] = static_cast<unsigned char>(c);
-        work[2 * i + 1] = c < 0 ? 0xFF : 0x00;
+    unsigned char* work = 2 * b > UINT32_MAX // the hex text would not fit a string
+                              ? nullptr
+                              : static_cast<unsigned char*>(std::calloc(b, 1));
+    if (work) {
+        for (uint32_t i = 0; i < len; ++i) {
+            signed char c = static_cast<signed char>(buf[i]);
+            work[2 * i] = static_cast<unsigned char>(c);
+            work[2 * i + 1] = c < 0 ? 0xFF : 0x00;
+        }
     }
-    try {
-        bf.encrypt(work, static_cast<uint32_t>(b), KV_BF_ECB);
-    } catch (...) {
-        OPENSSL_cleanse(work, b);
-        std::free(work);
-        throw;
-    }
-    char* hex = static_cast<char*>(std::malloc(2 * b + 1));
+    char* hex = work && bf_crypt(key_text, work, static_cast<uint32_t>(b), true, eh)
+                    ? static_cast<char*>(std::malloc(2 * b + 1))
+                    : nullptr;
     if (hex) {
         static const char digits[] = "0123456789abcdef";
         for (uint64_t i = 0; i < b; ++i) {
@@ -217,9 +255,13 @@ KV_String KV_String::encrypt_bf(const char* key_text) const
             hex[2 * i + 1] = digits[work[i] & 15];
         }
         r.adopt(hex, static_cast<uint32_t>(2 * b));
+    } else if (ok) {
+        *ok = false;
     }
-    OPENSSL_cleanse(work, b);
-    std::free(work);
+    if (work) {
+        OPENSSL_cleanse(work, b);
+        std::free(work);
+    }
     return r;
 }
 
@@ -227,39 +269,40 @@ KV_String KV_String::encrypt_bf(const char* key_text) const
 // multiple of 8) + 8 bytes, byte i read from hex characters 2i and 2i+1 the
 // way "%x" reads them: a non-digit first character gives 0, a digit followed by
 // a non-digit gives that digit's value; positions beyond the text give 0.
-KV_String KV_String::decrypt_bf(const char* key_text) const
+KV_String KV_String::decrypt_bf(const char* key_text, KV_ErrHandler* eh, bool* ok) const
 {
+    if (ok)
+        *ok = true;
     KV_String r;
     if (!len)
         return r;
+    check_key(key_text);
     const uint32_t m = len / 4;
     const uint32_t b = (2 * m / 8) * 8 + 8;
-    KV_Blowfish& bf = bf_for_key(key_text);
     unsigned char* work = static_cast<unsigned char*>(std::calloc(b, 1));
-    if (!work)
-        return r;
-    for (uint32_t i = 0; i < b && uint64_t(2) * i < len; ++i) {
-        int hi = kv_hex_digit(buf[2 * i]);
-        int lo = 2 * uint64_t(i) + 1 < len ? kv_hex_digit(buf[2 * i + 1]) : -1;
-        work[i] = static_cast<unsigned char>(hi < 0 ? 0 : lo < 0 ? hi : hi * 16 + lo);
-    }
-    try {
-        bf.decrypt(work, b, KV_BF_ECB);
-    } catch (...) {
-        OPENSSL_cleanse(work, b);
-        std::free(work);
-        throw;
+    bool done = false;
+    if (work) {
+        for (uint32_t i = 0; i < b && uint64_t(2) * i < len; ++i) {
+            int hi = kv_hex_digit(buf[2 * i]);
+            int lo = 2 * uint64_t(i) + 1 < len ? kv_hex_digit(buf[2 * i + 1]) : -1;
+            work[i] = static_cast<unsigned char>(hi < 0 ? 0 : lo < 0 ? hi : hi * 16 + lo);
+        }
+        done = bf_crypt(key_text, work, b, false, eh);
     }
     uint32_t n = 0;
-    while (n < m && work[2 * n] != 0)
+    while (done && n < m && work[2 * n] != 0)
         ++n;
     char* text = n ? static_cast<char*>(std::malloc(size_t(n) + 1)) : nullptr;
     if (text) {
         for (uint32_t i = 0; i < n; ++i)
             text[i] = static_cast<char>(work[2 * i]);
         r.adopt(text, n);
+    } else if ((n || !done) && ok) {
+        *ok = false;
     }
-    OPENSSL_cleanse(work, b);
-    std::free(work);
+    if (work) {
+        OPENSSL_cleanse(work, b);
+        std::free(work);
+    }
     return r;
 }

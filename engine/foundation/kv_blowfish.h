@@ -6,11 +6,15 @@
 // provider, on first use). Blocks are read as two big-endian 32-bit halves, as
 // the published test vectors require.
 //
-// This is the only code of the engine that throws:
+// The cipher is the only code of the engine that throws:
 //   std::invalid_argument("Incorrect key length")  key length 0 (or null key)
 //   std::length_error("Incorrect buffer length")   length 0 or not a multiple of 8
 //   std::runtime_error(...)                        OpenSSL cannot provide Blowfish
-//                                                  (legacy provider missing)
+//                                                  (legacy provider missing) or
+//                                                  fails inside the cipher
+// KV_String::encrypt_bf / decrypt_bf (also in kv_blowfish.cpp) catch at their
+// boundary: only the key-length exception, a mistake of the calling code,
+// goes through them; the others are reported (kv_string.h).
 //
 // Threads: an object is used by one thread at a time; any number of objects may
 // be used on different threads at once.

@@ -132,8 +132,8 @@ void KV_Informer::shutdown()
     {
         std::unique_lock<std::mutex> guard(state);
         closed = true;
-        // Releases a thread that waits for an answer that may never come.
-        ans_event.set();
+        // Releases the threads that wait for answers that may never come.
+        ans_cond.notify_all();
         state_cond.wait(guard, [this] { return users == 0; });
     }
     // Nobody can queue any more: take the messages out and delete them
@@ -194,32 +194,52 @@ KV_ANS KV_Informer::run_dialog(KV_DLG kind, const KV_String& text, KV_ANS def_an
     if (blocking) {
         ask_lock.lock();
     }
+    Dialog d;
+    d.dlg = kind;
+    d.msg = text;
+    if (kind == KV_DLG_ASK) {
+        d.def_ans = def_ans;
+        d.dlg_ask = ask_kind;
+        d.params = params;
+    } else {
+        d.err_prio = prio;
+    }
+    d.blocking = blocking;
+    d.owner = std::this_thread::get_id();
     bool started = false;
     {
         std::lock_guard<std::mutex> guard(state);
         // A question that arrives after shutdown, or that waited for an
         // earlier one across it, is not put any more.
         if (!closed) {
-            ans_event.reset();
-            dlg_ = kind;
-            ans_ = KV_ANS_NONE;
-            msg_ = text;
+            // The accessors show the last dialog put once none is pending;
+            // what an error leaves out stays from the dialog before.
+            last.dlg = d.dlg;
+            last.msg = d.msg;
             if (kind == KV_DLG_ASK) {
-                def_ans_ = def_ans;
-                dlg_ask_ = ask_kind;
-                params_ = params;
+                last.def_ans = d.def_ans;
+                last.dlg_ask = d.dlg_ask;
+                last.params = d.params;
             } else {
-                err_prio_ = prio;
+                last.err_prio = d.err_prio;
             }
+            d.below = top;
+            top = &d;
             started = true;
         }
     }
     KV_ANS ans = KV_ANS_NONE;
     if (started) {
         hook(this, blocking);
-        ans_event.wait(KV_WAIT_INFINITE);
-        std::lock_guard<std::mutex> guard(state);
-        ans = ans_;
+        std::unique_lock<std::mutex> guard(state);
+        ans_cond.wait(guard, [&] { return d.answered || closed; });
+        ans = d.ans;
+        for (Dialog** p = &top; *p; p = &(*p)->below) {
+            if (*p == &d) {
+                *p = d.below;
+                break;
+            }
+        }
     }
     if (blocking) {
         ask_lock.unlock();
@@ -227,49 +247,74 @@ KV_ANS KV_Informer::run_dialog(KV_DLG kind, const KV_String& text, KV_ANS def_an
     return ans;
 }
 
+KV_Informer::Dialog* KV_Informer::current() const
+{
+    const std::thread::id me = std::this_thread::get_id();
+    for (Dialog* d = top; d; d = d->below) {
+        if (!d->blocking && d->owner == me) {
+            return d;
+        }
+    }
+    for (Dialog* d = top; d; d = d->below) {
+        if (d->blocking) {
+            return d;
+        }
+    }
+    return nullptr;
+}
+
+const KV_Informer::Dialog& KV_Informer::shown() const
+{
+    const Dialog* d = current();
+    return d ? *d : last;
+}
+
 void KV_Informer::set_ans(KV_ANS ans)
 {
-    {
-        std::lock_guard<std::mutex> guard(state);
-        ans_ = ans;
+    std::lock_guard<std::mutex> guard(state);
+    Dialog* d = current();
+    if (!d) {
+        return;
     }
-    ans_event.set();
+    d->ans = ans;
+    d->answered = true;
+    ans_cond.notify_all();
 }
 
 KV_String KV_Informer::msg() const
 {
     std::lock_guard<std::mutex> guard(state);
-    return msg_;
+    return shown().msg;
 }
 
 KV_DLG KV_Informer::dlg() const
 {
     std::lock_guard<std::mutex> guard(state);
-    return dlg_;
+    return shown().dlg;
 }
 
 KV_ASK KV_Informer::dlg_ask() const
 {
     std::lock_guard<std::mutex> guard(state);
-    return dlg_ask_;
+    return shown().dlg_ask;
 }
 
 KV_ANS KV_Informer::def_ans() const
 {
     std::lock_guard<std::mutex> guard(state);
-    return def_ans_;
+    return shown().def_ans;
 }
 
 uint8_t KV_Informer::err_prio() const
 {
     std::lock_guard<std::mutex> guard(state);
-    return err_prio_;
+    return shown().err_prio;
 }
 
 void* KV_Informer::params() const
 {
     std::lock_guard<std::mutex> guard(state);
-    return params_;
+    return shown().params;
 }
 
 void KV_Informer::set_impl_block(bool (*block)())

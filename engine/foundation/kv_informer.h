@@ -14,6 +14,16 @@
 // without them questions are answered 0 and errors travel as KV_MsgErrNtf
 // messages.
 //
+// Each dialog keeps its own text, kind, parameters and answer until its
+// asker has the answer, so dialogs nest: a question that the user-interface
+// thread puts (shown at once) while an engine thread waits for the answer to
+// another one is answered on its own, and the engine thread still gets the
+// answer to its question. A dialog shown at once belongs to the thread that
+// put it: on that thread the accessors describe it and set_ans answers it
+// (the newest, when a thread's dialogs nest). Any other thread reaches the
+// dialog that waits to be shown later (there is at most one: such dialogs
+// are put one at a time).
+//
 // Lifetime: shutdown() (also the first step of the destructor) closes the
 // informer: queued messages are deleted, later send() calls delete their
 // message at once, later questions are answered 0 without a dialog, and a
@@ -30,6 +40,7 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_event.h"
@@ -137,12 +148,13 @@ public:
     // installed, or after shutdown(). With a blocking host, the questions of
     // one informer are put one at a time.
     KV_ANS ask(const KV_String& text, KV_ANS def_ans, KV_ASK kind, void* params);
-    // The host's answer to the pending dialog; wakes the waiting thread. Any
-    // thread.
+    // The host's answer to the calling thread's dialog (see the notes on
+    // nesting above); wakes the thread that waits for it. Ignored when no
+    // dialog is pending for the caller.
     void set_ans(KV_ANS ans);
 
-    // The pending (or last) dialog, for the host. Copies, read under the
-    // informer's lock.
+    // The calling thread's pending dialog, for the host, or the last dialog
+    // put when none is pending. Copies, read under the informer's lock.
     KV_String msg() const;
     KV_DLG dlg() const;
     KV_ASK dlg_ask() const;
@@ -178,6 +190,31 @@ private:
     KV_ANS run_dialog(KV_DLG kind, const KV_String& text, KV_ANS def_ans, KV_ASK ask_kind,
                       void* params, uint8_t prio, ImplAsk hook, ImplBlock block);
 
+    // A dialog from its start until its asker has the answer; lives on the
+    // asker's stack.
+    struct Dialog
+    {
+        KV_String msg;
+        KV_DLG dlg = KV_DLG_NONE;
+        KV_ASK dlg_ask = KV_ASK_YES_NO;
+        KV_ANS ans = KV_ANS_NONE;
+        KV_ANS def_ans = KV_ANS_NONE;
+        uint8_t err_prio = 2;
+        void* params = nullptr;
+        // Shown later by the user-interface thread; otherwise shown at once
+        // by `owner`, the thread that put it.
+        bool blocking = false;
+        std::thread::id owner;
+        bool answered = false;
+        // The dialog put before this one, still pending.
+        Dialog* below = nullptr;
+    };
+    // The calling thread's dialog: its newest own dialog shown at once, else
+    // the one blocking dialog; null when neither is pending. Under `state`.
+    Dialog* current() const;
+    // current(), or the last dialog put when none is pending. Under `state`.
+    const Dialog& shown() const;
+
     std::atomic<ImplAsk> impl_err{nullptr};
 
     // Held by a blocking asker for its whole question, so that its dialog
@@ -192,24 +229,19 @@ private:
     bool posted = false;
     KV_HWND wnd = nullptr;
 
-    // Manual reset; reset when a dialog starts, set by set_ans and by
-    // shutdown. Reset and shutdown's set both happen under `state`, so a
-    // release is never lost.
-    KV_Event ans_event{false, true};
-
-    // Guards the lifetime gate and the dialog fields. A condition variable
-    // rather than a KV_Lock: shutdown() waits for a count to reach zero.
+    // Guards the lifetime gate and the dialogs. A mutex with condition
+    // variables rather than a KV_Lock: shutdown() waits for a count to reach
+    // zero, askers for their own dialog's answer.
     mutable std::mutex state;
     std::condition_variable state_cond;
+    // Woken by set_ans and by shutdown; each asker checks its own dialog.
+    std::condition_variable ans_cond;
     bool closed = false;
     uint32_t users = 0;
-    KV_String msg_;
-    KV_DLG dlg_ = KV_DLG_NONE;
-    KV_ASK dlg_ask_ = KV_ASK_YES_NO;
-    KV_ANS ans_ = KV_ANS_NONE;
-    KV_ANS def_ans_ = KV_ANS_NONE;
-    uint8_t err_prio_ = 2;
-    void* params_ = nullptr;
+    // The pending dialogs, newest first.
+    Dialog* top = nullptr;
+    // A copy of the last dialog put, for the accessors when none is pending.
+    Dialog last;
 
     static std::atomic<uint32_t> ntf_msg_;
     static std::atomic<ImplBlock> impl_block;

@@ -4,8 +4,9 @@
 // KV_String holds bytes (UTF-8 on this platform, passed through unchanged) in a
 // heap block of exactly len + 1 bytes; an empty string holds no block at all.
 // Allocating operations report memory exhaustion as false and never throw.
-// The only throwing operations are encrypt_bf / decrypt_bf with an empty key
-// (std::invalid_argument "Incorrect key length").
+// The one exception that leaves this class is std::invalid_argument
+// ("Incorrect key length") from encrypt_bf / decrypt_bf given an empty key, a
+// mistake in the calling code; every other failure of theirs is reported.
 //
 // Threads: a KV_String is a plain value; one thread at a time per object.
 #pragma once
@@ -13,6 +14,7 @@
 #include <cstdarg>
 #include <cstdint>
 
+class KV_ErrHandler;
 class KV_Storage;
 class KV_Stream;
 namespace KVTL {
@@ -128,10 +130,14 @@ public:
     // Decodes groups of four; characters outside the alphabet count as 0 and a
     // truncated last group decodes what it can. Decoded NUL bytes are dropped.
     KV_String decrypt_base64() const;
-    // Blowfish-ECB scrambling to lower-case hex and back. An empty
-    // or null key throws std::invalid_argument("Incorrect key length").
-    KV_String encrypt_bf(const char* key) const;
-    KV_String decrypt_bf(const char* key) const;
+    // Blowfish-ECB scrambling to lower-case hex and back. An empty or null
+    // key throws std::invalid_argument("Incorrect key length"). Nothing else
+    // throws: when the cipher cannot be had (OpenSSL's legacy provider is
+    // missing) or memory runs out, the result is empty and `*ok` (when given)
+    // false; a cipher failure is also reported to `eh` (when given) at
+    // priority 2. An empty text gives the empty text.
+    KV_String encrypt_bf(const char* key, KV_ErrHandler* eh = nullptr, bool* ok = nullptr) const;
+    KV_String decrypt_bf(const char* key, KV_ErrHandler* eh = nullptr, bool* ok = nullptr) const;
 
     // ---- numbers: the leading number (strtol / strtoul base 10, strtod in the
     // C locale); 0 when there is none.

@@ -49,14 +49,19 @@ void KV_UriMan::conv_prot(KV_String& scheme, uint16_t& port)
 
 KV_String KV_UriMan::conv_to_hex(const KV_String& text)
 {
-    if (text.contains('%'))
-        return text;
     static const char digits[] = "0123456789ABCDEF";
     KV_String out;
     const uint32_t n = text.length();
     for (uint32_t i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(text.data(i));
-        if (must_escape(c)) {
+        // An escape that is there already stays as it is, so that escaped
+        // text comes out unchanged; a '%' that begins none is escaped itself.
+        if (c == '%' && n - i >= 3 && kv_hex_digit(text.data(i + 1)) >= 0 &&
+            kv_hex_digit(text.data(i + 2)) >= 0) {
+            if (!out.append(text.data() + i, 3))
+                return KV_String();
+            i += 2;
+        } else if (must_escape(c)) {
             const char esc[3] = {'%', digits[c >> 4], digits[c & 0x0F]};
             if (!out.append(esc, 3))
                 return KV_String();

@@ -24,8 +24,10 @@ public:
     static void conv_prot(KV_String& scheme, uint16_t& port);
 
     // The text with %XX escapes (upper-case hex) for the bytes 0 to 32, 127,
-    // 128 to 255 and the characters { } | \ ^ ~ [ ] ` < > # % ". A text that
-    // already holds a '%' is taken to be escaped and returned unchanged.
+    // 128 to 255 and the characters { } | \ ^ ~ [ ] ` < > # % ". A '%'
+    // followed by two hex digits is an escape already and stays as it is, so
+    // an escaped text comes out unchanged; any other '%' is escaped ("100%
+    // sure" gives "100%25%20sure"). Nothing in the result needs escaping.
     static KV_String conv_to_hex(const KV_String& text);
 
     // The text with every '%' followed by two hex digits (either case)

@@ -9,7 +9,9 @@
 // This holds what the request engine uses of the root so far: the
 // registration and the engine-wide informer. The informer carries the
 // notices of the transfer requests and the manager notices for the main
-// window.
+// window. The registry of live file managers is declared with the calls the
+// data-source tree makes; until the root keeps its list of live managers, no
+// manager is live and the registry calls act accordingly.
 //
 // Threads: constructed, used and destroyed on the user-interface thread;
 // informer() may be called from any thread (the informer is thread-safe).
@@ -18,6 +20,11 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_storage.h"
+
+class KV_DsId;
+class KV_DsTreeNode;
+class KV_FileMan;
+class KV_FileManId;
 
 class KV_FileManPool : public KV_SafeObj
 {
@@ -36,6 +43,26 @@ public:
     // Hands a message popped from an informer to the parts of the engine
     // that follow it. True when every part handled it.
     bool process_ntf(const KV_Msg* msg);
+
+    // ---- registry of live file managers
+
+    // The first live manager whose id equals `id` (data source and instance
+    // number); null when none lives.
+    KV_FileMan* man(const KV_FileManId& id) const;
+    // Whether some live manager belongs to the data source `id`.
+    bool contains(const KV_DsId& id) const;
+    // Deletes, pass by pass, every live manager that nothing holds (lock
+    // count 0). False when a removal fails.
+    bool delete_zombies();
+
+    // ---- settings push
+
+    // Makes every live manager with that id re-read its data source's
+    // settings. Always true.
+    bool upd_fman(const KV_FileManId& id);
+    // Hands the settings of `node` to the live managers of the instance nodes
+    // below it. True for a null node; false from the first failing step on.
+    bool upd_fman_param(KV_DsTreeNode* node);
 
 private:
     KV_Informer informer_;

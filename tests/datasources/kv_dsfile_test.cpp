@@ -20,6 +20,7 @@
 #include "foundation/kv_file.h"
 #include "foundation/kv_path.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_nobf.h"
 
 namespace {
 
@@ -417,6 +418,42 @@ TEST_F(DsFileTest, MissingFile)
     EXPECT_EQ(tree.find(KV_DS_NODE_GRP, false), nullptr);
     EXPECT_TRUE(tree.save());
     EXPECT_FALSE(exists(main_name)) << "nothing is written before a good load";
+}
+
+// Without Blowfish the tree neither throws nor loses anything: a file with a
+// password is refused whole (the tree stays empty and says why), and a save,
+// which has to scramble, fails and leaves the file as it was.
+TEST_F(DsFileTest, MissingCipherFailsLoadAndSaveButKeepsTheFile)
+{
+    const std::string with_pass = "NODE: TYPE = GROUP|DS NAME = Kivrel\r\n"
+                                  "NODE: TYPE = GROUP|FTP NAME = Kivrel|Ftp\r\n"
+                                  "NODE: TYPE = FTP NAME = Kivrel|Ftp|Web\r\n"
+                                  "SET DST_ADDR ftp.example.com\r\n"
+                                  "SET PASS 0123456789abcdef0123456789abcdef\r\n";
+    kvtest::without_blowfish([&] {
+        EXPECT_FALSE(load_text(tree, with_pass));
+        EXPECT_EQ(tree.find(KV_DS_NODE_GRP, false), nullptr);
+        EXPECT_EQ(err.texts, std::vector<std::string>{"Passwords can't be unscrambled: Blowfish "
+                                                      "is not available (OpenSSL legacy "
+                                                      "provider missing)"});
+        EXPECT_TRUE(tree.save());
+        EXPECT_EQ(read(main_name), with_pass);
+
+        // A file without passwords loads, but writing it needs the anonymous
+        // FTP password scrambled.
+        err.texts.clear();
+        FileTree t(err);
+        t.set_pool(&pool);
+        ASSERT_TRUE(load_text(t, ""));
+        EXPECT_FALSE(t.save());
+        EXPECT_EQ(read(main_name), "");
+        EXPECT_FALSE(exists(dir + "/kivrel.ds.new"));
+        EXPECT_EQ(err.texts, std::vector<std::string>{"Passwords can't be scrambled: Blowfish "
+                                                      "is not available (OpenSSL legacy "
+                                                      "provider missing)"});
+        // The copy ends without the fixture's clean-up.
+        KV_File::del(dir.c_str(), false);
+    });
 }
 
 TEST_F(DsFileTest, LeftOverBackupIsTakenForTheFile)

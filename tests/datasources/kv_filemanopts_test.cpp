@@ -386,8 +386,6 @@ TEST(KvFileManOpts, UntrustedFtpValuesAreIgnored)
         {"DIRECT_TRANS", "3"},
         {"DIRECT_TRANS", "4294967296"},
         {"DIRECT_TRANS", "-1"},
-        {"LIST_PARAMS", "256"},
-        {"LIST_PARAMS", "258"},
         {"KEEP_ALIVE_INT", "65536"},
         {"KEEP_ALIVE_INT", "65716"},
         {"KEEP_ALIVE_CMD", "-1"},
@@ -406,6 +404,26 @@ TEST(KvFileManOpts, UntrustedFtpValuesAreIgnored)
         EXPECT_TRUE(o.load(kv[0], kv[1], handled));
         EXPECT_TRUE(handled);
         EXPECT_EQ(saved(o, changed), "");
+    }
+}
+
+// LIST_PARAMS is a set of flag bits: a wider number keeps its low 8 bits, so
+// the flags known here survive whatever else a file sets.
+TEST(KvFileManOpts, ListParamsKeepsTheLowEightBits)
+{
+    const struct
+    {
+        const char* value;
+        uint8_t flags;
+    } cases[] = {{"3", 3}, {"259", 3}, {"257", 1}, {"256", 0}, {"4294967298", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        KV_FileManFtpOpts o;
+        o.ftp().set_list_flags(0x40);
+        bool handled = false;
+        EXPECT_TRUE(o.load("LIST_PARAMS", c.value, handled));
+        EXPECT_TRUE(handled);
+        EXPECT_EQ(o.ftp().list_flags(), c.flags);
     }
 }
 
@@ -510,6 +528,8 @@ TEST(KvFileManOpts, DisplayInfoDecoding)
         {"short id", id_hex.substr(0, id_hex.size() - 4), false, false, false},
         {"odd length", id_hex + "030", false, false, false},
         {"not hex", id_hex + "zz01", false, false, false},
+        // A pair that starts with a digit is read as far as it goes.
+        {"half-hex pair", id_hex + "3g01", true, true, true},
         {"empty", "", false, false, false},
         // A name length far beyond the data must not be trusted either.
         {"huge name length", "0200ffffffff41004200", false, false, false},

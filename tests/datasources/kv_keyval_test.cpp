@@ -216,7 +216,9 @@ TEST(KV_KeyVal, SetBoolTakesOnlyYesAndNo)
     }
 }
 
-TEST(KV_KeyVal, SetStrmRefusesMalformedTextKeepingWhatCameBefore)
+// Each pair is read as "%x" reads it: what a digit starts is a byte, and only
+// a pair without any number stops the reading.
+TEST(KV_KeyVal, SetStrmReadsPairsAsHexConversionDoes)
 {
     struct Case
     {
@@ -230,14 +232,20 @@ TEST(KV_KeyVal, SetStrmRefusesMalformedTextKeepingWhatCameBefore)
         {"abc", false, ""}, // odd length: nothing is read
         {"0", false, ""},
         {"0azz", false, "\x0a"}, // bytes before the bad pair stay
-        {"0g", false, ""},       // half a pair is not a byte
+        {"0g", true, std::string(1, '\0')},
+        {"a-", true, "\x0a"},
+        {"0a0g1z", true, std::string("\x0a\x00\x01", 3)},
         {"g0", false, ""},
         {"0a0", false, ""},
-        {" a", false, ""}, // no blanks, signs or prefixes
-        {"+1", false, ""},
-        {"-1", false, ""},
-        {"0x", false, ""},
-        {"0a0x", false, "\x0a"},
+        {" a", true, "\x0a"}, // white space, sign and "0x" as the conversion takes them
+        {"+1", true, "\x01"},
+        {"-1", true, "\xff"},
+        {"0x", true, std::string(1, '\0')},
+        {"0a0x", true, std::string("\x0a\x00", 2)},
+        {"--", false, ""},
+        {"- ", false, ""},
+        {"x1", false, ""},
+        {"0a  ", false, "\x0a"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -246,6 +254,27 @@ TEST(KV_KeyVal, SetStrmRefusesMalformedTextKeepingWhatCameBefore)
         ASSERT_TRUE(out.append(&prior, 1));
         EXPECT_EQ(KV_KeyVal::set_strm(c.text, out), c.ok);
         EXPECT_EQ(text_of(out), "P" + c.bytes);
+    }
+}
+
+// Every pair of bytes (but NUL, which no value holds) against the C
+// library's own "%x", in the C locale the tests run in.
+TEST(KV_KeyVal, SetStrmAgreesWithScanfOnEveryPair)
+{
+    for (int a = 1; a < 256; ++a) {
+        for (int b = 1; b < 256; ++b) {
+            const char pair[3] = {static_cast<char>(a), static_cast<char>(b), '\0'};
+            unsigned int want = 0;
+            const bool readable = std::sscanf(pair, "%x", &want) == 1;
+            KV_Stream out;
+            ASSERT_EQ(KV_KeyVal::set_strm(pair, out), readable) << a << " " << b;
+            if (readable) {
+                ASSERT_EQ(out.length(), 1u);
+                ASSERT_EQ(out.at(0), static_cast<uint8_t>(want)) << a << " " << b;
+            } else {
+                ASSERT_EQ(out.length(), 0u);
+            }
+        }
     }
 }
 

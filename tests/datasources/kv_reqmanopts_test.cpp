@@ -207,8 +207,6 @@ TEST_F(KvFileTransManOpts, UntrustedValuesAreIgnored)
         {"NTHREADS", "abc"},
         {"NTHREADS", ""},
         {"NRETRIES", "18446744073709551616"},
-        {"AUTO_RM_REQ", "256"},
-        {"AUTO_RM_REQ_START", "260"},
         {"AUTO_RM_REQ_BLNK", "4294967301"},
         {"BWT_SPEED_IN", "nan"},
         {"BWT_SPEED_IN", "-1.000000"},
@@ -226,6 +224,29 @@ TEST_F(KvFileTransManOpts, UntrustedValuesAreIgnored)
         EXPECT_EQ(saved(o), before);
     }
     EXPECT_EQ(KV_Session::bwt_speed_in(), 2048.0);
+}
+
+// The automatic-removal settings are sets of flag bits: a wider number keeps
+// its low 8 bits rather than losing the user's flags.
+TEST_F(KvFileTransManOpts, AutoRemovalFlagsKeepTheLowEightBits)
+{
+    const struct
+    {
+        const char* value;
+        uint8_t bits;
+    } cases[] = {{"5", 5}, {"259", 3}, {"263", 7}, {"257", 1}, {"256", 0}, {"4294967303", 7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        KV_FileTransManOpts o;
+        o.set_auto_rm_req(0x40);
+        o.set_auto_rm_req_st(0x40);
+        bool handled = false;
+        EXPECT_TRUE(o.load("AUTO_RM_REQ", c.value, handled));
+        EXPECT_TRUE(o.load("AUTO_RM_REQ_START", c.value, handled));
+        EXPECT_TRUE(handled);
+        EXPECT_EQ(o.auto_rm_req(), c.bits);
+        EXPECT_EQ(o.auto_rm_req_st(), c.bits);
+    }
 }
 
 // "%f" values are written and read with a '.' whatever the user's locale.

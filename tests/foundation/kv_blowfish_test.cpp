@@ -9,6 +9,8 @@
 
 #include "foundation/kv_blowfish.h"
 #include "foundation/kv_string.h"
+#include "support/kv_nobf.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
@@ -336,7 +338,38 @@ TEST(KV_StringBf, DecryptOfJunkIsDefined)
     }
 }
 
-TEST(KV_StringBf, ConcurrentUse)
+// Without the legacy provider nothing leaves the scrambling but the empty-key
+// mistake: the callers get an empty text, a false `ok` and the reason.
+TEST(KV_StringBf, MissingCipherIsReportedNotThrown)
+{
+    kvtest::without_blowfish([] {
+        kvtest::LogErr log;
+        bool ok = true;
+        EXPECT_EQ(KV_String("secret").encrypt_bf("key", &log, &ok).length(), 0u);
+        EXPECT_FALSE(ok);
+        ok = true;
+        EXPECT_EQ(KV_String("0123456789abcdef").decrypt_bf("key", &log, &ok).length(), 0u);
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(log.count(), 2u);
+        EXPECT_EQ(log.texts()[0], "Passwords can't be scrambled: Blowfish is not available "
+                                  "(OpenSSL legacy provider missing)");
+        EXPECT_EQ(log.texts()[1], "Passwords can't be unscrambled: Blowfish is not available "
+                                  "(OpenSSL legacy provider missing)");
+        // Without a handler or flag the result alone tells.
+        EXPECT_EQ(KV_String("secret").encrypt_bf("key").length(), 0u);
+        // An empty text needs no cipher.
+        ok = false;
+        EXPECT_EQ(KV_String().encrypt_bf("key", &log, &ok).length(), 0u);
+        EXPECT_TRUE(ok);
+        EXPECT_THROW(KV_String("secret").encrypt_bf("", &log, &ok), std::invalid_argument);
+        // The cipher itself still throws, as documented.
+        const unsigned char key[] = "key";
+        EXPECT_THROW(KV_Blowfish(key, 3), std::runtime_error);
+    });
+}
+
+// Runs under ThreadSanitizer too (the _MT suite name labels it "threads").
+TEST(KV_StringBf_MT, ConcurrentUse)
 {
     // Provider loading happens once however many threads scramble at once.
     std::vector<std::thread> threads;

@@ -285,6 +285,73 @@ TEST_F(InformerTest, ModalHostAnswersInsideTheHook)
     EXPECT_FALSE(seen.blocking);
 }
 
+// Questions from other threads wait for the UI loop; the UI thread's own are
+// shown (and answered) at once.
+void nesting_hook(KV_Informer* informer, bool blocking)
+{
+    if (blocking) {
+        queue_hook(informer, blocking);
+    } else {
+        modal_hook(informer, blocking);
+    }
+}
+
+// The user-interface thread puts a question and an error of its own while a
+// worker waits for the answer to another question: each asker gets its own
+// answer, and the worker's question is still there to be shown afterwards.
+TEST_F(InformerTest, UiDialogsNestInsideAPendingWorkerQuestion)
+{
+    KV_Informer informer;
+    KV_Informer::set_impl_block(block_hook);
+    KV_Informer::set_impl_ask(nesting_hook);
+    informer.set_impl_err(nesting_hook);
+    int worker_ctx = 0;
+    int ui_ctx = 0;
+    std::atomic<bool> worker_done{false};
+    KV_ANS worker_ans = KV_ANS_NONE;
+    std::thread worker([&] {
+        worker_ans = informer.ask("Overwrite a.txt?", KV_ANS_YES, KV_ASK_YES_ALL, &worker_ctx);
+        worker_done = true;
+    });
+    // Releases and joins the worker however the test ends.
+    struct Join
+    {
+        KV_Informer& informer;
+        std::thread& thread;
+        ~Join()
+        {
+            informer.shutdown();
+            thread.join();
+        }
+    } join{informer, worker};
+    UiEvent e;
+    ASSERT_TRUE(ui.pop(e, 10s)) << "the worker's question reached the UI loop";
+    ASSERT_TRUE(e.blocking);
+
+    EXPECT_EQ(informer.ask("Trust this server?", KV_ANS_NO, KV_ASK_TRUST, &ui_ctx), KV_ANS_YES_ALL);
+    EXPECT_EQ(seen.msg, "Trust this server?");
+    EXPECT_EQ(seen.kind, KV_ASK_TRUST);
+    EXPECT_EQ(seen.def, KV_ANS_NO);
+    EXPECT_EQ(seen.params, &ui_ctx);
+    EXPECT_FALSE(seen.blocking);
+    informer.set_err(3, KV_String("disk full"));
+    EXPECT_EQ(seen.dlg, KV_DLG_ERR);
+    EXPECT_EQ(seen.msg, "disk full");
+    EXPECT_FALSE(worker_done) << "an answer to the UI's dialogs woke the worker";
+
+    // The UI loop now shows the worker's question as it was put.
+    EXPECT_EQ(e.informer->dlg(), KV_DLG_ASK);
+    EXPECT_EQ(e.informer->msg(), "Overwrite a.txt?");
+    EXPECT_EQ(e.informer->dlg_ask(), KV_ASK_YES_ALL);
+    EXPECT_EQ(e.informer->def_ans(), KV_ANS_YES);
+    EXPECT_EQ(e.informer->params(), &worker_ctx);
+    e.informer->set_ans(KV_ANS_NO);
+    while (!worker_done) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(worker_ans, KV_ANS_NO);
+}
+
 TEST_F(InformerTest, ErrorsBecomeMessagesWithoutAnErrorHook)
 {
     KV_Informer informer;

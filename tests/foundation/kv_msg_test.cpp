@@ -167,9 +167,25 @@ TEST(KV_MsgReqParams, OwnsItsParameters)
     EXPECT_EQ(params_deleted, 1);
 }
 
-TEST(KV_Msg, DestroyAcceptsNull)
+int msgs_deleted = 0;
+
+class CountedMsg : public KV_Msg
 {
+public:
+    ~CountedMsg() override { ++msgs_deleted; }
+    KV_MSG type() const override { return KV_MSG_STD; }
+};
+
+// destroy deletes through the base class, so the kind's own destructor runs,
+// and takes null as nothing to delete.
+TEST(KV_Msg, DestroyDeletesThroughTheBaseAndTakesNull)
+{
+    msgs_deleted = 0;
+    const KV_Msg* msg = new CountedMsg;
     KV_Informer::destroy(nullptr);
+    EXPECT_EQ(msgs_deleted, 0);
+    KV_Informer::destroy(msg);
+    EXPECT_EQ(msgs_deleted, 1);
 }
 
 } // namespace
