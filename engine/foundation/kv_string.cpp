@@ -8,6 +8,7 @@
 #include <locale.h>
 #include <string>
 
+#include "foundation/kv_le.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kvtl.h"
 
@@ -813,10 +814,7 @@ bool KV_String::write_bin(KV_Storage& st) const
 {
     if (!st.opened())
         return false;
-    unsigned char head[4] = {static_cast<unsigned char>(len), static_cast<unsigned char>(len >> 8),
-                             static_cast<unsigned char>(len >> 16),
-                             static_cast<unsigned char>(len >> 24)};
-    if (!write_all(st, head, 4))
+    if (!st.write_le(len))
         return false;
     // Each character is a sign-extended 16-bit little-endian unit (A -> 41 00,
     // E9 -> E9 FF). The units go out in chunks rather than one write each: the
@@ -826,11 +824,8 @@ bool KV_String::write_bin(KV_Storage& st) const
     unsigned char units[2 * chunk_units];
     for (uint32_t i = 0; i < len;) {
         uint32_t k = len - i < chunk_units ? len - i : chunk_units;
-        for (uint32_t j = 0; j < k; ++j) {
-            signed char c = static_cast<signed char>(buf[i + j]);
-            units[2 * j] = static_cast<unsigned char>(c);
-            units[2 * j + 1] = c < 0 ? 0xFF : 0x00;
-        }
+        for (uint32_t j = 0; j < k; ++j)
+            kv_put_le(units + 2 * j, static_cast<int16_t>(static_cast<signed char>(buf[i + j])));
         if (!write_all(st, units, 2 * k))
             return false;
         i += k;
@@ -843,11 +838,9 @@ bool KV_String::read_bin(KV_Storage& st)
     if (!st.opened())
         return false;
     clear();
-    unsigned char head[4];
-    if (st.read(head, 4) != 4)
+    uint32_t count = 0;
+    if (!st.read_le(count))
         return false;
-    uint32_t count = uint32_t(head[0]) | (uint32_t(head[1]) << 8) | (uint32_t(head[2]) << 16) |
-                     (uint32_t(head[3]) << 24);
     // The count comes from a file or a peer: nothing is reserved for it up
     // front. Units are read in bounded chunks and the text grows only with
     // the bytes that actually arrive.
