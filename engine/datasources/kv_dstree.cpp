@@ -1,9 +1,5 @@
 #include "datasources/kv_dstree.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <concepts>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +13,7 @@
 #include "foundation/kv_file.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
+#include "foundation/kv_safefile.h"
 #include "root/kv_filemanpool.h"
 
 namespace {
@@ -25,8 +22,6 @@ const char file_main[] = "kivrel.ds";
 // Left by an interrupted save of earlier versions, which moved the old file
 // here before writing the new one: then it is the complete file.
 const char file_backup[] = "kivrel.ds.tmp";
-// Where a save writes before renaming over the main file.
-const char file_next[] = "kivrel.ds.new";
 
 // The reader's limits: a key or type word of at most 4095 characters and a
 // value or path of at most 4194303 (0x3FFFFF); longer ones are cut.
@@ -854,11 +849,8 @@ bool KV_DsTree::read_file(const KV_String& name, KV_Stream& text) const
 
 bool KV_DsTree::write_file(const KV_Stream& text) const
 {
-    KV_String dir = KV_File::path(KV_PATH_SETTINGS, false);
-    if (dir.empty())
+    if (KV_File::path(KV_PATH_SETTINGS, false).empty())
         return false;
-    const KV_String name_main = settings_file(file_main);
-    const KV_String name_next = settings_file(file_next);
     const KV_String name_backup = settings_file(file_backup);
 
     // The disk form: every LF becomes CR LF.
@@ -878,36 +870,17 @@ bool KV_DsTree::write_file(const KV_Stream& text) const
         out.get()[o++] = src[i];
     }
 
-    // A "kivrel.ds.new" left by an interrupted save is incomplete: ours to
-    // replace. The new file is created afresh ("x": O_EXCL), so the text never
-    // goes through a link planted under that name.
-    if (KV_File::exists(name_next))
-        KV_File::del(name_next, false);
-    KV_File file(name_next, "wbx");
+    // Written to "kivrel.ds.new" and renamed over the main file once complete.
+    KV_SafeFile file(settings_file(file_main));
     if (!file.open())
         return false;
-    bool ok = file.write(out.get(), static_cast<uint32_t>(out_len)) == out_len;
-    FILE* fp = file;
-    ok = ok && std::fflush(fp) == 0 && ::fsync(::fileno(fp)) == 0;
-    file.close();
+    bool ok = file.write(out.get(), static_cast<uint32_t>(out_len)) == out_len && file.sync();
     // A backup left by an earlier version's interrupted save would replace
     // this file at the next load: it goes first, while the main file still
     // holds the text that was loaded.
     if (ok && KV_File::exists(name_backup))
         ok = KV_File::del(name_backup, false);
-    ok = ok && KV_File::rename(name_next, name_main);
-    if (!ok) {
-        KV_File::del(name_next, false);
-        return false;
-    }
-    // Make the rename itself durable; a folder that cannot be synced (some
-    // file systems refuse) still holds the complete new file.
-    int fd = ::open(dir.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-    return true;
+    return ok && file.commit();
 }
 
 bool KV_DsTree::save()
