@@ -8,6 +8,7 @@
 #include <locale.h>
 #include <string>
 
+#include "foundation/kv_bytebuf.h"
 #include "foundation/kv_le.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kvtl.h"
@@ -60,63 +61,6 @@ inline bool word_char(unsigned char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c >= 0x80;
 }
-
-// A growing byte block for texts built piece by piece (lines, decoded data);
-// adopted by the string once complete so the string's own block stays exact.
-class Builder
-{
-public:
-    Builder() = default;
-    ~Builder() { std::free(p); }
-    Builder(const Builder&) = delete;
-    Builder& operator=(const Builder&) = delete;
-
-    bool put(char c)
-    {
-        // Room for this character and the terminator, in 64-bit arithmetic.
-        if (uint64_t(n) + 2 > cap && !reserve(uint64_t(n) + 2))
-            return false;
-        p[n++] = c;
-        return true;
-    }
-    uint32_t size() const { return n; }
-    // Hands over a NUL-terminated malloc'ed block of exactly size() + 1 bytes
-    // (null when empty); the builder is empty afterwards.
-    char* release()
-    {
-        if (n == 0)
-            return nullptr;
-        p[n] = 0;
-        char* out = static_cast<char*>(std::realloc(p, n + 1));
-        if (!out)
-            out = p; // shrinking failed: the larger block serves as well
-        p = nullptr;
-        n = cap = 0;
-        return out;
-    }
-
-private:
-    bool reserve(uint64_t need)
-    {
-        if (need > UINT32_MAX)
-            return false;
-        uint64_t c = cap ? uint64_t(cap) * 2 : 64;
-        if (c < need)
-            c = need;
-        if (c > UINT32_MAX)
-            c = UINT32_MAX;
-        char* q = static_cast<char*>(std::realloc(p, c));
-        if (!q)
-            return false;
-        p = q;
-        cap = static_cast<uint32_t>(c);
-        return true;
-    }
-
-    char* p = nullptr;
-    uint32_t n = 0;
-    uint32_t cap = 0;
-};
 
 bool write_all(KV_Storage& st, const unsigned char* src, uint32_t n)
 {
@@ -624,12 +568,13 @@ KV_String KV_String::fname() const
 {
     static const char bad[] = "\\/:*?\"<>|";
     KV_String r;
-    Builder b;
+    KV_ByteBuf b;
     for (uint32_t i = 0; i < len; ++i)
-        if ((buf[i] == 0 || !std::strchr(bad, buf[i])) && !b.put(buf[i]))
+        if ((buf[i] == 0 || !std::strchr(bad, buf[i])) &&
+            !b.put(static_cast<unsigned char>(buf[i])))
             return r;
     uint32_t n = b.size();
-    r.adopt(b.release(), n);
+    r.adopt(reinterpret_cast<char*>(b.release()), n);
     return r.trim(3, blanks);
 }
 
@@ -686,8 +631,10 @@ KV_String KV_String::decrypt_base64() const
         const char* p = c ? std::strchr(base64_alphabet, c) : nullptr;
         return p ? static_cast<uint32_t>(p - base64_alphabet) : 0;
     };
-    Builder b;
-    auto keep = [&b](uint32_t byte) { return byte == 0 || b.put(static_cast<char>(byte)); };
+    KV_ByteBuf b;
+    auto keep = [&b](uint32_t byte) {
+        return byte == 0 || b.put(static_cast<unsigned char>(byte));
+    };
     for (uint32_t i = 0; i < len; i += 4) {
         uint32_t n = len - i < 4 ? len - i : 4;
         if (n < 2)
@@ -709,7 +656,7 @@ KV_String KV_String::decrypt_base64() const
             break;
     }
     uint32_t n = b.size();
-    r.adopt(b.release(), n);
+    r.adopt(reinterpret_cast<char*>(b.release()), n);
     return r;
 }
 
@@ -846,18 +793,18 @@ bool KV_String::read_bin(KV_Storage& st)
     // the bytes that actually arrive.
     constexpr uint32_t chunk_units = 512;
     unsigned char units[2 * chunk_units];
-    Builder b;
+    KV_ByteBuf b;
     for (uint32_t i = 0; i < count;) {
         uint32_t k = count - i < chunk_units ? count - i : chunk_units;
         if (st.read(units, 2 * k) != 2 * k)
             return false;
         for (uint32_t j = 0; j < k; ++j)
-            if (units[2 * j] && !b.put(static_cast<char>(units[2 * j])))
+            if (units[2 * j] && !b.put(units[2 * j]))
                 return false;
         i += k;
     }
     uint32_t n = b.size();
-    adopt(b.release(), n);
+    adopt(reinterpret_cast<char*>(b.release()), n);
     return true;
 }
 
@@ -877,7 +824,7 @@ bool KV_String::read_txt(KV_Storage& st)
         return false;
     clear();
     for (;;) {
-        Builder b;
+        KV_ByteBuf b;
         bool lf = false;
         unsigned char c;
         while (st.read(&c, 1) == 1) {
@@ -885,13 +832,13 @@ bool KV_String::read_txt(KV_Storage& st)
                 lf = true;
                 break;
             }
-            if (c && !b.put(static_cast<char>(c))) {
+            if (c && !b.put(static_cast<unsigned char>(c))) {
                 clear();
                 return false;
             }
         }
         uint32_t n = b.size();
-        adopt(b.release(), n);
+        adopt(reinterpret_cast<char*>(b.release()), n);
         *this = trim(3, blanks);
         if (!empty() || !lf)
             return lf;
