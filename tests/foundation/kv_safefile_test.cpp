@@ -1,14 +1,10 @@
 // KV_SafeFile: a stored file is replaced whole or not at all.
 #include "foundation/kv_safefile.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/kv_testdir.h"
@@ -17,51 +13,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_all(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void write_all(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using kvtest::read_file;
+using kvtest::write_file;
 
 uint32_t put(KV_Storage& st, const std::string& bytes)
 {
     return st.write(reinterpret_cast<const unsigned char*>(bytes.data()),
                     static_cast<uint32_t>(bytes.size()));
 }
-
-// Files of this process may grow to `limit` bytes while the object lives; a
-// write beyond fails with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        old_handler_ = signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = saved_;
-        lim.rlim_cur = limit;
-        ok_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        signal(SIGXFSZ, old_handler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit saved_{};
-    sighandler_t old_handler_;
-    bool ok_ = false;
-};
 
 class KV_SafeFileTest : public kvtest::TempDirTest
 {
@@ -85,7 +44,7 @@ TEST_F(KV_SafeFileTest, CommitReplacesTheFileWhole)
         EXPECT_TRUE(fs::exists(next()));
         EXPECT_TRUE(file.commit());
         EXPECT_FALSE(file.opened());
-        EXPECT_EQ(read_all(dir / "store"), text);
+        EXPECT_EQ(read_file(dir / "store"), text);
         EXPECT_FALSE(fs::exists(next()));
         if (reader) {
             std::string seen;
@@ -100,10 +59,10 @@ TEST_F(KV_SafeFileTest, CommitReplacesTheFileWhole)
     ASSERT_TRUE(file.open());
     EXPECT_TRUE(file.write_le(uint32_t{0x64636261}));
     EXPECT_TRUE(file.sync());
-    EXPECT_EQ(read_all(dir / "store"), "second, longer version");
-    EXPECT_EQ(read_all(next()), "abcd");
+    EXPECT_EQ(read_file(dir / "store"), "second, longer version");
+    EXPECT_EQ(read_file(next()), "abcd");
     EXPECT_TRUE(file.commit());
-    EXPECT_EQ(read_all(dir / "store"), "abcd");
+    EXPECT_EQ(read_file(dir / "store"), "abcd");
     unsigned char b;
     EXPECT_EQ(file.read(&b, 1), 0u);
 }
@@ -124,18 +83,18 @@ TEST_F(KV_SafeFileTest, FailedSaveLeavesTheOldFile)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write_all(dir / "store", "old");
+        write_file(dir / "store", "old");
         KV_SafeFile file(name());
         ASSERT_TRUE(file.open());
         bool committed;
         {
-            FileSizeLimit limit(c.limit);
+            kvtest::FileSizeLimit limit(c.limit);
             ASSERT_TRUE(limit.ok());
             put(file, std::string(c.size, 'n'));
             committed = file.commit();
         }
         EXPECT_FALSE(committed);
-        EXPECT_EQ(read_all(dir / "store"), "old");
+        EXPECT_EQ(read_file(dir / "store"), "old");
         EXPECT_FALSE(fs::exists(next()));
     }
 
@@ -158,13 +117,13 @@ TEST_F(KV_SafeFileTest, FailedSaveLeavesTheOldFile)
 
 TEST_F(KV_SafeFileTest, UncommittedVersionIsDiscarded)
 {
-    write_all(dir / "store", "old");
+    write_file(dir / "store", "old");
     {
         KV_SafeFile file(name());
         ASSERT_TRUE(file.open());
         put(file, "half");
     }
-    EXPECT_EQ(read_all(dir / "store"), "old");
+    EXPECT_EQ(read_file(dir / "store"), "old");
     EXPECT_FALSE(fs::exists(next()));
 
     KV_SafeFile file(name());
@@ -173,13 +132,13 @@ TEST_F(KV_SafeFileTest, UncommittedVersionIsDiscarded)
     EXPECT_TRUE(file.close());
     EXPECT_FALSE(fs::exists(next()));
     EXPECT_FALSE(file.commit());
-    EXPECT_EQ(read_all(dir / "store"), "old");
+    EXPECT_EQ(read_file(dir / "store"), "old");
 }
 
 TEST_F(KV_SafeFileTest, LeftoverOfAnInterruptedSaveIsReplaced)
 {
     fs::create_directories(dir / "outside");
-    write_all(dir / "outside/target", "target");
+    write_file(dir / "outside/target", "target");
     struct Case
     {
         const char* what;
@@ -187,7 +146,7 @@ TEST_F(KV_SafeFileTest, LeftoverOfAnInterruptedSaveIsReplaced)
     };
     const Case cases[] = {
         {"half-written file",
-         [](const std::string& next, const std::string&) { write_all(next, "half-writ"); }},
+         [](const std::string& next, const std::string&) { write_file(next, "half-writ"); }},
         // The new bytes never go through a link planted under the name.
         {"link to a file",
          [](const std::string& next, const std::string& outside) {
@@ -200,15 +159,15 @@ TEST_F(KV_SafeFileTest, LeftoverOfAnInterruptedSaveIsReplaced)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write_all(dir / "store", "old");
+        write_file(dir / "store", "old");
         c.make(next(), dir / "outside");
         KV_SafeFile file(name());
         ASSERT_TRUE(file.open());
         put(file, "new");
         EXPECT_TRUE(file.commit());
-        EXPECT_EQ(read_all(dir / "store"), "new");
+        EXPECT_EQ(read_file(dir / "store"), "new");
         EXPECT_FALSE(fs::exists(fs::symlink_status(next())));
-        EXPECT_EQ(read_all(dir / "outside/target"), "target");
+        EXPECT_EQ(read_file(dir / "outside/target"), "target");
         EXPECT_FALSE(fs::exists(dir / "outside/gone"));
     }
 }

@@ -7,20 +7,17 @@
 #include <string>
 #include <unistd.h>
 
-#include "foundation/kv_errhandler.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_tmpfile.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translog.h"
 #include "transfers/kv_translogcp.h"
+// The fuzz targets are built without the tests' include folder.
+#include "../support/kv_testtools.h"
 
 namespace {
 
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
+using NullEh = kvtest::NullErr;
 
 std::string temp_name(const char* what)
 {
@@ -29,11 +26,8 @@ std::string temp_name(const char* what)
 
 bool put(const std::string& path, const uint8_t* data, size_t size)
 {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
+    return kvtest::write_file(path, size ? std::string(reinterpret_cast<const char*>(data), size)
+                                         : std::string());
 }
 
 } // namespace

@@ -7,12 +7,13 @@
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqtasks.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
+using kvtest::NullErr;
 using reqtest::drain_req_ntf;
 using reqtest::Journal;
-using reqtest::NullEh;
 using reqtest::TestMan;
 using reqtest::TestParams;
 using reqtest::TestReq;
@@ -22,7 +23,7 @@ using reqtest::TestTrans;
 // never started), so every task is applied at a known point.
 struct Fixture : testing::Test
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
 
