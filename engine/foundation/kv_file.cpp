@@ -473,7 +473,7 @@ KV_String KV_File::path_full(const KV_String& name, bool add_sep)
         full += part;
     }
     if (full.empty()) {
-        full = "/";
+        full.push_back('/');
     }
     return with_sep(KV_String(full.c_str()), add_sep);
 }

@@ -114,7 +114,8 @@ std::string numbered(const std::string& name, unsigned n)
     if (n == 1) {
         return name;
     }
-    const std::string num = "." + std::to_string(n);
+    std::string num(1, '.');
+    num += std::to_string(n);
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) {
         return name + num;
