@@ -1,9 +1,4 @@
-// The steps of a crash-safe save: new file, flush, fsync, rename, fsync of the
-// folder.
 #include "foundation/kv_safefile.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -21,17 +16,6 @@ KV_String folder_of(const KV_String& name)
     if (slash == nullptr)
         return KV_String(".");
     return slash == text ? KV_String("/") : name.part(0, static_cast<uint32_t>(slash - text));
-}
-
-// Makes a rename in the folder durable. Some file systems refuse to sync a
-// folder; the rename has happened all the same.
-void sync_folder(const KV_String& dir)
-{
-    const int fd = ::open(dir.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -115,7 +99,8 @@ bool KV_SafeFile::commit()
     }
     begun_ = false;
     synced_ = false;
-    sync_folder(folder_of(name_));
+    // A folder that refuses the sync still holds the complete new file.
+    kv_sync_dir(folder_of(name_).data());
     return true;
 }
 

@@ -1,5 +1,5 @@
-// The Linux calls behind the engine's internal renames, tree removals and
-// copies of attributes.
+// The Linux calls behind the engine's renames, moves, tree removals, copies
+// of attributes and folder syncs.
 #include "foundation/posix_fs.h"
 
 #include <dirent.h>
@@ -7,7 +7,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <string>
+
+#include "foundation/kv_file.h"
 
 namespace {
 
@@ -64,6 +68,23 @@ bool remove_tree_at(int dir_fd, const char* name)
     return unlinkat(dir_fd, name, AT_REMOVEDIR) == 0;
 }
 
+// A name next to path (same folder, so a rename to it stays on one file
+// system) that no other step of this process uses.
+std::string side_name(const char* path, const char* what)
+{
+    static std::atomic<uint32_t> seq{0};
+    return std::string(path) + ".kivrel-" + what + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(seq.fetch_add(1, std::memory_order_relaxed));
+}
+
+// unlink(2) that keeps the errno of the failure being reported.
+void unlink_quietly(const char* path)
+{
+    const int err = errno;
+    ::unlink(path);
+    errno = err;
+}
+
 } // namespace
 
 bool kv_rename_noreplace(const char* src, const char* dst)
@@ -97,6 +118,99 @@ bool kv_keep_attrs(const char* path, const struct stat& st)
     const int err = errno;
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
+    errno = err;
+    return ok;
+}
+
+bool kv_rename_replace(const char* src, const char* dst)
+{
+    if (::rename(src, dst) == 0) {
+        return true;
+    }
+    const int err = errno;
+    if (err != EEXIST && err != ENOTEMPTY && err != EISDIR && err != ENOTDIR) {
+        return false;
+    }
+    const std::string aside = side_name(dst, "old");
+    if (!kv_rename_noreplace(dst, aside.c_str())) {
+        errno = err;
+        return false;
+    }
+    if (::rename(src, dst) != 0) {
+        const int err2 = errno;
+        ::rename(aside.c_str(), dst);
+        errno = err2;
+        return false;
+    }
+    // The old destination goes for good, never to the trash: it was
+    // replaced. Should that fail, a hidden leftover stays, nothing is lost.
+    kv_remove_tree(aside.c_str());
+    errno = 0;
+    return true;
+}
+
+bool kv_move_file_across(const char* src, const char* dst, bool replace, KV_Stoppable* stop)
+{
+    struct stat st;
+    if (lstat(src, &st) != 0) {
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EXDEV;
+        return false;
+    }
+    const std::string part = side_name(dst, "part");
+    if (!KV_File::copy(KV_String(src), KV_String(part.c_str()), 0, 0, 0, stop, nullptr)) {
+        unlink_quietly(part.c_str());
+        return false;
+    }
+    // A move keeps what the file was: its permissions and times.
+    kv_keep_attrs(part.c_str(), st);
+    if (!(replace ? ::rename(part.c_str(), dst) == 0 : kv_rename_noreplace(part.c_str(), dst))) {
+        unlink_quietly(part.c_str());
+        return false;
+    }
+    if (::unlink(src) != 0) {
+        // Without a replacement, taking the copy back leaves things as they
+        // were; a replaced destination cannot come back, so the copy stays.
+        if (!replace) {
+            unlink_quietly(dst);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool kv_set_rdonly(const char* path, bool rdonly)
+{
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        return false;
+    }
+    mode_t mode = st.st_mode & 07777;
+    mode = rdonly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    return ::chmod(path, mode) == 0;
+}
+
+bool kv_file_system(const char* path, bool follow, uint64_t& id)
+{
+    struct stat st;
+    if ((follow ? stat(path, &st) : lstat(path, &st)) != 0) {
+        return false;
+    }
+    id = static_cast<uint64_t>(st.st_dev);
+    return true;
+}
+
+bool kv_sync_dir(const char* dir)
+{
+    const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
     errno = err;
     return ok;
 }
