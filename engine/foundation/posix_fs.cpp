@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/kv_file.h"
 
@@ -18,6 +20,23 @@ namespace {
 bool is_dot_or_dotdot(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Calls visit with the name of each entry of the open folder but "." and
+// "..", until visit returns false. True when every entry was visited; false,
+// with errno set, when visit or the reading failed.
+bool each_entry(DIR* dir, const std::function<bool(const char*)>& visit)
+{
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            return errno == 0;
+        }
+        if (!is_dot_or_dotdot(entry->d_name) && !visit(entry->d_name)) {
+            return false;
+        }
+    }
 }
 
 // Removes name (relative to dir_fd) and, for a folder, what it holds. Every
@@ -43,22 +62,8 @@ bool remove_tree_at(int dir_fd, const char* name)
         errno = err;
         return false;
     }
-    bool ok = true;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(dir);
-        if (entry == nullptr) {
-            ok = errno == 0;
-            break;
-        }
-        if (is_dot_or_dotdot(entry->d_name)) {
-            continue;
-        }
-        if (!remove_tree_at(dirfd(dir), entry->d_name)) {
-            ok = false;
-            break;
-        }
-    }
+    const bool ok =
+        each_entry(dir, [dir](const char* entry) { return remove_tree_at(dirfd(dir), entry); });
     const int err = errno;
     closedir(dir);
     if (!ok) {
@@ -75,6 +80,58 @@ std::string side_name(const char* path, const char* what)
     static std::atomic<uint32_t> seq{0};
     return std::string(path) + ".kivrel-" + what + "-" + std::to_string(::getpid()) + "-" +
            std::to_string(seq.fetch_add(1, std::memory_order_relaxed));
+}
+
+// A regular file's bytes to the new name dst, which must not exist yet ("x":
+// O_EXCL), so nothing is ever replaced.
+bool copy_file(const std::string& src, const std::string& dst)
+{
+    KV_File in(KV_String(src.c_str()), "rb");
+    KV_File out(KV_String(dst.c_str()), "wbx");
+    if (!in.open() || !out.open()) {
+        return false;
+    }
+    return KV_File::copy(in, out, 0, 0, 0) && out.flush();
+}
+
+bool copy_tree(const std::string& src, const std::string& dst)
+{
+    struct stat st;
+    if (lstat(src.c_str(), &st) != 0) {
+        return false;
+    }
+    bool ok = false;
+    if (S_ISREG(st.st_mode)) {
+        ok = copy_file(src, dst);
+    } else if (S_ISLNK(st.st_mode)) {
+        std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
+                                     ? static_cast<size_t>(st.st_size) + 1
+                                     : 4096);
+        const ssize_t n = readlink(src.c_str(), target.data(), target.size() - 1);
+        if (n >= 0) {
+            target[static_cast<size_t>(n)] = '\0';
+            ok = symlink(target.data(), dst.c_str()) == 0;
+        }
+    } else if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(dst.c_str(), 0700) != 0) {
+            return false;
+        }
+        DIR* dir = opendir(src.c_str());
+        if (dir == nullptr) {
+            return false;
+        }
+        ok = each_entry(dir, [&](const char* entry) {
+            return copy_tree(src + "/" + entry, dst + "/" + entry);
+        });
+        const int err = errno;
+        closedir(dir);
+        errno = err;
+    } else {
+        // Devices, pipes and sockets cannot be carried over by copying.
+        errno = EOPNOTSUPP;
+        return false;
+    }
+    return ok && kv_keep_attrs(dst.c_str(), st);
 }
 
 // unlink(2) that keeps the errno of the failure being reported.
@@ -110,6 +167,11 @@ bool kv_remove_tree(const char* path)
         return false;
     }
     return remove_tree_at(AT_FDCWD, path);
+}
+
+bool kv_copy_tree(const char* src, const char* dst)
+{
+    return copy_tree(src, dst);
 }
 
 bool kv_keep_attrs(const char* path, const struct stat& st)

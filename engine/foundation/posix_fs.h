@@ -1,12 +1,11 @@
 // File-system steps that the engine's moves, saves and clean-ups need beside
 // KV_File's toolbox: renames that never replace or never lose the
-// destination, a move of a file to another file system, the removal of a
-// whole tree the engine made or set aside, the carrying over of permissions
-// and times to a copy, the read-only attribute, and the durability of a
-// rename. They are where Linux stands in for the Windows calls of the local
-// disk (MoveFileEx, SetFileAttributes, FlushFileBuffers). Like KV_File's
-// statics they report failure by their result and leave the reason in errno.
-// Paths are POSIX paths in UTF-8 bytes.
+// destination, a move of a file to another file system, the copy and the
+// removal of a whole tree, the carrying over of permissions and times to a
+// copy, the read-only attribute, and the durability of a rename. They are where Linux stands in for
+// the Windows calls of the local disk (MoveFileEx, SetFileAttributes, FlushFileBuffers). Like
+// KV_File's statics they report failure by their result and leave the reason in errno. Paths are
+// POSIX paths in UTF-8 bytes.
 //
 // What the user deletes never goes through kv_remove_tree: the delete walker
 // removes item by item, asking where it must, through KV_File::del and
@@ -29,6 +28,14 @@ bool kv_rename_noreplace(const char* src, const char* dst);
 // removed, never followed: a link to a folder outside the tree cannot lead
 // the removal out of it. Stops at the first failure (what went stays gone).
 bool kv_remove_tree(const char* path);
+
+// Copies the item at src, whatever it is, to the new name dst, which must
+// not exist: a file by its bytes, a link as a link (never followed), a
+// folder with everything in it; each copy keeps the permissions and times of
+// its original. Devices, pipes and sockets cannot be copied (errno
+// EOPNOTSUPP). On failure what was copied so far stays at dst for the caller
+// to remove (kv_remove_tree).
+bool kv_copy_tree(const char* src, const char* dst);
 
 // Gives path the permission bits and the access and modification times that
 // st (the lstat of the original) records. A link keeps its own permissions

@@ -2,7 +2,6 @@
 // Linux stand-in for the recycle bin of KV_File::del and KV_File::rmdir.
 #include "foundation/trash.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -139,74 +138,6 @@ bool write_all(int fd, const char* data, size_t size)
     return true;
 }
 
-// A regular file's bytes to the new name dst, which must not exist yet ("x":
-// O_EXCL), so no trash entry is ever replaced.
-bool copy_file(const std::string& src, const std::string& dst)
-{
-    KV_File in(KV_String(src.c_str()), "rb");
-    KV_File out(KV_String(dst.c_str()), "wbx");
-    if (!in.open() || !out.open()) {
-        return false;
-    }
-    return KV_File::copy(in, out, 0, 0, 0) && out.flush();
-}
-
-// Copies the item at src, whatever it is, to the new name dst: the fallback
-// when the trash lies on another file system. Links are copied as links.
-bool copy_tree(const std::string& src, const std::string& dst)
-{
-    struct stat st;
-    if (lstat(src.c_str(), &st) != 0) {
-        return false;
-    }
-    bool ok = false;
-    if (S_ISREG(st.st_mode)) {
-        ok = copy_file(src, dst);
-    } else if (S_ISLNK(st.st_mode)) {
-        std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
-                                     ? static_cast<size_t>(st.st_size) + 1
-                                     : 4096);
-        const ssize_t n = readlink(src.c_str(), target.data(), target.size() - 1);
-        if (n >= 0) {
-            target[static_cast<size_t>(n)] = '\0';
-            ok = symlink(target.data(), dst.c_str()) == 0;
-        }
-    } else if (S_ISDIR(st.st_mode)) {
-        if (::mkdir(dst.c_str(), 0700) != 0) {
-            return false;
-        }
-        DIR* dir = opendir(src.c_str());
-        if (dir == nullptr) {
-            return false;
-        }
-        ok = true;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = readdir(dir);
-            if (entry == nullptr) {
-                ok = errno == 0;
-                break;
-            }
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-                continue;
-            }
-            if (!copy_tree(src + "/" + name, dst + "/" + name)) {
-                ok = false;
-                break;
-            }
-        }
-        const int err = errno;
-        closedir(dir);
-        errno = err;
-    } else {
-        // Devices, pipes and sockets cannot be carried over by copying.
-        errno = EOPNOTSUPP;
-        return false;
-    }
-    return ok && kv_keep_attrs(dst.c_str(), st);
-}
-
 } // namespace
 
 bool KV_Trash::put(const KV_String& path)
@@ -284,7 +215,7 @@ bool KV_Trash::put(const KV_String& path)
                 unlink(info.c_str());
                 continue;
             }
-            if (copy_tree(path.data(), dst)) {
+            if (kv_copy_tree(path.data(), dst.c_str())) {
                 // From here the trash holds the one whole copy: it stays
                 // even when the original cannot be removed completely.
                 return kv_remove_tree(path.data());

@@ -54,6 +54,34 @@ TEST_F(PosixFs, RemoveTreeNeverFollowsLinks)
     EXPECT_FALSE(kv_remove_tree(""));
 }
 
+TEST_F(PosixFs, CopyTreeCopiesLinksAsLinks)
+{
+    fs::create_directories(dir / "outside");
+    write_file(dir / "outside/keep", "keep");
+    fs::create_directories(dir / "tree/sub");
+    write_file(dir / "tree/sub/f", "data");
+    fs::permissions(dir / "tree/sub/f", fs::perms::owner_read);
+    fs::create_directory_symlink(dir / "outside", dir / "tree/to_folder");
+    fs::create_symlink("sub/f", dir / "tree/rel");
+
+    ASSERT_TRUE(kv_copy_tree((dir / "tree").c_str(), (dir / "copy").c_str()));
+    EXPECT_EQ(read_file(dir / "copy/sub/f"), "data");
+    EXPECT_EQ(fs::status(dir / "copy/sub/f").permissions() & fs::perms::all, fs::perms::owner_read);
+    EXPECT_EQ(fs::read_symlink(dir / "copy/to_folder"), dir / "outside");
+    EXPECT_EQ(fs::read_symlink(dir / "copy/rel"), "sub/f");
+
+    // Nothing is replaced: an existing name refuses the copy.
+    write_file(dir / "taken", "taken");
+    EXPECT_FALSE(kv_copy_tree((dir / "outside/keep").c_str(), (dir / "taken").c_str()));
+    EXPECT_EQ(read_file(dir / "taken"), "taken");
+
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    errno = 0;
+    EXPECT_FALSE(kv_copy_tree((dir / "pipe").c_str(), (dir / "pipe2").c_str()));
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_FALSE(fs::exists(dir / "pipe2"));
+}
+
 TEST_F(PosixFs, RenameNoReplaceKeepsWhatIsThere)
 {
     write_file(dir / "src", "src");
