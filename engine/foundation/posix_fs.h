@@ -2,10 +2,11 @@
 // KV_File's toolbox: renames that never replace or never lose the
 // destination, a move of a file to another file system, the copy and the
 // removal of a whole tree, the carrying over of permissions and times to a
-// copy, the read-only attribute, and the durability of a rename. They are where Linux stands in for
-// the Windows calls of the local disk (MoveFileEx, SetFileAttributes, FlushFileBuffers). Like
-// KV_File's statics they report failure by their result and leave the reason in errno. Paths are
-// POSIX paths in UTF-8 bytes.
+// copy, the read-only attribute, and the durability of a rename. With
+// kv_file.cpp, kv_filedata.cpp, kv_tmpfile.cpp and trash.cpp this is where
+// Linux stands in for the local disk's Windows calls. Like KV_File's statics
+// they report failure by their result and leave the reason in errno. Paths
+// are POSIX paths in UTF-8 bytes.
 //
 // What the user deletes never goes through kv_remove_tree: the delete walker
 // removes item by item, asking where it must, through KV_File::del and
