@@ -8,9 +8,6 @@
 // BM_DsFileSaveUnchanged builds the text and finds it equal to the file's.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-
-#include <cstdio>
 #include <string>
 
 #include "datasources/kv_dstree.h"
@@ -18,17 +15,13 @@
 #include "datasources/kv_dstreenodegrp.h"
 #include "foundation/kv_file.h"
 #include "root/kv_filemanpool.h"
+// The benchmarks are built without the tests' include folder.
+#include "../tests/support/kv_testtools.h"
 
 namespace {
 
 constexpr int nsources = 10000;
 constexpr int nfolders = 100;
-
-class Quiet : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
 
 class BenchTree : public KV_DsTree
 {
@@ -39,21 +32,20 @@ public:
 
 struct Setup
 {
-    std::string dir;
+    kvtest::TempDir tmp{"kv_dsfile_bench"};
+    const std::string dir = tmp.path();
     KV_FileManPool pool;
-    Quiet quiet;
+    kvtest::NullErr quiet;
     bool ok = false;
     long bytes = 0;
 
     Setup()
     {
-        char tmpl[] = "/tmp/kv_dsfile_bench_XXXXXX";
-        if (!mkdtemp(tmpl))
+        if (!tmp.ok())
             return;
-        dir = tmpl;
         KV_File::set_path(KV_PATH_SETTINGS, dir.c_str());
-        if (FILE* f = std::fopen((dir + "/kivrel.ds").c_str(), "wb"))
-            std::fclose(f);
+        if (!kvtest::write_file(dir + "/kivrel.ds", ""))
+            return;
         BenchTree tree(quiet);
         tree.set_pool(&pool);
         tree.set_autosave(false);
@@ -126,7 +118,6 @@ struct Setup
         bytes = static_cast<long>(size);
         ok = true;
     }
-    ~Setup() { KV_File::rmdir(dir.c_str(), false); }
 };
 
 Setup& setup()

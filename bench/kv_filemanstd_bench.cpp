@@ -37,6 +37,8 @@
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogcp.h"
 #include "transfers/kv_translogtrans.h"
+// The benchmarks are built without the tests' include folder.
+#include "../tests/support/kv_testtools.h"
 
 namespace fs = std::filesystem;
 
@@ -46,11 +48,7 @@ constexpr int NDIRS = 100;
 constexpr int NFILES = 100;
 constexpr size_t FILE_SIZE = 4096;
 
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
+using kvtest::NullErr;
 
 std::string make_temp(const std::string& under)
 {
@@ -96,7 +94,7 @@ void BM_ManagerMoveTree(benchmark::State& state)
         return;
     }
     const KV_PathMan syntax = params.opts().man_path();
-    NullEh eh;
+    NullErr eh;
     bool failed = false;
     std::string label;
     for (auto _ : state) {
@@ -219,7 +217,7 @@ void BM_ManagerCopyTree(benchmark::State& state)
     // The manager's notation: its prefix is the data source's name.
     const KV_PathMan syntax = fm.man_path();
     const KV_PathMan data_syntax = KV_TransLog::tmp_file_man().path_man();
-    NullEh eh;
+    NullErr eh;
     // The copy request the steps belong to: both sides are the one manager.
     const KVTL::KV_ListVal<KV_String> none;
     KV_FileReqTransCp trans(&fm, &fm, KV_PathDef(), KV_PathDef(), none, none,

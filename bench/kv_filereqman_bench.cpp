@@ -19,14 +19,12 @@
 #include "foundation/kv_thread.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
+// The benchmarks are built without the tests' include folder.
+#include "../tests/support/kv_testtools.h"
 
 namespace {
 
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
+using kvtest::NullErr;
 
 // Counts the deletions of one round and signals when all are gone.
 struct Round
@@ -79,7 +77,7 @@ public:
 void run_rounds(benchmark::State& state, bool hold)
 {
     const int64_t n = state.range(0);
-    NullEh eh;
+    NullErr eh;
     NopMan man;
     man.start();
     for (auto _ : state) {

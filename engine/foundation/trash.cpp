@@ -2,7 +2,6 @@
 // Linux stand-in for the recycle bin of KV_File::del and KV_File::rmdir.
 #include "foundation/trash.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "foundation/kv_file.h"
+#include "foundation/posix_fs.h"
 
 namespace {
 
@@ -113,7 +113,8 @@ std::string numbered(const std::string& name, unsigned n)
     if (n == 1) {
         return name;
     }
-    const std::string num = "." + std::to_string(n);
+    std::string num(1, '.');
+    num += std::to_string(n);
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) {
         return name + num;
@@ -135,128 +136,6 @@ bool write_all(int fd, const char* data, size_t size)
         done += static_cast<size_t>(n);
     }
     return true;
-}
-
-bool copy_file(const std::string& src, const std::string& dst, const struct stat& st)
-{
-    const int in = open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0) {
-        return false;
-    }
-    const int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        errno = err;
-        return false;
-    }
-    std::vector<char> buf(65536);
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (!write_all(out, buf.data(), static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
-    int err = errno;
-    if (ok && fchmod(out, st.st_mode & 07777) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    ::close(in);
-    errno = err;
-    return ok;
-}
-
-// Copies the item at src, whatever it is, to the new name dst: the fallback
-// when the trash lies on another file system. Links are copied as links.
-bool copy_tree(const std::string& src, const std::string& dst)
-{
-    struct stat st;
-    if (lstat(src.c_str(), &st) != 0) {
-        return false;
-    }
-    bool ok = false;
-    if (S_ISREG(st.st_mode)) {
-        ok = copy_file(src, dst, st);
-    } else if (S_ISLNK(st.st_mode)) {
-        std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
-                                     ? static_cast<size_t>(st.st_size) + 1
-                                     : 4096);
-        const ssize_t n = readlink(src.c_str(), target.data(), target.size() - 1);
-        if (n >= 0) {
-            target[static_cast<size_t>(n)] = '\0';
-            ok = symlink(target.data(), dst.c_str()) == 0;
-        }
-    } else if (S_ISDIR(st.st_mode)) {
-        if (::mkdir(dst.c_str(), 0700) != 0) {
-            return false;
-        }
-        DIR* dir = opendir(src.c_str());
-        if (dir == nullptr) {
-            return false;
-        }
-        ok = true;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = readdir(dir);
-            if (entry == nullptr) {
-                ok = errno == 0;
-                break;
-            }
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-                continue;
-            }
-            if (!copy_tree(src + "/" + name, dst + "/" + name)) {
-                ok = false;
-                break;
-            }
-        }
-        const int err = errno;
-        closedir(dir);
-        errno = err;
-        ok = ok && chmod(dst.c_str(), st.st_mode & 07777) == 0;
-    } else {
-        // Devices, pipes and sockets cannot be carried over by copying.
-        errno = EOPNOTSUPP;
-        return false;
-    }
-    if (ok) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        utimensat(AT_FDCWD, dst.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
-    return ok;
-}
-
-// Moves src to dst unless dst exists. The check and the move are one step
-// where the file system can do that; elsewhere a name taken between them is
-// the one case left open.
-int move_no_replace(const std::string& src, const std::string& dst)
-{
-    if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    struct stat st;
-    if (lstat(dst.c_str(), &st) == 0) {
-        return EEXIST;
-    }
-    return ::rename(src.c_str(), dst.c_str()) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -320,10 +199,10 @@ bool KV_Trash::put(const KV_String& path)
             return false;
         }
 
-        err = move_no_replace(path.data(), dst);
-        if (err == 0) {
+        if (kv_rename_noreplace(path.data(), dst.c_str())) {
             return true;
         }
+        err = errno;
         if (err == EEXIST) {
             // A stray item without a description holds the name.
             unlink(info.c_str());
@@ -336,13 +215,13 @@ bool KV_Trash::put(const KV_String& path)
                 unlink(info.c_str());
                 continue;
             }
-            if (copy_tree(path.data(), dst)) {
+            if (kv_copy_tree(path.data(), dst.c_str())) {
                 // From here the trash holds the one whole copy: it stays
                 // even when the original cannot be removed completely.
-                return KV_File::del(path, false);
+                return kv_remove_tree(path.data());
             }
             err = errno;
-            KV_File::del(KV_String(dst.c_str()), false);
+            kv_remove_tree(dst.c_str());
         }
         unlink(info.c_str());
         errno = err;

@@ -1,137 +1,22 @@
 #include "requests/kv_filemanstd.h"
 
-#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <mutex>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kvtl.h"
+#include "foundation/posix_fs.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filetreenode.h"
 #include "transfers/kv_translogcp.h"
 
-// ---------------------------------------------------------------------------
-// Local file-system steps that KV_File does not offer: renames that never
-// lose the destination, and the read-only attribute.
-
 namespace {
-
-// rename(2) that never replaces an existing destination. Where the file
-// system cannot say so atomically (RENAME_NOREPLACE unsupported), the
-// destination is looked at just before the rename.
-bool rename_noreplace(const KV_String& src, const KV_String& dst)
-{
-    if (::renameat2(AT_FDCWD, src.data(), AT_FDCWD, dst.data(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    struct stat st;
-    if (::lstat(dst.data(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(src.data(), dst.data()) == 0;
-}
-
-// A name next to `path` (same folder, so a rename to it stays on one file
-// system) that no other step of this process uses.
-KV_String side_name(const KV_String& path, const char* what)
-{
-    static std::atomic<uint32_t> seq{0};
-    KV_String name;
-    name.format("%s.kivrel-%s-%ld-%u", path.data(), what, static_cast<long>(::getpid()),
-                seq.fetch_add(1, std::memory_order_relaxed));
-    return name;
-}
-
-// Replaces `dst` by `src`. rename(2) does that atomically for a file over a
-// file and a folder over an empty folder; for the other kinds the old
-// destination is first moved aside and comes back when the rename fails, so a
-// failed replacement never costs the destination.
-bool rename_replace(const KV_String& src, const KV_String& dst)
-{
-    if (::rename(src.data(), dst.data()) == 0)
-        return true;
-    const int err = errno;
-    if (err != EEXIST && err != ENOTEMPTY && err != EISDIR && err != ENOTDIR)
-        return false;
-    const KV_String aside = side_name(dst, "old");
-    if (aside.empty() || !rename_noreplace(dst, aside)) {
-        errno = err;
-        return false;
-    }
-    if (::rename(src.data(), dst.data()) != 0) {
-        const int err2 = errno;
-        ::rename(aside.data(), dst.data());
-        errno = err2;
-        return false;
-    }
-    // The old destination goes for good, never to the trash: it was
-    // replaced. Should that fail, a hidden leftover stays, nothing is lost.
-    KV_File::del(aside, false);
-    errno = 0;
-    return true;
-}
-
-// A move of a file to another file system: a copy next to the destination,
-// renamed into place, then the source removed. The destination appears whole
-// or not at all, and the source goes only once the destination is in place.
-// Folders and special files are refused (the caller says why).
-bool move_file_across(const KV_String& src, const KV_String& dst, bool replace, KV_Stoppable* stop)
-{
-    struct stat st;
-    if (::lstat(src.data(), &st) != 0)
-        return false;
-    const KV_String part = side_name(dst, "part");
-    if (part.empty())
-        return false;
-    if (!KV_File::copy(src, part, 0, 0, 0, stop, nullptr)) {
-        const int err = errno;
-        ::unlink(part.data());
-        errno = err;
-        return false;
-    }
-    // A move keeps what the file was: its permissions and times.
-    ::chmod(part.data(), st.st_mode & 07777);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, part.data(), times, 0);
-    if (!(replace ? ::rename(part.data(), dst.data()) == 0 : rename_noreplace(part, dst))) {
-        const int err = errno;
-        ::unlink(part.data());
-        errno = err;
-        return false;
-    }
-    if (::unlink(src.data()) != 0) {
-        const int err = errno;
-        // Without a replacement, taking the copy back leaves things as they
-        // were; a replaced destination cannot come back, so the copy stays.
-        if (!replace)
-            ::unlink(dst.data());
-        errno = err;
-        return false;
-    }
-    return true;
-}
-
-// The read-only attribute is the write permission: set, every write bit goes;
-// clear, the owner may write again.
-bool set_rdonly(const KV_String& path, bool rdonly)
-{
-    struct stat st;
-    if (::stat(path.data(), &st) != 0)
-        return false;
-    mode_t mode = st.st_mode & 07777;
-    mode = rdonly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
-    return ::chmod(path.data(), mode) == 0;
-}
 
 // Attribute bits of the attribute letters (the archive, hidden, read-only and
 // system bits of the letters A, H, R and S).
@@ -263,17 +148,17 @@ bool KV_TavoStd::rename(const KV_FileReqRen& r)
         return false;
     // A destination the caller did not ask to replace is never replaced.
     const bool replace = r.dst_exists();
-    if (replace ? rename_replace(src, dst) : rename_noreplace(src, dst))
+    if (replace ? kv_rename_replace(src.data(), dst.data())
+                : kv_rename_noreplace(src.data(), dst.data()))
         return true;
     if (errno != EXDEV)
         return false;
-    struct stat st;
-    if (::lstat(src.data(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (kv_move_file_across(src.data(), dst.data(), replace, req()))
+        return true;
+    if (errno == EXDEV)
         fail("Couldn't rename: the destination is on another file system, to which only files "
              "can be moved.");
-        return false;
-    }
-    return move_file_across(src, dst, replace, req());
+    return false;
 }
 
 bool KV_TavoStd::chmod(const KV_FileReqChmod& r)
@@ -283,7 +168,7 @@ bool KV_TavoStd::chmod(const KV_FileReqChmod& r)
         return false;
     // Hidden, system and archive have no meaning on a POSIX file system:
     // only the read-only bit is applied.
-    return set_rdonly(path, (attr_value(r.accf()) & ATTR_RDONLY) != 0);
+    return kv_set_rdonly(path.data(), (attr_value(r.accf()) & ATTR_RDONLY) != 0);
 }
 
 bool KV_TavoStd::pwd(const KV_FileReqPwd& r)
@@ -528,17 +413,18 @@ bool KV_FileManStd::can_move(const KV_PathDef& src, const KV_PathDef& dst, bool)
     KV_String src_text;
     if (!syntax.build_path(src_text, src, false, 0) || src_text.empty())
         return true;
-    struct stat src_st;
-    if (::lstat(src_text.data(), &src_st) != 0)
+    uint64_t src_fs = 0;
+    if (!kv_file_system(src_text.data(), false, src_fs))
         return true;
     // The destination need not exist yet: its nearest existing folder tells
     // the file system it will be on.
     KV_PathDef up(dst);
     while (up.entries() > up.first_ind()) {
         KV_String text;
-        struct stat st;
-        if (syntax.build_path(text, up, false, 0) && !text.empty() && ::stat(text.data(), &st) == 0)
-            return st.st_dev == src_st.st_dev;
+        uint64_t fs = 0;
+        if (syntax.build_path(text, up, false, 0) && !text.empty() &&
+            kv_file_system(text.data(), true, fs))
+            return fs == src_fs;
         up.remove_last();
     }
     return true;

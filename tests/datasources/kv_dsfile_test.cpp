@@ -3,13 +3,9 @@
 // failed save loses neither the file on disk nor the edit in memory.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,17 +17,12 @@
 #include "foundation/kv_path.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_nobf.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
-class ErrSink : public KV_ErrHandler
-{
-public:
-    std::vector<std::string> texts;
-
-protected:
-    void process_err(uint8_t, const KV_String& text) override { texts.emplace_back(text.data()); }
-};
+using kvtest::read_file;
+using kvtest::write_file;
 
 class FileTree : public KV_DsTree
 {
@@ -122,33 +113,16 @@ class DsFileTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kv_dsfile_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        // The settings folder is one below the temporary folder, so that a
+        // test may move it aside (to ".away") within what is cleaned up.
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp / "settings";
+        ASSERT_TRUE(KV_File::mkdir(dir.c_str()));
         main_name = dir + "/kivrel.ds";
         ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, dir.c_str()));
         tree.set_pool(&pool);
     }
-    void TearDown() override
-    {
-        // del takes a file as well as a folder: a test may stop while the
-        // folder is turned into a file.
-        KV_File::del(dir.c_str(), false);
-        KV_File::del((dir + ".away").c_str(), false);
-    }
 
-    static void write(const std::string& name, const std::string& bytes)
-    {
-        std::ofstream f(name, std::ios::binary | std::ios::trunc);
-        f << bytes;
-    }
-    static std::string read(const std::string& name)
-    {
-        std::ifstream f(name, std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
     static bool exists(const std::string& name)
     {
         struct stat st;
@@ -162,7 +136,7 @@ protected:
     // Loads `bytes` as the file into `t`.
     bool load_text(FileTree& t, const std::string& bytes)
     {
-        write(main_name, bytes);
+        write_file(main_name, bytes);
         return t.load_file();
     }
 
@@ -264,10 +238,11 @@ protected:
                std_comment + "SET SCAN_CACHE 4\n" + "\n";
     }
 
+    kvtest::TempDir tmp{"kv_dsfile"};
     std::string dir;
     std::string main_name;
     KV_FileManPool pool;
-    ErrSink err;
+    kvtest::LogErr err;
     FileTree tree{err};
 };
 
@@ -275,7 +250,7 @@ TEST_F(DsFileTest, WritesTheExpectedBytesAndReadsThemBack)
 {
     build_full_tree();
     ASSERT_TRUE(tree.save());
-    EXPECT_EQ(read(main_name), crlf(full_text()));
+    EXPECT_EQ(read_file(main_name), crlf(full_text()));
     EXPECT_FALSE(exists(dir + "/kivrel.ds.new"));
     EXPECT_FALSE(exists(dir + "/kivrel.ds.tmp"));
 
@@ -306,9 +281,9 @@ TEST_F(DsFileTest, EmptyFilesGetTheDefaultNodes)
         ASSERT_TRUE(load_text(t, input));
         EXPECT_EQ(t.text(), default_text);
         // The default nodes reach the file at the next save.
-        EXPECT_EQ(read(main_name), input);
+        EXPECT_EQ(read_file(main_name), input);
         ASSERT_TRUE(t.save());
-        EXPECT_EQ(read(main_name), crlf(default_text));
+        EXPECT_EQ(read_file(main_name), crlf(default_text));
     }
     FileTree no_pool(err);
     EXPECT_FALSE(load_text(no_pool, "")) << "the default nodes need the engine root";
@@ -341,23 +316,23 @@ TEST_F(DsFileTest, RefusedFilesLeaveTheTreeEmptyAndTheFileAlone)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        err.texts.clear();
+        err.clear();
         FileTree t(err);
         t.set_pool(&pool);
         EXPECT_FALSE(load_text(t, c.text));
         EXPECT_EQ(t.find(KV_DS_NODE_GRP, false), nullptr) << "nothing of the file stays";
         if (c.err_text) {
-            ASSERT_EQ(err.texts.size(), 1u);
-            EXPECT_EQ(err.texts[0], c.err_text);
+            ASSERT_EQ(err.count(), 1u);
+            EXPECT_EQ(err.last(), c.err_text);
         } else {
-            EXPECT_TRUE(err.texts.empty());
+            EXPECT_EQ(err.count(), 0u);
         }
         // Saving stays blocked: changes made now never reach the file.
         KV_DsTreeNodeGrpDs r;
         r.set_name("New");
         EXPECT_NE(t.create(nullptr, &r, 0, true), nullptr);
         EXPECT_TRUE(t.save());
-        EXPECT_EQ(read(main_name), c.text);
+        EXPECT_EQ(read_file(main_name), c.text);
     }
 }
 
@@ -386,7 +361,7 @@ TEST_F(DsFileTest, ReaderDetails)
     FileTree again(err);
     again.set_pool(&pool);
     ASSERT_TRUE(again.load_file());
-    EXPECT_EQ(read(main_name), crlf(again.text()));
+    EXPECT_EQ(read_file(main_name), crlf(again.text()));
 }
 
 TEST_F(DsFileTest, LongValuesAreCut)
@@ -460,12 +435,12 @@ TEST_F(DsFileTest, LeftOverBackupIsTakenForTheFile)
 {
     // An earlier version moved the complete file to the backup and stopped
     // while writing the new one.
-    write(main_name, crlf(default_text.substr(0, 60)));
-    write(dir + "/kivrel.ds.tmp", crlf(default_text));
+    write_file(main_name, crlf(default_text.substr(0, 60)));
+    write_file(dir + "/kivrel.ds.tmp", crlf(default_text));
     ASSERT_TRUE(tree.load_file());
     EXPECT_EQ(tree.text(), default_text);
     EXPECT_FALSE(exists(dir + "/kivrel.ds.tmp"));
-    EXPECT_EQ(read(main_name), crlf(default_text));
+    EXPECT_EQ(read_file(main_name), crlf(default_text));
 }
 
 TEST_F(DsFileTest, StaleBackupGoesWithTheNextSave)
@@ -473,7 +448,7 @@ TEST_F(DsFileTest, StaleBackupGoesWithTheNextSave)
     ASSERT_TRUE(load_text(tree, crlf(default_text)));
     // A backup that the load could not take over would otherwise replace
     // the next file written.
-    write(dir + "/kivrel.ds.tmp", "stale");
+    write_file(dir + "/kivrel.ds.tmp", "stale");
     KV_DsTreeNodeFtp n;
     n.set_name("New");
     ASSERT_NE(tree.create(tree.find(KV_DS_NODE_FTP, true), &n, 0, true), nullptr);
@@ -490,10 +465,10 @@ TEST_F(DsFileTest, ReloadWritesNothing)
     // The nodes that a second load creates one by one must not be saved on
     // the way: the file would be cut to the nodes read so far.
     const std::string other = crlf(full_text());
-    write(main_name, other);
+    write_file(main_name, other);
     const ino_t before = inode(main_name);
     ASSERT_TRUE(tree.load_file());
-    EXPECT_EQ(read(main_name), other);
+    EXPECT_EQ(read_file(main_name), other);
     EXPECT_EQ(inode(main_name), before);
     EXPECT_EQ(tree.text(), full_text());
 }
@@ -501,31 +476,24 @@ TEST_F(DsFileTest, ReloadWritesNothing)
 TEST_F(DsFileTest, FailedWriteKeepsTheOldFileAndTheEdit)
 {
     ASSERT_TRUE(load_text(tree, crlf(default_text)));
-    const std::string before = read(main_name);
+    const std::string before = read_file(main_name);
 
     // The file-size limit binds root as well: every write beyond 64 bytes
     // fails (with SIGXFSZ ignored, as EFBIG).
-    struct rlimit old_lim;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_lim), 0);
-    struct sigaction ign = {}, old_act;
-    ign.sa_handler = SIG_IGN;
-    ASSERT_EQ(sigaction(SIGXFSZ, &ign, &old_act), 0);
-    struct rlimit lim = old_lim;
-    lim.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+    kvtest::FileSizeLimit limit(64);
+    ASSERT_TRUE(limit.ok());
 
     KV_DsTreeNodeFtp n;
     n.set_name("Edit");
     KV_DsTreeNode* made = tree.create(tree.find(KV_DS_NODE_FTP, true), &n, 0, true);
     const bool saved = tree.save();
 
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_lim), 0);
-    ASSERT_EQ(sigaction(SIGXFSZ, &old_act, nullptr), 0);
+    ASSERT_TRUE(limit.end());
 
     EXPECT_EQ(made, nullptr) << "the failed automatic save is reported";
     EXPECT_FALSE(saved);
     EXPECT_NE(tree.find(KV_String("Edit")), nullptr) << "the edit stays in memory";
-    EXPECT_EQ(read(main_name), before) << "the old file is whole";
+    EXPECT_EQ(read_file(main_name), before) << "the old file is whole";
     EXPECT_FALSE(exists(dir + "/kivrel.ds.new"));
 
     // The edit reaches the file as soon as writing works again.
@@ -543,7 +511,7 @@ TEST_F(DsFileTest, SaveFailsWhileTheFolderIsGone)
     // it, whoever runs the test.
     const std::string away = dir + ".away";
     ASSERT_EQ(std::rename(dir.c_str(), away.c_str()), 0);
-    write(dir, "not a folder");
+    write_file(dir, "not a folder");
     KV_DsTreeNodeFtp n;
     n.set_name("Edit");
     EXPECT_EQ(tree.create(tree.find(KV_DS_NODE_FTP, true), &n, 0, true), nullptr);
@@ -577,14 +545,14 @@ TEST_F(DsFileTest, DiskFormUsesCrLf)
 {
     build_full_tree();
     ASSERT_TRUE(tree.save());
-    const std::string bytes = read(main_name);
+    const std::string bytes = read_file(main_name);
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\n') {
             ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "at " << i;
         }
     }
     // A file with LF alone reads the same and is not rewritten for it.
-    write(main_name, full_text());
+    write_file(main_name, full_text());
     FileTree again(err);
     again.set_pool(&pool);
     ASSERT_TRUE(again.load_file());

@@ -15,22 +15,9 @@
 #include "foundation/kv_file.h"
 #include "foundation/kv_msg.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_testdir.h"
 
 namespace {
-
-class ErrSink : public KV_ErrHandler
-{
-public:
-    std::vector<std::string> texts;
-    std::vector<uint8_t> prios;
-
-protected:
-    void process_err(uint8_t prio, const KV_String& text) override
-    {
-        prios.push_back(prio);
-        texts.emplace_back(text.data());
-    }
-};
 
 struct Ntf
 {
@@ -68,18 +55,14 @@ public:
 //   Kivrel / Ftp / F1 / A (ftp.example.com), Sub
 //                / F2
 //          / Http / H (www.example.com)
-class DsTreeTest : public ::testing::Test
+class DsTreeTest : public kvtest::TempDirTest
 {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kv_dstree_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        kvtest::TempDirTest::SetUp();
         ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, dir.c_str()));
-        FILE* f = std::fopen((dir + "/kivrel.ds").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fclose(f);
+        ASSERT_TRUE(kvtest::write_file(dir / "kivrel.ds", ""));
         tree.set_pool(&pool);
         ASSERT_TRUE(tree.load_file());
         root = tree.find(KV_DS_NODE_GRP_DS, true);
@@ -96,11 +79,7 @@ protected:
         tree.set_ntf(&recv);
     }
 
-    void TearDown() override
-    {
-        tree.set_ntf(nullptr);
-        KV_File::rmdir(dir.c_str(), false);
-    }
+    void TearDown() override { tree.set_ntf(nullptr); }
 
     KV_DsTreeNode* add(KV_DsTreeNode* parent, KV_DsTreeNode& node)
     {
@@ -135,9 +114,8 @@ protected:
         return tree.process_ntf(&msg);
     }
 
-    std::string dir;
     KV_FileManPool pool;
-    ErrSink err;
+    kvtest::LogErr err;
     TestTree tree{err};
     Recv recv;
     KV_DsTreeNode* root = nullptr;
@@ -151,9 +129,9 @@ TEST_F(DsTreeTest, CreateRefusesEmptyNamesOnlyWhenAsked)
 {
     KV_DsTreeNodeFtp n;
     EXPECT_EQ(tree.create(f2, &n, 0, true), nullptr);
-    ASSERT_EQ(err.texts.size(), 1u);
-    EXPECT_EQ(err.texts[0], "The name can't be empty.");
-    EXPECT_EQ(err.prios[0], 2);
+    ASSERT_EQ(err.count(), 1u);
+    EXPECT_EQ(err.texts()[0], "The name can't be empty.");
+    EXPECT_EQ(err.prios()[0], 2);
     EXPECT_TRUE(f2->list().empty());
 
     KV_DsTreeNode* c = tree.create(f2, &n, 0, false);
@@ -170,8 +148,8 @@ TEST_F(DsTreeTest, CreateChecksIdsOverTheWholeTree)
     dup.set_name("a");
     dup.params_ftp().set_dst_addr("FTP.example.com");
     EXPECT_EQ(tree.create(f2, &dup, 7, true), nullptr);
-    ASSERT_EQ(err.texts.size(), 1u);
-    EXPECT_EQ(err.texts[0], "Data source already exists.");
+    ASSERT_EQ(err.count(), 1u);
+    EXPECT_EQ(err.texts()[0], "Data source already exists.");
     EXPECT_TRUE(f2->list().empty());
 
     // Another user makes another data source.
@@ -183,15 +161,15 @@ TEST_F(DsTreeTest, CreateChecksIdsOverTheWholeTree)
     KV_DsTreeNodeGrpFtp g(tree);
     g.set_name("F1");
     EXPECT_EQ(tree.create(ftp, &g, 0, true), nullptr);
-    EXPECT_EQ(err.texts.back(), "Folder already exists.");
+    EXPECT_EQ(err.last(), "Folder already exists.");
     EXPECT_NE(tree.create(f2, &g, 0, true), nullptr);
 
     // A second root is refused without a text.
-    size_t ntexts = err.texts.size();
+    size_t ntexts = err.count();
     KV_DsTreeNodeGrpDs r;
     r.set_name("Other");
     EXPECT_EQ(tree.create(nullptr, &r, 0, true), nullptr);
-    EXPECT_EQ(err.texts.size(), ntexts);
+    EXPECT_EQ(err.count(), ntexts);
 }
 
 TEST_F(DsTreeTest, CreateAndRemoveTellTheReceiver)
@@ -249,17 +227,17 @@ TEST_F(DsTreeTest, UpdateRefusals)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        err.texts.clear();
+        err.clear();
         KV_DsTreeNode* edit = tree.clone(c.node, false);
         ASSERT_NE(edit, nullptr);
         edit->set_name(c.name);
         EXPECT_EQ(tree.update(c.node, edit, 0), c.text == nullptr);
         KV_DsTreeNode::destr_clone(edit);
         if (c.text) {
-            ASSERT_EQ(err.texts.size(), 1u);
-            EXPECT_EQ(err.texts[0], c.text);
+            ASSERT_EQ(err.count(), 1u);
+            EXPECT_EQ(err.texts()[0], c.text);
         } else {
-            EXPECT_TRUE(err.texts.empty());
+            EXPECT_EQ(err.count(), 0u);
         }
     }
 
@@ -268,7 +246,7 @@ TEST_F(DsTreeTest, UpdateRefusals)
     edit->set_name("A");
     static_cast<KV_DsTreeNodeFtp*>(edit)->params_ftp().set_dst_addr("ftp.example.com");
     EXPECT_FALSE(tree.update(b, edit, 0));
-    EXPECT_EQ(err.texts.back(), "Data source already exists.");
+    EXPECT_EQ(err.last(), "Data source already exists.");
     KV_DsTreeNode::destr_clone(edit);
     EXPECT_EQ(b->name(), "B");
 }

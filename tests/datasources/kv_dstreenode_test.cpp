@@ -15,13 +15,14 @@
 #include "foundation/kv_storage.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_dstest.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
 using dstest::load_lines;
-using dstest::NullErr;
 using dstest::str;
 using dstest::text_of;
+using kvtest::NullErr;
 
 // The SET lines that a node writes.
 std::string saved(const KV_DsTree& tree, const KV_DsTreeNode& node)

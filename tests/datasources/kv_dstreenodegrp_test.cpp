@@ -11,15 +11,16 @@
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_storage.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "support/kv_dstest.h"
+#include "support/kv_testdir.h"
+#include "transfers/kv_filereqtransparams.h"
 
 namespace {
 
 using dstest::load_lines;
-using dstest::NullErr;
 using dstest::str;
 using dstest::text_of;
+using kvtest::NullErr;
 
 std::string scrambled(const char* pass)
 {

@@ -4,11 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <locale.h>
+#include <memory>
 #include <string>
-#include <system_error>
-#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
 #include <sanitizer/lsan_interface.h>
@@ -18,6 +16,7 @@
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
 #include "support/kv_dstest.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
@@ -304,26 +303,20 @@ protected:
             uselocale(old);
             freelocale(loc);
         }
-        if (!dir.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(dir, ec);
-        }
     }
 
     locale_t generated()
     {
-        std::error_code ec;
-        dir = std::filesystem::temp_directory_path(ec) /
-              ("kv_keyval_locale_" + std::to_string(::getpid()));
-        if (ec || !std::filesystem::create_directories(dir, ec))
+        dir = std::make_unique<kvtest::TempDir>("kv_keyval_locale");
+        if (!dir->ok())
             return nullptr;
         const std::string cmd =
-            "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+            "localedef -i de_DE -f UTF-8 '" + (*dir / "de_DE.UTF-8") + "' >/dev/null 2>&1";
         if (std::system(cmd.c_str()) != 0)
             return nullptr;
         const char* prev = std::getenv("LOCPATH");
         const std::string saved = prev ? prev : "";
-        setenv("LOCPATH", dir.c_str(), 1);
+        setenv("LOCPATH", dir->c_str(), 1);
 #ifdef KV_TEST_LSAN
         // glibc keeps the parsed LOCPATH list for good; not a leak of ours.
         __lsan_disable();
@@ -341,7 +334,8 @@ protected:
 
     locale_t loc = nullptr;
     locale_t old = nullptr;
-    std::filesystem::path dir;
+    // Made only when the locale must be generated.
+    std::unique_ptr<kvtest::TempDir> dir;
 };
 
 TEST_F(KV_KeyValCommaLocale, RealsAreWrittenAndReadWithAPoint)

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/kv_storage.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
@@ -272,32 +273,18 @@ TEST(KV_FileDataBin, TruncatedRecordLeavesEntryUntouched)
 
 // ------------------------------------------------------------------ KV_FileFind
 
-class KV_FileFindTest : public ::testing::Test
+class KV_FileFindTest : public kvtest::TempDirTest
 {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/kv_filefind_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override
-    {
-        std::string cmd = "rm -rf '" + dir + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
     void touch(const std::string& name, const std::string& content = "")
     {
-        FILE* f = fopen((dir + "/" + name).c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(content.data(), 1, content.size(), f);
-        fclose(f);
+        ASSERT_TRUE(kvtest::write_file(dir / name, content));
     }
     std::map<std::string, KV_FileDataExt> list(const std::string& pattern)
     {
         std::map<std::string, KV_FileDataExt> out;
         KV_FileFind ff;
-        if (!ff.begin((dir + "/" + pattern).c_str())) {
+        if (!ff.begin((dir / pattern).c_str())) {
             EXPECT_TRUE(ff.end());
             return out;
         }
@@ -307,8 +294,6 @@ protected:
         }
         return out;
     }
-
-    std::string dir;
 };
 
 TEST_F(KV_FileFindTest, StarDotStarListsEveryEntry)
@@ -317,8 +302,8 @@ TEST_F(KV_FileFindTest, StarDotStarListsEveryEntry)
     touch("a.txt");
     touch(".hidden");
     touch("locked");
-    ASSERT_EQ(chmod((dir + "/locked").c_str(), 0444), 0);
-    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir / "locked").c_str(), 0444), 0);
+    ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
 
     auto all = list("*.*");
     std::vector<std::string> names;
@@ -349,7 +334,7 @@ TEST_F(KV_FileFindTest, StarDotStarListsEveryEntry)
 TEST_F(KV_FileFindTest, FilesOver4GiBListWithTheirRealSize)
 {
     const int64_t five_gib = 5LL << 30;
-    std::string path = dir + "/big.bin";
+    std::string path = dir / "big.bin";
     int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     int rc = ftruncate(fd, five_gib); // sparse: takes no disk space
@@ -368,13 +353,13 @@ TEST_F(KV_FileFindTest, SearchEndsAndRestarts)
     KV_FileFind ff;
     EXPECT_TRUE(ff.end());
     EXPECT_STREQ(ff.get().name().data(), "") << "no search open gives an empty entry";
-    ASSERT_TRUE(ff.begin((dir + "/one").c_str()));
+    ASSERT_TRUE(ff.begin((dir / "one").c_str()));
     EXPECT_STREQ(ff.get().name().data(), "one");
     EXPECT_TRUE(ff.end()) << "closes right after the last match";
-    EXPECT_FALSE(ff.begin((dir + "/none*").c_str()));
-    EXPECT_FALSE(ff.begin((dir + "/missing/*.*").c_str()));
+    EXPECT_FALSE(ff.begin((dir / "none*").c_str()));
+    EXPECT_FALSE(ff.begin((dir / "missing/*.*").c_str()));
     EXPECT_TRUE(ff.end());
-    ASSERT_TRUE(ff.begin((dir + "/*").c_str()));
+    ASSERT_TRUE(ff.begin((dir / "*").c_str()));
     ff.close();
     EXPECT_TRUE(ff.end());
 }

@@ -21,6 +21,7 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_path.h"
+#include "support/kv_testdir.h"
 
 // Drives the random-name search with name sources of the test's choosing.
 class KV_TmpFileManPeer
@@ -62,18 +63,14 @@ std::string text_of(const KV_PathDef& path)
 }
 
 // Both temporary folders point into a fresh folder of the test's own.
-class KV_TmpFileManTest : public ::testing::Test
+class KV_TmpFileManTest : public kvtest::TempDirTest
 {
 protected:
     void SetUp() override
     {
-        const char* env = std::getenv("TMPDIR");
-        std::string tmpl =
-            std::string(env != nullptr && env[0] == '/' ? env : "/tmp") + "/kv_tmpfile_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-        prog_dir = dir + "/prog";
-        sys_dir = dir + "/sys";
+        kvtest::TempDirTest::SetUp();
+        prog_dir = dir / "prog";
+        sys_dir = dir / "sys";
         fs::create_directories(prog_dir);
         fs::create_directories(sys_dir);
         saved_prog = KV_File::path(KV_PATH_TMP, false);
@@ -88,11 +85,9 @@ protected:
         }
         KV_File::set_path(KV_PATH_TMP, saved_prog);
         KV_File::set_path(KV_PATH_SYS_TMP, saved_sys);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 
-    std::string dir, prog_dir, sys_dir;
+    std::string prog_dir, sys_dir;
     KV_String saved_prog, saved_sys;
     std::vector<std::string> registered; // unregistered after the test
 };
@@ -152,7 +147,7 @@ TEST_F(KV_TmpFileManTest, UnsetOrMissingFolderGivesNoName)
         KV_PathDef out;
         ASSERT_TRUE(KV_File::set_path(type, ""));
         EXPECT_FALSE(man.new_file(type, out, "x.txt"));
-        ASSERT_TRUE(KV_File::set_path(type, (dir + "/missing").c_str()));
+        ASSERT_TRUE(KV_File::set_path(type, (dir / "missing").c_str()));
         EXPECT_FALSE(man.new_file(type, out, "x.txt"));
     }
 }
@@ -298,7 +293,7 @@ TEST_F(KV_TmpFileManTest, TwoProcessesNeverShareAName)
     const Case cases[] = {{KV_PATH_SYS_TMP, "shared.log"}, {KV_PATH_TMP, ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
-        const std::string child_list = dir + "/child.txt";
+        const std::string child_list = dir / "child.txt";
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         auto take = [&](std::ostream& out) {

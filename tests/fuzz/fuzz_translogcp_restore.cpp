@@ -13,6 +13,8 @@
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translog.h"
 #include "transfers/kv_translogcp.h"
+// The fuzz targets are built without the tests' include folder.
+#include "../support/kv_testtools.h"
 
 namespace {
 

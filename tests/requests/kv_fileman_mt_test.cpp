@@ -28,6 +28,7 @@
 #include "requests/kv_filetreenode.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtrans.h"
@@ -39,7 +40,7 @@ using namespace std::chrono_literals;
 constexpr auto LONG_WAIT = 30s;
 constexpr uint32_t LONG_WAIT_MS = 30000;
 
-using reqtest::NullEh;
+using kvtest::NullErr;
 
 // A data source of the tests: "/" paths, case-sensitive, `ntavos` workers.
 class FakeParams : public KV_FileManParams
@@ -350,7 +351,7 @@ TEST(FileManPass, ConcurrentAskersGetOneQuestionAndShareTheAnswer)
         (void)fm.dead();
         (void)fm.id();
         KV_FileManParams::destr_clone(fm.clone_params());
-        NullEh eh;
+        NullErr eh;
         (void)fm.add_req(new KV_FileReqUMan(eh, 77, KV_MANAGE_CMD_KEEP_ALIVE, ""), nullptr, nullptr,
                          KV_REQ_STAT_QUEUED);
     }));
@@ -515,7 +516,7 @@ TEST(FileManParams, RunningWorkersTakeNewParametersAtOnce)
     ASSERT_TRUE(fm.start());
 
     // Two listings at once start the threads of both workers.
-    NullEh eh;
+    NullErr eh;
     fs.close_gate();
     KV_FileListStore s1(true, nullptr), s2(true, nullptr);
     KV_FileReqObs o1, o2;
@@ -566,7 +567,7 @@ TEST(FileManParams, RunningWorkersTakeNewParametersAtOnce)
 // request added before it has been taken in and weighed by then.
 void sync_intake(KV_FileMan& fm)
 {
-    NullEh eh;
+    NullErr eh;
     KV_FileReqObs obs;
     ASSERT_TRUE(fm.add_req(new KV_FileReqUMan(eh, 0xFFFF, KV_MANAGE_CMD_KEEP_ALIVE, "marker"),
                            nullptr, &obs, KV_REQ_STAT_QUEUED));
@@ -600,7 +601,7 @@ TEST(FileManScanCache, OldestWaitingListingsGoFirstAndTheNewestStays)
         ASSERT_TRUE(fm.init(&params));
         ASSERT_TRUE(fm.start());
 
-        NullEh eh;
+        NullErr eh;
         std::vector<std::unique_ptr<KV_FileReqObs>> obs;
         fs.close_gate();
         for (int i = 0; i < c.nscans; ++i) {

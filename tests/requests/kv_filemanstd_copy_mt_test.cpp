@@ -27,6 +27,7 @@
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filereqtasks.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransparams.h"
@@ -41,7 +42,7 @@ namespace {
 constexpr uint32_t LONG_WAIT_MS = 120000;
 using Bytes = std::vector<unsigned char>;
 
-using reqtest::ErrLog;
+using kvtest::LogErr;
 
 // One elementary copy step, as the transfer worker builds them.
 class Step : public KV_FileReqCopy
@@ -125,20 +126,18 @@ class LocalCopy : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        std::string templ = "/tmp/kvfmcopy-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        suite_dir = templ;
+        suite = std::make_unique<kvtest::TempDir>("kvfmcopy");
+        ASSERT_TRUE(suite->ok());
+        suite_dir = suite->path();
         fs::create_directory(suite_dir + "/tmp");
         // Sub-log files go to the program's temporary folder.
         ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, (suite_dir + "/tmp").c_str()));
     }
-    static void TearDownTestSuite() { fs::remove_all(suite_dir); }
+    static void TearDownTestSuite() { suite.reset(); }
 
     void SetUp() override
     {
-        std::string templ = suite_dir + "/case-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir = templ;
+        ASSERT_TRUE(tmp.ok());
         fm = std::make_unique<KV_FileManStd>(KV_FileManId(KV_DsId(1, "Local", "", ""), 1));
         params.set_name("Local");
         params.opts_std().set_ntavos(2);
@@ -154,7 +153,6 @@ protected:
     {
         trans_.reset();
         fm.reset();
-        fs::remove_all(dir);
     }
 
     KV_PathDef local(const std::string& abs) const
@@ -213,12 +211,14 @@ protected:
         return told;
     }
 
+    static inline std::unique_ptr<kvtest::TempDir> suite;
     static inline std::string suite_dir;
-    std::string dir;
+    kvtest::TempDir tmp{"case", suite_dir.c_str()};
+    const std::string dir = tmp.path();
     KV_FileManParamsStd params;
     std::unique_ptr<KV_FileManStd> fm;
     std::unique_ptr<KV_FileReqTransCp> trans_;
-    ErrLog eh;
+    LogErr eh;
 };
 
 TEST_F(LocalCopy, DirectCopyReportsItsProgressThroughTheSubLog)
@@ -350,7 +350,7 @@ TEST_F(LocalCopy, FailedAndCancelledReadIns)
     // A read-in cut short keeps no count.
     const Bytes data = pattern(64 * 32768, 4);
     write_file(src, data);
-    ErrLog quiet;
+    LogErr quiet;
     auto slow = kept_log(src, dir + "/dst.bin", int64_t(data.size()), false);
     slow->delay = 5ms;
     KV_FileReqObs obs;

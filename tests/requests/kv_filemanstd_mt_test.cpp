@@ -29,6 +29,7 @@
 #include "requests/kv_filereqtasks.h"
 #include "requests/kv_filetreenode.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtrans.h"
@@ -40,7 +41,7 @@ namespace {
 
 constexpr uint32_t LONG_WAIT_MS = 120000;
 
-using reqtest::ErrLog;
+using kvtest::LogErr;
 using TransParams = reqtest::TestParams;
 
 class TestTrans : public KV_FileReqTrans
@@ -70,22 +71,8 @@ private:
     KV_FileManOpts opts_;
 };
 
-std::string make_temp(const std::string& under)
-{
-    std::string templ = under + "/kvfmstd-XXXXXX";
-    return ::mkdtemp(templ.data()) ? templ : std::string();
-}
-
-void write_file(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using kvtest::read_file;
+using kvtest::write_file;
 
 std::set<std::string> names_in(const std::string& dir)
 {
@@ -116,17 +103,17 @@ class LocalDisk : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        suite_dir = make_temp("/tmp");
-        ASSERT_FALSE(suite_dir.empty());
+        suite = std::make_unique<kvtest::TempDir>("kvfmstd");
+        ASSERT_TRUE(suite->ok());
+        suite_dir = suite->path();
         // Deletes to the trash land in a trash of the tests' own.
         ASSERT_EQ(::setenv("XDG_DATA_HOME", (suite_dir + "/xdg").c_str(), 1), 0);
     }
-    static void TearDownTestSuite() { fs::remove_all(suite_dir); }
+    static void TearDownTestSuite() { suite.reset(); }
 
     void SetUp() override
     {
-        dir = make_temp(suite_dir);
-        ASSERT_FALSE(dir.empty());
+        ASSERT_TRUE(tmp.ok());
         id = KV_FileManId(KV_DsId(1, "Local", "", ""), 1);
         fm = std::make_unique<KV_FileManStd>(id);
         params.set_name("Local");
@@ -135,12 +122,7 @@ protected:
         ASSERT_TRUE(fm->init(&params));
         ASSERT_TRUE(fm->start());
     }
-    void TearDown() override
-    {
-        fm.reset();
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
+    void TearDown() override { fm.reset(); }
 
     // The engine's path of a local absolute path.
     KV_PathDef local(const std::string& abs) const
@@ -213,12 +195,15 @@ protected:
         return out;
     }
 
+    static inline std::unique_ptr<kvtest::TempDir> suite;
     static inline std::string suite_dir;
-    std::string dir;
+    // Each test's folder, below the suite's: the trash is on its file system.
+    kvtest::TempDir tmp{"case", suite_dir.c_str()};
+    const std::string dir = tmp.path();
     KV_FileManId id;
     KV_FileManParamsStd params;
     std::unique_ptr<KV_FileManStd> fm;
-    ErrLog eh;
+    LogErr eh;
 };
 
 // ---------------------------------------------------------------------------
@@ -481,16 +466,12 @@ protected:
         struct stat a, b;
         if (::stat(dir.c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev)
             GTEST_SKIP() << "no second file system at /dev/shm";
-        other = make_temp("/dev/shm");
-        ASSERT_FALSE(other.empty());
-    }
-    void TearDown() override
-    {
-        if (!other.empty())
-            fs::remove_all(other);
-        LocalDisk::TearDown();
+        other_tmp = std::make_unique<kvtest::TempDir>("kvfmstd", "/dev/shm");
+        ASSERT_TRUE(other_tmp->ok());
+        other = other_tmp->path();
     }
 
+    std::unique_ptr<kvtest::TempDir> other_tmp;
     std::string other;
 };
 
@@ -662,12 +643,17 @@ TEST_F(LocalDisk, DeleteGoesToTheTrashOrForGoodAsTheOptionsSay)
     EXPECT_EQ(read_file(trash + "/files/" + tag + "-folder/deep/x"), "x");
     fs::remove_all(trash);
 
-    // The workers take the new options before their next request.
+    // The workers take the new options before their next request. Deleting
+    // for good takes a folder only once it is empty: the caller empties it
+    // item by item (del_subdirs), and nothing it did not list goes unasked.
     params.opts_std().set_recycle(false);
     ASSERT_TRUE(fm->set_params(&params, nullptr));
     EXPECT_TRUE(fm->del_subdirs());
     make();
     EXPECT_EQ(run(new KV_FileReqRm(eh, KV_PathDefDir(local(file), false))), KV_REQ_STAT_COMPLETED);
+    EXPECT_EQ(run(new KV_FileReqRm(eh, KV_PathDefDir(local(folder), true))), KV_REQ_STAT_ERROR);
+    EXPECT_EQ(read_file(folder + "/deep/x"), "x");
+    fs::remove_all(folder + "/deep");
     EXPECT_EQ(run(new KV_FileReqRm(eh, KV_PathDefDir(local(folder), true))), KV_REQ_STAT_COMPLETED);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(fs::exists(folder));

@@ -10,20 +10,21 @@
 #include "requests/kv_filereqtask.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
+using kvtest::NullErr;
 using reqtest::drain_req_ntf;
 using reqtest::Journal;
 using reqtest::Ntf;
-using reqtest::NullEh;
 using reqtest::TestMan;
 using reqtest::TestReq;
 
 // A request bound to nothing; settled when it goes, as a manager would.
 struct Loose
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     std::unique_ptr<TestReq> r{new TestReq(eh, j)};
     ~Loose() { r->settle(); }
@@ -171,7 +172,7 @@ TEST(FileReqRetry, Limits)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "nretries " << c.nretries << " obs " << c.obs);
         KV_FileReqObs obs;
-        NullEh eh;
+        NullErr eh;
         Journal j;
         TestMan man;
         KV_FileReqManOpts o;
@@ -190,7 +191,7 @@ TEST(FileReqRetry, Limits)
 
 TEST(FileReqNotices, QueuedRequestDestroyedReportsErrorThenEnded)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     auto* r = new TestReq(eh, j);
@@ -229,7 +230,7 @@ TEST(FileReqNotices, QueuedRequestDestroyedReportsErrorThenEnded)
 
 TEST(FileReqNotices, HiddenRequestSendsNothing)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     auto* r = new TestReq(eh, j);
@@ -274,7 +275,7 @@ TEST(FileReqNotices, TransferRequestsReportThroughTheEngineRoot)
 
 TEST(FileReqSettle, KeptFromEndingStillReleasesParentObserverAndCount)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     KV_FileReqObs obs;
     TestReq parent(eh, j);
@@ -300,7 +301,7 @@ TEST(FileReqSettle, KeptFromEndingStillReleasesParentObserverAndCount)
 
 TEST(FileReqBusy, OnlyCountedRequestsCountOut)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     auto* a = new TestReq(eh, j);
@@ -340,7 +341,7 @@ TEST(FileReqObs, WaitAndResult)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.end);
         KV_FileReqObs obs;
-        NullEh eh;
+        NullErr eh;
         Journal j;
         TestMan man;
         auto* r = new TestReq(eh, j);
@@ -397,7 +398,7 @@ TEST(FileReqInfo, SnapshotShowsErrorsWithoutOtherIndicator)
 
 TEST(FileReqOrder, PriorityThenCmpId)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestReq a(eh, j), b(eh, j), c(eh, j);
     a.set_id(5);
@@ -418,7 +419,7 @@ TEST(FileReqOrder, PriorityThenCmpId)
 
 TEST(FileReqCopy, CopyTakesValuesNotBindings)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     KV_FileReqObs obs;
     TestMan man;

@@ -12,6 +12,7 @@
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqs.h"
+#include "support/kv_testdir.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace {
@@ -197,12 +198,6 @@ TEST(KV_FileReqInfoMan, CountsByStatus)
 // ---------------------------------------------------------------------------
 // Flashes, with the requests of a real manager whose loop the test drives.
 
-class TestEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
-
 class TestMan : public KV_FileReqMan
 {
 public:
@@ -250,7 +245,7 @@ protected:
     void apply_tasks() { EXPECT_TRUE(man.preprocess_req()); }
 
     KV_PathDef p;
-    TestEh eh;
+    kvtest::NullErr eh;
     TestMan man;
     KV_FileReqInfoMan t;
     Recv recv;

@@ -16,14 +16,15 @@
 
 #include "requests/kv_filereqtasks.h"
 #include "support/kv_reqtest.h"
+#include "support/kv_testdir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using kvtest::NullErr;
 using reqtest::drain_req_ntf;
 using reqtest::Journal;
 using reqtest::Ntf;
-using reqtest::NullEh;
 using reqtest::TestMan;
 using reqtest::TestReq;
 
@@ -64,7 +65,7 @@ template <class F> void within(F f, std::chrono::seconds limit, const char* what
 
 TEST(FileReqMan, IdsStartAtTwoAndAgainOnceEmpty)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     auto* a = new TestReq(eh, j);
@@ -89,7 +90,7 @@ TEST(FileReqMan, IdsStartAtTwoAndAgainOnceEmpty)
 
 TEST(FileReqMan, DuplicateOfQueuedReplacesItDuplicateOfRunningIsDropped)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man; // driven pass by pass on this thread
     uint32_t old_id = 0, new_id = 0;
@@ -137,7 +138,7 @@ TEST(FileReqMan, DuplicateOfQueuedReplacesItDuplicateOfRunningIsDropped)
 
 TEST(FileReqMan, FailedPreAddEndsAsError)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     man.rm = false;
@@ -164,7 +165,7 @@ TEST(FileReqMan, WaitFollowsTheNearestDueTimeCappedAtOneHour)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.due.empty() ? 0 : c.due[0]);
-        NullEh eh;
+        NullErr eh;
         Journal j;
         TestMan man;
         for (int64_t d : c.due) {
@@ -181,7 +182,7 @@ TEST(FileReqMan, WaitFollowsTheNearestDueTimeCappedAtOneHour)
 
 TEST(FileReqMan, DueSuspendedAndRestartingRequestsMoveOn)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     KV_FileReqManOpts o(1, 20);
@@ -211,7 +212,7 @@ TEST(FileReqMan, DueSuspendedAndRestartingRequestsMoveOn)
 
 TEST(FileReqMan, SuspendedRequestWakesTheLoopAtItsTime)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     KV_FileReqObs obs;
     TestMan man;
@@ -229,7 +230,7 @@ TEST(FileReqMan, SuspendedRequestWakesTheLoopAtItsTime)
 
 TEST(FileReqMan, BusyLimitBlocksWaitNbusyUntilARequestEnds)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     man.lim = 10;
@@ -269,7 +270,7 @@ TEST(FileReqMan, BusyLimitBlocksWaitNbusyUntilARequestEnds)
 
 TEST(FileReqMan, DeadManagerDeletesAndReportsTheRequest)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     KV_FileReqObs obs;
     TestMan man;
@@ -292,7 +293,7 @@ TEST(FileReqMan, DeadManagerDeletesAndReportsTheRequest)
 
 TEST(FileReqMan, AllProcessedNoticeAndLocks)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     man.rm = false;
@@ -331,7 +332,7 @@ TEST(FileReqMan, AllProcessedNoticeAndLocks)
 // Leaving the parent inside the child's lock deadlocked the two.
 TEST(FileReqMan, PauseOfParentWhileChildEnds)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestReq parent(eh, j);
     parent.set_status(KV_REQ_STAT_RUNNING, false, 0, false);
@@ -362,7 +363,7 @@ TEST(FileReqMan, PauseOfParentWhileChildEnds)
 // ran. Asking must not need the stoppable lock.
 TEST(FileReqMan, PauseWhileTheRequestEndsAndItsHookAsksExecuted)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
     for (int i = 0; i < 200; ++i) {
@@ -392,7 +393,7 @@ TEST(FileReqMan, PauseWhileTheRequestEndsAndItsHookAsksExecuted)
 // manager takes nothing any more, and the follow-up is refused and deleted).
 TEST(FileReqMan, EndOfARequestMayAddToTheSameManager)
 {
-    NullEh eh;
+    NullErr eh;
     Journal j;
     {
         TestMan man;
@@ -493,7 +494,7 @@ TEST(FileReqMan, StressProducersAddAndCancelWhileTheManagerRuns)
 {
     constexpr int producers = 4;
     constexpr int per_producer = 1500;
-    NullEh eh;
+    NullErr eh;
     Journal j;
     std::atomic<int> observed{0};
     {

@@ -13,16 +13,11 @@
 #include "foundation/kv_msg.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqman.h"
+#include "support/kv_testdir.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace {
-
-class TestEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
 
 // A request manager whose loop the test drives by hand: the thread is never
 // started, so the test thread is the manager thread.
@@ -105,7 +100,7 @@ KV_PathDef path(const char* text)
 // ---------------------------------------------------------------------------
 // Duplicate rules
 
-TestEh eh;
+kvtest::NullErr eh;
 
 using Make = std::function<KV_FileReq*()>;
 

@@ -12,9 +12,9 @@
 
 namespace {
 
+using kvtest::NullErr;
 using reqtest::drain_req_ntf;
 using reqtest::Journal;
-using reqtest::NullEh;
 using reqtest::TestMan;
 using reqtest::TestParams;
 using reqtest::TestReq;
@@ -28,7 +28,7 @@ struct Fixture : testing::Test
     Fixture() { KV_File::set_path(KV_PATH_TMP, tmp.path().c_str()); }
 
     kvtest::TempDir tmp;
-    NullEh eh;
+    NullErr eh;
     Journal j;
     TestMan man;
 

@@ -13,12 +13,6 @@
 
 namespace dstest {
 
-class NullErr : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
-
 inline std::string text_of(const KV_Stream& st)
 {
     const unsigned char* b = st;

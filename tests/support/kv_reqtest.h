@@ -25,42 +25,6 @@
 
 namespace reqtest {
 
-class NullEh : public KV_ErrHandler
-{
-protected:
-    void process_err(uint8_t, const KV_String&) override {}
-};
-
-// Collects the error texts of the requests.
-class ErrLog : public KV_ErrHandler
-{
-public:
-    std::string all()
-    {
-        std::lock_guard<std::mutex> g(m);
-        std::string s;
-        for (const auto& t : texts)
-            s += t + "\n";
-        return s;
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> g(m);
-        texts.clear();
-    }
-
-protected:
-    void process_err(uint8_t, const KV_String& text) override
-    {
-        std::lock_guard<std::mutex> g(m);
-        texts.emplace_back(text.data());
-    }
-
-private:
-    std::mutex m;
-    std::vector<std::string> texts;
-};
-
 // What happened to the requests of one test.
 struct Journal
 {

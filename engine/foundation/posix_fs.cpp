@@ -1,0 +1,278 @@
+// The Linux calls behind the engine's renames, moves, tree removals, copies
+// of attributes and folder syncs.
+#include "foundation/posix_fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "foundation/kv_file.h"
+
+namespace {
+
+bool is_dot_or_dotdot(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Calls visit with the name of each entry of the open folder but "." and
+// "..", until visit returns false. True when every entry was visited; false,
+// with errno set, when visit or the reading failed.
+bool each_entry(DIR* dir, const std::function<bool(const char*)>& visit)
+{
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            return errno == 0;
+        }
+        if (!is_dot_or_dotdot(entry->d_name) && !visit(entry->d_name)) {
+            return false;
+        }
+    }
+}
+
+// Removes name (relative to dir_fd) and, for a folder, what it holds. Every
+// step goes through the folder's descriptor opened with O_NOFOLLOW, so a
+// folder swapped for a link half-way is not entered either.
+bool remove_tree_at(int dir_fd, const char* name)
+{
+    struct stat st;
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return unlinkat(dir_fd, name, 0) == 0;
+    }
+    const int fd = openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    const bool ok =
+        each_entry(dir, [dir](const char* entry) { return remove_tree_at(dirfd(dir), entry); });
+    const int err = errno;
+    closedir(dir);
+    if (!ok) {
+        errno = err;
+        return false;
+    }
+    return unlinkat(dir_fd, name, AT_REMOVEDIR) == 0;
+}
+
+// A name next to path (same folder, so a rename to it stays on one file
+// system) that no other step of this process uses.
+std::string side_name(const char* path, const char* what)
+{
+    static std::atomic<uint32_t> seq{0};
+    return std::string(path) + ".kivrel-" + what + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(seq.fetch_add(1, std::memory_order_relaxed));
+}
+
+// A regular file's bytes to the new name dst, which must not exist yet ("x":
+// O_EXCL), so nothing is ever replaced.
+bool copy_file(const std::string& src, const std::string& dst)
+{
+    KV_File in(KV_String(src.c_str()), "rb");
+    KV_File out(KV_String(dst.c_str()), "wbx");
+    if (!in.open() || !out.open()) {
+        return false;
+    }
+    return KV_File::copy(in, out, 0, 0, 0) && out.flush();
+}
+
+bool copy_tree(const std::string& src, const std::string& dst)
+{
+    struct stat st;
+    if (lstat(src.c_str(), &st) != 0) {
+        return false;
+    }
+    bool ok = false;
+    if (S_ISREG(st.st_mode)) {
+        ok = copy_file(src, dst);
+    } else if (S_ISLNK(st.st_mode)) {
+        std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
+                                     ? static_cast<size_t>(st.st_size) + 1
+                                     : 4096);
+        const ssize_t n = readlink(src.c_str(), target.data(), target.size() - 1);
+        if (n >= 0) {
+            target[static_cast<size_t>(n)] = '\0';
+            ok = symlink(target.data(), dst.c_str()) == 0;
+        }
+    } else if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(dst.c_str(), 0700) != 0) {
+            return false;
+        }
+        DIR* dir = opendir(src.c_str());
+        if (dir == nullptr) {
+            return false;
+        }
+        ok = each_entry(dir, [&](const char* entry) {
+            return copy_tree(src + "/" + entry, dst + "/" + entry);
+        });
+        const int err = errno;
+        closedir(dir);
+        errno = err;
+    } else {
+        // Devices, pipes and sockets cannot be carried over by copying.
+        errno = EOPNOTSUPP;
+        return false;
+    }
+    return ok && kv_keep_attrs(dst.c_str(), st);
+}
+
+// unlink(2) that keeps the errno of the failure being reported.
+void unlink_quietly(const char* path)
+{
+    const int err = errno;
+    ::unlink(path);
+    errno = err;
+}
+
+} // namespace
+
+bool kv_rename_noreplace(const char* src, const char* dst)
+{
+    if (renameat2(AT_FDCWD, src, AT_FDCWD, dst, RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    struct stat st;
+    if (lstat(dst, &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(src, dst) == 0;
+}
+
+bool kv_remove_tree(const char* path)
+{
+    if (path == nullptr || path[0] == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    return remove_tree_at(AT_FDCWD, path);
+}
+
+bool kv_copy_tree(const char* src, const char* dst)
+{
+    return copy_tree(src, dst);
+}
+
+bool kv_keep_attrs(const char* path, const struct stat& st)
+{
+    const bool ok = S_ISLNK(st.st_mode) || ::chmod(path, st.st_mode & 07777) == 0;
+    const int err = errno;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
+    errno = err;
+    return ok;
+}
+
+bool kv_rename_replace(const char* src, const char* dst)
+{
+    if (::rename(src, dst) == 0) {
+        return true;
+    }
+    const int err = errno;
+    if (err != EEXIST && err != ENOTEMPTY && err != EISDIR && err != ENOTDIR) {
+        return false;
+    }
+    const std::string aside = side_name(dst, "old");
+    if (!kv_rename_noreplace(dst, aside.c_str())) {
+        errno = err;
+        return false;
+    }
+    if (::rename(src, dst) != 0) {
+        const int err2 = errno;
+        ::rename(aside.c_str(), dst);
+        errno = err2;
+        return false;
+    }
+    // The old destination goes for good, never to the trash: it was
+    // replaced. Should that fail, a hidden leftover stays, nothing is lost.
+    kv_remove_tree(aside.c_str());
+    errno = 0;
+    return true;
+}
+
+bool kv_move_file_across(const char* src, const char* dst, bool replace, KV_Stoppable* stop)
+{
+    struct stat st;
+    if (lstat(src, &st) != 0) {
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EXDEV;
+        return false;
+    }
+    const std::string part = side_name(dst, "part");
+    if (!KV_File::copy(KV_String(src), KV_String(part.c_str()), 0, 0, 0, stop, nullptr)) {
+        unlink_quietly(part.c_str());
+        return false;
+    }
+    // A move keeps what the file was: its permissions and times.
+    kv_keep_attrs(part.c_str(), st);
+    if (!(replace ? ::rename(part.c_str(), dst) == 0 : kv_rename_noreplace(part.c_str(), dst))) {
+        unlink_quietly(part.c_str());
+        return false;
+    }
+    if (::unlink(src) != 0) {
+        // Without a replacement, taking the copy back leaves things as they
+        // were; a replaced destination cannot come back, so the copy stays.
+        if (!replace) {
+            unlink_quietly(dst);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool kv_set_rdonly(const char* path, bool rdonly)
+{
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        return false;
+    }
+    mode_t mode = st.st_mode & 07777;
+    mode = rdonly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    return ::chmod(path, mode) == 0;
+}
+
+bool kv_file_system(const char* path, bool follow, uint64_t& id)
+{
+    struct stat st;
+    if ((follow ? stat(path, &st) : lstat(path, &st)) != 0) {
+        return false;
+    }
+    id = static_cast<uint64_t>(st.st_dev);
+    return true;
+}
+
+bool kv_sync_dir(const char* dir)
+{
+    const int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return ok;
+}

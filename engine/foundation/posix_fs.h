@@ -1,0 +1,74 @@
+// File-system steps that the engine's moves, saves and clean-ups need beside
+// KV_File's toolbox: renames that never replace or never lose the
+// destination, a move of a file to another file system, the copy and the
+// removal of a whole tree, the carrying over of permissions and times to a
+// copy, the read-only attribute, and the durability of a rename. With
+// kv_file.cpp, kv_filedata.cpp, kv_tmpfile.cpp and trash.cpp this is where
+// Linux stands in for the local disk's Windows calls. Like KV_File's statics
+// they report failure by their result and leave the reason in errno. Paths
+// are POSIX paths in UTF-8 bytes.
+//
+// What the user deletes never goes through kv_remove_tree: the delete walker
+// removes item by item, asking where it must, through KV_File::del and
+// KV_File::rmdir.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+
+class KV_Stoppable;
+
+// rename(2) that never replaces: false with errno EEXIST when something is
+// already at dst. Where the file system cannot check and move in one step
+// (no RENAME_NOREPLACE), dst is looked at just before the rename; a name
+// taken between those two steps is the one case left open.
+bool kv_rename_noreplace(const char* src, const char* dst);
+
+// Removes path and, for a folder, everything inside it. Symbolic links are
+// removed, never followed: a link to a folder outside the tree cannot lead
+// the removal out of it. Stops at the first failure (what went stays gone).
+bool kv_remove_tree(const char* path);
+
+// Copies the item at src, whatever it is, to the new name dst, which must
+// not exist: a file by its bytes, a link as a link (never followed), a
+// folder with everything in it; each copy keeps the permissions and times of
+// its original. Devices, pipes and sockets cannot be copied (errno
+// EOPNOTSUPP). On failure what was copied so far stays at dst for the caller
+// to remove (kv_remove_tree).
+bool kv_copy_tree(const char* src, const char* dst);
+
+// Gives path the permission bits and the access and modification times that
+// st (the lstat of the original) records. A link keeps its own permissions
+// (Linux has none for links) but gets the times. Setting the times is a
+// courtesy; the result is that of the permissions.
+bool kv_keep_attrs(const char* path, const struct stat& st);
+
+// Replaces whatever is at dst by src. rename(2) does that in one step for a
+// file over a file and a folder over an empty folder; for the other kinds
+// the old destination is first moved aside (next to it) and comes back when
+// the rename fails, so a failed replacement never costs the destination.
+// The old destination goes for good once src is in place (a leftover that
+// cannot be removed stays hidden beside it).
+bool kv_rename_replace(const char* src, const char* dst);
+
+// Moves the regular file src to dst on another file system: a copy next to
+// dst (stop, when given, is asked between chunks), with src's permissions and
+// times, renamed into place, then src removed. dst appears whole or not at
+// all, and src goes only once dst is in place; without `replace` an existing
+// dst is never replaced. Anything but a regular file is refused with errno
+// EXDEV.
+bool kv_move_file_across(const char* src, const char* dst, bool replace, KV_Stoppable* stop);
+
+// The read-only attribute as the write permission: set, every write bit goes;
+// cleared, the owner may write again. Follows links.
+bool kv_set_rdonly(const char* path, bool rdonly);
+
+// The number of the file system that holds path (a link itself, or with
+// follow its target). False when path cannot be looked at.
+bool kv_file_system(const char* path, bool follow, uint64_t& id);
+
+// Makes a rename or creation in folder dir durable (fsync of the folder).
+// Some file systems refuse that; what was renamed stays renamed, so the
+// result is only the sync's.
+bool kv_sync_dir(const char* dir);

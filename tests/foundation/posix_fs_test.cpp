@@ -1,0 +1,137 @@
+// The engine's internal file-system steps: renames that never replace, tree
+// removal that never follows links, attributes carried over to a copy.
+#include "foundation/posix_fs.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "support/kv_testdir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using kvtest::read_file;
+using kvtest::write_file;
+
+using PosixFs = kvtest::TempDirTest;
+
+TEST_F(PosixFs, RemoveTreeNeverFollowsLinks)
+{
+    fs::create_directories(dir / "outside/sub");
+    write_file(dir / "outside/sub/keep", "keep");
+    write_file(dir / "outside/file", "file");
+    fs::create_directories(dir / "tree/a/b");
+    write_file(dir / "tree/a/b/f", "x");
+    fs::create_directory_symlink(dir / "outside", dir / "tree/a/to_folder");
+    fs::create_symlink(dir / "outside/file", dir / "tree/a/b/to_file");
+    fs::create_symlink(dir / "gone", dir / "tree/dangling");
+
+    EXPECT_TRUE(kv_remove_tree((dir / "tree").c_str()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "tree")));
+    EXPECT_EQ(read_file(dir / "outside/sub/keep"), "keep");
+    EXPECT_EQ(read_file(dir / "outside/file"), "file");
+
+    // A link given as the tree itself goes alone.
+    fs::create_directory_symlink(dir / "outside", dir / "link");
+    EXPECT_TRUE(kv_remove_tree((dir / "link").c_str()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "link")));
+    EXPECT_EQ(read_file(dir / "outside/sub/keep"), "keep");
+
+    // A plain file is a tree of one.
+    EXPECT_TRUE(kv_remove_tree((dir / "outside/file").c_str()));
+    EXPECT_FALSE(fs::exists(dir / "outside/file"));
+
+    errno = 0;
+    EXPECT_FALSE(kv_remove_tree((dir / "none").c_str()));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(kv_remove_tree(""));
+}
+
+TEST_F(PosixFs, CopyTreeCopiesLinksAsLinks)
+{
+    fs::create_directories(dir / "outside");
+    write_file(dir / "outside/keep", "keep");
+    fs::create_directories(dir / "tree/sub");
+    write_file(dir / "tree/sub/f", "data");
+    fs::permissions(dir / "tree/sub/f", fs::perms::owner_read);
+    fs::create_directory_symlink(dir / "outside", dir / "tree/to_folder");
+    fs::create_symlink("sub/f", dir / "tree/rel");
+
+    ASSERT_TRUE(kv_copy_tree((dir / "tree").c_str(), (dir / "copy").c_str()));
+    EXPECT_EQ(read_file(dir / "copy/sub/f"), "data");
+    EXPECT_EQ(fs::status(dir / "copy/sub/f").permissions() & fs::perms::all, fs::perms::owner_read);
+    EXPECT_EQ(fs::read_symlink(dir / "copy/to_folder"), dir / "outside");
+    EXPECT_EQ(fs::read_symlink(dir / "copy/rel"), "sub/f");
+
+    // Nothing is replaced: an existing name refuses the copy.
+    write_file(dir / "taken", "taken");
+    EXPECT_FALSE(kv_copy_tree((dir / "outside/keep").c_str(), (dir / "taken").c_str()));
+    EXPECT_EQ(read_file(dir / "taken"), "taken");
+
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    errno = 0;
+    EXPECT_FALSE(kv_copy_tree((dir / "pipe").c_str(), (dir / "pipe2").c_str()));
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_FALSE(fs::exists(dir / "pipe2"));
+}
+
+TEST_F(PosixFs, RenameNoReplaceKeepsWhatIsThere)
+{
+    write_file(dir / "src", "src");
+    write_file(dir / "taken", "taken");
+    fs::create_symlink(dir / "gone", dir / "dangling");
+
+    // Anything at the destination, even a link to nothing, keeps its name.
+    for (const char* dst : {"taken", "dangling"}) {
+        SCOPED_TRACE(dst);
+        errno = 0;
+        EXPECT_FALSE(kv_rename_noreplace((dir / "src").c_str(), (dir / dst).c_str()));
+        EXPECT_EQ(errno, EEXIST);
+        EXPECT_EQ(read_file(dir / "src"), "src");
+    }
+    EXPECT_EQ(read_file(dir / "taken"), "taken");
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+
+    EXPECT_TRUE(kv_rename_noreplace((dir / "src").c_str(), (dir / "free").c_str()));
+    EXPECT_EQ(read_file(dir / "free"), "src");
+    EXPECT_FALSE(fs::exists(dir / "src"));
+    EXPECT_FALSE(kv_rename_noreplace((dir / "src").c_str(), (dir / "other").c_str()));
+}
+
+TEST_F(PosixFs, KeepAttrsCarriesPermissionsAndTimes)
+{
+    write_file(dir / "orig", "o");
+    fs::permissions(dir / "orig", fs::perms::owner_read | fs::perms::group_read);
+    struct timespec times[2] = {{1000000000, 0}, {1200000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "orig").c_str(), times, 0), 0);
+    struct stat st;
+    ASSERT_EQ(lstat((dir / "orig").c_str(), &st), 0);
+
+    write_file(dir / "copy", "o");
+    EXPECT_TRUE(kv_keep_attrs((dir / "copy").c_str(), st));
+    struct stat got;
+    ASSERT_EQ(lstat((dir / "copy").c_str(), &got), 0);
+    EXPECT_EQ(got.st_mode & 07777, 0440u);
+    EXPECT_EQ(got.st_mtim.tv_sec, 1200000000);
+
+    // A link gets the times of the link it copies, its target nothing.
+    fs::create_symlink(dir / "copy", dir / "link");
+    struct stat link_st = st;
+    link_st.st_mode = S_IFLNK | 0777;
+    EXPECT_TRUE(kv_keep_attrs((dir / "link").c_str(), link_st));
+    ASSERT_EQ(lstat((dir / "link").c_str(), &got), 0);
+    EXPECT_EQ(got.st_mtim.tv_sec, 1200000000);
+    ASSERT_EQ(stat((dir / "copy").c_str(), &got), 0);
+    EXPECT_EQ(got.st_mode & 07777, 0440u);
+
+    EXPECT_FALSE(kv_keep_attrs((dir / "none").c_str(), st));
+}
+
+} // namespace
