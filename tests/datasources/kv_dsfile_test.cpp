@@ -408,22 +408,22 @@ TEST_F(DsFileTest, MissingCipherFailsLoadAndSaveButKeepsTheFile)
     kvtest::without_blowfish([&] {
         EXPECT_FALSE(load_text(tree, with_pass));
         EXPECT_EQ(tree.find(KV_DS_NODE_GRP, false), nullptr);
-        EXPECT_EQ(err.texts, std::vector<std::string>{"Passwords can't be unscrambled: Blowfish "
+        EXPECT_EQ(err.texts(), std::vector<std::string>{"Passwords can't be unscrambled: Blowfish "
                                                       "is not available (OpenSSL legacy "
                                                       "provider missing)"});
         EXPECT_TRUE(tree.save());
-        EXPECT_EQ(read(main_name), with_pass);
+        EXPECT_EQ(read_file(main_name), with_pass);
 
         // A file without passwords loads, but writing it needs the anonymous
         // FTP password scrambled.
-        err.texts.clear();
+        err.clear();
         FileTree t(err);
         t.set_pool(&pool);
         ASSERT_TRUE(load_text(t, ""));
         EXPECT_FALSE(t.save());
-        EXPECT_EQ(read(main_name), "");
+        EXPECT_EQ(read_file(main_name), "");
         EXPECT_FALSE(exists(dir + "/kivrel.ds.new"));
-        EXPECT_EQ(err.texts, std::vector<std::string>{"Passwords can't be scrambled: Blowfish "
+        EXPECT_EQ(err.texts(), std::vector<std::string>{"Passwords can't be scrambled: Blowfish "
                                                       "is not available (OpenSSL legacy "
                                                       "provider missing)"});
         // The copy ends without the fixture's clean-up.
