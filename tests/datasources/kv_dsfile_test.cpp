@@ -409,8 +409,8 @@ TEST_F(DsFileTest, MissingCipherFailsLoadAndSaveButKeepsTheFile)
         EXPECT_FALSE(load_text(tree, with_pass));
         EXPECT_EQ(tree.find(KV_DS_NODE_GRP, false), nullptr);
         EXPECT_EQ(err.texts(), std::vector<std::string>{"Passwords can't be unscrambled: Blowfish "
-                                                      "is not available (OpenSSL legacy "
-                                                      "provider missing)"});
+                                                        "is not available (OpenSSL legacy "
+                                                        "provider missing)"});
         EXPECT_TRUE(tree.save());
         EXPECT_EQ(read_file(main_name), with_pass);
 
@@ -424,8 +424,8 @@ TEST_F(DsFileTest, MissingCipherFailsLoadAndSaveButKeepsTheFile)
         EXPECT_EQ(read_file(main_name), "");
         EXPECT_FALSE(exists(dir + "/kivrel.ds.new"));
         EXPECT_EQ(err.texts(), std::vector<std::string>{"Passwords can't be scrambled: Blowfish "
-                                                      "is not available (OpenSSL legacy "
-                                                      "provider missing)"});
+                                                        "is not available (OpenSSL legacy "
+                                                        "provider missing)"});
         // The copy ends without the fixture's clean-up.
         KV_File::del(dir.c_str(), false);
     });
