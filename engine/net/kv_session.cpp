@@ -17,6 +17,8 @@ KV_Lock KV_Session::lock_in;
 KV_Lock KV_Session::lock_out;
 double KV_Session::bwt_in = 0;
 double KV_Session::bwt_out = 0;
+std::atomic<bool> KV_Session::limit_in_on{false};
+std::atomic<bool> KV_Session::limit_out_on{false};
 KV_SpeedMeter KV_Session::gmeter_in;
 KV_SpeedMeter KV_Session::gmeter_out;
 uint32_t KV_Session::sess_cnt = 0;
@@ -26,6 +28,8 @@ KV_TimeInt KV_Session::ginfo_time;
 namespace {
 
 constexpr uint32_t UNLIMITED = 0xFFFFFFFF;
+// Passes in a row that may skip the wait while data flows.
+constexpr uint32_t HOT_PASSES = 16;
 
 bool valid_limit(double bytes_per_sec)
 {
@@ -239,8 +243,8 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
     }
 
     // 2.-3. What this pass may do.
-    allow_in = global_allow(lock_in, bwt_in, gmeter_in);
-    allow_out = global_allow(lock_out, bwt_out, gmeter_out);
+    allow_in = global_allow(lock_in, limit_in_on, bwt_in, gmeter_in);
+    allow_out = global_allow(lock_out, limit_out_on, bwt_out, gmeter_out);
     const bool active = !paused();
     bool out_waiting;
     {
@@ -251,15 +255,30 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
     bool wr = active && allow_out != 0 && out_waiting;
     bool err = rd || wr;
 
-    // 4.-5. One wait, cut short by the waker.
-    const uint32_t wait_ms = 20 + (10 - act_count) * 180 / 10;
-    bool woken = false;
-    if (!sock.wait(rd, wr, err, wait_ms, &waker, woken))
-        return false;
-    // A pause wakes the wait: bytes that came with it are left for the
-    // resume rather than taken by a pass that began before the pause.
-    if (woken && (rd || wr) && paused())
-        rd = wr = err = false;
+    // 4.-5. One wait, cut short by the waker. While data flows (the last
+    // receive filled its buffer, or the last send went out whole) more is
+    // almost surely ready, and the pass goes straight to that call; a call
+    // that finds nothing ends the streak. That saves a system call per
+    // buffer, a third of the work at 4 KiB. Every HOT_PASSES passes the
+    // wait runs all the same, so a direction that is not flowing (replies
+    // during an upload, output during a download) is seen promptly.
+    if (hot_passes < HOT_PASSES && ((rd && hot_rd) || (wr && hot_wr))) {
+        ++hot_passes;
+        rd = rd && hot_rd;
+        wr = wr && hot_wr;
+        err = false;
+    } else {
+        hot_passes = 0;
+        hot_rd = hot_wr = false;
+        const uint32_t wait_ms = 20 + (10 - act_count) * 180 / 10;
+        bool woken = false;
+        if (!sock.wait(rd, wr, err, wait_ms, &waker, woken))
+            return false;
+        // A pause wakes the wait: bytes that came with it are left for the
+        // resume rather than taken by a pass that began before the pause.
+        if (woken && (rd || wr) && paused())
+            rd = wr = err = false;
+    }
 
     // 6.-7.
     if (!rd && !wr) {
@@ -336,7 +355,9 @@ bool KV_Session::receive()
             return false;
     }
     bool closed = false;
+    const uint32_t room = n;
     const bool got = secured ? ssl.recv(buff_in.get(), n, closed) : sock.recv(buff_in.get(), n, 0);
+    hot_rd = got && n == room;
     if (!got) {
         // A readiness report that found nothing (EAGAIN) is no failure.
         return !secured && sock.would_block();
@@ -362,7 +383,9 @@ bool KV_Session::send_step(KV_Stream& out)
     if (n == 0)
         return true;
     bool closed = false;
+    const uint32_t offered = n;
     const bool sent = secured ? ssl.send(out, n, closed) : sock.send(out, n, 0);
+    hot_wr = sent && n == offered;
     if (!sent) {
         // Full socket buffers: the bytes stay for a later pass. Anything else
         // (a reset, a broken pipe) ends the connection.
@@ -435,8 +458,12 @@ void KV_Session::update_speeds()
         report();
 }
 
-uint32_t KV_Session::global_allow(KV_Lock& lock, const double& limit, KV_SpeedMeter& meter)
+uint32_t KV_Session::global_allow(KV_Lock& lock, const std::atomic<bool>& on, const double& limit,
+                                  KV_SpeedMeter& meter)
 {
+    // Without a limit there is nothing to read under the lock.
+    if (!on.load(std::memory_order_acquire))
+        return UNLIMITED;
     std::lock_guard<KV_Lock> guard(lock);
     if (limit <= 0.0001)
         return UNLIMITED;
@@ -494,6 +521,7 @@ void KV_Session::set_bwt_speed_in(double bytes_per_sec)
     std::lock_guard<KV_Lock> guard(lock_in);
     bwt_in = bytes_per_sec;
     gmeter_in.reset();
+    limit_in_on.store(bytes_per_sec > 0.0001, std::memory_order_release);
 }
 
 void KV_Session::set_bwt_speed_out(double bytes_per_sec)
@@ -503,6 +531,7 @@ void KV_Session::set_bwt_speed_out(double bytes_per_sec)
     std::lock_guard<KV_Lock> guard(lock_out);
     bwt_out = bytes_per_sec;
     gmeter_out.reset();
+    limit_out_on.store(bytes_per_sec > 0.0001, std::memory_order_release);
 }
 
 double KV_Session::bwt_speed_in()

@@ -161,8 +161,9 @@ private:
     void report();
     void update_speeds();
 
-    // limit is read under lock.
-    static uint32_t global_allow(KV_Lock& lock, const double& limit, KV_SpeedMeter& meter);
+    // limit is read under lock, when `on` says there is one.
+    static uint32_t global_allow(KV_Lock& lock, const std::atomic<bool>& on, const double& limit,
+                                 KV_SpeedMeter& meter);
     static void count_in(uint64_t n);
     static void count_out(uint64_t n);
     // Caller holds lock_in and lock_out.
@@ -176,15 +177,22 @@ private:
     KV_InetAddr addr_;
     KV_SessInfo info_last;
     KV_Waker waker;
-    // Touched by the session's thread only: passes that may skip the wait
-    // because the last receive or send used all it was given.
+    // Touched by the session's thread only: the last receive filled its
+    // buffer, the last send went out whole; a pass that wants only what is
+    // hot skips the wait.
     bool hot_rd = false;
     bool hot_wr = false;
+    // Passes since the last wait.
+    uint32_t hot_passes = 0;
 
     static KV_Lock lock_in;
     static KV_Lock lock_out;
     static double bwt_in;
     static double bwt_out;
+    // Whether bwt_in / bwt_out is a limit (above 0.0001); written under
+    // the direction's lock, read without it.
+    static std::atomic<bool> limit_in_on;
+    static std::atomic<bool> limit_out_on;
     static KV_SpeedMeter gmeter_in;
     static KV_SpeedMeter gmeter_out;
     static uint32_t sess_cnt;

@@ -299,12 +299,15 @@ public:
     {
         KV_Session* s = make_(this, sock, addr);
         last_.store(s);
+        ++made_;
         return s;
     }
     const KV_SessOpts& sess_params() const override { return opts; }
 
     // The last session made (owned by the connection).
     KV_Session* last() const { return last_.load(); }
+    // How many sessions were made.
+    int made() const { return made_.load(); }
 
     KV_SessOpts opts;
     KV_Informer informer_;
@@ -314,6 +317,7 @@ private:
     SessFactory make_;
     KV_String dst_{"127.0.0.1"};
     std::atomic<KV_Session*> last_{nullptr};
+    std::atomic<int> made_{0};
 };
 
 class TestListener : public KV_Listener
