@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "net/kv_comm.h"
+#include "net/kv_proxy.h"
+#include "root/kv_filemanpool.h"
 #include "support/kv_nettest.h"
 #include "support/kv_poolthreads.h"
 
@@ -221,6 +223,120 @@ TEST(KV_Session, WorksWithDescriptorsAbove1024)
     l.conn.close_sessions();
     filler.clear();
     setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+// A scripted handshake: sends "HELLO\n" once, is done at the first "OK\n"
+// from the peer. Bytes after it stay for the protocol.
+class ScriptProxy : public KV_Proxy
+{
+public:
+    bool process_in(KV_Session*, KV_Stream& in, KV_Stream&, bool& done) override
+    {
+        if (in.length() < 3)
+            return true;
+        const unsigned char* p = in;
+        if (std::string(reinterpret_cast<const char*>(p), 3) != "OK\n")
+            return false;
+        done = true;
+        return in.remove(3);
+    }
+    bool process_out(KV_Session*, KV_Stream& out, bool&) override
+    {
+        if (sent)
+            return true;
+        sent = true;
+        return out.append(reinterpret_cast<const uint8_t*>("HELLO\n"), 6);
+    }
+
+private:
+    bool sent = false;
+};
+
+// A session that notes when its init ran.
+class InitSess : public RecordSess
+{
+public:
+    using RecordSess::RecordSess;
+    std::atomic<bool> inited{false};
+
+protected:
+    bool init() override
+    {
+        inited = true;
+        return RecordSess::init();
+    }
+};
+
+// The handshake runs first: its request goes out without a wish to write,
+// the owner's wait_open waits for its end, init comes only after it, and
+// the bytes after the proxy's reply reach the protocol.
+TEST(KV_Session, ProxyHandshakeComesFirst)
+{
+    PlainServer server;
+    TestConnector conn([](KV_CommBase* c, KV_Socket& s, const KV_InetAddr& a) -> KV_Session* {
+        return new InitSess(c, s, a);
+    });
+    KV_InetAddr local;
+    ASSERT_TRUE(conn.connect(local, server.addr(), new ScriptProxy));
+    Fd peer = server.accept();
+    EXPECT_EQ(peer.read_n(6), "HELLO\n");
+    auto* sess = static_cast<InitSess*>(conn.last());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(sess->inited);
+    bool opened = false;
+    std::thread owner([&] {
+        conn.wait_open();
+        opened = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(opened);
+    ASSERT_TRUE(peer.write_all("OK\nprotocol"));
+    owner.join();
+    EXPECT_TRUE(eventually([&] { return sess->received() == "protocol"; }));
+    EXPECT_TRUE(sess->inited);
+}
+
+// A session that asks for its running state to be reported.
+class ReportSess : public RecordSess
+{
+public:
+    ReportSess(KV_CommBase* c, KV_Socket& s, const KV_InetAddr& a) : RecordSess(c, s, a)
+    {
+        info_mask = 3;
+    }
+    KV_SESS_TYPE type() const override { return KV_SESS_TYPE_FTP_DATA; }
+};
+
+// The session reports its start and its clean end to its connection's
+// informer; the last session to end reports speeds of 0 for all sessions
+// through the engine root.
+TEST(KV_Session, ReportsRunningStateAndTheGlobalEnd)
+{
+    KV_FileManPool root;
+    SessLog global(root.informer());
+    PlainServer server;
+    TestConnector conn([](KV_CommBase* c, KV_Socket& s, const KV_InetAddr& a) -> KV_Session* {
+        return new ReportSess(c, s, a);
+    });
+    KV_InetAddr local;
+    ASSERT_TRUE(conn.connect(local, server.addr(), nullptr));
+    Fd peer = server.accept();
+    ASSERT_TRUE(peer.write_all(pattern(50000)));
+    peer.reset();
+    ASSERT_TRUE(eventually([&] { return !conn.last()->running(); }));
+
+    const std::vector<KV_SessInfo> reports = conn.log.reports();
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_TRUE(reports.front().running());
+    EXPECT_EQ(reports.front().type(), KV_SESS_TYPE_FTP_DATA);
+    EXPECT_FALSE(reports.back().running());
+    EXPECT_FALSE(reports.back().error());
+    EXPECT_EQ(reports.back().bytes_recv(), 0u);
+
+    const std::vector<KV_SessInfo> totals = global.reports();
+    ASSERT_FALSE(totals.empty());
+    EXPECT_EQ(totals.back().speed_recv(), 0.0);
+    EXPECT_EQ(totals.back().speed_send(), 0.0);
 }
 
 // ---------------------------------------------------------------------------
