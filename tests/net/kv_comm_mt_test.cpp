@@ -18,11 +18,6 @@ namespace {
 using namespace kvtest;
 using Clock = std::chrono::steady_clock;
 
-int64_t ms_since(Clock::time_point t)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
 TEST(KV_Connector, ConnectFillsTheEmptyLocalAddress)
 {
     PlainServer server;
@@ -140,12 +135,11 @@ TEST(KV_Connector, PendingConnectTimesOut)
 
 TEST(KV_Connector, OneLiveSessionAtATime)
 {
-    PlainServer server;
-    TestConnector conn(record_sessions());
-    KV_InetAddr local;
-    ASSERT_TRUE(conn.connect(local, server.addr(), nullptr));
-    conn.wait_open();
-    Fd first = server.accept();
+    Link l;
+    ASSERT_TRUE(l.open());
+    PlainServer& server = l.server;
+    TestConnector& conn = l.conn;
+    Fd& first = l.peer;
     KV_Session* s1 = conn.last();
 
     KV_InetAddr local2;
@@ -176,12 +170,9 @@ TEST(KV_CommBase, SendWithoutSessionsSucceeds)
 // answers a pending request at once.
 TEST(KV_CommBase, SecureRequestIsAlwaysAnswered)
 {
-    PlainServer server;
-    TestConnector conn(record_sessions());
-    KV_InetAddr local;
-    ASSERT_TRUE(conn.connect(local, server.addr(), nullptr));
-    conn.wait_open();
-    Fd peer = server.accept();
+    Link l;
+    ASSERT_TRUE(l.open());
+    TestConnector& conn = l.conn;
     conn.req_secure();
     EXPECT_FALSE(conn.secure_res(true));
     // The session cannot run without TLS once it was asked for: it ends

@@ -27,38 +27,6 @@ namespace {
 using namespace kvtest;
 using Clock = std::chrono::steady_clock;
 
-int64_t ms_since(Clock::time_point t)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
-// A connector with a recording session connected to a plain peer.
-struct Link
-{
-    explicit Link(bool echo = false, uint32_t buff = 4096) : conn(record_sessions(echo))
-    {
-        conn.opts.set_buff_recv(buff);
-        conn.opts.set_buff_send(buff);
-    }
-    // Connects and accepts the peer's end.
-    bool open()
-    {
-        if (!server.ok())
-            return false;
-        KV_InetAddr local;
-        if (!conn.connect(local, server.addr(), nullptr))
-            return false;
-        conn.wait_open();
-        peer = server.accept();
-        return peer.ok() && conn.connected();
-    }
-    RecordSess* sess() const { return static_cast<RecordSess*>(conn.last()); }
-
-    PlainServer server;
-    TestConnector conn;
-    Fd peer;
-};
-
 // Bytes go both ways in order for every buffer size, whatever the peer's
 // write sizes; sizes 0, 1 and 2 receive one byte per pass.
 TEST(KV_Session, EchoesInOrderForEveryBufferSize)
@@ -351,6 +319,18 @@ int64_t fake_clock()
 class Limits : public ::testing::Test
 {
 protected:
+    // The meters' clock stands at t0 until the test moves fake_now.
+    static void freeze_clock(int64_t t0)
+    {
+        fake_now = t0;
+        KV_SpeedMeter::set_impl_clock(fake_clock);
+    }
+    // Sets a limit and lets a pass that was already under way end.
+    static void limit(void (*set)(double), double bytes_per_sec)
+    {
+        set(bytes_per_sec);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
     void TearDown() override
     {
         KV_Session::set_bwt_speed_in(0);
@@ -363,13 +343,10 @@ protected:
 // the limit allows for the time that passed, and nothing more.
 TEST_F(Limits, ReceiveFollowsTheAllowanceOfAFakeClock)
 {
-    fake_now = 5000000;
-    KV_SpeedMeter::set_impl_clock(fake_clock);
+    freeze_clock(5000000);
     Link l;
     ASSERT_TRUE(l.open());
-    KV_Session::set_bwt_speed_in(10000);
-    // A pass already under way when the limit came has ended by now.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    limit(KV_Session::set_bwt_speed_in, 10000);
     ASSERT_TRUE(l.peer.write_all(pattern(100000)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(l.sess()->count(), 0u);
@@ -391,12 +368,10 @@ TEST_F(Limits, ReceiveFollowsTheAllowanceOfAFakeClock)
 
 TEST_F(Limits, SendFollowsTheAllowanceOfAFakeClock)
 {
-    fake_now = 7000000;
-    KV_SpeedMeter::set_impl_clock(fake_clock);
+    freeze_clock(7000000);
     Link l;
     ASSERT_TRUE(l.open());
-    KV_Session::set_bwt_speed_out(4000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    limit(KV_Session::set_bwt_speed_out, 4000);
     const std::string data = pattern(50000);
     ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(data.data()), 50000));
     EXPECT_EQ(l.peer.read_n(1, 300), "");
@@ -410,8 +385,7 @@ TEST_F(Limits, SendFollowsTheAllowanceOfAFakeClock)
 // would become 0 and stall the session for good.
 TEST_F(Limits, AllowanceOf4GiBDoesNotWrap)
 {
-    fake_now = 9000000;
-    KV_SpeedMeter::set_impl_clock(fake_clock);
+    freeze_clock(9000000);
     Link l;
     ASSERT_TRUE(l.open());
     KV_Session::set_bwt_speed_in(4294967296.0);

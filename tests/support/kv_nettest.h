@@ -18,6 +18,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
@@ -44,6 +45,14 @@ inline bool eventually(const std::function<bool()>& cond, int ms = kMustComeMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+// Milliseconds since t.
+inline int64_t ms_since(std::chrono::steady_clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t)
+        .count();
 }
 
 inline KV_InetAddr loopback(uint16_t port)
@@ -282,17 +291,24 @@ private:
 // Makes the session of a test connection.
 using SessFactory = std::function<KV_Session*(KV_CommBase*, KV_Socket&, const KV_InetAddr&)>;
 
-// A connector whose sessions the test makes, with its own informer and
-// options. Ends its sessions before its own part goes.
-class TestConnector : public KV_Connector
+// A connection whose sessions the test makes, with its own informer and
+// options: Base is KV_Connector or KV_Listener. Ends its sessions (and a
+// listener's thread) before its own part goes.
+template <class Base> class TestComm : public Base
 {
 public:
-    explicit TestConnector(SessFactory make) : make_(std::move(make))
+    explicit TestComm(SessFactory make, uint32_t tavo_id = 7) : make_(std::move(make))
     {
-        set_informer(&informer_);
-        set_tavo_id(7);
+        this->set_informer(&informer_);
+        this->set_tavo_id(tavo_id);
     }
-    ~TestConnector() override { close_sessions(); }
+    ~TestComm() override
+    {
+        if constexpr (std::is_base_of_v<KV_Listener, Base>)
+            this->term();
+        else
+            this->close_sessions();
+    }
 
     const KV_String& dst_addr() const override { return dst_; }
     KV_Session* create_session(KV_Socket& sock, const KV_InetAddr& addr) override
@@ -320,35 +336,8 @@ private:
     std::atomic<int> made_{0};
 };
 
-class TestListener : public KV_Listener
-{
-public:
-    explicit TestListener(SessFactory make) : make_(std::move(make))
-    {
-        set_informer(&informer_);
-        set_tavo_id(8);
-    }
-    ~TestListener() override { term(); }
-
-    const KV_String& dst_addr() const override { return dst_; }
-    KV_Session* create_session(KV_Socket& sock, const KV_InetAddr& addr) override
-    {
-        KV_Session* s = make_(this, sock, addr);
-        last_.store(s);
-        return s;
-    }
-    const KV_SessOpts& sess_params() const override { return opts; }
-    KV_Session* last() const { return last_.load(); }
-
-    KV_SessOpts opts;
-    KV_Informer informer_;
-    SessLog log{informer_};
-
-private:
-    SessFactory make_;
-    KV_String dst_;
-    std::atomic<KV_Session*> last_{nullptr};
-};
+using TestConnector = TestComm<KV_Connector>;
+using TestListener = TestComm<KV_Listener>;
 
 // A session that keeps every received byte (for the test thread to read)
 // and, with echo, sends it straight back.
@@ -425,5 +414,33 @@ inline std::string pattern(size_t n, unsigned seed = 1)
     }
     return s;
 }
+
+// A connector with a recording session connected to a plain peer.
+struct Link
+{
+    explicit Link(bool echo = false, uint32_t buff = 4096) : conn(record_sessions(echo))
+    {
+        conn.opts.set_buff_recv(buff);
+        conn.opts.set_buff_send(buff);
+    }
+    // Connects, waits until the connection is open and accepts the peer's
+    // end.
+    bool open()
+    {
+        if (!server.ok())
+            return false;
+        KV_InetAddr local;
+        if (!conn.connect(local, server.addr(), nullptr))
+            return false;
+        conn.wait_open();
+        peer = server.accept();
+        return peer.ok() && conn.connected();
+    }
+    RecordSess* sess() const { return static_cast<RecordSess*>(conn.last()); }
+
+    PlainServer server;
+    TestConnector conn;
+    Fd peer;
+};
 
 } // namespace kvtest
