@@ -12,6 +12,8 @@
 #include <chrono>
 #include <fcntl.h>
 #include <limits>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -125,12 +127,17 @@ TEST(KV_Session, StopEndsABlockedSend)
 {
     Link l;
     ASSERT_TRUE(l.open());
-    const std::string big = pattern(32u << 20);
+    const std::string big = pattern(16u << 20);
     ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(big.data()),
                             static_cast<uint32_t>(big.size())));
-    // Let the socket buffers fill.
+    // Let the socket buffers fill; part of the output must still wait in
+    // the session.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(l.conn.connected());
+    int at_peer = 0, in_flight = 0;
+    ASSERT_EQ(ioctl(l.peer.get(), FIONREAD, &at_peer), 0);
+    ASSERT_EQ(ioctl(l.sess()->fd(), SIOCOUTQ, &in_flight), 0);
+    ASSERT_LT(size_t(at_peer) + size_t(in_flight), big.size());
     const auto t = Clock::now();
     EXPECT_TRUE(l.conn.close_sessions());
     EXPECT_LT(ms_since(t), 1000);
