@@ -14,7 +14,8 @@
 // new output from another thread ends the wait at once), the receive, the
 // hooks, the send, a requested shutdown of the sending side, and the speeds.
 // The wait is 20 ms while the last ten passes were busy, up to 200 ms while
-// they were idle.
+// they were idle; while data flows in a stream of full buffers, most passes
+// skip it and go straight to the receive or send.
 //
 // The class also holds the process-wide bandwidth limits that every session
 // obeys, one for receiving and one for sending, with a meter of all sessions
