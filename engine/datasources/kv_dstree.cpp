@@ -1,9 +1,5 @@
 #include "datasources/kv_dstree.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <concepts>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +10,11 @@
 #include "datasources/kv_dstreeinfo.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_logindata.h"
+#include "foundation/kv_bytebuf.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
+#include "foundation/kv_safefile.h"
 #include "root/kv_filemanpool.h"
 
 namespace {
@@ -25,8 +23,6 @@ const char file_main[] = "kivrel.ds";
 // Left by an interrupted save of earlier versions, which moved the old file
 // here before writing the new one: then it is the complete file.
 const char file_backup[] = "kivrel.ds.tmp";
-// Where a save writes before renaming over the main file.
-const char file_next[] = "kivrel.ds.new";
 
 // The reader's limits: a key or type word of at most 4095 characters and a
 // value or path of at most 4194303 (0x3FFFFF); longer ones are cut.
@@ -119,26 +115,6 @@ KV_String settings_file(const char* name)
 {
     return KV_File::path(KV_PATH_SETTINGS, true) + name;
 }
-
-// A growable byte block for reading a whole file; freed with free().
-struct Block
-{
-    unsigned char* data = nullptr;
-    size_t size = 0;
-    size_t cap = 0;
-    ~Block() { std::free(data); }
-    bool reserve(size_t n)
-    {
-        if (n <= cap)
-            return true;
-        auto* p = static_cast<unsigned char*>(std::realloc(data, n));
-        if (!p)
-            return false;
-        data = p;
-        cap = n;
-        return true;
-    }
-};
 
 // The next non-blank line of the text from `pos` on, trimmed of blanks, tabs,
 // CR and LF at both ends; a NUL byte ends the line's text there. False when
@@ -827,87 +803,65 @@ bool KV_DsTree::read_file(const KV_String& name, KV_Stream& text) const
     KV_File file(name, "rb");
     if (!file.open())
         return false;
-    Block raw;
+    KV_ByteBuf raw;
     for (;;) {
-        if (raw.size == raw.cap && !raw.reserve(raw.cap ? raw.cap * 2 : 65536))
+        if (!raw.reserve(65536))
             return false;
-        uint32_t want = static_cast<uint32_t>(raw.cap - raw.size < UINT32_MAX ? raw.cap - raw.size
-                                                                              : UINT32_MAX);
-        uint32_t got = file.read(raw.data + raw.size, want);
-        raw.size += got;
+        const uint32_t want = raw.room();
+        const uint32_t got = file.read(raw.data() + raw.size(), want);
+        raw.added(got);
         if (got < want)
             break;
     }
-    if (std::ferror(static_cast<FILE*>(file)) || raw.size > UINT32_MAX)
+    if (std::ferror(static_cast<FILE*>(file)))
         return false;
     // The file's lines end with CR LF; in memory they end with LF alone. A
     // file with LF line ends reads the same.
-    size_t n = 0;
-    for (size_t i = 0; i < raw.size; ++i) {
-        if (raw.data[i] == '\r' && i + 1 < raw.size && raw.data[i + 1] == '\n')
+    unsigned char* bytes = raw.data();
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < raw.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < raw.size() && bytes[i + 1] == '\n')
             continue;
-        raw.data[n++] = raw.data[i];
+        bytes[n++] = bytes[i];
     }
     text.clear();
-    return n == 0 || text.append(raw.data, static_cast<uint32_t>(n));
+    return n == 0 || text.append(bytes, n);
 }
 
 bool KV_DsTree::write_file(const KV_Stream& text) const
 {
-    KV_String dir = KV_File::path(KV_PATH_SETTINGS, false);
-    if (dir.empty())
+    if (KV_File::path(KV_PATH_SETTINGS, false).empty())
         return false;
-    const KV_String name_main = settings_file(file_main);
-    const KV_String name_next = settings_file(file_next);
     const KV_String name_backup = settings_file(file_backup);
 
     // The disk form: every LF becomes CR LF.
     const unsigned char* src = text;
     const uint32_t len = text.length();
-    size_t nlf = 0;
+    uint64_t out_len = len;
     for (uint32_t i = 0; i < len; ++i)
-        nlf += src[i] == '\n';
-    size_t out_len = len + nlf;
-    std::unique_ptr<unsigned char, decltype(&std::free)> out(
-        static_cast<unsigned char*>(std::malloc(out_len ? out_len : 1)), &std::free);
-    if (!out)
+        out_len += src[i] == '\n';
+    KV_ByteBuf out;
+    if (out_len > UINT32_MAX || !out.reserve(static_cast<uint32_t>(out_len)))
         return false;
-    for (size_t i = 0, o = 0; i < len; ++i) {
+    unsigned char* dst = out.data();
+    for (uint32_t i = 0; i < len; ++i) {
         if (src[i] == '\n')
-            out.get()[o++] = '\r';
-        out.get()[o++] = src[i];
+            *dst++ = '\r';
+        *dst++ = src[i];
     }
+    out.added(static_cast<uint32_t>(out_len));
 
-    // A "kivrel.ds.new" left by an interrupted save is incomplete: ours to
-    // replace. The new file is created afresh ("x": O_EXCL), so the text never
-    // goes through a link planted under that name.
-    if (KV_File::exists(name_next))
-        KV_File::del(name_next, false);
-    KV_File file(name_next, "wbx");
+    // Written to "kivrel.ds.new" and renamed over the main file once complete.
+    KV_SafeFile file(settings_file(file_main));
     if (!file.open())
         return false;
-    bool ok = file.write(out.get(), static_cast<uint32_t>(out_len)) == out_len;
-    FILE* fp = file;
-    ok = ok && std::fflush(fp) == 0 && ::fsync(::fileno(fp)) == 0;
-    file.close();
+    bool ok = file.write(out.data(), out.size()) == out.size() && file.sync();
     // A backup left by an earlier version's interrupted save would replace
     // this file at the next load: it goes first, while the main file still
     // holds the text that was loaded.
     if (ok && KV_File::exists(name_backup))
         ok = KV_File::del(name_backup, false);
-    ok = ok && KV_File::rename(name_next, name_main);
-    if (!ok) {
-        KV_File::del(name_next, false);
-        return false;
-    }
-    // Make the rename itself durable; a folder that cannot be synced (some
-    // file systems refuse) still holds the complete new file.
-    int fd = ::open(dir.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-    return true;
+    return ok && file.commit();
 }
 
 bool KV_DsTree::save()

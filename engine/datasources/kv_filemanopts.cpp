@@ -57,9 +57,7 @@ bool KV_FileManOpts::save(KV_Storage& st, const KV_FileManOpts& ref) const
     // The identifier in its binary form, then the panes as 2 bytes, least
     // significant first.
     KV_Stream strm;
-    const unsigned char panes[2] = {static_cast<unsigned char>(disp_info_ & 0xFF),
-                                    static_cast<unsigned char>(disp_info_ >> 8)};
-    return open_with_.write_bin(strm) && strm.append(panes, 2) &&
+    return open_with_.write_bin(strm) && strm.write_le(disp_info_) &&
            KV_KeyVal::save_strm(st, "DISP_INFO", strm);
 }
 
@@ -90,10 +88,8 @@ bool KV_FileManOpts::load(const KV_String& key, const KV_String& value, bool& ha
         if (!KV_KeyVal::set_strm(value, strm) || !id.read_bin(strm))
             return false;
         open_with_ = id;
-        unsigned char panes[2];
-        if (strm.read(panes, 2) != 2)
+        if (!strm.read_le(disp_info_))
             return false;
-        disp_info_ = static_cast<uint16_t>(panes[0] | panes[1] << 8);
     } else {
         handled = false;
     }

@@ -2,7 +2,6 @@
 // file objects, folder removal, copies, names and the well-known folder table.
 #include "foundation/kv_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -23,6 +22,7 @@
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
+#include "foundation/posix_fs.h"
 #include "foundation/trash.h"
 
 namespace {
@@ -45,59 +45,6 @@ PathTable& path_table()
 {
     static PathTable table;
     return table;
-}
-
-bool is_dot_or_dotdot(const char* name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Removes name (relative to dir_fd) and, for a folder, everything inside it.
-// Links are removed, never followed: a link to a folder outside the tree
-// cannot lead the removal out of it. Stops at the first failure, errno set.
-bool remove_tree_at(int dir_fd, const char* name)
-{
-    struct stat st;
-    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        return unlinkat(dir_fd, name, 0) == 0;
-    }
-    const int fd = openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        const int err = errno;
-        ::close(fd);
-        errno = err;
-        return false;
-    }
-    bool ok = true;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(dir);
-        if (entry == nullptr) {
-            ok = errno == 0;
-            break;
-        }
-        if (is_dot_or_dotdot(entry->d_name)) {
-            continue;
-        }
-        if (!remove_tree_at(dirfd(dir), entry->d_name)) {
-            ok = false;
-            break;
-        }
-    }
-    const int err = errno;
-    closedir(dir);
-    if (!ok) {
-        errno = err;
-        return false;
-    }
-    return unlinkat(dir_fd, name, AT_REMOVEDIR) == 0;
 }
 
 // The system's temporary folder: $TMPDIR when it is an absolute path, else
@@ -286,6 +233,18 @@ bool KV_File::remove()
     return del(name_, false);
 }
 
+bool KV_File::flush(bool durable)
+{
+    if (fp == nullptr) {
+        errno = EBADF;
+        return false;
+    }
+    if (std::fflush(fp) != 0) {
+        return false;
+    }
+    return !durable || ::fsync(::fileno(fp)) == 0;
+}
+
 void KV_File::set_no_buff()
 {
     no_buff = true;
@@ -308,7 +267,10 @@ bool KV_File::rmdir(const KV_String& path, bool recycle)
         errno = ENOTDIR;
         return false;
     }
-    return recycle ? KV_Trash::put(path) : remove_tree_at(AT_FDCWD, path.data());
+    // Only an empty folder goes: the delete walker empties a folder itself,
+    // asking per item, and whatever appeared since its listing must not go
+    // unasked with the folder.
+    return recycle ? KV_Trash::put(path) : ::rmdir(path.data()) == 0;
 }
 
 bool KV_File::del(const KV_String& path, bool recycle)
@@ -317,7 +279,7 @@ bool KV_File::del(const KV_String& path, bool recycle)
         errno = ENOENT;
         return false;
     }
-    return recycle ? KV_Trash::put(path) : remove_tree_at(AT_FDCWD, path.data());
+    return recycle ? KV_Trash::put(path) : kv_remove_tree(path.data());
 }
 
 bool KV_File::get_drives(KVTL::KV_ListVal<KV_String>& list)
@@ -402,7 +364,7 @@ bool KV_File::copy(const KV_String& src, const KV_String& dst, int64_t src_pos, 
     bool ok = copy(in, out, src_pos, dst_pos, size, nullptr, stop, progress);
     // A full disk may show only when the buffer goes out: the flush and the
     // close decide too, so such a copy is not reported as done.
-    ok = std::fflush(out.fp) == 0 && ok;
+    ok = out.flush() && ok;
     ok = std::fclose(out.fp) == 0 && ok;
     out.fp = nullptr;
     in.close();

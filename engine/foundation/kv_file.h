@@ -92,6 +92,10 @@ public:
     // Closes, then deletes the file (del without the trash). An empty name
     // gives false.
     bool remove();
+    // Hands the buffered bytes to the system and, with durable, waits until
+    // they are on the disk (fsync). False when closed or when a step fails: a
+    // full disk often shows only here, not in write().
+    bool flush(bool durable = false);
     // The stream is made unbuffered at the next open().
     void set_no_buff();
 
@@ -104,9 +108,10 @@ public:
 
     // Creates one folder (mode 0777 less the umask).
     static bool mkdir(const KV_String& path);
-    // Removes a folder with everything inside it (symbolic links are removed,
-    // never followed). With recycle, the folder tree goes to the user's trash
-    // instead. False when path is not a folder (a link to one is not).
+    // Removes an empty folder (rmdir(2): a folder that holds anything stays,
+    // errno ENOTEMPTY). With recycle, the folder goes to the user's trash
+    // with everything inside it. False when path is not a folder (a link to
+    // one is not).
     static bool rmdir(const KV_String& path, bool recycle);
     // Removes a file, a symbolic link, or a folder with everything inside it.
     // With recycle, the item goes to the user's trash (freedesktop.org

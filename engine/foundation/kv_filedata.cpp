@@ -228,16 +228,7 @@ bool KV_FileData::write_bin(KV_Storage& st) const
     if (!name_.write_bin(st) || !time_.write_bin(st)) {
         return false;
     }
-    // Sizes are stored as 8 bytes little-endian (the host order here).
-    unsigned char size_bytes[8];
-    uint64_t u = static_cast<uint64_t>(size_);
-    for (int i = 0; i < 8; ++i) {
-        size_bytes[i] = static_cast<unsigned char>(u >> (8 * i));
-    }
-    if (st.write(size_bytes, 8) != 8) {
-        return false;
-    }
-    return st.write(&flags_, 1) == 1;
+    return st.write_le(size_) && st.write_le(flags_);
 }
 
 bool KV_FileData::read_bin(KV_Storage& st)
@@ -247,21 +238,14 @@ bool KV_FileData::read_bin(KV_Storage& st)
     if (!read_str(st, name) || !read_str(st, time)) {
         return false;
     }
-    unsigned char size_bytes[8];
-    if (st.read(size_bytes, 8) != 8) {
-        return false;
-    }
+    int64_t size = 0;
     uint8_t flags = 0;
-    if (st.read(&flags, 1) != 1) {
+    if (!st.read_le(size) || !st.read_le(flags)) {
         return false;
-    }
-    uint64_t u = 0;
-    for (int i = 7; i >= 0; --i) {
-        u = (u << 8) | size_bytes[i];
     }
     name_ = std::move(name);
     time_ = std::move(time);
-    size_ = static_cast<int64_t>(u);
+    size_ = size;
     flags_ = flags;
     tm_disp_.clear();
     tm_ = KV_Time();

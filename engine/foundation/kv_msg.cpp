@@ -1,5 +1,8 @@
 #include "foundation/kv_msg.h"
 
+#include "requests/kv_filetreenode.h"
+#include "transfers/kv_filereqtransparams.h"
+
 KV_Msg::~KV_Msg() = default;
 
 KV_MsgReqParams::KV_MsgReqParams(uint32_t req_id, KV_REQ_STAT status, KV_FileReqTransParams* params,

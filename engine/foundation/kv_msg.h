@@ -22,11 +22,15 @@
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
+// Snapshots that messages carry by value.
 #include "net/kv_sessinfo.h"
 #include "requests/kv_filereqinfo.h"
-#include "requests/kv_filetreenode.h"
 #include "requests/kv_reqdefs.h"
-#include "transfers/kv_filereqtransparams.h"
+
+// Messages only point to these, or carry the enumeration's 4-byte value.
+class KV_FileReqTransParams;
+class KV_FileTreeNode;
+enum KV_FILEOP : uint32_t;
 
 // Kind of a message, the result of KV_Msg::type().
 enum KV_MSG : uint32_t {

@@ -205,14 +205,10 @@ bool KV_PathDef::validate()
 
 bool KV_PathDef::write_bin(KV_Storage& st) const
 {
-    const unsigned char root = root_entry_ ? 1 : 0;
-    if (st.write(&root, 1) != 1)
+    if (!st.write_le(static_cast<uint8_t>(root_entry_ ? 1 : 0)))
         return false;
     const uint32_t n = entries();
-    const unsigned char count[4] = {
-        static_cast<unsigned char>(n & 0xFF), static_cast<unsigned char>((n >> 8) & 0xFF),
-        static_cast<unsigned char>((n >> 16) & 0xFF), static_cast<unsigned char>(n >> 24)};
-    if (st.write(count, 4) != 4)
+    if (!st.write_le(n))
         return false;
     for (uint32_t i = 0; i < n; ++i) {
         if (!list_.at(i).write_bin(st))
@@ -223,16 +219,13 @@ bool KV_PathDef::write_bin(KV_Storage& st) const
 
 bool KV_PathDef::read_bin(KV_Storage& st)
 {
-    unsigned char root = 0;
-    if (st.read(&root, 1) != 1)
+    uint8_t root = 0;
+    if (!st.read_le(root))
         return false;
     root_entry_ = root != 0;
-    unsigned char count[4];
-    if (st.read(count, 4) != 4)
+    uint32_t n = 0;
+    if (!st.read_le(n))
         return false;
-    const uint32_t n = static_cast<uint32_t>(count[0]) | (static_cast<uint32_t>(count[1]) << 8) |
-                       (static_cast<uint32_t>(count[2]) << 16) |
-                       (static_cast<uint32_t>(count[3]) << 24);
     // The count comes from a file: nothing is reserved for it, entries are
     // added only as they are actually read, so a forged count costs no more
     // memory than the bytes behind it. Room is doubled as entries arrive (the

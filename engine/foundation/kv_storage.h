@@ -6,14 +6,18 @@
 // little-endian integers at their declared width (u8/bool 1, u16 2, u32/i32/
 // enums 4, 64-bit sizes 8), KV_Time as 4 signed bytes, KV_String as a u32 count
 // plus 2 bytes per character, lists as a u32 count plus the elements, a
-// KV_Stream as raw bytes only as the last item. Network-order formats use
-// write_nbo / read_nbo. Reading stops with false at the first short read.
+// KV_Stream as raw bytes only as the last item. Integers go through
+// write_le / read_le, network-order formats through write_nbo / read_nbo.
+// Reading stops with false at the first short read.
 //
 // KV_Stream is the growable in-memory storage (receive/send buffers, cached
 // file contents). Threads: none inside; one thread at a time per object.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
+
+#include "foundation/kv_le.h"
 
 // Empty base: no data, no virtual operations; copying copies nothing.
 class KV_SafeObj
@@ -39,6 +43,25 @@ public:
     bool write_nbo(const unsigned char* src, uint32_t n);
     // Reads n single bytes into dst[n-1] .. dst[0]. True when all n were read.
     bool read_nbo(unsigned char* dst, uint32_t n);
+
+    // One integer field, little-endian at exactly its width, in one write();
+    // true when every byte was taken.
+    template <std::integral T> bool write_le(T v)
+    {
+        unsigned char b[sizeof(T)];
+        kv_put_le(b, v);
+        return write(b, sizeof(T)) == sizeof(T);
+    }
+    // One integer field written by write_le. On a short read false, with v
+    // unchanged.
+    template <std::integral T> bool read_le(T& v)
+    {
+        unsigned char b[sizeof(T)];
+        if (read(b, sizeof(T)) != sizeof(T))
+            return false;
+        v = kv_get_le<T>(b);
+        return true;
+    }
 };
 
 class KV_Stream : public KV_Storage

@@ -8,6 +8,8 @@
 #include <locale.h>
 #include <string>
 
+#include "foundation/kv_bytebuf.h"
+#include "foundation/kv_le.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kvtl.h"
 
@@ -59,63 +61,6 @@ inline bool word_char(unsigned char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c >= 0x80;
 }
-
-// A growing byte block for texts built piece by piece (lines, decoded data);
-// adopted by the string once complete so the string's own block stays exact.
-class Builder
-{
-public:
-    Builder() = default;
-    ~Builder() { std::free(p); }
-    Builder(const Builder&) = delete;
-    Builder& operator=(const Builder&) = delete;
-
-    bool put(char c)
-    {
-        // Room for this character and the terminator, in 64-bit arithmetic.
-        if (uint64_t(n) + 2 > cap && !reserve(uint64_t(n) + 2))
-            return false;
-        p[n++] = c;
-        return true;
-    }
-    uint32_t size() const { return n; }
-    // Hands over a NUL-terminated malloc'ed block of exactly size() + 1 bytes
-    // (null when empty); the builder is empty afterwards.
-    char* release()
-    {
-        if (n == 0)
-            return nullptr;
-        p[n] = 0;
-        char* out = static_cast<char*>(std::realloc(p, n + 1));
-        if (!out)
-            out = p; // shrinking failed: the larger block serves as well
-        p = nullptr;
-        n = cap = 0;
-        return out;
-    }
-
-private:
-    bool reserve(uint64_t need)
-    {
-        if (need > UINT32_MAX)
-            return false;
-        uint64_t c = cap ? uint64_t(cap) * 2 : 64;
-        if (c < need)
-            c = need;
-        if (c > UINT32_MAX)
-            c = UINT32_MAX;
-        char* q = static_cast<char*>(std::realloc(p, c));
-        if (!q)
-            return false;
-        p = q;
-        cap = static_cast<uint32_t>(c);
-        return true;
-    }
-
-    char* p = nullptr;
-    uint32_t n = 0;
-    uint32_t cap = 0;
-};
 
 bool write_all(KV_Storage& st, const unsigned char* src, uint32_t n)
 {
@@ -623,12 +568,13 @@ KV_String KV_String::fname() const
 {
     static const char bad[] = "\\/:*?\"<>|";
     KV_String r;
-    Builder b;
+    KV_ByteBuf b;
     for (uint32_t i = 0; i < len; ++i)
-        if ((buf[i] == 0 || !std::strchr(bad, buf[i])) && !b.put(buf[i]))
+        if ((buf[i] == 0 || !std::strchr(bad, buf[i])) &&
+            !b.put(static_cast<unsigned char>(buf[i])))
             return r;
     uint32_t n = b.size();
-    r.adopt(b.release(), n);
+    r.adopt(reinterpret_cast<char*>(b.release()), n);
     return r.trim(3, blanks);
 }
 
@@ -685,8 +631,10 @@ KV_String KV_String::decrypt_base64() const
         const char* p = c ? std::strchr(base64_alphabet, c) : nullptr;
         return p ? static_cast<uint32_t>(p - base64_alphabet) : 0;
     };
-    Builder b;
-    auto keep = [&b](uint32_t byte) { return byte == 0 || b.put(static_cast<char>(byte)); };
+    KV_ByteBuf b;
+    auto keep = [&b](uint32_t byte) {
+        return byte == 0 || b.put(static_cast<unsigned char>(byte));
+    };
     for (uint32_t i = 0; i < len; i += 4) {
         uint32_t n = len - i < 4 ? len - i : 4;
         if (n < 2)
@@ -708,7 +656,7 @@ KV_String KV_String::decrypt_base64() const
             break;
     }
     uint32_t n = b.size();
-    r.adopt(b.release(), n);
+    r.adopt(reinterpret_cast<char*>(b.release()), n);
     return r;
 }
 
@@ -813,10 +761,7 @@ bool KV_String::write_bin(KV_Storage& st) const
 {
     if (!st.opened())
         return false;
-    unsigned char head[4] = {static_cast<unsigned char>(len), static_cast<unsigned char>(len >> 8),
-                             static_cast<unsigned char>(len >> 16),
-                             static_cast<unsigned char>(len >> 24)};
-    if (!write_all(st, head, 4))
+    if (!st.write_le(len))
         return false;
     // Each character is a sign-extended 16-bit little-endian unit (A -> 41 00,
     // E9 -> E9 FF). The units go out in chunks rather than one write each: the
@@ -826,11 +771,8 @@ bool KV_String::write_bin(KV_Storage& st) const
     unsigned char units[2 * chunk_units];
     for (uint32_t i = 0; i < len;) {
         uint32_t k = len - i < chunk_units ? len - i : chunk_units;
-        for (uint32_t j = 0; j < k; ++j) {
-            signed char c = static_cast<signed char>(buf[i + j]);
-            units[2 * j] = static_cast<unsigned char>(c);
-            units[2 * j + 1] = c < 0 ? 0xFF : 0x00;
-        }
+        for (uint32_t j = 0; j < k; ++j)
+            kv_put_le(units + 2 * j, static_cast<int16_t>(static_cast<signed char>(buf[i + j])));
         if (!write_all(st, units, 2 * k))
             return false;
         i += k;
@@ -843,28 +785,26 @@ bool KV_String::read_bin(KV_Storage& st)
     if (!st.opened())
         return false;
     clear();
-    unsigned char head[4];
-    if (st.read(head, 4) != 4)
+    uint32_t count = 0;
+    if (!st.read_le(count))
         return false;
-    uint32_t count = uint32_t(head[0]) | (uint32_t(head[1]) << 8) | (uint32_t(head[2]) << 16) |
-                     (uint32_t(head[3]) << 24);
     // The count comes from a file or a peer: nothing is reserved for it up
     // front. Units are read in bounded chunks and the text grows only with
     // the bytes that actually arrive.
     constexpr uint32_t chunk_units = 512;
     unsigned char units[2 * chunk_units];
-    Builder b;
+    KV_ByteBuf b;
     for (uint32_t i = 0; i < count;) {
         uint32_t k = count - i < chunk_units ? count - i : chunk_units;
         if (st.read(units, 2 * k) != 2 * k)
             return false;
         for (uint32_t j = 0; j < k; ++j)
-            if (units[2 * j] && !b.put(static_cast<char>(units[2 * j])))
+            if (units[2 * j] && !b.put(units[2 * j]))
                 return false;
         i += k;
     }
     uint32_t n = b.size();
-    adopt(b.release(), n);
+    adopt(reinterpret_cast<char*>(b.release()), n);
     return true;
 }
 
@@ -884,7 +824,7 @@ bool KV_String::read_txt(KV_Storage& st)
         return false;
     clear();
     for (;;) {
-        Builder b;
+        KV_ByteBuf b;
         bool lf = false;
         unsigned char c;
         while (st.read(&c, 1) == 1) {
@@ -892,13 +832,13 @@ bool KV_String::read_txt(KV_Storage& st)
                 lf = true;
                 break;
             }
-            if (c && !b.put(static_cast<char>(c))) {
+            if (c && !b.put(static_cast<unsigned char>(c))) {
                 clear();
                 return false;
             }
         }
         uint32_t n = b.size();
-        adopt(b.release(), n);
+        adopt(reinterpret_cast<char*>(b.release()), n);
         *this = trim(3, blanks);
         if (!empty() || !lf)
             return lf;

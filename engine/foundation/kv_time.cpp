@@ -354,22 +354,12 @@ KV_Time KV_Time::operator-(const KV_Time& other) const
 
 bool KV_Time::write_bin(KV_Storage& st) const
 {
-    uint32_t bits = static_cast<uint32_t>(value);
-    unsigned char bytes[4] = {
-        static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
-        static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
-    return st.write(bytes, 4) == 4;
+    return st.write_le(value);
 }
 
 bool KV_Time::read_bin(KV_Storage& st)
 {
-    unsigned char bytes[4];
-    if (st.read(bytes, 4) != 4)
-        return false;
-    uint32_t bits = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                    static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    value = static_cast<int32_t>(bits);
-    return true;
+    return st.read_le(value);
 }
 
 KV_TimeInt::KV_TimeInt()

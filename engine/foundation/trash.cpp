@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "foundation/kv_file.h"
+#include "foundation/posix_fs.h"
 
 namespace {
 
@@ -137,47 +138,16 @@ bool write_all(int fd, const char* data, size_t size)
     return true;
 }
 
-bool copy_file(const std::string& src, const std::string& dst, const struct stat& st)
+// A regular file's bytes to the new name dst, which must not exist yet ("x":
+// O_EXCL), so no trash entry is ever replaced.
+bool copy_file(const std::string& src, const std::string& dst)
 {
-    const int in = open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0) {
+    KV_File in(KV_String(src.c_str()), "rb");
+    KV_File out(KV_String(dst.c_str()), "wbx");
+    if (!in.open() || !out.open()) {
         return false;
     }
-    const int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        errno = err;
-        return false;
-    }
-    std::vector<char> buf(65536);
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (!write_all(out, buf.data(), static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
-    int err = errno;
-    if (ok && fchmod(out, st.st_mode & 07777) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    ::close(in);
-    errno = err;
-    return ok;
+    return KV_File::copy(in, out, 0, 0, 0) && out.flush();
 }
 
 // Copies the item at src, whatever it is, to the new name dst: the fallback
@@ -190,7 +160,7 @@ bool copy_tree(const std::string& src, const std::string& dst)
     }
     bool ok = false;
     if (S_ISREG(st.st_mode)) {
-        ok = copy_file(src, dst, st);
+        ok = copy_file(src, dst);
     } else if (S_ISLNK(st.st_mode)) {
         std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
                                      ? static_cast<size_t>(st.st_size) + 1
@@ -228,35 +198,12 @@ bool copy_tree(const std::string& src, const std::string& dst)
         const int err = errno;
         closedir(dir);
         errno = err;
-        ok = ok && chmod(dst.c_str(), st.st_mode & 07777) == 0;
     } else {
         // Devices, pipes and sockets cannot be carried over by copying.
         errno = EOPNOTSUPP;
         return false;
     }
-    if (ok) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        utimensat(AT_FDCWD, dst.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
-    return ok;
-}
-
-// Moves src to dst unless dst exists. The check and the move are one step
-// where the file system can do that; elsewhere a name taken between them is
-// the one case left open.
-int move_no_replace(const std::string& src, const std::string& dst)
-{
-    if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    struct stat st;
-    if (lstat(dst.c_str(), &st) == 0) {
-        return EEXIST;
-    }
-    return ::rename(src.c_str(), dst.c_str()) == 0 ? 0 : errno;
+    return ok && kv_keep_attrs(dst.c_str(), st);
 }
 
 } // namespace
@@ -320,10 +267,10 @@ bool KV_Trash::put(const KV_String& path)
             return false;
         }
 
-        err = move_no_replace(path.data(), dst);
-        if (err == 0) {
+        if (kv_rename_noreplace(path.data(), dst.c_str())) {
             return true;
         }
+        err = errno;
         if (err == EEXIST) {
             // A stray item without a description holds the name.
             unlink(info.c_str());
@@ -339,10 +286,10 @@ bool KV_Trash::put(const KV_String& path)
             if (copy_tree(path.data(), dst)) {
                 // From here the trash holds the one whole copy: it stays
                 // even when the original cannot be removed completely.
-                return KV_File::del(path, false);
+                return kv_remove_tree(path.data());
             }
             err = errno;
-            KV_File::del(KV_String(dst.c_str()), false);
+            kv_remove_tree(dst.c_str());
         }
         unlink(info.c_str());
         errno = err;

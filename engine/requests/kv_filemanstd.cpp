@@ -14,6 +14,7 @@
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kvtl.h"
+#include "foundation/posix_fs.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filetreenode.h"
 #include "transfers/kv_translogcp.h"
@@ -23,23 +24,6 @@
 // lose the destination, and the read-only attribute.
 
 namespace {
-
-// rename(2) that never replaces an existing destination. Where the file
-// system cannot say so atomically (RENAME_NOREPLACE unsupported), the
-// destination is looked at just before the rename.
-bool rename_noreplace(const KV_String& src, const KV_String& dst)
-{
-    if (::renameat2(AT_FDCWD, src.data(), AT_FDCWD, dst.data(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    struct stat st;
-    if (::lstat(dst.data(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(src.data(), dst.data()) == 0;
-}
 
 // A name next to `path` (same folder, so a rename to it stays on one file
 // system) that no other step of this process uses.
@@ -64,7 +48,7 @@ bool rename_replace(const KV_String& src, const KV_String& dst)
     if (err != EEXIST && err != ENOTEMPTY && err != EISDIR && err != ENOTDIR)
         return false;
     const KV_String aside = side_name(dst, "old");
-    if (aside.empty() || !rename_noreplace(dst, aside)) {
+    if (aside.empty() || !kv_rename_noreplace(dst.data(), aside.data())) {
         errno = err;
         return false;
     }
@@ -76,7 +60,7 @@ bool rename_replace(const KV_String& src, const KV_String& dst)
     }
     // The old destination goes for good, never to the trash: it was
     // replaced. Should that fail, a hidden leftover stays, nothing is lost.
-    KV_File::del(aside, false);
+    kv_remove_tree(aside.data());
     errno = 0;
     return true;
 }
@@ -100,10 +84,8 @@ bool move_file_across(const KV_String& src, const KV_String& dst, bool replace, 
         return false;
     }
     // A move keeps what the file was: its permissions and times.
-    ::chmod(part.data(), st.st_mode & 07777);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, part.data(), times, 0);
-    if (!(replace ? ::rename(part.data(), dst.data()) == 0 : rename_noreplace(part, dst))) {
+    kv_keep_attrs(part.data(), st);
+    if (!(replace ? KV_File::rename(part, dst) : kv_rename_noreplace(part.data(), dst.data()))) {
         const int err = errno;
         ::unlink(part.data());
         errno = err;
@@ -263,7 +245,7 @@ bool KV_TavoStd::rename(const KV_FileReqRen& r)
         return false;
     // A destination the caller did not ask to replace is never replaced.
     const bool replace = r.dst_exists();
-    if (replace ? rename_replace(src, dst) : rename_noreplace(src, dst))
+    if (replace ? rename_replace(src, dst) : kv_rename_noreplace(src.data(), dst.data()))
         return true;
     if (errno != EXDEV)
         return false;

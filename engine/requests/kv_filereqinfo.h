@@ -20,9 +20,11 @@
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_reqdefs.h"
-#include "transfers/kv_filereqtransparams.h"
 
 class KV_FileReq;
+// What follows a copy (the transfer parameters define it); a snapshot only
+// carries its 4-byte value.
+enum KV_FILEOP : uint32_t;
 
 // Snapshot of one request.
 class KV_FileReqInfo
@@ -108,7 +110,7 @@ protected:
     KV_REQ_TL tl_ = KV_REQ_TL_NONE;
     KV_REQ_ADD add_ = KV_REQ_ADD_NONE;
     uint8_t flags_ = 0;
-    KV_FILEOP fileop_ = KV_FILEOP_COPY;
+    KV_FILEOP fileop_ = static_cast<KV_FILEOP>(0); // KV_FILEOP_COPY
     int32_t prog_perc_ = PROG_UNKNOWN;
     uint32_t add_cnt_ = 0;
     uint32_t err_cnt_ = 0;

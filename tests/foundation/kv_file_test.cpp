@@ -379,7 +379,7 @@ TEST_F(KV_FileTest, RenameReplacesTargetAtomically)
     EXPECT_FALSE(KV_File::rename(ks(at("none")), ks(at("d3"))));
 }
 
-TEST_F(KV_FileTest, DeleteRemovesTreesWithoutFollowingLinks)
+TEST_F(KV_FileTest, RmdirRemovesOnlyAnEmptyFolder)
 {
     fs::create_directories(at("tree/a/b"));
     write_all(at("tree/a/b/f"), "x");
@@ -388,12 +388,40 @@ TEST_F(KV_FileTest, DeleteRemovesTreesWithoutFollowingLinks)
     write_all(at("outside/keep"), "keep");
     fs::create_directory_symlink(at("outside"), at("tree/a/link"));
 
-    // rmdir and del without the trash take whole trees; a link goes, its
-    // target stays.
     EXPECT_FALSE(KV_File::rmdir(ks(at("tree/g")), false)); // not a folder
     EXPECT_TRUE(fs::exists(at("tree/g")));
     EXPECT_FALSE(KV_File::rmdir(ks(at("tree/a/link")), false)); // a link, not a folder
-    EXPECT_TRUE(KV_File::rmdir(ks(at("tree")), false));
+    EXPECT_TRUE(fs::is_symlink(at("tree/a/link")));
+    EXPECT_EQ(read_all(at("outside/keep")), "keep");
+
+    // Without the trash a folder that holds anything stays whole: the caller
+    // empties it item by item, so nothing it did not see goes unasked.
+    errno = 0;
+    EXPECT_FALSE(KV_File::rmdir(ks(at("tree")), false));
+    EXPECT_EQ(errno, ENOTEMPTY);
+    EXPECT_FALSE(KV_File::rmdir(ks(at("tree/a/b")), false));
+    EXPECT_EQ(read_all(at("tree/a/b/f")), "x");
+    EXPECT_EQ(read_all(at("tree/g")), "y");
+    EXPECT_TRUE(fs::is_symlink(at("tree/a/link")));
+
+    fs::remove(at("tree/a/b/f"));
+    EXPECT_TRUE(KV_File::rmdir(ks(at("tree/a/b")), false));
+    EXPECT_FALSE(fs::exists(at("tree/a/b")));
+    EXPECT_TRUE(fs::exists(at("tree/a")));
+    EXPECT_FALSE(KV_File::rmdir(ks(at("none")), false));
+}
+
+TEST_F(KV_FileTest, DeleteRemovesTreesWithoutFollowingLinks)
+{
+    fs::create_directories(at("tree/a/b"));
+    write_all(at("tree/a/b/f"), "x");
+    fs::create_directories(at("outside"));
+    write_all(at("outside/keep"), "keep");
+    fs::create_directory_symlink(at("outside"), at("tree/a/link"));
+
+    // del without the trash takes a whole tree; a link goes, its target
+    // stays.
+    EXPECT_TRUE(KV_File::del(ks(at("tree")), false));
     EXPECT_FALSE(fs::exists(at("tree")));
     EXPECT_EQ(read_all(at("outside/keep")), "keep");
 

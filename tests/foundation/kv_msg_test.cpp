@@ -7,6 +7,8 @@
 
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_informer.h"
+#include "requests/kv_filetreenode.h"
+#include "transfers/kv_filereqtransparams.h"
 
 namespace {
 

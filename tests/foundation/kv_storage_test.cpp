@@ -93,6 +93,39 @@ TEST(KV_Storage, NetworkByteOrder)
     EXPECT_EQ(full.writes, 3); // stops at the first write that took nothing
 }
 
+TEST(KV_Storage, LittleEndianFields)
+{
+    VecStorage st;
+    EXPECT_TRUE(st.write_le(uint16_t{0x0102}));
+    EXPECT_TRUE(st.write_le(int32_t{-2}));
+    EXPECT_TRUE(st.write_le(int64_t{0x0102030405060708}));
+    EXPECT_EQ(st.out, std::string("\x02\x01"
+                                  "\xFE\xFF\xFF\xFF"
+                                  "\x08\x07\x06\x05\x04\x03\x02\x01",
+                                  14));
+    EXPECT_EQ(st.writes, 3); // one write per field
+
+    VecStorage in(st.out);
+    uint16_t a = 0;
+    int32_t b = 0;
+    int64_t c = 0;
+    EXPECT_TRUE(in.read_le(a) && in.read_le(b) && in.read_le(c));
+    EXPECT_EQ(a, 0x0102);
+    EXPECT_EQ(b, -2);
+    EXPECT_EQ(c, 0x0102030405060708);
+
+    // A short read is a failure and leaves the field as it was.
+    VecStorage short_in(std::string("\x01\x02\x03", 3));
+    uint32_t d = 7;
+    EXPECT_FALSE(short_in.read_le(d));
+    EXPECT_EQ(d, 7u);
+
+    // A storage that takes part of the field reports the field unwritten.
+    VecStorage full;
+    full.capacity = 3;
+    EXPECT_FALSE(full.write_le(uint32_t{1}));
+}
+
 TEST(KV_Stream, NewStreamHasNoBuffer)
 {
     ProbeStream s;

@@ -662,12 +662,17 @@ TEST_F(LocalDisk, DeleteGoesToTheTrashOrForGoodAsTheOptionsSay)
     EXPECT_EQ(read_file(trash + "/files/" + tag + "-folder/deep/x"), "x");
     fs::remove_all(trash);
 
-    // The workers take the new options before their next request.
+    // The workers take the new options before their next request. Deleting
+    // for good takes a folder only once it is empty: the caller empties it
+    // item by item (del_subdirs), and nothing it did not list goes unasked.
     params.opts_std().set_recycle(false);
     ASSERT_TRUE(fm->set_params(&params, nullptr));
     EXPECT_TRUE(fm->del_subdirs());
     make();
     EXPECT_EQ(run(new KV_FileReqRm(eh, KV_PathDefDir(local(file), false))), KV_REQ_STAT_COMPLETED);
+    EXPECT_EQ(run(new KV_FileReqRm(eh, KV_PathDefDir(local(folder), true))), KV_REQ_STAT_ERROR);
+    EXPECT_EQ(read_file(folder + "/deep/x"), "x");
+    fs::remove_all(folder + "/deep");
     EXPECT_EQ(run(new KV_FileReqRm(eh, KV_PathDefDir(local(folder), true))), KV_REQ_STAT_COMPLETED);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(fs::exists(folder));

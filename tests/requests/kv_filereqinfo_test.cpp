@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "transfers/kv_filereqtransparams.h"
+
 namespace {
 
 const char* const OP_COPY = "Copy";
@@ -138,6 +140,7 @@ TEST(KV_FileReqInfo, DefaultsAndSetters)
     EXPECT_EQ(info.status_str(), nullptr);
     EXPECT_EQ(info.prog_perc(), 0x7FFFFFFF);
     EXPECT_FALSE(info.tm_start().valid());
+    EXPECT_EQ(info.fileop(), KV_FILEOP_COPY);
 
     info.set_flags(0x05, 0);
     info.set_flags(0x02, 0x04);
