@@ -5,7 +5,8 @@
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config libssl-dev)
-test_pkgs=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev locales)
+test_pkgs=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev locales
+  openssl tinyproxy dante-server)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = test ]; then

@@ -275,36 +275,43 @@ bool KV_SSLSess::recv(uint8_t* buf, uint32_t& length, bool& closed)
 bool KV_SSLSess::send(const uint8_t* data, uint32_t& length, bool& closed)
 {
     closed = false;
-    const uint32_t offered = length;
+    const uint32_t offered = length < WRITE_MAX ? length : WRITE_MAX;
     length = 0;
     if (!ssl_)
         return false;
-    // A write the library could not finish is repeated with the same bytes;
-    // the caller's buffer still begins with them, whatever it offers now.
-    const bool repeat = !pending_.empty();
-    const uint8_t* src = repeat ? static_cast<const uint8_t*>(pending_) : data;
-    const uint32_t n = repeat ? pending_.length() : (offered < WRITE_MAX ? offered : WRITE_MAX);
-    if (n == 0)
-        return true;
-    ERR_clear_error();
-    const int r = SSL_write(ssl_, src, static_cast<int>(n));
-    if (r > 0) {
-        pending_.clear();
-        length = static_cast<uint32_t>(r);
-        return true;
+    // A write returns after each record (partial writes), so that a write
+    // the library could not finish holds at most the bytes of that call;
+    // the loop goes on while the socket takes records.
+    while (true) {
+        // A write that must be repeated goes again with the same bytes; the
+        // caller's buffer still begins with them, whatever it offers now.
+        const bool repeat = !pending_.empty();
+        const uint8_t* src = repeat ? static_cast<const uint8_t*>(pending_) : data + length;
+        const uint32_t n = repeat ? pending_.length() : offered - length;
+        if (n == 0)
+            return true;
+        ERR_clear_error();
+        const int r = SSL_write(ssl_, src, static_cast<int>(n));
+        if (r > 0) {
+            pending_.clear();
+            length += static_cast<uint32_t>(r);
+            if (repeat || length >= offered)
+                return true;
+            continue;
+        }
+        switch (SSL_get_error(ssl_, r)) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+            return repeat || pending_.append(src, n);
+        case SSL_ERROR_ZERO_RETURN:
+            closed = true;
+            return true;
+        default:
+            break;
+        }
+        last_err_ = lib_err("write failed");
+        return false;
     }
-    switch (SSL_get_error(ssl_, r)) {
-    case SSL_ERROR_WANT_READ:
-    case SSL_ERROR_WANT_WRITE:
-        return repeat || pending_.append(data, n);
-    case SSL_ERROR_ZERO_RETURN:
-        closed = true;
-        return true;
-    default:
-        break;
-    }
-    last_err_ = lib_err("write failed");
-    return false;
 }
 
 bool KV_SSLSess::shutdown(bool& sent)

@@ -288,6 +288,116 @@ TEST_F(Tls, ARecordLargerThanTheReadBufferIsReadWhole)
     server.stop();
 }
 
+// A peer that reads nothing for a while makes writes wait in the library;
+// every byte still arrives once, in order.
+TEST_F(Tls, WritesThatMustWaitArriveWholeAndInOrder)
+{
+    const std::string data = pattern(6 << 20, 5);
+    std::string got;
+    TrustFileMan fm;
+    TlsServer server(certs.good, [&](TlsServer&, SSL* ssl, int) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        char buf[16384];
+        while (got.size() < data.size()) {
+            const int n = SSL_read(ssl, buf, sizeof(buf));
+            if (n <= 0)
+                return;
+            got.append(buf, static_cast<size_t>(n));
+        }
+    });
+    TlsConnector conn(&fm, &ctx, "good.test", HOST, "good.test");
+    ASSERT_TRUE(conn.open_secure(server.addr()));
+    ASSERT_TRUE(conn.send(reinterpret_cast<const uint8_t*>(data.data()),
+                          static_cast<uint32_t>(data.size())));
+    ASSERT_TRUE(eventually([&] { return server.finished(); }));
+    EXPECT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data);
+}
+
+// A session that is never started: it only lends its socket to a TLS
+// connection driven by the test.
+class BareSess : public KV_Session
+{
+public:
+    using KV_Session::KV_Session;
+    int fd() const { return sock.handle(); }
+};
+
+// A write the library could not finish is repeated with its own bytes even
+// when the caller offers fewer the next time (a lower send allowance).
+TEST_F(Tls, AnUnfinishedWriteIsRepeatedWithItsOwnBytes)
+{
+    KV_Socket listener;
+    KV_InetAddr at("127.0.0.1", KV_Port(0));
+    ASSERT_TRUE(listener.create(AF_INET, SOCK_STREAM, 0) && listener.bind(at) &&
+                listener.listen() && listener.local_name(at));
+    Fd peer = plain_connect(at.port());
+    ASSERT_TRUE(peer.ok());
+    KV_Socket mine;
+    KV_InetAddr from;
+    ASSERT_TRUE(listener.accept(mine, from) && mine.valid());
+    // A small send buffer fills long before the data is out.
+    const int small = 4096;
+    ASSERT_TRUE(mine.set_opt(SOL_SOCKET, SO_SNDBUF, &small, sizeof(small)));
+
+    const std::string data = pattern(1 << 20, 9);
+    std::atomic<bool> drain{false};
+    std::string got;
+    SSL_CTX* sctx = SSL_CTX_new(TLS_server_method());
+    ASSERT_TRUE(SSL_CTX_use_certificate(sctx, certs.good.cert.get()) == 1 &&
+                SSL_CTX_use_PrivateKey(sctx, certs.good.key.get()) == 1);
+    std::thread server([&] {
+        SSL* ssl = SSL_new(sctx);
+        SSL_set_fd(ssl, peer.get());
+        if (SSL_accept(ssl) == 1) {
+            while (!drain.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            char buf[16384];
+            while (got.size() < data.size()) {
+                const int n = SSL_read(ssl, buf, sizeof(buf));
+                if (n <= 0)
+                    break;
+                got.append(buf, static_cast<size_t>(n));
+            }
+        }
+        SSL_free(ssl);
+    });
+
+    TestConnector conn(record_sessions());
+    BareSess sess(&conn, mine, from);
+    KV_SSLSess tls;
+    ASSERT_TRUE(tls.init(nullptr, ctx, sess.fd(), nullptr, 0, "good.test", 0, "", ""));
+    ASSERT_TRUE(tls.connect(sess));
+
+    const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+    uint32_t pos = 0;
+    uint32_t offer = 256 * 1024;
+    int unfinished = 0;
+    while (pos < data.size()) {
+        uint32_t n = std::min<uint32_t>(offer, static_cast<uint32_t>(data.size()) - pos);
+        bool closed = false;
+        ASSERT_TRUE(tls.send(p + pos, n, closed)) << tls.last_err().data();
+        ASSERT_FALSE(closed);
+        pos += n;
+        if (n == 0) {
+            // Nothing went: offer less next time, and let the peer read
+            // after a few such rounds.
+            offer = 100;
+            if (++unfinished == 3)
+                drain.store(true);
+            sess.wait_sock(false, true, 50);
+        } else {
+            offer = 256 * 1024;
+        }
+    }
+    drain.store(true);
+    server.join();
+    SSL_CTX_free(sctx);
+    EXPECT_GE(unfinished, 3);
+    EXPECT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data);
+}
+
 double cpu_seconds()
 {
     timespec ts{};
