@@ -9,22 +9,16 @@ const char KV_SSLCtx::bf_key[] = "tlsky58203917ctxpassw";
 
 std::atomic<uint32_t> KV_SSLCtx::counter{0};
 
-namespace {
-
-// The text of the oldest error the library queued on this thread; the queue
-// is emptied so that a later call does not find stale reasons.
-KV_String lib_err()
+KV_String KV_SSLCtx::lib_err(const char* fallback)
 {
     const unsigned long code = ERR_get_error();
     ERR_clear_error();
     if (code == 0)
-        return "unknown reason";
+        return fallback;
     char text[256];
     ERR_error_string_n(code, text, sizeof(text));
     return text;
 }
-
-} // namespace
 
 KV_SSLCtx::KV_SSLCtx() : id_(counter.fetch_add(1) + 1) {}
 
@@ -83,7 +77,7 @@ bool KV_SSLCtx::init(const KV_String& cert_file, const KV_String& pass, const KV
         ok = SSL_CTX_set_cipher_list(ctx_, ciphers.data()) == 1;
 
     if (!ok && err)
-        *err = lib_err();
+        *err = lib_err("unknown reason");
     ERR_clear_error();
     return ok;
 }

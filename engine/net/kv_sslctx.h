@@ -48,6 +48,11 @@ public:
     // Releases the library context, when there is one.
     void clear();
 
+    // The text of the oldest error the library queued on this thread, or
+    // `fallback` when there is none; the queue is emptied, so that a later
+    // call does not find stale reasons.
+    static KV_String lib_err(const char* fallback);
+
     // The library context; null until init created one.
     operator SSL_CTX*() const { return ctx_; }
     uint32_t id() const { return id_; }

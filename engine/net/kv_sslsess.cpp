@@ -31,19 +31,6 @@ constexpr uint32_t WRITE_MAX = 256 * 1024;
 // state again (a stop also ends the wait at once through the session).
 constexpr uint32_t HANDSHAKE_WAIT_MS = 200;
 
-// The oldest error the library queued on this thread, as text; the queue is
-// emptied. fallback when there is none.
-KV_String lib_err(const char* fallback)
-{
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0)
-        return fallback;
-    char text[256];
-    ERR_error_string_n(code, text, sizeof(text));
-    return text;
-}
-
 // Text out of a certificate for the log and the question: control bytes
 // (a NUL among them would cut the text short and show a name that is not
 // the certificate's) become '?'.
@@ -189,7 +176,7 @@ bool KV_SSLSess::handshake(KV_Session& sess, Role role)
         SSL_set_connect_state(ssl_);
         const KV_String sni = sni_name(name_);
         if (!sni.empty() && SSL_set_tlsext_host_name(ssl_, sni.data()) != 1) {
-            fail(lib_err("the server name cannot be sent"));
+            fail(KV_SSLCtx::lib_err("the server name cannot be sent"));
             return false;
         }
     } else {
@@ -218,9 +205,9 @@ bool KV_SSLSess::handshake(KV_Session& sess, Role role)
         }
         // A refused certificate has given its reason already.
         if (last_err_.empty())
-            fail(lib_err(e == SSL_ERROR_SYSCALL || e == SSL_ERROR_ZERO_RETURN
-                             ? "connection closed by the peer"
-                             : "unknown reason"));
+            fail(KV_SSLCtx::lib_err(e == SSL_ERROR_SYSCALL || e == SSL_ERROR_ZERO_RETURN
+                                        ? "connection closed by the peer"
+                                        : "unknown reason"));
         ERR_clear_error();
         return false;
     }
@@ -268,7 +255,7 @@ bool KV_SSLSess::recv(uint8_t* buf, uint32_t& length, bool& closed)
     default:
         break;
     }
-    last_err_ = lib_err("read failed");
+    last_err_ = KV_SSLCtx::lib_err("read failed");
     return false;
 }
 
@@ -309,7 +296,7 @@ bool KV_SSLSess::send(const uint8_t* data, uint32_t& length, bool& closed)
         default:
             break;
         }
-        last_err_ = lib_err("write failed");
+        last_err_ = KV_SSLCtx::lib_err("write failed");
         return false;
     }
 }

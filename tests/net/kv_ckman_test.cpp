@@ -53,14 +53,6 @@ std::string der_of(X509* x)
     return s;
 }
 
-std::string bytes(std::initializer_list<int> b)
-{
-    std::string s;
-    for (int c : b)
-        s += static_cast<char>(c);
-    return s;
-}
-
 std::string read_file(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);

@@ -15,14 +15,6 @@ namespace {
 
 using namespace kvtest;
 
-std::string bytes(std::initializer_list<int> b)
-{
-    std::string s;
-    for (int c : b)
-        s += static_cast<char>(c);
-    return s;
-}
-
 enum class Kind { Http, Socks4, Socks5 };
 
 struct Step

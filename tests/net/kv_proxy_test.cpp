@@ -14,14 +14,6 @@ namespace {
 
 using namespace kvtest;
 
-std::string bytes(std::initializer_list<int> b)
-{
-    std::string s;
-    for (int c : b)
-        s += static_cast<char>(c);
-    return s;
-}
-
 std::string text(const KV_Stream& st)
 {
     return std::string(reinterpret_cast<const char*>(static_cast<const unsigned char*>(st)),
