@@ -72,6 +72,13 @@ KV_SESS_TYPE KV_Session::type() const
     return KV_SESS_TYPE_PLAIN;
 }
 
+bool KV_Session::wait_sock(bool rd, bool wr, uint32_t timeout_ms)
+{
+    bool err = true;
+    bool woken = false;
+    return sock.wait(rd, wr, err, timeout_ms, &waker, woken) && !err;
+}
+
 bool KV_Session::send(const uint8_t* data, uint32_t len)
 {
     bool was_empty;
@@ -261,19 +268,24 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
     // that finds nothing ends the streak. That saves a system call per
     // buffer, a third of the work at 4 KiB. Every HOT_PASSES passes the
     // wait runs all the same, so a direction that is not flowing (replies
-    // during an upload, output during a download) is seen promptly.
-    if (hot_passes < HOT_PASSES && ((rd && hot_rd) || (wr && hot_wr))) {
+    // during an upload, output during a download) is seen promptly. Bytes
+    // that TLS has decrypted but not handed out yet are readable now,
+    // though the socket will not say so.
+    const bool tls_ready = rd && secured && ssl.pending();
+    if (hot_passes < HOT_PASSES && ((rd && (hot_rd || tls_ready)) || (wr && hot_wr))) {
         ++hot_passes;
-        rd = rd && hot_rd;
+        rd = rd && (hot_rd || tls_ready);
         wr = wr && hot_wr;
         err = false;
     } else {
         hot_passes = 0;
         hot_rd = hot_wr = false;
-        const uint32_t wait_ms = 20 + (10 - act_count) * 180 / 10;
+        const uint32_t wait_ms = tls_ready ? 0 : 20 + (10 - act_count) * 180 / 10;
         bool woken = false;
         if (!sock.wait(rd, wr, err, wait_ms, &waker, woken))
             return false;
+        if (tls_ready)
+            rd = true;
         // A pause wakes the wait: bytes that came with it are left for the
         // resume rather than taken by a pass that began before the pause.
         if (woken && (rd || wr) && paused())
@@ -364,7 +376,9 @@ bool KV_Session::receive()
     }
     if (closed || (!secured && n == 0)) {
         fin_step();
-        return true;
+        // A proxy that hangs up before its handshake is done has refused
+        // the connection: that is a failure, not an end of data.
+        return !proxy;
     }
     if (n == 0)
         return true;
@@ -387,9 +401,10 @@ bool KV_Session::send_step(KV_Stream& out)
     const bool sent = secured ? ssl.send(out, n, closed) : sock.send(out, n, 0);
     hot_wr = sent && n == offered;
     if (!sent) {
-        // Full socket buffers: the bytes stay for a later pass. Anything else
-        // (a reset, a broken pipe) ends the connection.
-        return secured || sock.would_block();
+        // Full socket buffers: the bytes stay for a later pass (TLS reports
+        // those as a success with nothing taken). Anything else (a reset, a
+        // broken pipe, a failed TLS write) ends the connection.
+        return !secured && sock.would_block();
     }
     if (closed) {
         fin_step();
