@@ -205,6 +205,7 @@ TEST(KV_Session, WorksWithDescriptorsAbove1024)
 class ScriptProxy : public KV_Proxy
 {
 public:
+    ScriptProxy() : KV_Proxy(nullptr, "", KV_LoginData()) {}
     bool process_in(KV_Session*, KV_Stream& in, KV_Stream&, bool& done) override
     {
         if (in.length() < 3)
