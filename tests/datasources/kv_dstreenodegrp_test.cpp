@@ -12,6 +12,7 @@
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_storage.h"
 #include "transfers/kv_filereqtransparams.h"
+#include "transfers/kv_filetransman.h"
 #include "support/kv_dstest.h"
 
 namespace {
@@ -273,6 +274,20 @@ TEST_F(DsTreeGrpTest, RootGroupKeysAndTransferOptions)
     ASSERT_TRUE(load_lines(back, text));
     EXPECT_EQ(back.opts_trans().ntmpfiles(), 7u);
     EXPECT_EQ(saved(back), text);
+}
+
+TEST_F(DsTreeGrpTest, RootGroupHandsItsOptionsToTheTransferManager)
+{
+    KV_FileTransMan tm;
+    KV_DsTreeNodeGrpDs r(&tm);
+    r.opts_trans().set_nfretries(9);
+    r.opts_trans().set_ntmpfiles(3);
+    EXPECT_EQ(tm.nfretries(), KV_FileTransManOpts().nfretries()) << "not before the update";
+    r.post_updt();
+    EXPECT_EQ(tm.nfretries(), 9u);
+    EXPECT_EQ(tm.ntmpfiles(), 3u);
+    KV_DsTreeNodeGrpDs alone;
+    alone.post_updt();
 }
 
 // ---------------------------------------------------------------------------
