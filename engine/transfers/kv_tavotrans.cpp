@@ -320,6 +320,10 @@ bool KV_TavoTrans::trans_ren(KV_FileReqTransRen& req, const KV_PathDef& src, con
                         failed = answer != Ans::ANS_YES;
                         skipped = !failed;
                     }
+                    // A skipped entry stays where it is: its folder is
+                    // not emptied.
+                    if (skipped)
+                        left();
                 }
             }
             req.set_executed(ok && !failed);
@@ -469,6 +473,10 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                         failed = answer != Ans::ANS_YES;
                         skipped = !failed;
                     }
+                    // A skipped entry stays where it is: its folder is
+                    // not emptied.
+                    if (skipped)
+                        left();
                 }
             }
             req.set_executed(ok && !failed);
