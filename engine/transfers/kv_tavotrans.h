@@ -77,8 +77,6 @@ public:
         KV_NamePair(const KV_String& src, const KV_String& dst) : src(src), dst(dst) {}
         KV_NamePair(const KV_NamePair&) = default;
         KV_NamePair& operator=(const KV_NamePair&) = default;
-        bool operator==(const KV_NamePair& o) const { return src == o.src && dst == o.dst; }
-        bool operator<(const KV_NamePair& o) const { return src < o.src; }
 
         KV_String src;
         KV_String dst;
