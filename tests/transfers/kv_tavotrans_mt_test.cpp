@@ -476,6 +476,28 @@ pid_t spawn_child(Op op, const std::string& root, const std::string& logs, const
     return pid;
 }
 
+// What a process started by spawn_child is to do: the operation, the tree
+// under `root`; its transfer folder is set from the same text.
+struct ChildSpec
+{
+    Op op = Op::rm;
+    std::string root;
+};
+
+// False when this process was not started by spawn_child.
+bool child_spec(ChildSpec& out)
+{
+    const char* spec = std::getenv(CHILD_ENV);
+    if (spec == nullptr)
+        return false;
+    const std::string s = spec;
+    const size_t a = s.find(':');
+    const size_t b = s.find(':', a + 1);
+    out.op = s.substr(0, a) == "rm" ? Op::rm : Op::ren;
+    out.root = s.substr(b + 1);
+    return KV_File::set_path(KV_PATH_TMP, s.substr(a + 1, b - a - 1).c_str());
+}
+
 class CutAndResume : public Walk, public testing::WithParamInterface<CutCase>
 {
 };
@@ -563,17 +585,12 @@ INSTANTIATE_TEST_SUITE_P(Trees, CutAndResume,
 // it. Runs only when started so.
 TEST(TransChild, DISABLED_RunUntilKilled)
 {
-    const char* spec = std::getenv(CHILD_ENV);
-    if (spec == nullptr)
+    ChildSpec spec;
+    if (!child_spec(spec))
         GTEST_SKIP() << "runs only in a process started by a test";
-    const std::string s = spec;
-    const size_t a = s.find(':');
-    const size_t b = s.find(':', a + 1);
-    const Op op = s.substr(0, a) == "rm" ? Op::rm : Op::ren;
-    ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, s.substr(a + 1, b - a - 1).c_str()));
     Engine e;
     e.disk.delay_ms = 10;
-    ASSERT_TRUE(e.add(tree_req(&e.disk, op, s.substr(b + 1))));
+    ASSERT_TRUE(e.add(tree_req(&e.disk, spec.op, spec.root)));
     e.watch.wait_final(1);
     std::_Exit(0);
 }
@@ -919,18 +936,14 @@ TEST_F(Walk, TheDeletedEntriesAreReportedOnlyAtTheTopAndOnlyWhenGone)
 // the log fills up half-way through the delete. Exits with the final status.
 TEST(TransChild, DISABLED_RunWithAFullDisk)
 {
-    const char* spec = std::getenv(CHILD_ENV);
-    if (spec == nullptr)
+    ChildSpec spec;
+    if (!child_spec(spec))
         GTEST_SKIP() << "runs only in a process started by a test";
-    const std::string s = spec;
-    const size_t a = s.find(':');
-    const size_t b = s.find(':', a + 1);
-    ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, s.substr(a + 1, b - a - 1).c_str()));
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit lim{6000, 6000};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
     Engine e;
-    ASSERT_TRUE(e.add(rm_req(&e.disk, s.substr(b + 1), {"t"})));
+    ASSERT_TRUE(e.add(rm_req(&e.disk, spec.root, {"t"})));
     e.watch.wait_final(1);
     std::_Exit(static_cast<int>(e.watch.only()));
 }
@@ -955,19 +968,8 @@ TEST_F(Walk, ALogThatCannotBeWrittenStopsTheRequestBeforeUnrecordedWork)
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_LE(fs::file_size(saved[0]), 6000u);
     // Every file that is gone has its record in the log.
-    std::set<std::string> recorded;
-    {
-        KV_FileReqTransRm back(saved[0].c_str());
-        ASSERT_TRUE(back.log().restore(nullptr));
-        back.log().set_id(0x7FFFFFF0);
-        KV_FileReqLog lines;
-        back.log().get_log(0x7FFFFFF0, lines);
-        KV_TransLogTrans::set_id_log(0);
-        for (const KV_FileReqLogElem* l : lines.list_elems()) {
-            if (l->kind == KV_FILE_REQ_LOG_ELEM_FILEOP)
-                recorded.insert(l->text.data());
-        }
-    }
+    const auto lines = log_lines<KV_FileReqTransRm>(saved[0], KV_FILE_REQ_LOG_ELEM_FILEOP);
+    const std::set<std::string> recorded(lines.begin(), lines.end());
     size_t gone = 0;
     for (const std::string& f : files) {
         if (fs::exists(f))
