@@ -4,6 +4,7 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_logindata.h"
+#include "transfers/kv_filetransman.h"
 
 namespace {
 
@@ -200,7 +201,8 @@ KV_String KV_DsTreeNodeGrpDs::info(const KV_FileManPool& pool) const
 
 void KV_DsTreeNodeGrpDs::post_updt()
 {
-    // No transfer manager takes options yet: they stay in the group until it does.
+    if (man_ != nullptr)
+        man_->set_opts(opts_);
 }
 
 KV_String KV_DsTreeNodeGrpDs::save_type_grp() const

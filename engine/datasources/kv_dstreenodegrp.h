@@ -74,8 +74,8 @@ public:
     bool rdonly() const override;
     // "Stores the data sources."
     KV_String info(const KV_FileManPool& pool) const override;
-    // Hands the options to the transfer manager, when there is one. Not yet:
-    // the transfer manager cannot take them so far.
+    // Hands the options to the transfer manager, when there is one, so that
+    // changed transfer settings take effect at once.
     void post_updt() override;
     // "DS", KV_DS_NODE_GRP_DS.
     KV_String save_type_grp() const override;

@@ -28,6 +28,14 @@ KV_FileMan* KV_FileManPool::man(const KV_FileManId& id) const
     return nullptr;
 }
 
+KV_FileMan* KV_FileManPool::reg(const KV_FileManId& id)
+{
+    // Creates no manager yet: without the data-source tree the pool knows
+    // no data source to make one for.
+    (void)id;
+    return nullptr;
+}
+
 bool KV_FileManPool::contains(const KV_DsId& id) const
 {
     // No list of live managers yet: no data source has one.

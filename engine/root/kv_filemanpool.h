@@ -10,8 +10,9 @@
 // registration and the engine-wide informer. The informer carries the
 // notices of the transfer requests and the manager notices for the main
 // window. The registry of live file managers is declared with the calls the
-// data-source tree makes; until the root keeps its list of live managers, no
-// manager is live and the registry calls act accordingly.
+// data-source tree and the transfer manager make; until the root keeps its
+// list of live managers, no manager is live and the registry calls act
+// accordingly.
 //
 // Threads: constructed, used and destroyed on the user-interface thread;
 // informer() may be called from any thread (the informer is thread-safe).
@@ -39,6 +40,8 @@ public:
 
     // The engine-wide informer.
     KV_Informer& informer() { return informer_; }
+    // The same informer as the engine's error handler.
+    KV_ErrHandler& eh() { return informer_; }
 
     // Hands a message popped from an informer to the parts of the engine
     // that follow it. True when every part handled it.
@@ -49,6 +52,10 @@ public:
     // The first live manager whose id equals `id` (data source and instance
     // number); null when none lives.
     KV_FileMan* man(const KV_FileManId& id) const;
+    // Finds or creates, initialises and starts the manager of `id`; null
+    // when it cannot (no such data source). Virtual for now so that the
+    // tests of the transfer manager can hand out managers of their own.
+    virtual KV_FileMan* reg(const KV_FileManId& id);
     // Whether some live manager belongs to the data source `id`.
     bool contains(const KV_DsId& id) const;
     // Deletes, pass by pass, every live manager that nothing holds (lock

@@ -5,8 +5,10 @@
 #include "foundation/kv_tmpfile.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqinfo.h"
+#include "requests/kv_filereqman.h"
+#include "transfers/kv_filetransman.h"
 
-KV_FileReqTrans::KV_FileReqTrans(KV_ErrHandler& eh) : KV_FileReq(eh) {}
+KV_FileReqTrans::KV_FileReqTrans(KV_ErrHandler& eh) : KV_FileReq(eh), retry_ev(false, true) {}
 
 KV_FileReqTrans::~KV_FileReqTrans() = default;
 
@@ -79,9 +81,30 @@ bool KV_FileReqTrans::file_del(const KV_PathDef&)
 
 uint32_t KV_FileReqTrans::file_retries() const
 {
-    // The transfer manager, which holds the file-retry option, is not built
-    // yet: until it is, no manager sets a limit.
-    return 0;
+    KV_FileReqMan* m = man();
+    if (m == nullptr || !m->trans())
+        return 0;
+    return static_cast<KV_FileTransMan*>(m)->nfretries();
+}
+
+bool KV_FileReqTrans::retry_wait()
+{
+    uint64_t ms = static_cast<uint64_t>(rest_wait()) * 1000u;
+    if (ms == 0 && max_err_cnt() == 0)
+        ms = 1000;
+    // Reset before the test: a stop in between sets the event again.
+    retry_ev.reset();
+    if (stopped())
+        return false;
+    if (ms != 0)
+        retry_ev.wait(ms < KV_WAIT_INFINITE ? static_cast<uint32_t>(ms) : KV_WAIT_INFINITE - 1);
+    return !stopped();
+}
+
+void KV_FileReqTrans::stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold)
+{
+    KV_FileReq::stop_done(type, threshold);
+    retry_ev.set();
 }
 
 bool KV_FileReqTrans::same_man(const KV_FileMan* a, const KV_FileMan* b)

@@ -78,6 +78,11 @@ public:
     virtual void set_skip_err();
     // The flag, cleared.
     bool take_skip_err();
+    // Waits the request's retry time-out before another attempt of a
+    // failed step (at least a second when the request retries without
+    // limit, so that a lasting failure never spins); a stop ends the wait at
+    // once. False when the request is stopped. Worker thread.
+    bool retry_wait();
     // The data-source types of the request's source and destination file
     // managers, for the properties view; 0 and 0 unless a kind knows them
     // (the copy request, once both its managers are set).
@@ -88,6 +93,8 @@ public:
     static bool same_man(const KV_FileMan* a, const KV_FileMan* b);
 
 protected:
+    // Also ends a retry wait. Overrides call this one.
+    void stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold) override;
     // The file-retry limit of the request's manager: the transfer manager's
     // option; 0 (no limit) for any other manager.
     uint32_t file_retries() const;
@@ -98,4 +105,6 @@ protected:
 
 private:
     uint8_t skip_err_ = 0;
+    // Set by a stop; waited on between attempts.
+    KV_Event retry_ev;
 };

@@ -14,6 +14,7 @@
 #include "support/kv_dstest.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filereqtransparams.h"
+#include "transfers/kv_filetransman.h"
 
 namespace {
 
@@ -274,6 +275,20 @@ TEST_F(DsTreeGrpTest, RootGroupKeysAndTransferOptions)
     ASSERT_TRUE(load_lines(back, text));
     EXPECT_EQ(back.opts_trans().ntmpfiles(), 7u);
     EXPECT_EQ(saved(back), text);
+}
+
+TEST_F(DsTreeGrpTest, RootGroupHandsItsOptionsToTheTransferManager)
+{
+    KV_FileTransMan tm;
+    KV_DsTreeNodeGrpDs r(&tm);
+    r.opts_trans().set_nfretries(9);
+    r.opts_trans().set_ntmpfiles(3);
+    EXPECT_EQ(tm.nfretries(), KV_FileTransManOpts().nfretries()) << "not before the update";
+    r.post_updt();
+    EXPECT_EQ(tm.nfretries(), 9u);
+    EXPECT_EQ(tm.ntmpfiles(), 3u);
+    KV_DsTreeNodeGrpDs alone;
+    alone.post_updt();
 }
 
 // ---------------------------------------------------------------------------

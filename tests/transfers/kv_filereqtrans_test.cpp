@@ -21,36 +21,12 @@
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_translogcp.h"
+#include "transfers/kv_transmantest.h"
 #include "transfers/kv_transtest.h"
 
 namespace {
 
 using namespace transtest;
-
-// A file manager that is never started: its id, kind, name and case rule.
-class FakeMan : public KV_FileMan
-{
-public:
-    FakeMan(const KV_FileManId& id, KV_FILE_MAN_TYPE type, const char* name, bool case_sens = true)
-        : KV_FileMan(id), type_(type)
-    {
-        KV_FileManParamsStd params;
-        params.set_name(name);
-        params.opts().set_case_sens(case_sens);
-        EXPECT_TRUE(init(&params));
-    }
-    ~FakeMan() override { terminate(); }
-    KV_FILE_MAN_TYPE type() const override { return type_; }
-    KV_Tavo* create_tavo() override { return nullptr; }
-
-private:
-    KV_FILE_MAN_TYPE type_;
-};
-
-KV_FileManId id_of(uint16_t type, const char* host, uint32_t impl)
-{
-    return KV_FileManId(KV_DsId(type, host, "user", ""), impl);
-}
 
 KV_FileReqTransParamsCp cp_params(uint8_t mirror = 0, bool dtrans = false)
 {

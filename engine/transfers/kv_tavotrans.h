@@ -1,0 +1,154 @@
+// The transfer worker: runs one transfer request (copy or move, rename,
+// delete) of the transfer manager.
+//
+// The worker holds no connection. It turns its request into elementary
+// requests (listings, renames, deletes, copies) that it queues on the
+// request's file managers and waits for, and it records each step in the
+// request's log before it relies on it, so that a request reloaded after a
+// shut-down or a crash goes on where it stopped: entries recorded as done or
+// skipped are left alone, answers given are not asked again.
+//
+// The rename walker moves the entries of a source folder into a destination
+// folder of the same data source, merging folders that exist on both sides
+// (depth first: the merge of a subfolder ends before the entries of its
+// folder are queued). The delete walker deletes the entries of a folder,
+// emptying subfolders first where the file manager cannot delete a folder
+// that holds something; a folder in which something stays is kept. Both
+// queue every entry of a folder before waiting for the first, so the file
+// manager runs as many at once as it has workers, then settle them in order.
+//
+// Threads: process() and the walkers run on the worker's own thread, which
+// ends after every request (quit_after_req): each request runs on a fresh
+// thread. set_opts is called by the manager thread between requests. The
+// elementary requests run on the file managers' workers; the walkers only
+// wait on their observers.
+#pragma once
+
+#include <cstdint>
+
+#include "datasources/kv_reqmanopts.h"
+#include "foundation/kv_filedata.h"
+#include "foundation/kv_informer.h"
+#include "foundation/kv_path.h"
+#include "foundation/kv_string.h"
+#include "foundation/kvtl.h"
+#include "requests/kv_filereqtask.h"
+#include "requests/kv_tavo.h"
+
+class KV_FileMan;
+class KV_FileReqTrans;
+class KV_FileReqTransCp;
+class KV_FileReqTransRen;
+class KV_FileReqTransRm;
+
+class KV_TavoTrans : public KV_Tavo
+{
+public:
+    // One entry of a rename or delete walk: the observer of its elementary
+    // request, its path (the destination for a rename) and its entry as
+    // listed.
+    class KV_DirEntryStd
+    {
+    public:
+        KV_DirEntryStd(const KV_PathDef& path, const KV_FileData& fd) : path(path), fd(fd) {}
+        KV_DirEntryStd(const KV_DirEntryStd&) = delete;
+        KV_DirEntryStd& operator=(const KV_DirEntryStd&) = delete;
+
+        KV_FileReqObs obs;
+        KV_PathDef path;
+        KV_FileData fd;
+    };
+
+    // The entries of one folder's walk; owns them.
+    class KV_DirEntryList : public KVTL::KV_ListPtr<KV_DirEntryStd>
+    {
+    public:
+        KV_DirEntryList() = default;
+        ~KV_DirEntryList() override;
+        // Deletes every entry (their requests must have ended).
+        void free();
+    };
+
+    // The source and destination names of a subfolder that the copy walker
+    // descends into.
+    class KV_NamePair
+    {
+    public:
+        KV_NamePair() = default;
+        KV_NamePair(const KV_String& src, const KV_String& dst) : src(src), dst(dst) {}
+        KV_NamePair(const KV_NamePair&) = default;
+        KV_NamePair& operator=(const KV_NamePair&) = default;
+
+        KV_String src;
+        KV_String dst;
+    };
+
+    // `informer` is the transfer manager's; it must outlive the worker.
+    explicit KV_TavoTrans(KV_Informer& informer);
+    // Waits for the worker's thread (the owner has stopped it).
+    ~KV_TavoTrans() override;
+
+    // The transfer options for the next request. Manager thread, between
+    // requests.
+    void set_opts(const KV_FileTransManOpts& opts) { opts_ = opts; }
+    const KV_FileTransManOpts& opts() const { return opts_; }
+
+    // Runs the assigned request: "Started" (or "Restarted" for a request
+    // whose log holds messages already) in the log and to the user
+    // interface, the walk, then the final status into the log and
+    // "Terminated". A request cut short by a shut-down (stop type 2) keeps
+    // its log status Running and is run again after the next start; a
+    // cancelled one ends Cancelled. Worker thread.
+    bool process() override;
+    bool quit_after_req() const override;
+    uint32_t kind() const override { return 1; }
+
+    // --- Walkers (worker thread) -------------------------------------------
+    //
+    // Each returns false on an outright failure (a listing or request that
+    // cannot be queued, a log write that fails, a question nobody answers,
+    // an entry of the other kind in the way of a rename); errors of single
+    // entries clear the request's executed flag instead, and the folder is
+    // tried again while the request may retry. `all`, when given, is
+    // cleared whenever the walk leaves an entry of the folder or below in
+    // place (refused, skipped, already done, or kept by a nested walk); it
+    // is never set.
+
+    // Moves the entries of `src` (those of `names`, or all) into `dst`. A
+    // folder that exists on both sides is merged (after the overwrite
+    // question) instead of moved; the emptied source folder stays.
+    bool trans_ren(KV_FileReqTransRen& req, const KV_PathDef& src, const KV_PathDef& dst,
+                   const KVTL::KV_ListVal<KV_String>* names, bool* all);
+    // Deletes the entries of `folder` (those of `names`, or all), emptying
+    // subfolders first when the file manager needs it. Questions, records,
+    // answers and retries are those of `owner` when given (the copy request
+    // whose sources or extra destination entries go), else of `req`; with
+    // `report`, every entry deleted is reported to the owner (file_del).
+    // The walked folder itself is not deleted.
+    bool trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
+                  const KVTL::KV_ListVal<KV_String>* names, bool* all, KV_FileReqTrans* owner,
+                  bool report);
+    // Runs a copy or move request.
+    bool trans_cp(KV_FileReqTransCp& req);
+
+private:
+    // Appends an entry for `path` to `entries`, records it in the log of
+    // `lr` as begun, then queues `elem` (owned from here on; null when it
+    // could not be made) on `man` as a child of `req` that reports to the
+    // entry. False, with nothing queued, when a step fails.
+    bool queue_entry(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_FileMan& man,
+                     KV_DirEntryList& entries, const KV_PathDef& path, const KV_FileData& fd,
+                     KV_FileReq* elem);
+    // Waits for the elementary request of `e` and records its outcome in
+    // the log of `lr` (op: renamed or deleted): done, or skipped when req's
+    // skip rule lets it go (after question 3 unless the error limit was
+    // reached; a skip clears *all). A failure that is not skipped clears
+    // req's executed flag. Clears `ok` when a question or a log write fails.
+    // True when the entry is gone.
+    bool settle(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_DirEntryStd& e, uint8_t ask,
+                uint8_t op, bool& ok, bool* all);
+    // Reports a log write that failed on `req` (the request stops).
+    static void log_failed(KV_FileReqTrans& req);
+
+    KV_FileTransManOpts opts_;
+};
