@@ -228,13 +228,13 @@ bool KV_DsTreeNodeFtp::load(const KV_String& key, const KV_String& value)
     if (key == "SECURITY") {
         uint32_t n = 0;
         if (load_u32(value, n))
-            params_.set_security(n);
+            params_.set_security(static_cast<KV_FTP_SECURE>(n));
         return true;
     }
     if (key == "SERVER_TYPE") {
         uint32_t n = 0;
         if (load_u32(value, n))
-            params_.set_server_type(n);
+            params_.set_server_type(static_cast<KV_FTP_SERV_TYPE>(n));
         return true;
     }
     if (key == "ANONYMOUS") {
@@ -353,7 +353,7 @@ KV_FileManId KV_DsTreeNodeHttp::id() const
 KV_DsTreeNode* KV_DsTreeNodeHttp::clone(const KV_DsTree* tree) const
 {
     return clone_server<KV_DsTreeNodeGrpHttp>(*this, tree, &KV_DsTreeNodeHttp::params_http,
-                                             &KV_DsTreeNodeGrpHttp::opts_http);
+                                              &KV_DsTreeNodeGrpHttp::opts_http);
 }
 
 bool KV_DsTreeNodeHttp::can_open() const
@@ -383,7 +383,7 @@ bool KV_DsTreeNodeHttp::load(const KV_String& key, const KV_String& value)
     if (key == "SECURITY") {
         uint32_t n = 0;
         if (load_u32(value, n))
-            params_.set_security(n);
+            params_.set_security(static_cast<KV_FTP_SECURE>(n));
         return true;
     }
     if (key == "AUTH") {
@@ -481,7 +481,7 @@ KV_FileManId KV_DsTreeNodeSftp::id() const
 KV_DsTreeNode* KV_DsTreeNodeSftp::clone(const KV_DsTree* tree) const
 {
     return clone_server<KV_DsTreeNodeGrpSftp>(*this, tree, &KV_DsTreeNodeSftp::params_sftp,
-                                             &KV_DsTreeNodeGrpSftp::opts_sftp);
+                                              &KV_DsTreeNodeGrpSftp::opts_sftp);
 }
 
 bool KV_DsTreeNodeSftp::can_open() const
