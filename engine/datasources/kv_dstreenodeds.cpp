@@ -353,7 +353,7 @@ KV_FileManId KV_DsTreeNodeHttp::id() const
 KV_DsTreeNode* KV_DsTreeNodeHttp::clone(const KV_DsTree* tree) const
 {
     return clone_server<KV_DsTreeNodeGrpHttp>(*this, tree, &KV_DsTreeNodeHttp::params_http,
-                                              &KV_DsTreeNodeGrpHttp::opts_http);
+                                             &KV_DsTreeNodeGrpHttp::opts_http);
 }
 
 bool KV_DsTreeNodeHttp::can_open() const
@@ -481,7 +481,7 @@ KV_FileManId KV_DsTreeNodeSftp::id() const
 KV_DsTreeNode* KV_DsTreeNodeSftp::clone(const KV_DsTree* tree) const
 {
     return clone_server<KV_DsTreeNodeGrpSftp>(*this, tree, &KV_DsTreeNodeSftp::params_sftp,
-                                              &KV_DsTreeNodeGrpSftp::opts_sftp);
+                                             &KV_DsTreeNodeGrpSftp::opts_sftp);
 }
 
 bool KV_DsTreeNodeSftp::can_open() const
