@@ -126,6 +126,17 @@ bool KV_FtpAct::cmd_arg(const char* verb, const KV_String& arg, const char* log_
     return cmd(KV_String::format_impl("%s %s", verb, arg.data()), log_text);
 }
 
+bool KV_FtpAct::cmd_required(const char* verb, const KV_String& arg, const char* empty_msg,
+                             const char* log_text)
+{
+    if (arg.empty()) {
+        set_executed(false);
+        ftp_->set_err_msg(empty_msg);
+        return true;
+    }
+    return cmd_arg(verb, arg, log_text);
+}
+
 bool KV_FtpActTrans::run()
 {
     // Data connections are not opened yet: no transfer runs.

@@ -71,6 +71,10 @@ protected:
     // "verb arg" after checking arg; false (not executed, the message set)
     // when arg holds CR, LF or NUL.
     bool cmd_arg(const char* verb, const KV_String& arg, const char* log_text = nullptr);
+    // cmd_arg for a value the login cannot do without: an empty arg sends
+    // nothing and fails with empty_msg.
+    bool cmd_required(const char* verb, const KV_String& arg, const char* empty_msg,
+                      const char* log_text = nullptr);
     // Refuses arg like cmd_arg; true when it may be sent.
     bool check_arg(const KV_String& arg);
 

@@ -58,22 +58,12 @@ bool KV_FtpActLogin::run()
 
 bool KV_FtpActUser::run()
 {
-    if (name.empty()) {
-        set_executed(false);
-        ftp().set_err_msg("User name not specified.");
-        return true;
-    }
-    return cmd_arg("USER", name);
+    return cmd_required("USER", name, "User name not specified.");
 }
 
 bool KV_FtpActPass::run()
 {
-    if (pass.empty()) {
-        set_executed(false);
-        ftp().set_err_msg("Password not specified.");
-        return true;
-    }
-    return cmd_arg("PASS", pass, "PASS ******");
+    return cmd_required("PASS", pass, "Password not specified.", "PASS ******");
 }
 
 bool KV_FtpActPbSz::run()
@@ -129,12 +119,7 @@ bool KV_FtpActMkDir::run()
 
 bool KV_FtpActAcct::run()
 {
-    if (acct.empty()) {
-        set_executed(false);
-        ftp().set_err_msg("Account not specified.");
-        return true;
-    }
-    return cmd_arg("ACCT", acct);
+    return cmd_required("ACCT", acct, "Account not specified.");
 }
 
 bool KV_FtpActAuth::run()

@@ -116,6 +116,15 @@ KV_String join3(const KV_String& a, const KV_String& b, const KV_String& c)
     return a + " " + b + " " + c;
 }
 
+// The line trimmed, or false when it is too long to be an entry.
+bool trimmed(const KV_String& line, KV_String& text)
+{
+    if (line.length() > KV_FtpServer::max_line)
+        return false;
+    text = line.trim();
+    return true;
+}
+
 uint8_t attr_flags(const KV_String& attr, uint8_t dir, uint8_t file)
 {
     const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(attr.data(0))));
@@ -143,9 +152,9 @@ bool KV_FtpServer::parse_generic(const KV_String& line, KV_String& name, KV_Stri
                                  KV_String& owner, KV_String& group, KV_String& date, int64_t& size,
                                  uint8_t& flags)
 {
-    if (line.length() > max_line)
+    KV_String text;
+    if (!trimmed(line, text))
         return false;
-    const KV_String text = line.trim();
     // 1: owner and group; 2: owner only; 3: neither.
     for (int g = 1; g <= 3; ++g) {
         Scan s(text);
@@ -196,9 +205,9 @@ bool KV_FtpServerNetware::parse_line(const KV_String& line, KV_String& name, KV_
                                      KV_String& owner, KV_String& group, KV_String& date,
                                      int64_t& size, uint8_t& flags)
 {
-    if (line.length() > max_line)
+    KV_String text;
+    if (!trimmed(line, text))
         return false;
-    const KV_String text = line.trim();
     Scan s(text);
     KV_String type, rights, o, mon, day, toy, rest;
     int64_t sz = 0;
@@ -222,9 +231,9 @@ bool KV_FtpServerVM::parse_line(const KV_String& line, KV_String& name, KV_Strin
                                 KV_String& owner, KV_String& group, KV_String& date, int64_t& size,
                                 uint8_t& flags)
 {
-    if (line.length() > max_line)
+    KV_String text;
+    if (!trimmed(line, text))
         return false;
-    const KV_String text = line.trim();
     Scan s(text);
     KV_String fn, ft, recfm, d, t, rest;
     int64_t lrecl = 0, recs = 0, blocks = 0, sz = 0;
@@ -366,9 +375,9 @@ bool KV_FtpServerWinNT::parse_line(const KV_String& line, KV_String& name, KV_St
 {
     if (parse_generic(line, name, attr, owner, group, date, size, flags))
         return true;
-    if (line.length() > max_line)
+    KV_String text;
+    if (!trimmed(line, text))
         return false;
-    const KV_String text = line.trim();
     Scan s(text);
     KV_String d, t, sod, rest;
     if (!s.word(d) || !s.word(t) || !s.word(sod) || !s.rest(rest))
