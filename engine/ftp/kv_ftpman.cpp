@@ -388,7 +388,23 @@ void KV_FtpMan::reset_last_act()
 
 KV_String KV_FtpMan::curr_dir() const
 {
-    return cur_dir;
+    KV_String d;
+    {
+        std::lock_guard<KV_Lock> g(lock_resp);
+        d = cur_dir;
+    }
+    // A VMS server's directory becomes a slash path; a text the dialect
+    // cannot convert is given as the server wrote it.
+    KV_String conv(d);
+    if (serv && serv->dir_from_serv(conv))
+        return conv;
+    return d;
+}
+
+KV_InetAddr KV_FtpMan::data_addr() const
+{
+    std::lock_guard<KV_Lock> g(lock_resp);
+    return passive_ ? pasv_addr : local_ctrl;
 }
 
 bool KV_FtpMan::impl_rest() const
@@ -469,7 +485,10 @@ bool KV_FtpMan::wait_login_stat(KV_FTP_LOGIN v)
 
 void KV_FtpMan::set_curr_dir(const KV_String& dir)
 {
-    cur_dir = dir;
+    {
+        std::lock_guard<KV_Lock> g(lock_resp);
+        cur_dir = dir;
+    }
     ev_new_dir.set();
 }
 
@@ -481,6 +500,7 @@ void KV_FtpMan::set_trans_params(bool fast_end, bool direct)
 
 void KV_FtpMan::set_passive(const KV_InetAddr& addr)
 {
+    std::lock_guard<KV_Lock> g(lock_resp);
     pasv_addr = addr;
     passive_ = true;
 }
@@ -500,8 +520,7 @@ bool KV_FtpMan::post_check_data_conn()
 
 void KV_FtpMan::close_data_conn()
 {
-    delete data_conn_;
-    data_conn_ = nullptr;
+    delete data_conn_.exchange(nullptr);
     act_trans_ = nullptr;
 }
 

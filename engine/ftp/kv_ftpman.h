@@ -16,7 +16,8 @@
 // control session's thread calls the setters (set_response, set_login_stat,
 // set_welcome, set_curr_dir, set_passive, set_trans_stat, set_err_msg,
 // reset_last_act). The error text, the login state, the activity time and
-// the response each have their own lock; the waits are manual-reset events
+// the response (with the current directory and the passive address) each
+// have their own lock; the waits are manual-reset events
 // that the waiter resets before the command that sets them is sent, and no
 // lock is held while waiting. The static certificate flag may be read and
 // written from any thread.
@@ -88,10 +89,10 @@ public:
     KV_FTP_LOGIN login_stat() const;
     KV_FTP_SECURE security() const;
     KV_PROXY_FTP proxy_type(bool* pasv = nullptr) const;
-    bool passive() const { return passive_; }
+    bool passive() const { return passive_.load(); }
     bool new_conn() const { return new_conn_; }
-    bool trans_direct() const { return trans_direct_; }
-    bool trans_fast_end() const { return trans_fast_end_; }
+    bool trans_direct() const { return trans_direct_.load(); }
+    bool trans_fast_end() const { return trans_fast_end_.load(); }
     // The response state is success; with none_ok also when nothing came.
     bool response(bool none_ok) const;
     KV_String last_resp() const;
@@ -104,7 +105,7 @@ public:
     const KV_FtpManOpts& opts() const { return opts_; }
     KV_FTP_SERV_TYPE serv_type() const { return serv_type_; }
     // The passive address when passive, else the local control address.
-    const KV_InetAddr& data_addr() const { return passive_ ? pasv_addr : local_ctrl; }
+    KV_InetAddr data_addr() const;
     // The directory of the last 257 reply, as a slash path.
     KV_String curr_dir() const;
     bool impl_rest() const;
@@ -125,10 +126,10 @@ public:
     void reset_curr_dir() { ev_new_dir.reset(); }
     void reset_last_act();
     void set_trans_params(bool fast_end, bool direct);
-    void set_passive(bool p) { passive_ = p; }
+    void set_passive(bool p) { passive_.store(p); }
     void set_passive(const KV_InetAddr& addr);
-    KV_FtpActTrans* act_trans() const { return act_trans_; }
-    KV_CommBase* data_conn() const { return data_conn_; }
+    KV_FtpActTrans* act_trans() const { return act_trans_.load(); }
+    KV_CommBase* data_conn() const { return data_conn_.load(); }
     bool check_data_conn(KV_COMM_TYPE kind, KV_FtpActTrans* act, bool& opened);
     bool post_check_data_conn();
     void close_data_conn();
@@ -177,7 +178,8 @@ private:
     KV_Event ev_trans_end{false, true};
     KV_Event ev_trans_ack{false, true};
     KV_Event ev_login{false, true};
-    KV_FtpActTrans* act_trans_ = nullptr;
+    // Read by the control session when a transfer reply comes.
+    std::atomic<KV_FtpActTrans*> act_trans_{nullptr};
     KV_InetAddr local_ctrl;
     KV_InetAddr pasv_addr;
     KV_String cur_dir;
@@ -186,7 +188,7 @@ private:
     KV_String err_msg_;
     KV_String last_resp_;
     KV_ErrHandler* eh_ = nullptr;
-    KV_CommBase* data_conn_ = nullptr;
+    std::atomic<KV_CommBase*> data_conn_{nullptr};
     KV_FtpLoginData ldata_;
     KV_ProxyOptsFtp proxy_;
     KV_FtpManOpts opts_;
@@ -198,10 +200,11 @@ private:
     std::atomic<KV_FTP_TRANS_STAT> trans_stat_{KV_FTP_TRANS_IDLE};
     KV_FTP_CONN_MODE last_conn_mode_ = KV_FTP_CONN_PASSIVE;
     uint32_t resp_state = 0;
-    bool passive_ = false;
+    // Written by the control session (227) and the worker.
+    std::atomic<bool> passive_{false};
     bool new_conn_ = false;
-    bool trans_fast_end_ = false;
-    bool trans_direct_ = false;
+    std::atomic<bool> trans_fast_end_{false};
+    std::atomic<bool> trans_direct_{false};
     // A setting that the open connection was made with changed.
     bool settings_changed = false;
 };
