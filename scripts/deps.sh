@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config libssl-dev)
 test_pkgs=(clang libclang-rt-14-dev clang-format git libgtest-dev libgmock-dev libbenchmark-dev
-  locales openssl tinyproxy dante-server)
+  locales openssl tinyproxy dante-server vsftpd python3-pyftpdlib)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = test ]; then

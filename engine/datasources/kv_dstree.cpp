@@ -688,7 +688,7 @@ bool KV_DsTree::get_info(KV_DsTreeInfo& info, KV_DS_NODE_TYPE type, const KV_Str
         if (flags & 0x10)
             p.opts().set_temporary(true);
         if (flags & 0x20)
-            p.set_security(2);
+            p.set_security(KV_FTP_SECURE_EXPLICIT);
         if (use_login) {
             p.ldata() = *login;
             p.set_anonymous(false);
@@ -718,7 +718,7 @@ bool KV_DsTree::get_info(KV_DsTreeInfo& info, KV_DS_NODE_TYPE type, const KV_Str
         if (flags & 0x10)
             p.opts().set_temporary(true);
         if (flags & 0x20)
-            p.set_security(1);
+            p.set_security(KV_FTP_SECURE_IMPLICIT);
         if (use_login)
             p.ldata() = *login;
         p.set_dst_addr(addr);

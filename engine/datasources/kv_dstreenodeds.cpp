@@ -228,13 +228,13 @@ bool KV_DsTreeNodeFtp::load(const KV_String& key, const KV_String& value)
     if (key == "SECURITY") {
         uint32_t n = 0;
         if (load_u32(value, n))
-            params_.set_security(n);
+            params_.set_security(static_cast<KV_FTP_SECURE>(n));
         return true;
     }
     if (key == "SERVER_TYPE") {
         uint32_t n = 0;
         if (load_u32(value, n))
-            params_.set_server_type(n);
+            params_.set_server_type(static_cast<KV_FTP_SERV_TYPE>(n));
         return true;
     }
     if (key == "ANONYMOUS") {
@@ -383,7 +383,7 @@ bool KV_DsTreeNodeHttp::load(const KV_String& key, const KV_String& value)
     if (key == "SECURITY") {
         uint32_t n = 0;
         if (load_u32(value, n))
-            params_.set_security(n);
+            params_.set_security(static_cast<KV_FTP_SECURE>(n));
         return true;
     }
     if (key == "AUTH") {

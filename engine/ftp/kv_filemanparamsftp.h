@@ -16,6 +16,7 @@
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_string.h"
 #include "ftp/kv_ftplogindata.h"
+#include "ftp/kv_ftptypes.h"
 #include "requests/kv_fileman.h"
 
 class KV_DsTree;
@@ -60,12 +61,11 @@ public:
     const KV_FileManFtpOpts& opts_ftp() const { return opts_; }
     void set_opts(const KV_FileManFtpOpts& opts) { opts_ = opts; }
 
-    // 0 plain FTP; any other value FTP over TLS.
-    uint32_t security() const { return security_; }
-    void set_security(uint32_t security) { security_ = security; }
-    // The kind of server; 0 lets the server's SYST answer decide.
-    uint32_t server_type() const { return server_type_; }
-    void set_server_type(uint32_t type) { server_type_ = type; }
+    KV_FTP_SECURE security() const { return security_; }
+    void set_security(KV_FTP_SECURE security) { security_ = security; }
+    // The kind of server; unknown lets the server's SYST answer decide.
+    KV_FTP_SERV_TYPE server_type() const { return server_type_; }
+    void set_server_type(KV_FTP_SERV_TYPE type) { server_type_ = type; }
     KV_FtpLoginData& ldata() { return ldata_; }
     const KV_FtpLoginData& ldata() const { return ldata_; }
     void set_ldata(const KV_FtpLoginData& ldata) { ldata_ = ldata; }
@@ -80,8 +80,8 @@ private:
     KV_String src_addr_;
     KV_String dst_addr_;
     KV_FileManFtpOpts opts_;
-    uint32_t security_ = 0;
-    uint32_t server_type_ = 0;
+    KV_FTP_SECURE security_ = KV_FTP_SECURE_NONE;
+    KV_FTP_SERV_TYPE server_type_ = KV_FTP_SERV_UNKNOWN;
     KV_FtpLoginData ldata_;
     KV_ProxyOptsFtp proxy_;
     bool anonymous_ = false;

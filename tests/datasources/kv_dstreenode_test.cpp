@@ -335,8 +335,12 @@ TEST_F(DsTreeNodeTest, FtpKeysRoundTrip)
              "SET SRC_ADDR 10.0.0.1\n"},
             {"server", [](N& n) { n.params_ftp().set_dst_addr("h:2121"); },
              "SET DST_ADDR h:2121\n"},
-            {"security", [](N& n) { n.params_ftp().set_security(2); }, "SET SECURITY 2\n"},
-            {"server type", [](N& n) { n.params_ftp().set_server_type(4294967295u); },
+            {"security", [](N& n) { n.params_ftp().set_security(static_cast<KV_FTP_SECURE>(2)); },
+             "SET SECURITY 2\n"},
+            {"server type",
+             [](N& n) {
+                 n.params_ftp().set_server_type(static_cast<KV_FTP_SERV_TYPE>(4294967295u));
+             },
              "SET SERVER_TYPE 4294967295\n"},
             {"anonymous", [](N& n) { n.params_ftp().set_anonymous(true); }, "SET ANONYMOUS YES\n"},
             {"user", [](N& n) { n.params_ftp().ldata().set_user("anna"); }, "SET USER anna\n"},
@@ -400,8 +404,8 @@ TEST_F(DsTreeNodeTest, AllKeysOfOneNodeInTheirOrder)
     n.params_ftp().set_def_path("/p", false);
     n.params_ftp().set_src_addr("s");
     n.params_ftp().set_dst_addr("d");
-    n.params_ftp().set_security(1);
-    n.params_ftp().set_server_type(2);
+    n.params_ftp().set_security(static_cast<KV_FTP_SECURE>(1));
+    n.params_ftp().set_server_type(static_cast<KV_FTP_SERV_TYPE>(2));
     n.params_ftp().set_anonymous(true);
     n.params_ftp().ldata().set_user("u");
     n.params_ftp().ldata().set_acct("a");
@@ -431,7 +435,7 @@ TEST_F(DsTreeNodeTest, MalformedValues)
     EXPECT_FALSE(ftp.load("RDONLY", "perhaps"));
 
     // Numbers that do not fit their field are ignored, not wrapped round.
-    ftp.params_ftp().set_security(1);
+    ftp.params_ftp().set_security(static_cast<KV_FTP_SECURE>(1));
     EXPECT_TRUE(ftp.load("SECURITY", "4294967296"));
     EXPECT_TRUE(ftp.load("SECURITY", "-1"));
     EXPECT_EQ(ftp.params_ftp().security(), 1u);
@@ -583,7 +587,7 @@ TEST_F(DsTreeNodeTest, InfoFirstLines)
     ftp.params_ftp().set_dst_addr("ftp.example.org:2121");
     ftp.params_ftp().set_def_path("/pub", false);
     EXPECT_EQ(str(ftp.info(pool)), "ftp://ftp.example.org:2121/pub");
-    ftp.params_ftp().set_security(2);
+    ftp.params_ftp().set_security(static_cast<KV_FTP_SECURE>(2));
     EXPECT_EQ(str(ftp.info(pool)), "ftps://ftp.example.org:2121/pub");
 
     KV_DsTreeNodeHttp http;
