@@ -77,6 +77,8 @@ public:
     // with a success; timed_out: no reply in time (the connection is then
     // closed). log_text (when given) is what the session log shows.
     bool cmd(const char* text, bool& ok, bool& timed_out, const char* log_text);
+    // The line session's own form (send without waiting) stays reachable.
+    using KV_TelnetMan::cmd;
     // Closes the control and the data connection.
     void close();
     // Brings the control connection to the logged-in state (act may be null).

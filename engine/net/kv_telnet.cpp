@@ -7,7 +7,6 @@ namespace {
 // Telnet bytes (RFC 854).
 constexpr uint8_t IAC = 0xFF;
 constexpr uint8_t DONT = 0xFE;
-constexpr uint8_t DO = 0xFD;
 constexpr uint8_t WONT = 0xFC;
 constexpr uint8_t WILL = 0xFB;
 constexpr uint8_t SB = 0xFA;
@@ -98,6 +97,7 @@ bool KV_TelnetSess::consume(KV_Stream& in, KV_Stream& out)
                 i += 2;
                 continue;
             }
+            // WILL, WONT, DO, DONT
             if (c >= WILL) {
                 if (len - i < 3)
                     break;
