@@ -22,58 +22,13 @@
 #include "foundation/kv_msg.h"
 #include "foundation/kv_thread.h"
 #include "requests/kv_filereqtask.h"
+#include "support/kv_poolthreads.h"
 
 namespace {
 
 // Generous limit for something that must happen; never reached when all is
 // well.
 constexpr uint32_t kMustCome = 20000;
-
-// Every pooled OS thread of this program is started through this counting
-// starter, so that the program's end can wait until each has released its
-// OpenSSL state; a thread still idling in the pool at exit would show up as a
-// leak.
-std::mutex os_mutex;
-std::condition_variable os_cond;
-int os_live = 0; // guarded by os_mutex
-
-bool counting_starter(KV_ThreadProc proc, void* arg)
-{
-    {
-        std::lock_guard<std::mutex> guard(os_mutex);
-        ++os_live;
-    }
-    try {
-        std::thread([proc, arg] {
-            proc(arg);
-            std::lock_guard<std::mutex> guard(os_mutex);
-            --os_live;
-            os_cond.notify_all();
-        }).detach();
-    } catch (...) {
-        std::lock_guard<std::mutex> guard(os_mutex);
-        --os_live;
-        return false;
-    }
-    return true;
-}
-
-class PoolThreads : public ::testing::Environment
-{
-public:
-    void SetUp() override { KV_ThreadMan::set_impl(counting_starter); }
-    void TearDown() override
-    {
-        KV_Thread::man().term();
-        std::unique_lock<std::mutex> guard(os_mutex);
-        EXPECT_TRUE(os_cond.wait_for(guard, std::chrono::milliseconds(kMustCome),
-                                     [] { return os_live == 0; }));
-        KV_ThreadMan::set_impl(KV_ThreadMan::start_std);
-    }
-};
-
-const ::testing::Environment* const pool_threads =
-    ::testing::AddGlobalTestEnvironment(new PoolThreads);
 
 // Lets a test hold a worker inside process() until it releases it.
 struct Gate
@@ -687,7 +642,7 @@ TEST(KV_FileManTavo, WorkerThreadThatCannotStartEndsTheRequestAsError)
     ASSERT_TRUE(add(pool, new TestReq(pool.informer()), first));
     ASSERT_TRUE(add(pool, new TestReq(pool.informer()), second));
     const bool ok = pool.pass();
-    KV_ThreadMan::set_impl(counting_starter);
+    KV_ThreadMan::set_impl(kvtest::counting_starter);
 
     EXPECT_FALSE(ok);
     ASSERT_TRUE(ended(first));

@@ -1,0 +1,358 @@
+// The session thread against a plain loopback peer: bytes both ways in
+// order whatever the buffer size and however the peer splits them, the
+// peer's end of data, pause and resume, stops that must end waits promptly,
+// a process with more than 1,024 descriptors, the bandwidth limits (with a
+// clock driven by hand, and for real), and a shutdown that waits for the
+// output.
+#include "net/kv_session.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <limits>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+#include "net/kv_comm.h"
+#include "support/kv_nettest.h"
+#include "support/kv_poolthreads.h"
+
+namespace {
+
+using namespace kvtest;
+using Clock = std::chrono::steady_clock;
+
+int64_t ms_since(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// A connector with a recording session connected to a plain peer.
+struct Link
+{
+    explicit Link(bool echo = false, uint32_t buff = 4096) : conn(record_sessions(echo))
+    {
+        conn.opts.set_buff_recv(buff);
+        conn.opts.set_buff_send(buff);
+    }
+    // Connects and accepts the peer's end.
+    bool open()
+    {
+        if (!server.ok())
+            return false;
+        KV_InetAddr local;
+        if (!conn.connect(local, server.addr(), nullptr))
+            return false;
+        conn.wait_open();
+        peer = server.accept();
+        return peer.ok() && conn.connected();
+    }
+    RecordSess* sess() const { return static_cast<RecordSess*>(conn.last()); }
+
+    PlainServer server;
+    TestConnector conn;
+    Fd peer;
+};
+
+// Bytes go both ways in order for every buffer size, whatever the peer's
+// write sizes; sizes 0, 1 and 2 receive one byte per pass.
+TEST(KV_Session, EchoesInOrderForEveryBufferSize)
+{
+    struct Case
+    {
+        uint32_t buff;
+        size_t total;
+        size_t chunk; // the peer's write size
+    };
+    const Case cases[] = {
+        {0, 600, 7},     {1, 600, 1},       {2, 600, 50},
+        {3, 2000, 1000}, {4096, 300000, 1}, {4096, 300000, 65536},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "buffer " << c.buff << ", chunk " << c.chunk);
+        Link l(true, c.buff);
+        ASSERT_TRUE(l.open());
+        const std::string data = pattern(c.total, c.buff + 1);
+        std::thread writer([&] {
+            for (size_t at = 0; at < data.size(); at += c.chunk)
+                l.peer.write_all(data.data() + at, std::min(c.chunk, data.size() - at));
+        });
+        const std::string back = l.peer.read_n(data.size());
+        writer.join();
+        EXPECT_EQ(back.size(), data.size());
+        EXPECT_TRUE(back == data);
+        EXPECT_TRUE(l.sess()->received() == data);
+        EXPECT_FALSE(l.conn.conn_failed());
+    }
+}
+
+TEST(KV_Session, OutputFromAnotherThreadGoesOutInOrder)
+{
+    Link l;
+    ASSERT_TRUE(l.open());
+    std::string all;
+    for (int i = 0; i < 200; ++i) {
+        const std::string part = pattern(size_t(1 + i * 37 % 3000), unsigned(i));
+        all += part;
+        ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(part.data()),
+                                static_cast<uint32_t>(part.size())));
+    }
+    EXPECT_TRUE(l.peer.read_n(all.size()) == all);
+}
+
+// The peer's end of data mid-stream: every byte before it is processed, the
+// session logs "FIN received" and "Connection closed" and ends without
+// failure.
+TEST(KV_Session, PeerFinEndsTheSessionCleanly)
+{
+    Link l;
+    ASSERT_TRUE(l.open());
+    const std::string data = pattern(100000);
+    ASSERT_TRUE(l.peer.write_all(data));
+    ASSERT_EQ(::shutdown(l.peer.get(), SHUT_WR), 0);
+    ASSERT_TRUE(eventually([&] { return !l.conn.connected(); }));
+    EXPECT_TRUE(l.sess()->received() == data);
+    EXPECT_TRUE(l.conn.log.wait_for("FIN received"));
+    EXPECT_TRUE(l.conn.log.wait_for("Connection closed"));
+    EXPECT_FALSE(l.conn.conn_failed());
+    // The session closed its side too.
+    bool eof = false;
+    l.peer.read_to_eof(eof);
+    EXPECT_TRUE(eof);
+    for (const SessLog::Line& line : l.conn.log.lines())
+        EXPECT_EQ(line.tavo_id, 7u);
+}
+
+TEST(KV_Session, PausedSessionNeitherReceivesNorSends)
+{
+    Link l;
+    ASSERT_TRUE(l.open());
+    l.conn.set_paused(true);
+    const int idles = l.sess()->idles();
+    ASSERT_TRUE(l.peer.write_all("while paused"));
+    const std::string out = "queued";
+    ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(out.data()), 6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(l.sess()->count(), 0u);
+    EXPECT_EQ(l.peer.read_n(6, 50), "");
+    // The idle hook still runs while paused.
+    EXPECT_GT(l.sess()->idles(), idles);
+
+    const auto t = Clock::now();
+    l.conn.set_paused(false);
+    EXPECT_EQ(l.peer.read_n(6), "queued");
+    EXPECT_TRUE(eventually([&] { return l.sess()->received() == "while paused"; }));
+    // A resume wakes the loop; it does not wait out an idle pass.
+    EXPECT_LT(ms_since(t), 1000);
+}
+
+// A session stuck sending to a peer that reads nothing ends at once when
+// its connection is closed.
+TEST(KV_Session, StopEndsABlockedSend)
+{
+    Link l;
+    ASSERT_TRUE(l.open());
+    const std::string big = pattern(32u << 20);
+    ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(big.data()),
+                            static_cast<uint32_t>(big.size())));
+    // Let the socket buffers fill.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(l.conn.connected());
+    const auto t = Clock::now();
+    EXPECT_TRUE(l.conn.close_sessions());
+    EXPECT_LT(ms_since(t), 1000);
+    EXPECT_FALSE(l.conn.connected());
+}
+
+// A session asked to shut down its sending side right after its last output
+// still sends all of it first.
+TEST(KV_Session, ShutdownWaitsForTheOutput)
+{
+    Link l;
+    ASSERT_TRUE(l.open());
+    const std::string data = pattern(4u << 20, 3);
+    ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(data.data()),
+                            static_cast<uint32_t>(data.size())));
+    l.sess()->req_shutdown();
+    bool eof = false;
+    const std::string got = l.peer.read_to_eof(eof);
+    EXPECT_TRUE(eof);
+    EXPECT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data);
+    EXPECT_TRUE(l.conn.log.has("Shutdown requested"));
+    // Only the sending side is shut: the session still receives.
+    ASSERT_TRUE(l.peer.write_all("after"));
+    EXPECT_TRUE(eventually([&] { return l.sess()->received() == "after"; }));
+}
+
+// Descriptors above 1023 do not fit select()'s fd_set; the sessions wait
+// with poll(), so they keep working in a process with many open files.
+TEST(KV_Session, WorksWithDescriptorsAbove1024)
+{
+    rlimit rl{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &rl), 0);
+    if (rl.rlim_cur < 1200) {
+        if (rl.rlim_max < 1200)
+            GTEST_SKIP() << "the descriptor limit is below 1200";
+        rlimit more = rl;
+        more.rlim_cur = 1200;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &more), 0);
+    }
+    std::vector<Fd> filler;
+    for (int i = 0; i < 1100; ++i) {
+        Fd f(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        if (!f.ok())
+            break;
+        filler.push_back(std::move(f));
+    }
+    ASSERT_GT(filler.back().get(), 1024);
+
+    Link l(true);
+    ASSERT_TRUE(l.open());
+    ASSERT_TRUE(eventually([&] { return l.sess()->fd() >= 0; }));
+    EXPECT_GT(l.sess()->fd(), 1024);
+    const std::string data = pattern(200000, 9);
+    std::thread writer([&] { l.peer.write_all(data); });
+    EXPECT_TRUE(l.peer.read_n(data.size()) == data);
+    writer.join();
+    l.conn.close_sessions();
+    filler.clear();
+    setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+// ---------------------------------------------------------------------------
+// Bandwidth limits
+
+std::atomic<int64_t> fake_now{0};
+int64_t fake_clock()
+{
+    return fake_now.load();
+}
+
+class Limits : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        KV_Session::set_bwt_speed_in(0);
+        KV_Session::set_bwt_speed_out(0);
+        KV_SpeedMeter::set_impl_clock(nullptr);
+    }
+};
+
+// With the meters' clock standing still the session receives exactly what
+// the limit allows for the time that passed, and nothing more.
+TEST_F(Limits, ReceiveFollowsTheAllowanceOfAFakeClock)
+{
+    fake_now = 5000000;
+    KV_SpeedMeter::set_impl_clock(fake_clock);
+    Link l;
+    ASSERT_TRUE(l.open());
+    KV_Session::set_bwt_speed_in(10000);
+    // A pass already under way when the limit came has ended by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(l.peer.write_all(pattern(100000)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(l.sess()->count(), 0u);
+
+    fake_now += 1000;
+    EXPECT_TRUE(eventually([&] { return l.sess()->count() == 10000; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(l.sess()->count(), 10000u);
+
+    fake_now += 1500;
+    EXPECT_TRUE(eventually([&] { return l.sess()->count() == 25000; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(l.sess()->count(), 25000u);
+
+    // Lifting the limit lets the rest through.
+    KV_Session::set_bwt_speed_in(0);
+    EXPECT_TRUE(eventually([&] { return l.sess()->count() == 100000; }));
+}
+
+TEST_F(Limits, SendFollowsTheAllowanceOfAFakeClock)
+{
+    fake_now = 7000000;
+    KV_SpeedMeter::set_impl_clock(fake_clock);
+    Link l;
+    ASSERT_TRUE(l.open());
+    KV_Session::set_bwt_speed_out(4000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string data = pattern(50000);
+    ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(data.data()), 50000));
+    EXPECT_EQ(l.peer.read_n(1, 300), "");
+    fake_now += 2000;
+    const std::string got = l.peer.read_n(8000);
+    EXPECT_EQ(got.size(), 8000u);
+    EXPECT_EQ(l.peer.read_n(1, 300), "");
+}
+
+// An allowance of 4 GiB or more must not wrap around 32 bits: 2^32 bytes
+// would become 0 and stall the session for good.
+TEST_F(Limits, AllowanceOf4GiBDoesNotWrap)
+{
+    fake_now = 9000000;
+    KV_SpeedMeter::set_impl_clock(fake_clock);
+    Link l;
+    ASSERT_TRUE(l.open());
+    KV_Session::set_bwt_speed_in(4294967296.0);
+    fake_now += 1000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(l.peer.write_all("four gigabytes"));
+    EXPECT_TRUE(eventually([&] { return l.sess()->received() == "four gigabytes"; }, 3000));
+}
+
+// A real transfer under a limit keeps within 10 % of it.
+TEST_F(Limits, RealTransferKeepsToTheLimit)
+{
+    struct Case
+    {
+        const char* name;
+        bool receive;
+    };
+    for (const Case c : {Case{"receive", true}, Case{"send", false}}) {
+        SCOPED_TRACE(c.name);
+        Link l;
+        ASSERT_TRUE(l.open());
+        const double limit = 400 * 1024;
+        const size_t total = 800 * 1024;
+        const std::string data = pattern(total);
+        Clock::time_point start;
+        double secs = 0;
+        if (c.receive) {
+            KV_Session::set_bwt_speed_in(limit);
+            start = Clock::now();
+            std::thread writer([&] { l.peer.write_all(data); });
+            EXPECT_TRUE(eventually([&] { return l.sess()->count() == total; }));
+            secs = ms_since(start) / 1000.0;
+            writer.join();
+            KV_Session::set_bwt_speed_in(0);
+        } else {
+            KV_Session::set_bwt_speed_out(limit);
+            start = Clock::now();
+            ASSERT_TRUE(l.conn.send(reinterpret_cast<const uint8_t*>(data.data()),
+                                    static_cast<uint32_t>(total)));
+            EXPECT_EQ(l.peer.read_n(total).size(), total);
+            secs = ms_since(start) / 1000.0;
+            KV_Session::set_bwt_speed_out(0);
+        }
+        const double rate = double(total) / secs;
+        EXPECT_NEAR(rate, limit, limit * 0.1) << "took " << secs << " s";
+    }
+}
+
+TEST(KV_Session, LimitsRefuseNonsense)
+{
+    KV_Session::set_bwt_speed_in(1000);
+    KV_Session::set_bwt_speed_in(-1);
+    KV_Session::set_bwt_speed_in(std::numeric_limits<double>::quiet_NaN());
+    KV_Session::set_bwt_speed_in(std::numeric_limits<double>::infinity());
+    EXPECT_EQ(KV_Session::bwt_speed_in(), 1000);
+    KV_Session::set_bwt_speed_in(0);
+    EXPECT_EQ(KV_Session::bwt_speed_in(), 0);
+}
+
+} // namespace
