@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config libssl-dev zlib1g-dev)
 test_pkgs=(clang libclang-rt-14-dev clang-format git libgtest-dev libgmock-dev libbenchmark-dev
-  locales openssh-client)
+  locales openssl tinyproxy dante-server openssh-client)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = test ]; then

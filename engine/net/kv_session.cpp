@@ -68,6 +68,13 @@ KV_SESS_TYPE KV_Session::type() const
     return KV_SESS_TYPE_PLAIN;
 }
 
+bool KV_Session::wait_sock(bool rd, bool wr, uint32_t timeout_ms)
+{
+    bool err = true;
+    bool woken = false;
+    return sock.wait(rd, wr, err, timeout_ms, &waker, woken) && !err;
+}
+
 bool KV_Session::send(const uint8_t* data, uint32_t len)
 {
     bool was_empty;
@@ -251,11 +258,16 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
     bool wr = active && allow_out != 0 && out_waiting;
     bool err = rd || wr;
 
-    // 4.-5. One wait, cut short by the waker.
-    const uint32_t wait_ms = 20 + (10 - act_count) * 180 / 10;
+    // 4.-5. One wait, cut short by the waker. Bytes that TLS has decrypted
+    // but not handed out yet are readable now, though the socket will not
+    // say so: the wait only looks whether more can be done.
+    const bool tls_ready = rd && secured && ssl.pending();
+    const uint32_t wait_ms = tls_ready ? 0 : 20 + (10 - act_count) * 180 / 10;
     bool woken = false;
     if (!sock.wait(rd, wr, err, wait_ms, &waker, woken))
         return false;
+    if (tls_ready)
+        rd = true;
     // A pause wakes the wait: bytes that came with it are left for the
     // resume rather than taken by a pass that began before the pause.
     if (woken && (rd || wr) && paused())
@@ -343,7 +355,9 @@ bool KV_Session::receive()
     }
     if (closed || (!secured && n == 0)) {
         fin_step();
-        return true;
+        // A proxy that hangs up before its handshake is done has refused
+        // the connection: that is a failure, not an end of data.
+        return !proxy;
     }
     if (n == 0)
         return true;
@@ -364,9 +378,10 @@ bool KV_Session::send_step(KV_Stream& out)
     bool closed = false;
     const bool sent = secured ? ssl.send(out, n, closed) : sock.send(out, n, 0);
     if (!sent) {
-        // Full socket buffers: the bytes stay for a later pass. Anything else
-        // (a reset, a broken pipe) ends the connection.
-        return secured || sock.would_block();
+        // Full socket buffers: the bytes stay for a later pass (TLS reports
+        // those as a success with nothing taken). Anything else (a reset, a
+        // broken pipe, a failed TLS write) ends the connection.
+        return !secured && sock.would_block();
     }
     if (closed) {
         fin_step();

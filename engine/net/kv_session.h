@@ -45,7 +45,7 @@
 #include "net/kv_sessopts.h"
 #include "net/kv_socket.h"
 #include "net/kv_speedmeter.h"
-#include "net/kv_ssl.h"
+#include "net/kv_sslsess.h"
 
 class KV_CommBase;
 class KV_Informer;
@@ -80,6 +80,12 @@ public:
 
     // What kind of session this is (reports, logs). This class: plain.
     virtual KV_SESS_TYPE type() const;
+
+    // For the TLS handshake, which runs on the session's thread inside a
+    // pass: waits up to timeout_ms for the socket to become readable (rd)
+    // or writable (wr); a stop, a resume or new output ends the wait early.
+    // False when the wait failed or the socket reported an error.
+    bool wait_sock(bool rd, bool wr, uint32_t timeout_ms);
 
     // The global limits in bytes per second. A limit of at most 0.0001 means
     // no limit; both start at 0. Setting a limit restarts that direction's

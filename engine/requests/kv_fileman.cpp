@@ -175,6 +175,38 @@ bool KV_FileMan::sec_forced(const KV_String& text, KV_ASK ask, KV_ANS& ans)
     return sec_forced();
 }
 
+bool KV_FileMan::sec_accepted(const KV_String& ident) const
+{
+    std::lock_guard<KV_Lock> guard(sec_lock);
+    return !ident.empty() && sec_idents.find(ident);
+}
+
+void KV_FileMan::set_sec_accepted(const KV_String& ident)
+{
+    std::lock_guard<KV_Lock> guard(sec_lock);
+    if (!ident.empty() && !sec_idents.find(ident))
+        sec_idents.add(ident);
+}
+
+bool KV_FileMan::sec_forced(const KV_String& text, KV_ASK ask, KV_ANS& ans, const KV_String& ident)
+{
+    std::lock_guard<KV_Lock> guard(ask_lock);
+    // Checked under ask_lock: a second asker about the same identity finds
+    // the first one's answer here.
+    if (sec_accepted(ident))
+        return true;
+    // A refusal makes the manager dead, so the dead flag remembers it.
+    if (ident.empty() || dead(true))
+        return false;
+    ans = informer().ask(text, KV_ANS_NO, ask, nullptr);
+    if (ans != KV_ANS_YES && ans != KV_ANS_YES_ALL) {
+        set_dead(true);
+        return false;
+    }
+    set_sec_accepted(ident);
+    return sec_accepted(ident);
+}
+
 // ---------------------------------------------------------------------------
 // Notices
 

@@ -21,12 +21,13 @@
 //   Order: `params_lock_` before `id_lock`; neither is held while a request
 //   is added or a message is sent.
 // - `ask_lock` serialises the questions of pass() and sec_forced(text, ...)
-//   and guards `pass_`. It is held while the question is open, so that
+//   (both forms) and guards `pass_`. It is held while the question is open, so that
 //   concurrent askers put one question and then find the answer. It is a
 //   lock of its own, taken by worker threads only: a user-interface thread
 //   that takes any of the request manager's locks never waits for an open
-//   question. The trust flag is atomic, so sec_forced() and
-//   set_sec_forced() never wait for a question either.
+//   question. The trust flag is atomic and the accepted identities have a
+//   lock of their own, so sec_forced(), set_sec_forced(), sec_accepted()
+//   and set_sec_accepted() never wait for a question either.
 // - The counted-request bookkeeping (req_status_changed, req_list_updated) is
 //   called by the request manager inside its own locking.
 // - The folder operations block their calling thread (a transfer worker)
@@ -46,6 +47,7 @@
 #include "foundation/kv_path.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
+#include "foundation/kvtl.h"
 #include "requests/kv_filereqinfoman.h"
 #include "requests/kv_tavo.h"
 
@@ -197,6 +199,20 @@ public:
     // manager dead (it takes no more requests). Later calls ask nothing and
     // leave `ans` alone. Result: whether trust is given.
     bool sec_forced(const KV_String& text, KV_ASK ask, KV_ANS& ans);
+    // Trust tied to one server identity (`ident`: the digest of a server
+    // certificate or host key), so that accepting one server does not let
+    // a different one pass unchecked on a later connection. Never waits.
+    bool sec_accepted(const KV_String& ident) const;
+    // Records `ident` as accepted (it was found in a store of trusted
+    // identities, or the user accepted it).
+    void set_sec_accepted(const KV_String& ident);
+    // Asks the trust question `text` about `ident` unless that identity was
+    // accepted already (true, nothing asked) or the manager refused trust
+    // before (false, nothing asked); `ans` receives the answer when one is
+    // asked for. Yes or Yes-to-all records the identity; anything else
+    // refuses trust as sec_forced(text, ask, ans) does. Another identity is
+    // asked about again. Result: whether `ident` is accepted.
+    bool sec_forced(const KV_String& text, KV_ASK ask, KV_ANS& ans, const KV_String& ident);
 
     // --- Notices ------------------------------------------------------------
 
@@ -303,4 +319,8 @@ private:
     KV_Lock ask_lock;
     KV_String pass_;
     std::atomic<uint8_t> sec_forced_{0};
+    // Guards sec_idents (never held while a question is open).
+    mutable KV_Lock sec_lock;
+    // The identities accepted for this manager.
+    KVTL::KV_ListVal<KV_String> sec_idents;
 };

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -408,6 +409,15 @@ inline SessFactory record_sessions(bool echo = false)
     return [echo](KV_CommBase* c, KV_Socket& s, const KV_InetAddr& a) -> KV_Session* {
         return new RecordSess(c, s, a, echo);
     };
+}
+
+// A byte string written as numbers, for wire formats: bytes({4, 1, 0, 21}).
+inline std::string bytes(std::initializer_list<int> b)
+{
+    std::string s;
+    for (int c : b)
+        s += static_cast<char>(c);
+    return s;
 }
 
 // A pattern that shows misordered or lost bytes.
