@@ -134,7 +134,7 @@ KV_SshKey::~KV_SshKey()
 bool KV_SshKey::operator=(const KV_SshKey& other)
 {
     if (&other == this)
-        return other.type_ == KV_SSH_KEY_DSA || other.type_ == KV_SSH_KEY_RSA;
+        return ssh2();
     KV_Stream blob;
     KV_SshKey copy;
     if (!other.write(blob) || !copy.read(blob))
@@ -216,7 +216,7 @@ bool KV_SshKey::read(KV_Storage& st)
 
 bool KV_SshKey::write(KV_Storage& st) const
 {
-    if (type_ != KV_SSH_KEY_DSA && type_ != KV_SSH_KEY_RSA)
+    if (!ssh2())
         return false;
     if (!KV_SshString(str_type()).write(st))
         return false;
@@ -272,7 +272,7 @@ bool KV_SshKey::operator==(const KV_SshKey& other) const
 
 EVP_PKEY* KV_SshKey::pkey() const
 {
-    if (type_ != KV_SSH_KEY_DSA && type_ != KV_SSH_KEY_RSA)
+    if (!ssh2())
         return nullptr;
     for (uint32_t i = 0; i < nnums(type_); ++i)
         if (!nums_[i])
@@ -335,7 +335,7 @@ bool dsa_der(const KV_SshString& blob, KV_Stream& der)
 
 bool KV_SshKey::verify(const unsigned char* data, uint32_t len, const KV_Stream& sig) const
 {
-    if (type_ != KV_SSH_KEY_DSA && type_ != KV_SSH_KEY_RSA)
+    if (!ssh2())
         return false;
     KV_Stream rest;
     KV_SshString format;

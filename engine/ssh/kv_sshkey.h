@@ -70,6 +70,8 @@ public:
     bool operator=(const KV_SshKey& other);
 
     int32_t type() const { return type_; }
+    // The key has an SSH-2 blob: it is a DSA or an RSA key.
+    bool ssh2() const { return type_ == KV_SSH_KEY_DSA || type_ == KV_SSH_KEY_RSA; }
     // The type's name: "ssh-dss", "ssh-rsa", "rsa1"; "ssh-unknown" for 0.
     const char* str_type() const;
     // Number i of the key: DSA p, q, g, y (0 .. 3), RSA e, n (0, 1); null

@@ -98,7 +98,7 @@ bool KV_SshKeyMan::add(const KV_SshKey& key, const KV_String& host, const KV_Str
         std::lock_guard<KV_CKMan> guard(*this);
         const KV_SshKeyEntry probe(0, host, key, KV_String(), KV_String());
         // Only a key that can be stored is taken: it must have a blob.
-        if (probe.key().type() != KV_SSH_KEY_DSA && probe.key().type() != KV_SSH_KEY_RSA)
+        if (!probe.key().ssh2())
             return false;
         if (list_.find(probe))
             return false;

@@ -61,19 +61,21 @@ TEST(KvSshNegotiate, DefaultOfferAgainstOpenSsh)
     EXPECT_STREQ(ssh_negotiate(ours_key, their_key).data(), "ssh-rsa");
 }
 
+// The name-lists of a client offer, in message order.
+const char* const lists[] = {"diffie-hellman-group1-sha1",
+                             "ssh-rsa,ssh-dss",
+                             "aes128-cbc",
+                             "3des-cbc",
+                             "hmac-sha1",
+                             "hmac-md5",
+                             "zlib,none",
+                             "none,zlib",
+                             "",
+                             ""};
+
 KV_SshKeyEx filled()
 {
     KV_SshKeyEx k;
-    const char* lists[] = {"diffie-hellman-group1-sha1",
-                           "ssh-rsa,ssh-dss",
-                           "aes128-cbc",
-                           "3des-cbc",
-                           "hmac-sha1",
-                           "hmac-md5",
-                           "zlib,none",
-                           "none,zlib",
-                           "",
-                           ""};
     for (uint32_t i = 0; i < KV_SSH_KEX_LISTS; ++i)
         k.list(i) = KV_SshString(lists[i]);
     return k;
@@ -85,16 +87,6 @@ TEST(KvSshKeyEx, WireFormRoundTrip)
     KV_Stream wire;
     ASSERT_TRUE(k.write(wire));
     std::string expect = "14" + hex(k.cookie(), 16);
-    const char* lists[] = {"diffie-hellman-group1-sha1",
-                           "ssh-rsa,ssh-dss",
-                           "aes128-cbc",
-                           "3des-cbc",
-                           "hmac-sha1",
-                           "hmac-md5",
-                           "zlib,none",
-                           "none,zlib",
-                           "",
-                           ""};
     for (const char* l : lists) {
         unsigned char len[4];
         kv_put_be(len, static_cast<uint32_t>(std::string(l).size()));
