@@ -10,19 +10,16 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_hex.h"
+#include "foundation/kv_ossl.h"
 #include "foundation/kv_string.h"
 
 namespace {
 
-// Blowfish lives in OpenSSL 3's legacy provider. Loading a provider by hand
-// stops the default one from being loaded implicitly, so both are loaded,
-// once per process (the library's start-up may load them too; a second load
-// only takes another reference). The fetched ciphers are kept for the life of
-// the process.
+// Blowfish lives in OpenSSL 3's legacy provider (kv_ossl_providers). The
+// fetched ciphers are kept for the life of the process.
 struct BfCiphers
 {
     EVP_CIPHER* ecb = nullptr;
@@ -35,13 +32,12 @@ const BfCiphers& bf_ciphers()
     static BfCiphers ciphers;
     static std::once_flag once;
     std::call_once(once, [] {
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER_load(nullptr, "default");
+        kv_ossl_providers();
         ciphers.ecb = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
         ciphers.cbc = EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr);
         ciphers.cfb = EVP_CIPHER_fetch(nullptr, "BF-CFB", nullptr);
-        // A failed load or fetch leaves its reasons in this thread's OpenSSL
-        // error queue, where a later TLS call on the thread would find them.
+        // A failed fetch leaves its reasons in this thread's OpenSSL error
+        // queue, where a later TLS call on the thread would find them.
         ERR_clear_error();
     });
     return ciphers;
