@@ -189,6 +189,18 @@ void KV_TransLogCp::set_dtrans(uint32_t id, uint8_t flag)
     dtrans_flag_.store(flag, std::memory_order_release);
 }
 
+void KV_TransLogCp::set_dtrans_addr(const KV_InetAddr& addr)
+{
+    std::lock_guard<std::mutex> g(dtrans_addr_lock);
+    dtrans_addr_ = addr;
+}
+
+KV_InetAddr KV_TransLogCp::dtrans_addr() const
+{
+    std::lock_guard<std::mutex> g(dtrans_addr_lock);
+    return dtrans_addr_;
+}
+
 // ---------------------------------------------------------------------------
 // Body
 

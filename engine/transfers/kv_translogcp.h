@@ -34,12 +34,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "datasources/kv_manopts.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
+#include "net/kv_inetaddr.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translog.h"
 
@@ -162,12 +164,12 @@ public:
     bool init_frags(bool clear);
 
     // The pending server-to-server half: its worker id (0 for none) and
-    // flag. Memory only. The address of its direct data connection
-    // (set_dtrans_addr, dtrans_addr) joins these once the network transport
-    // gives the address type (KV_InetAddr); until then a sub-log keeps no
-    // address.
+    // flag, and the address of its direct data connection. Memory only: a
+    // reloaded request starts its direct halves afresh. Any thread.
     void set_dtrans(uint32_t id, uint8_t flag);
     uint32_t dtrans_id() const { return dtrans_id_.load(std::memory_order_acquire); }
+    void set_dtrans_addr(const KV_InetAddr& addr);
+    KV_InetAddr dtrans_addr() const;
     uint8_t dtrans_flag() const { return dtrans_flag_.load(std::memory_order_acquire); }
 
     // The last progress value: 0-100 receiving, 101-201 delivering,
@@ -228,4 +230,8 @@ private:
     int64_t stored_pos = 0;
     std::atomic<int64_t> stored_{0};
     std::atomic<uint8_t> dtrans_flag_{0};
+    // The address is no single word: it has a lock of its own, taken by
+    // nothing else.
+    mutable std::mutex dtrans_addr_lock;
+    KV_InetAddr dtrans_addr_;
 };

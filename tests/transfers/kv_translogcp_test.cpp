@@ -488,6 +488,13 @@ TEST_F(TransLogCp, NamesAndPaths)
     EXPECT_EQ(kept.dtrans_flag(), 1);
     kept.set_dtrans(0, 0);
     EXPECT_EQ(kept.dtrans_id(), 0u);
+
+    // The direct data connection's address stays in memory as it was given.
+    EXPECT_EQ(std::string(kept.dtrans_addr().as_str(KV_IADDR_ADDR_PORT).data()), "0.0.0.0:0");
+    KV_InetAddr peer;
+    ASSERT_TRUE(peer.set_addr("127.0.0.1:2121"));
+    kept.set_dtrans_addr(peer);
+    EXPECT_EQ(std::string(kept.dtrans_addr().as_str(KV_IADDR_FTP).data()), "127,0,0,1,8,73");
 }
 
 } // namespace
