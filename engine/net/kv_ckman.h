@@ -18,6 +18,10 @@
 // a complete new file beside the old one and renames it into place
 // (KV_SafeFile), so a failed save leaves the previous file intact.
 //
+// A store kind is KV_CKList over its entry class and path type: the list, the
+// six operations and the checked append live there once; the kind adds its
+// own valid() and add() over them.
+//
 // Threads: every operation that touches the entries takes the store's lock
 // (lock() / unlock(); not re-entrant). Callers that read entries() and at()
 // from outside hold it around their loop. The six virtual operations expect
@@ -25,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "foundation/kv_event.h"
 #include "foundation/kv_file.h"
@@ -124,4 +129,69 @@ protected:
 
 private:
     KV_Lock lock_;
+};
+
+// The list plumbing every store kind shares. Entry derives from KV_CKEntry,
+// reads and writes its own data and compares by name and data (operator==).
+template <class Entry, KV_PATH_TYPE Type> class KV_CKList : public KV_CKMan
+{
+public:
+    KV_CKList() = default;
+    // clear().
+    ~KV_CKList() override { clear(); }
+
+    uint32_t entries() const override { return list_.size(); }
+    const KV_CKEntry& at(uint32_t index) const override { return list_.at(index); }
+    bool del(uint32_t index) override { return list_.remove_at(index); }
+    bool add(KV_Storage& st) override
+    {
+        Entry e;
+        return e.read(st) && list_.add(e);
+    }
+    // The file of path type Type, under the lock.
+    bool load() override
+    {
+        std::lock_guard<KV_CKMan> guard(*this);
+        return load_impl(Type);
+    }
+    bool save() override
+    {
+        std::lock_guard<KV_CKMan> guard(*this);
+        return save_impl(Type);
+    }
+
+    // Under the lock, empties the list.
+    void clear()
+    {
+        std::lock_guard<KV_CKMan> guard(*this);
+        list_.clear();
+    }
+
+protected:
+    // Under the lock: an entry equal to probe is stored.
+    bool holds(const Entry& probe)
+    {
+        std::lock_guard<KV_CKMan> guard(*this);
+        return list_.find(probe);
+    }
+    // Under the lock, appends make(id) with the next free id unless an entry
+    // equal to probe exists (false then, nothing saved). After the lock is
+    // released an added entry is saved; a failed save leaves it in memory
+    // and does not change the result.
+    template <class Make> bool add_new(const Entry& probe, Make make)
+    {
+        {
+            std::lock_guard<KV_CKMan> guard(*this);
+            if (list_.find(probe))
+                return false;
+            const uint32_t id = next_id();
+            if (id == 0 || !list_.add(make(id)))
+                return false;
+        }
+        // save() takes the lock itself.
+        save();
+        return true;
+    }
+
+    KVTL::KV_ListVal<Entry> list_;
 };

@@ -1,7 +1,5 @@
 #include "net/kv_sslcertman.h"
 
-#include <mutex>
-
 #include <openssl/crypto.h>
 #include <openssl/x509.h>
 
@@ -102,51 +100,11 @@ bool KV_SSLCertEntry::operator==(const KV_SSLCertEntry& other) const
 // ---------------------------------------------------------------------------
 // KV_SSLCertMan
 
-KV_SSLCertMan::~KV_SSLCertMan()
-{
-    clear();
-}
-
-uint32_t KV_SSLCertMan::entries() const
-{
-    return list_.size();
-}
-
-const KV_CKEntry& KV_SSLCertMan::at(uint32_t index) const
-{
-    return list_.at(index);
-}
-
-bool KV_SSLCertMan::del(uint32_t index)
-{
-    return list_.remove_at(index);
-}
-
-bool KV_SSLCertMan::add(KV_Storage& st)
-{
-    KV_SSLCertEntry e;
-    return e.read(st) && list_.add(e);
-}
-
-bool KV_SSLCertMan::load()
-{
-    std::lock_guard<KV_CKMan> guard(*this);
-    return load_impl(KV_PATH_SRV_CERTS);
-}
-
-bool KV_SSLCertMan::save()
-{
-    std::lock_guard<KV_CKMan> guard(*this);
-    return save_impl(KV_PATH_SRV_CERTS);
-}
-
 bool KV_SSLCertMan::valid(X509* cert, const KV_String& name)
 {
     if (!cert)
         return false;
-    const KV_SSLCertEntry probe(0, name, cert, KV_String(), KV_String());
-    std::lock_guard<KV_CKMan> guard(*this);
-    return list_.find(probe);
+    return holds(KV_SSLCertEntry(0, name, cert, KV_String(), KV_String()));
 }
 
 bool KV_SSLCertMan::add(X509* cert, const KV_String& name, const KV_String& descr1,
@@ -154,20 +112,10 @@ bool KV_SSLCertMan::add(X509* cert, const KV_String& name, const KV_String& desc
 {
     if (!cert)
         return false;
-    {
-        std::lock_guard<KV_CKMan> guard(*this);
-        const KV_SSLCertEntry probe(0, name, cert, KV_String(), KV_String());
-        if (probe.der().empty() || list_.find(probe))
-            return false;
-        if (!list_.add(KV_SSLCertEntry(next_id(), name, cert, descr1, descr2)))
-            return false;
-    }
-    save();
-    return true;
-}
-
-void KV_SSLCertMan::clear()
-{
-    std::lock_guard<KV_CKMan> guard(*this);
-    list_.clear();
+    const KV_SSLCertEntry probe(0, name, cert, KV_String(), KV_String());
+    // A certificate that cannot be encoded cannot be stored.
+    if (probe.der().empty())
+        return false;
+    return add_new(probe,
+                   [&](uint32_t id) { return KV_SSLCertEntry(id, name, cert, descr1, descr2); });
 }

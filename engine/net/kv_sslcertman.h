@@ -50,20 +50,14 @@ private:
     KV_Stream der_;
 };
 
-class KV_SSLCertMan : public KV_CKMan
+class KV_SSLCertMan : public KV_CKList<KV_SSLCertEntry, KV_PATH_SRV_CERTS>
 {
 public:
     KV_SSLCertMan() = default;
-    // clear().
-    ~KV_SSLCertMan() override;
 
-    uint32_t entries() const override;
-    const KV_CKEntry& at(uint32_t index) const override;
-    bool del(uint32_t index) override;
-    bool add(KV_Storage& st) override;
-    // Path type 7, under the lock.
-    bool load() override;
-    bool save() override;
+    // entries, at, del, add(KV_Storage&), load, save (path type 7) and clear
+    // are KV_CKList's.
+    using KV_CKList::add;
 
     // Under the lock: an entry with this name (ignoring case) holds an equal
     // certificate.
@@ -73,9 +67,4 @@ public:
     // After the lock is released an added certificate is saved; the save's
     // result does not change the result.
     bool add(X509* cert, const KV_String& name, const KV_String& descr1, const KV_String& descr2);
-    // Under the lock, empties the list.
-    void clear();
-
-private:
-    KVTL::KV_ListVal<KV_SSLCertEntry> list_;
 };

@@ -1,7 +1,5 @@
 #include "ssh/kv_sshkeyman.h"
 
-#include <mutex>
-
 // ---------------------------------------------------------------------------
 // KV_SshKeyEntry
 
@@ -47,72 +45,17 @@ KV_SshKeyMan::KV_SshKeyMan()
     list_.set_grow(18);
 }
 
-KV_SshKeyMan::~KV_SshKeyMan()
-{
-    clear();
-}
-
-uint32_t KV_SshKeyMan::entries() const
-{
-    return list_.size();
-}
-
-const KV_CKEntry& KV_SshKeyMan::at(uint32_t index) const
-{
-    return list_.at(index);
-}
-
-bool KV_SshKeyMan::del(uint32_t index)
-{
-    return list_.remove_at(index);
-}
-
-bool KV_SshKeyMan::add(KV_Storage& st)
-{
-    KV_SshKeyEntry e;
-    return e.read(st) && list_.add(e);
-}
-
-bool KV_SshKeyMan::load()
-{
-    std::lock_guard<KV_CKMan> guard(*this);
-    return load_impl(KV_PATH_HOST_KEYS);
-}
-
-bool KV_SshKeyMan::save()
-{
-    std::lock_guard<KV_CKMan> guard(*this);
-    return save_impl(KV_PATH_HOST_KEYS);
-}
-
 bool KV_SshKeyMan::valid(const KV_SshKey& key, const KV_String& host)
 {
-    const KV_SshKeyEntry probe(0, host, key, KV_String(), KV_String());
-    std::lock_guard<KV_CKMan> guard(*this);
-    return list_.find(probe);
+    return holds(KV_SshKeyEntry(0, host, key, KV_String(), KV_String()));
 }
 
 bool KV_SshKeyMan::add(const KV_SshKey& key, const KV_String& host, const KV_String& descr)
 {
-    {
-        std::lock_guard<KV_CKMan> guard(*this);
-        const KV_SshKeyEntry probe(0, host, key, KV_String(), KV_String());
-        // Only a key that can be stored is taken: it must have a blob.
-        if (!probe.key().ssh2())
-            return false;
-        if (list_.find(probe))
-            return false;
-        const uint32_t id = next_id();
-        if (id == 0 || !list_.add(KV_SshKeyEntry(id, host, key, descr, KV_String())))
-            return false;
-    }
-    // save() takes the lock itself.
-    save();
-    return true;
-}
-
-void KV_SshKeyMan::clear()
-{
-    std::lock_guard<KV_CKMan> guard(*this);
-    list_.clear();
+    const KV_SshKeyEntry probe(0, host, key, KV_String(), KV_String());
+    // Only a key that can be stored is taken: it must have a blob.
+    if (!probe.key().ssh2())
+        return false;
+    return add_new(probe,
+                   [&](uint32_t id) { return KV_SshKeyEntry(id, host, key, descr, KV_String()); });
 }

@@ -48,20 +48,14 @@ private:
     KV_SshKey key_;
 };
 
-class KV_SshKeyMan : public KV_CKMan
+class KV_SshKeyMan : public KV_CKList<KV_SshKeyEntry, KV_PATH_HOST_KEYS>
 {
 public:
     KV_SshKeyMan();
-    // clear().
-    ~KV_SshKeyMan() override;
 
-    uint32_t entries() const override;
-    const KV_CKEntry& at(uint32_t index) const override;
-    bool del(uint32_t index) override;
-    bool add(KV_Storage& st) override;
-    // Path type 8, under the lock.
-    bool load() override;
-    bool save() override;
+    // entries, at, del, add(KV_Storage&), load, save (path type 8) and clear
+    // are KV_CKList's.
+    using KV_CKList::add;
 
     // Under the lock: an entry of this host (ignoring case) holds an equal
     // key.
@@ -71,9 +65,4 @@ public:
     // nothing saved). After the lock is released an added key is saved; a
     // failed save leaves it in memory and does not change the result.
     bool add(const KV_SshKey& key, const KV_String& host, const KV_String& descr);
-    // Under the lock, empties the list.
-    void clear();
-
-private:
-    KVTL::KV_ListVal<KV_SshKeyEntry> list_;
 };

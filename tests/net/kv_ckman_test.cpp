@@ -272,28 +272,10 @@ TEST_F(CertStore, AFailedSaveIsReportedAndKeepsTheOldFile)
 // The host-key store of the SSH client uses the same frame with path type
 // 8; its entries add their key after the texts. A store kind of plain
 // entries shows the frame's part.
-class FrameStore : public KV_CKMan
+class FrameStore : public KV_CKList<KV_CKEntry, KV_PATH_HOST_KEYS>
 {
 public:
-    uint32_t entries() const override { return list.size(); }
-    const KV_CKEntry& at(uint32_t i) const override { return list.at(i); }
-    bool del(uint32_t i) override { return list.remove_at(i); }
-    bool add(KV_Storage& st) override
-    {
-        KV_CKEntry e;
-        return e.read(st) && list.add(e);
-    }
-    bool load() override
-    {
-        std::lock_guard<KV_CKMan> g(*this);
-        return load_impl(KV_PATH_HOST_KEYS);
-    }
-    bool save() override
-    {
-        std::lock_guard<KV_CKMan> g(*this);
-        return save_impl(KV_PATH_HOST_KEYS);
-    }
-    KVTL::KV_ListVal<KV_CKEntry> list;
+    using KV_CKList::list_;
 };
 
 TEST_F(CertStore, TheHostKeyFileUsesTheSameFrame)
@@ -301,7 +283,7 @@ TEST_F(CertStore, TheHostKeyFileUsesTheSameFrame)
     const std::string keys = dir / "trusted-pks.bin";
     ASSERT_TRUE(KV_File::set_path(KV_PATH_HOST_KEYS, keys.c_str()));
     FrameStore s;
-    ASSERT_TRUE(s.list.add(KV_CKEntry(3, "h", "fp", "")));
+    ASSERT_TRUE(s.list_.add(KV_CKEntry(3, "h", "fp", "")));
     ASSERT_TRUE(s.save());
     EXPECT_TRUE(read_file(keys) == bytes({1, 0, 0, 0, 3, 0,   0, 0,   1, 0, 0, 0, 'h',
                                           0, 2, 0, 0, 0, 'f', 0, 'p', 0, 0, 0, 0, 0}));
