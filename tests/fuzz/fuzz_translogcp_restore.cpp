@@ -27,22 +27,16 @@ std::string temp_name(const char* what)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > 1u << 16)
+    FuzzLog file;
+    if (!fuzz_log(temp_name("log"), data, size, file))
         return 0;
-    const std::string path = temp_name("log");
     const std::string out = temp_name("out");
-    if (!fuzz_put(path, data, size))
-        return 0;
-    const KV_String name(path.c_str());
     FuzzNullEh eh;
 
-    // The loader's peek with a bare frame.
-    KV_TransLog bare(name);
-    uint8_t type = 0;
-    if (bare.restore(eh, &type) && bare.ok())
+    if (file.peeked && file.open)
         __builtin_trap(); // a peek never leaves the log open
 
-    KV_TransLogCp log(nullptr, name);
+    KV_TransLogCp log(nullptr, file.name);
     if (log.restore(eh, nullptr)) {
         if (!log.ok() || log.type() != 1)
             __builtin_trap();
@@ -74,7 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         log.close();
         std::remove(out.c_str());
     }
-    KV_TransLog::tmp_file_man().unreg(name);
-    std::remove(path.c_str());
+    fuzz_drop(file);
     return 0;
 }

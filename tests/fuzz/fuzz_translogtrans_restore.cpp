@@ -107,21 +107,15 @@ void use(KV_TransLogTrans& log)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > 1u << 16)
+    FuzzLog file;
+    if (!fuzz_log(std::string(work_dir()) + "/log", data, size, file))
         return 0;
-    const std::string path = std::string(work_dir()) + "/log";
-    if (!fuzz_put(path, data, size))
-        return 0;
-    const KV_String name(path.c_str());
-    FuzzNullEh eh;
-
-    KV_TransLog bare(name);
-    uint8_t type = 0;
-    if (!bare.restore(eh, &type)) {
-        KV_TransLog::tmp_file_man().unreg(name);
-        std::remove(path.c_str());
+    if (!file.peeked) {
+        fuzz_drop(file);
         return 0;
     }
+    const KV_String& name = file.name;
+    const uint8_t type = file.type;
     std::unique_ptr<KV_TransLogTrans> log = log_of(type, name);
     if (log != nullptr && log->restore(nullptr)) {
         if (!log->ok() || log->type() != type)
@@ -148,7 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             use(*again);
         }
     }
-    KV_TransLog::tmp_file_man().unreg(name);
-    std::remove(path.c_str());
+    fuzz_drop(file);
     return 0;
 }
