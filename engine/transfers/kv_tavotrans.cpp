@@ -150,14 +150,6 @@ bool KV_TavoTrans::process()
     return ok;
 }
 
-bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
-{
-    // Does not copy yet: the copy and move driver is not built, so the
-    // request fails.
-    (void)req;
-    return false;
-}
-
 // ---------------------------------------------------------------------------
 // Rename walker
 
@@ -424,7 +416,8 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     ok = false;
                     break;
                 }
-                if (log.status(p) == Fop::ST_SKIPPED) {
+                if (log.status(p) == Fop::ST_SKIPPED ||
+                    keep_src(owner, report, p, node->is_dir())) {
                     left();
                     continue;
                 }
@@ -448,8 +441,9 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     ok = false;
                     break;
                 }
+                // The errors go where the questions and records go.
                 auto* rm =
-                    new (std::nothrow) KV_FileReqRm(req.eh(), KV_PathDefDir(p, node->is_dir()));
+                    new (std::nothrow) KV_FileReqRm(lr.eh(), KV_PathDefDir(p, node->is_dir()));
                 ok = rm != nullptr && man->add_req(rm, &req, &e->obs, KV_REQ_STAT_QUEUED);
             }
         }
