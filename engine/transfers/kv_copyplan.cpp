@@ -276,14 +276,11 @@ bool KV_TavoTrans::cmp_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src,
             uint32_t n = 0;
             const int64_t min = man_src->min_frag_size(n);
             if (data_in_log && man_src->can_resume_get() && fd.valid_size(false) &&
-                mode_src == KV_TRANS_MODE_BINARY && n != 0 && min > 0) {
-                const auto size = static_cast<uint64_t>(fd.size(false));
-                for (uint32_t k = n; k >= 2 && !segmented; --k) {
-                    const uint64_t frag = size / k + (size % k != 0 ? 1 : 0);
-                    segmented = static_cast<uint64_t>(min) <= frag;
-                    if (segmented)
-                        e->log().man_frag().set_min_size(static_cast<int64_t>(frag));
-                }
+                mode_src == KV_TRANS_MODE_BINARY) {
+                const int64_t frag = frag_size(fd.size(false), n, min);
+                segmented = frag != 0;
+                if (segmented)
+                    e->log().man_frag().set_min_size(frag);
             }
             e->log().set_flags_init(data_in_log, segmented, mode_src, mode_dst);
         }
@@ -294,6 +291,19 @@ bool KV_TavoTrans::cmp_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src,
         }
     }
     return ok;
+}
+
+int64_t KV_TavoTrans::frag_size(int64_t size, uint32_t nworkers, int64_t min)
+{
+    if (size <= 0 || nworkers < 2 || min <= 0)
+        return 0;
+    const auto total = static_cast<uint64_t>(size);
+    for (uint32_t k = nworkers; k >= 2; --k) {
+        const uint64_t frag = total / k + (total % k != 0 ? 1 : 0);
+        if (static_cast<uint64_t>(min) <= frag)
+            return static_cast<int64_t>(frag);
+    }
+    return 0;
 }
 
 bool KV_TavoTrans::mirror_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src,
@@ -312,6 +322,8 @@ bool KV_TavoTrans::mirror_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src,
                 continue;
             if (!names.add(node->name()) || !ls_dst.remove_at(i))
                 return false;
+            // Taken out of the listing, the node is ours.
+            delete node;
             removed = true;
             break;
         }

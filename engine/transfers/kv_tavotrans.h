@@ -181,10 +181,24 @@ public:
     // an invalid schedule.
     static bool next_start(uint8_t tm_type, uint32_t tm_def, uint16_t dayspec, const KV_Time& last,
                            KV_Time& next);
-    // The deepest folder level the copy walker descends to.
+    // The fragment length of a file of `size` bytes copied by up to
+    // `nworkers` workers in fragments of at least `min` bytes: as many
+    // fragments as workers while each still reaches `min`, else fewer; 0
+    // when even two would be too short (the file goes whole).
+    static int64_t frag_size(int64_t size, uint32_t nworkers, int64_t min);
+    // The deepest folder level the copy, rename and delete walkers descend
+    // to.
     static constexpr uint32_t MAX_DEPTH = 512;
 
 private:
+    bool trans_ren_at(KV_FileReqTransRen& req, const KV_PathDef& src, const KV_PathDef& dst,
+                      const KVTL::KV_ListVal<KV_String>* names, bool* all, uint32_t depth);
+    bool trans_rm_at(KV_FileReqTransRm& req, const KV_PathDef& folder,
+                     const KVTL::KV_ListVal<KV_String>* names, bool* all, KV_FileReqTrans* owner,
+                     bool report, uint32_t depth);
+    // Refuses the folder `path` of `man`, deeper than MAX_DEPTH, with an
+    // error on `req`; returns false.
+    static bool too_deep(KV_FileReqTrans& req, KV_FileMan& man, const KV_PathDef& path);
     bool copy_dir_at(KV_FileReqTransCp& req, const KV_PathDef& src, const KV_PathDef& dst,
                      const Names* names_src, const Names* names_dst, uint32_t depth);
     // Whether the delete walker must leave the source entry `path` of a

@@ -238,15 +238,8 @@ bool KV_TavoTrans::copy_dir_at(KV_FileReqTransCp& req, const KV_PathDef& src, co
     const uint8_t st = log.status(src, nullptr, nullptr, nullptr);
     if (!req.executed() || st >= Rec::ST_DONE)
         return true;
-    if (depth > MAX_DEPTH) {
-        // Each level holds two listings on the worker's stack: a tree deeper
-        // than this is refused rather than risking the stack.
-        KV_String text;
-        man_src->man_path().build_path(text, src, false, 0);
-        req.eh().set_err(2, "The folder %s lies more than %u levels deep.", text.data(),
-                         static_cast<unsigned>(MAX_DEPTH));
-        return false;
-    }
+    if (depth > MAX_DEPTH)
+        return too_deep(req, *man_src, src);
     bool ok = true;
     const uint8_t mirror = log.mirror();
     bool dst_ready = names_src != nullptr || st >= Rec::ST_RUNNING;

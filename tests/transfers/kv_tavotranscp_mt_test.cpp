@@ -16,7 +16,9 @@
 #include "requests/kv_filemanstd.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filereqtranscp.h"
+#include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_filetransman.h"
+#include "transfers/kv_tavotrans.h"
 #include "transfers/kv_transmantest.h"
 
 namespace fs = std::filesystem;
@@ -58,6 +60,9 @@ protected:
         fm = std::make_unique<KV_FileManStd>(KV_FileManId(KV_DsId(1, "Local", "", ""), 1));
         params.set_name("Local");
         params.opts_std().set_ntavos(4);
+        // Deletions walk the folders themselves rather than handing whole
+        // trees to the desktop's recycle bin.
+        params.opts_std().set_recycle(false);
         ASSERT_TRUE(fm->init(&params));
         ASSERT_TRUE(fm->start());
         tm = std::make_unique<KV_FileTransMan>();
@@ -84,26 +89,38 @@ protected:
         return p;
     }
 
+    static void list_of(KVTL::KV_ListVal<KV_String>& list, const std::vector<std::string>& names)
+    {
+        for (const auto& n : names)
+            list.add(n.c_str());
+    }
+
     // Runs a request over `names` of src into dst and returns its final
     // status as its log records it.
     KV_REQ_STAT run(const std::vector<std::string>& names, const KV_FileReqTransParamsCp& p)
     {
         KVTL::KV_ListVal<KV_String> list;
-        for (const auto& n : names)
-            list.add(n.c_str());
+        list_of(list, names);
         const KVTL::KV_ListVal<KV_String> none;
         auto* r = new KV_FileReqTransCp(fm.get(), fm.get(), local(root + "/src"),
                                         local(root + "/dst"), list, none, p);
         if (!tm->add_req(r))
             return KV_REQ_STAT_ERROR;
+        return wait<KV_FileReqTransCp>(2);
+    }
+
+    // Waits for the one request log of `type` to reach a final status and
+    // collects its messages.
+    template <class R> KV_REQ_STAT wait(uint8_t type)
+    {
         const auto until = std::chrono::steady_clock::now() + 120s;
         while (std::chrono::steady_clock::now() < until) {
-            const auto logs = transtest::log_files(root + "/tmp", 2);
+            const auto logs = transtest::log_files(root + "/tmp", type);
             if (logs.size() == 1) {
-                const KV_REQ_STAT st = transtest::log_status<KV_FileReqTransCp>(logs[0]);
+                const KV_REQ_STAT st = transtest::log_status<R>(logs[0]);
                 if (st == KV_REQ_STAT_COMPLETED || st == KV_REQ_STAT_ERROR ||
                     st == KV_REQ_STAT_CANCELLED) {
-                    for (const auto& m : transtest::log_msgs<KV_FileReqTransCp>(logs[0]))
+                    for (const auto& m : transtest::log_msgs<R>(logs[0]))
                         msgs += m + "\n";
                     return st;
                 }
@@ -111,6 +128,48 @@ protected:
             std::this_thread::sleep_for(20ms);
         }
         return KV_REQ_STAT_RUNNING;
+    }
+
+    // Starts a mirror request that repeats an hour after each pass and
+    // waits until its first pass has been recorded; its messages so far
+    // go to msgs.
+    bool mirror_pass(const std::vector<std::string>& names, KV_FileReqTransParamsCp p)
+    {
+        p.set_tm_type(1);
+        p.set_tm_def(3600);
+        KVTL::KV_ListVal<KV_String> list;
+        list_of(list, names);
+        const KVTL::KV_ListVal<KV_String> none;
+        auto* r = new KV_FileReqTransCp(fm.get(), fm.get(), local(root + "/src"),
+                                        local(root + "/dst"), list, none, p);
+        if (!tm->add_req(r))
+            return false;
+        const auto until = std::chrono::steady_clock::now() + 120s;
+        while (std::chrono::steady_clock::now() < until) {
+            const auto logs = transtest::log_files(root + "/tmp", 2);
+            if (logs.size() == 1) {
+                KV_FileReqTransCp saved(logs[0].c_str());
+                if (saved.log_trans().restore(nullptr) && saved.log().tm_last_cp().valid()) {
+                    for (const auto& m : transtest::log_msgs<KV_FileReqTransCp>(logs[0]))
+                        msgs += m + "\n";
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    // Makes src/<rel> a chain of `levels` nested folders "d" ending in a
+    // file; returns the deepest folder.
+    std::string chain(const std::string& rel, int levels)
+    {
+        std::string p = root + "/" + rel;
+        for (int i = 0; i < levels; ++i)
+            p += "/d";
+        fs::create_directories(p);
+        put(p + "/leaf", "x");
+        return p;
     }
     // Sub-logs left in the temporary folder.
     size_t sublogs() const { return transtest::log_files(root + "/tmp", 1).size(); }
@@ -156,6 +215,195 @@ TEST_F(LocalTransfer, AMoveDeletesTheCopiedSourcesOnly)
     EXPECT_EQ(get(root + "/dst/top"), content(10, 3));
     EXPECT_FALSE(fs::exists(root + "/src/d/one"));
     EXPECT_FALSE(fs::exists(root + "/src/top"));
+}
+
+// ---------------------------------------------------------------------------
+// The plan: what the destination holds decides what a file or folder does.
+
+struct PlanCase
+{
+    const char* name;
+    enum { NONE, SAME_SIZE, OTHER_SIZE, FOLDER } dst_f; // what dst/f is
+    bool dst_g_file;                                    // dst/g a file
+    bool skip_sz;
+    uint8_t mirror;
+    KV_REQ_STAT want;     // normal requests only
+    const char* want_f;   // content of dst/f afterwards; null: a folder
+    bool want_g_copied;   // dst/g/x arrived
+    const char* want_msg; // in the log, or null
+};
+
+class Plan : public LocalTransfer, public ::testing::WithParamInterface<PlanCase>
+{
+};
+
+TEST_P(Plan, DecidesPerEntry)
+{
+    const PlanCase& c = GetParam();
+    const std::string src_f = content(1000, 1);
+    put(root + "/src/m/f", src_f);
+    put(root + "/src/m/g/x", "gx");
+    put(root + "/dst/m/keep", "k");
+    switch (c.dst_f) {
+    case PlanCase::NONE:
+        break;
+    case PlanCase::SAME_SIZE:
+        put(root + "/dst/m/f", std::string(1000, 'o'));
+        break;
+    case PlanCase::OTHER_SIZE:
+        put(root + "/dst/m/f", "old");
+        break;
+    case PlanCase::FOLDER:
+        fs::create_directories(root + "/dst/m/f");
+        break;
+    }
+    if (c.dst_g_file)
+        put(root + "/dst/m/g", "a file");
+    KV_FileReqTransParamsCp p;
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    p.set_skip_sz(c.skip_sz);
+    p.set_mirror(c.mirror);
+    // Within a folder: a mirror with deletion looks at every destination
+    // entry of the folders it walks.
+    const std::vector<std::string> all{"m"};
+    if (c.mirror == 0) {
+        EXPECT_EQ(run(all, p), c.want) << msgs;
+    } else {
+        ASSERT_TRUE(mirror_pass(all, p)) << msgs;
+    }
+    if (c.want_f == nullptr) {
+        EXPECT_TRUE(fs::is_directory(root + "/dst/m/f"));
+    } else {
+        const std::string f = get(root + "/dst/m/f");
+        EXPECT_TRUE(f == (std::string(c.want_f) == "src" ? src_f : c.want_f))
+            << f.size() << " bytes";
+    }
+    EXPECT_EQ(fs::exists(root + "/dst/m/g/x") && get(root + "/dst/m/g/x") == "gx", c.want_g_copied);
+    EXPECT_EQ(fs::exists(root + "/dst/m/keep"), c.mirror != 2) << "only a mirror with deletion "
+                                                                  "removes extra entries";
+    if (c.want_msg != nullptr) {
+        EXPECT_NE(msgs.find(c.want_msg), std::string::npos) << msgs;
+    }
+}
+
+const std::string same_size(1000, 'o');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Plan,
+    ::testing::Values(PlanCase{"NewFile", PlanCase::NONE, false, false, 0, KV_REQ_STAT_COMPLETED,
+                               "src", true, nullptr},
+                      PlanCase{"SameSizeSkipped", PlanCase::SAME_SIZE, false, true, 0,
+                               KV_REQ_STAT_COMPLETED, same_size.c_str(), true, nullptr},
+                      PlanCase{"SameSizeOverwritten", PlanCase::SAME_SIZE, false, false, 0,
+                               KV_REQ_STAT_COMPLETED, "src", true, nullptr},
+                      PlanCase{"OtherSizeOverwritten", PlanCase::OTHER_SIZE, false, true, 0,
+                               KV_REQ_STAT_COMPLETED, "src", true, nullptr},
+                      PlanCase{"FileOntoFolderFails", PlanCase::FOLDER, false, false, 0,
+                               KV_REQ_STAT_ERROR, nullptr, false,
+                               "The directory f already exists."},
+                      // The folder fails as a whole: f is not copied either.
+                      PlanCase{"FolderOntoFileFails", PlanCase::NONE, true, false, 0,
+                               KV_REQ_STAT_ERROR, "", false, "The file g already exists."},
+                      PlanCase{"MirrorNewFile", PlanCase::NONE, false, false, 1,
+                               KV_REQ_STAT_RUNNING, "src", true, nullptr},
+                      PlanCase{"MirrorSameSizeSkipped", PlanCase::SAME_SIZE, false, true, 1,
+                               KV_REQ_STAT_RUNNING, same_size.c_str(), true, nullptr},
+                      PlanCase{"MirrorFileOntoFolderWarns", PlanCase::FOLDER, false, false, 1,
+                               KV_REQ_STAT_RUNNING, nullptr, true,
+                               "The directory f already exists."},
+                      PlanCase{"MirrorFolderOntoFileWarns", PlanCase::NONE, true, false, 1,
+                               KV_REQ_STAT_RUNNING, "src", false, "The file g already exists."},
+                      PlanCase{"MirrorDeletingReplacesAll", PlanCase::OTHER_SIZE, false, false, 2,
+                               KV_REQ_STAT_RUNNING, "src", true, nullptr}),
+    [](const ::testing::TestParamInfo<PlanCase>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------------------
+// Moves, mirrors and deep trees
+
+TEST_F(LocalTransfer, AMoveLeavesAGivenUpSourceInPlace)
+{
+    KV_FileTransManOpts o;
+    o.set_auto_rm_req(0);
+    o.set_auto_rm_req_st(0);
+    o.set_ntmpfiles(2);
+    o.set_nfretries(1);
+    tm->set_opts(o);
+    put(root + "/src/one", content(1000, 1));
+    put(root + "/src/two", content(2000, 2));
+    // Listed as a file but unreadable: a link to a folder cannot be read as
+    // one, however privileged the test runs.
+    fs::create_directories(root + "/elsewhere");
+    fs::create_directory_symlink(root + "/elsewhere", root + "/src/bad");
+    KV_FileReqTransParamsCp p;
+    p.set_del_src(true);
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    run({"one", "two", "bad"}, p);
+    EXPECT_EQ(get(root + "/dst/one"), content(1000, 1)) << msgs;
+    EXPECT_EQ(get(root + "/dst/two"), content(2000, 2));
+    EXPECT_FALSE(fs::exists(root + "/src/one")) << "copied sources go";
+    EXPECT_FALSE(fs::exists(root + "/src/two"));
+    EXPECT_TRUE(fs::is_symlink(root + "/src/bad")) << "the given-up one stays\n" << msgs;
+    EXPECT_EQ(sublogs(), 0u);
+}
+
+TEST_F(LocalTransfer, AMirrorLogsTheExtraEntriesItDeletes)
+{
+    put(root + "/src/m/a", "a");
+    put(root + "/dst/m/a", "a");
+    put(root + "/dst/m/extra1", "1");
+    put(root + "/dst/m/gone/extra2", "2");
+    KV_FileReqTransParamsCp p;
+    p.set_mirror(2);
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    ASSERT_TRUE(mirror_pass({"m"}, p)) << msgs;
+    EXPECT_FALSE(fs::exists(root + "/dst/m/extra1"));
+    EXPECT_FALSE(fs::exists(root + "/dst/m/gone"));
+    EXPECT_EQ(get(root + "/dst/m/a"), "a");
+    const auto logs = transtest::log_files(root + "/tmp", 2);
+    ASSERT_EQ(logs.size(), 1u);
+    KV_FileReqTransCp saved(logs[0].c_str());
+    ASSERT_TRUE(saved.log_trans().restore(nullptr));
+    EXPECT_NE(saved.log().status(local(root + "/dst/m/extra1")), 0) << "the deletion is recorded";
+    EXPECT_NE(saved.log().status(local(root + "/dst/m/gone")), 0);
+}
+
+TEST_F(LocalTransfer, TooDeepATreeIsRefusedByTheCopyWalker)
+{
+    const int levels = static_cast<int>(KV_TavoTrans::MAX_DEPTH) + 3;
+    chain("src/deep", levels);
+    EXPECT_EQ(run({"deep"}, KV_FileReqTransParamsCp()), KV_REQ_STAT_ERROR);
+    EXPECT_NE(msgs.find("levels deep"), std::string::npos) << msgs;
+}
+
+TEST_F(LocalTransfer, TooDeepATreeIsRefusedByTheDeleteWalker)
+{
+    const std::string bottom = chain("src/deep", static_cast<int>(KV_TavoTrans::MAX_DEPTH) + 3);
+    KVTL::KV_ListVal<KV_String> list;
+    list_of(list, {"deep"});
+    KV_FileReqTransParamsRm p;
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    auto* r = new KV_FileReqTransRm(fm.get(), local(root + "/src"), list, p);
+    ASSERT_TRUE(tm->add_req(r));
+    EXPECT_EQ(wait<KV_FileReqTransRm>(3), KV_REQ_STAT_ERROR);
+    EXPECT_NE(msgs.find("levels deep"), std::string::npos) << msgs;
+    EXPECT_TRUE(fs::exists(bottom + "/leaf")) << "nothing below the limit was touched";
+}
+
+TEST_F(LocalTransfer, TooDeepATreeIsRefusedByTheRenameWalker)
+{
+    // Folders on both sides are merged level by level.
+    const int levels = static_cast<int>(KV_TavoTrans::MAX_DEPTH) + 3;
+    const std::string bottom = chain("src/deep", levels);
+    chain("dst/deep", levels);
+    KVTL::KV_ListVal<KV_String> list;
+    list_of(list, {"deep"});
+    KV_FileReqTransParamsRen p;
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    auto* r = new KV_FileReqTransRen(fm.get(), local(root + "/src"), local(root + "/dst"), list, p);
+    ASSERT_TRUE(tm->add_req(r));
+    EXPECT_EQ(wait<KV_FileReqTransRen>(4), KV_REQ_STAT_ERROR);
+    EXPECT_NE(msgs.find("levels deep"), std::string::npos) << msgs;
+    EXPECT_TRUE(fs::exists(bottom + "/leaf"));
 }
 
 } // namespace
