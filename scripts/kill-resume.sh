@@ -17,5 +17,5 @@ cmake --build "$build" -j "${KV_JOBS:-4}" --target test_transfers_mt
 # The tree and the copy need about 2.5 times the big file in the temporary
 # folder.
 KV_KILLRESUME_KILLS=$kills KV_KILLRESUME_BIG_MIB=$big KV_KILLRESUME_FILES=$files \
-  KV_KILLRESUME_MAX_MS=${KV_KILLRESUME_MAX_MS:-20000} \
+  KV_KILLRESUME_MAX_MS=${KV_KILLRESUME_MAX_MS:-3000} \
   "$build/tests/test_transfers_mt" --gtest_filter='KillResume.*'
