@@ -95,69 +95,62 @@ protected:
             list.add(n.c_str());
     }
 
-    // Runs a request over `names` of src into dst and returns its final
-    // status as its log records it.
-    KV_REQ_STAT run(const std::vector<std::string>& names, const KV_FileReqTransParamsCp& p)
+    // Queues a copy request over `names` of src into dst.
+    bool add(const std::vector<std::string>& names, const KV_FileReqTransParamsCp& p)
     {
         KVTL::KV_ListVal<KV_String> list;
         list_of(list, names);
         const KVTL::KV_ListVal<KV_String> none;
-        auto* r = new KV_FileReqTransCp(fm.get(), fm.get(), local(root + "/src"),
-                                        local(root + "/dst"), list, none, p);
-        if (!tm->add_req(r))
-            return KV_REQ_STAT_ERROR;
-        return wait<KV_FileReqTransCp>(2);
+        return tm->add_req(new KV_FileReqTransCp(fm.get(), fm.get(), local(root + "/src"),
+                                                 local(root + "/dst"), list, none, p));
     }
 
-    // Waits for the one request log of `type` to reach a final status and
-    // collects its messages.
-    template <class R> KV_REQ_STAT wait(uint8_t type)
+    // Polls until there is one request log of `type` for which `done`
+    // holds, then collects its messages; false after two minutes.
+    template <class R, class F> bool poll(uint8_t type, F done)
     {
         const auto until = std::chrono::steady_clock::now() + 120s;
         while (std::chrono::steady_clock::now() < until) {
             const auto logs = transtest::log_files(root + "/tmp", type);
-            if (logs.size() == 1) {
-                const KV_REQ_STAT st = transtest::log_status<R>(logs[0]);
-                if (st == KV_REQ_STAT_COMPLETED || st == KV_REQ_STAT_ERROR ||
-                    st == KV_REQ_STAT_CANCELLED) {
-                    for (const auto& m : transtest::log_msgs<R>(logs[0]))
-                        msgs += m + "\n";
-                    return st;
-                }
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return KV_REQ_STAT_RUNNING;
-    }
-
-    // Starts a mirror request that repeats an hour after each pass and
-    // waits until its first pass has been recorded; its messages so far
-    // go to msgs.
-    bool mirror_pass(const std::vector<std::string>& names, KV_FileReqTransParamsCp p)
-    {
-        p.set_tm_type(1);
-        p.set_tm_def(3600);
-        KVTL::KV_ListVal<KV_String> list;
-        list_of(list, names);
-        const KVTL::KV_ListVal<KV_String> none;
-        auto* r = new KV_FileReqTransCp(fm.get(), fm.get(), local(root + "/src"),
-                                        local(root + "/dst"), list, none, p);
-        if (!tm->add_req(r))
-            return false;
-        const auto until = std::chrono::steady_clock::now() + 120s;
-        while (std::chrono::steady_clock::now() < until) {
-            const auto logs = transtest::log_files(root + "/tmp", 2);
-            if (logs.size() == 1) {
-                KV_FileReqTransCp saved(logs[0].c_str());
-                if (saved.log_trans().restore(nullptr) && saved.log().tm_last_cp().valid()) {
-                    for (const auto& m : transtest::log_msgs<KV_FileReqTransCp>(logs[0]))
-                        msgs += m + "\n";
-                    return true;
-                }
+            if (logs.size() == 1 && done(logs[0])) {
+                for (const auto& m : transtest::log_msgs<R>(logs[0]))
+                    msgs += m + "\n";
+                return true;
             }
             std::this_thread::sleep_for(20ms);
         }
         return false;
+    }
+
+    // Waits for the one request log of `type` to reach a final status.
+    template <class R> KV_REQ_STAT wait(uint8_t type)
+    {
+        KV_REQ_STAT st = KV_REQ_STAT_RUNNING;
+        const bool ended = poll<R>(type, [&st](const std::string& path) {
+            st = transtest::log_status<R>(path);
+            return st == KV_REQ_STAT_COMPLETED || st == KV_REQ_STAT_ERROR ||
+                   st == KV_REQ_STAT_CANCELLED;
+        });
+        return ended ? st : KV_REQ_STAT_RUNNING;
+    }
+
+    // Runs a request over `names` of src into dst and returns its final
+    // status as its log records it.
+    KV_REQ_STAT run(const std::vector<std::string>& names, const KV_FileReqTransParamsCp& p)
+    {
+        return add(names, p) ? wait<KV_FileReqTransCp>(2) : KV_REQ_STAT_ERROR;
+    }
+
+    // Starts a mirror request that repeats an hour after each pass and
+    // waits until its first pass has been recorded.
+    bool mirror_pass(const std::vector<std::string>& names, KV_FileReqTransParamsCp p)
+    {
+        p.set_tm_type(1);
+        p.set_tm_def(3600);
+        return add(names, p) && poll<KV_FileReqTransCp>(2, [](const std::string& path) {
+                   KV_FileReqTransCp saved(path.c_str());
+                   return saved.log_trans().restore(nullptr) && saved.log().tm_last_cp().valid();
+               });
     }
 
     // Makes src/<rel> a chain of `levels` nested folders "d" ending in a
