@@ -72,7 +72,10 @@ bool KV_Thread::process()
     const bool ok = run();
     // The error queue is per OS thread; left alone, a failed handshake of
     // this object would be reported by the next object run on this thread.
-    ERR_clear_error();
+    // The whole per-thread state goes, not only the queue: an idle thread
+    // holds none, so none is left behind when the process exits while
+    // OpenSSL's own exit handler has already run.
+    OPENSSL_thread_stop();
     return ok;
 }
 

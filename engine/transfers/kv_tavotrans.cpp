@@ -162,6 +162,65 @@ bool KV_TavoTrans::process()
 }
 
 // ---------------------------------------------------------------------------
+// Queueing an entry
+
+bool KV_TavoTrans::queue_entry(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_FileMan& man,
+                               KV_DirEntryList& entries, const KV_PathDef& path,
+                               const KV_FileData& fd, KV_FileReq* elem)
+{
+    auto* e = elem != nullptr ? new (std::nothrow) KV_DirEntryStd(path, fd) : nullptr;
+    if (e == nullptr || !entries.add(e)) {
+        delete e;
+        delete elem;
+        return false;
+    }
+    // Recorded before it happens: work that the log does not know of is
+    // never started.
+    if (!record(lr.log_trans(), path, Fop::ST_OPEN, 0)) {
+        log_failed(lr);
+        delete elem;
+        return false;
+    }
+    return man.add_req(elem, &req, &e->obs, KV_REQ_STAT_QUEUED);
+}
+
+// ---------------------------------------------------------------------------
+// Settling an entry
+
+bool KV_TavoTrans::settle(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_DirEntryStd& e, uint8_t ask,
+                          uint8_t op, bool& ok, bool* all)
+{
+    e.obs.wait();
+    bool failed = e.obs.status() != KV_REQ_STAT_COMPLETED;
+    bool skipped = false;
+    KV_TransLogTrans& log = lr.log_trans();
+    if (ok && failed) {
+        bool retry = true;
+        if (req.skip_err(e.path, retry)) {
+            uint8_t answer = Ans::ANS_YES;
+            if (retry)
+                ok = log.ask(Ans::ASK_SKIP, answer, e.path, informer(), e.fd, KV_ASK_YES_NO,
+                             nullptr);
+            if (ok) {
+                failed = answer != Ans::ANS_YES;
+                skipped = !failed;
+            }
+            // A skipped entry stays where it is: its folder is not emptied.
+            if (skipped && all != nullptr)
+                *all = false;
+        }
+    }
+    req.set_executed(ok && !failed);
+    if (ok && !failed) {
+        ok = log.clr_answer(ask, e.path) &&
+             record(log, e.path, skipped ? Fop::ST_SKIPPED : Fop::ST_DONE, op);
+        if (!ok)
+            log_failed(lr);
+    }
+    return ok && !failed && !skipped;
+}
+
+// ---------------------------------------------------------------------------
 // Rename walker
 
 bool KV_TavoTrans::trans_ren(KV_FileReqTransRen& req, const KV_PathDef& src, const KV_PathDef& dst,
@@ -297,52 +356,15 @@ bool KV_TavoTrans::trans_ren_at(KV_FileReqTransRen& req, const KV_PathDef& src,
                     left();
                     continue;
                 }
-                auto* e = new (std::nothrow) KV_DirEntryStd(d, node->fdc());
-                if (e == nullptr || !entries.add(e)) {
-                    delete e;
-                    ok = false;
-                    break;
-                }
-                // Recorded before it happens: a rename the log does not know
-                // of is never started.
-                if (!record(log, d, Fop::ST_OPEN, 0)) {
-                    log_failed(req);
-                    ok = false;
-                    break;
-                }
-                auto* ren =
-                    new (std::nothrow) KV_FileReqRen(req.eh(), s, d, node->is_dir(), x != nullptr);
-                ok = ren != nullptr && man->add_req(ren, &req, &e->obs, KV_REQ_STAT_QUEUED);
+                ok = queue_entry(req, req, *man, entries, d, node->fdc(),
+                                 new (std::nothrow)
+                                     KV_FileReqRen(req.eh(), s, d, node->is_dir(), x != nullptr));
             }
         }
 
         // Settle the entries in order; every queued one is waited for.
-        for (KV_DirEntryStd* e : entries) {
-            e->obs.wait();
-            bool failed = e->obs.status() != KV_REQ_STAT_COMPLETED;
-            bool skipped = false;
-            if (ok && failed) {
-                bool retry = true;
-                if (req.skip_err(e->path, retry)) {
-                    uint8_t answer = Ans::ANS_YES;
-                    if (retry)
-                        ok = log.ask(Ans::ASK_SKIP, answer, e->path, informer(), e->fd,
-                                     KV_ASK_YES_NO, nullptr);
-                    if (ok) {
-                        failed = answer != Ans::ANS_YES;
-                        skipped = !failed;
-                    }
-                }
-            }
-            req.set_executed(ok && !failed);
-            if (ok && !failed) {
-                ok =
-                    log.clr_answer(Ans::ASK_OVERWRITE, e->path) &&
-                    record(log, e->path, skipped ? Fop::ST_SKIPPED : Fop::ST_DONE, Fop::OP_RENAMED);
-                if (!ok)
-                    log_failed(req);
-            }
-        }
+        for (KV_DirEntryStd* e : entries)
+            settle(req, req, *e, Ans::ASK_OVERWRITE, Fop::OP_RENAMED, ok, all);
         entries.free();
 
         // Something failed: the retry works from fresh listings of both
@@ -424,10 +446,7 @@ bool KV_TavoTrans::trans_rm_at(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     if (!ok || answer != Ans::ANS_YES)
                         continue;
                     bool sub_all = true;
-                    // The folder's entries go for the same reason as the folder:
-                    // a mirror's extra folder is emptied whole, not kept
-                    // back as the sources of a move would be.
-                    ok = trans_rm_at(req, p, nullptr, &sub_all, owner, report, depth + 1);
+                    ok = trans_rm_at(req, p, nullptr, &sub_all, owner, false, depth + 1);
                     if (ok && !sub_all) {
                         left();
                         ok = kept_dirs.add(node);
@@ -462,51 +481,17 @@ bool KV_TavoTrans::trans_rm_at(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     left();
                     continue;
                 }
-                auto* e = new (std::nothrow) KV_DirEntryStd(p, node->fdc());
-                if (e == nullptr || !entries.add(e)) {
-                    delete e;
-                    ok = false;
-                    break;
-                }
-                if (!record(log, p, Fop::ST_OPEN, 0)) {
-                    log_failed(lr);
-                    ok = false;
-                    break;
-                }
                 // The errors go where the questions and records go.
-                auto* rm =
-                    new (std::nothrow) KV_FileReqRm(lr.eh(), KV_PathDefDir(p, node->is_dir()));
-                ok = rm != nullptr && man->add_req(rm, &req, &e->obs, KV_REQ_STAT_QUEUED);
+                ok = queue_entry(req, lr, *man, entries, p, node->fdc(),
+                                 new (std::nothrow)
+                                     KV_FileReqRm(lr.eh(), KV_PathDefDir(p, node->is_dir())));
             }
         }
 
         for (KV_DirEntryStd* e : entries) {
-            e->obs.wait();
-            bool failed = e->obs.status() != KV_REQ_STAT_COMPLETED;
-            bool skipped = false;
-            if (ok && failed) {
-                bool retry = true;
-                if (req.skip_err(e->path, retry)) {
-                    uint8_t answer = Ans::ANS_YES;
-                    if (retry)
-                        ok = log.ask(Ans::ASK_SKIP, answer, e->path, informer(), e->fd,
-                                     KV_ASK_YES_NO, nullptr);
-                    if (ok) {
-                        failed = answer != Ans::ANS_YES;
-                        skipped = !failed;
-                    }
-                }
-            }
-            req.set_executed(ok && !failed);
-            if (ok && !failed) {
-                ok =
-                    log.clr_answer(Ans::ASK_DELETE, e->path) &&
-                    record(log, e->path, skipped ? Fop::ST_SKIPPED : Fop::ST_DONE, Fop::OP_DELETED);
-                if (!ok)
-                    log_failed(lr);
-            }
+            const bool gone = settle(req, lr, *e, Ans::ASK_DELETE, Fop::OP_DELETED, ok, all);
             // Only an entry that is gone is reported gone.
-            if (ok && !failed && !skipped && owner != nullptr && report)
+            if (ok && gone && owner != nullptr && report)
                 ok = owner->file_del(e->path);
         }
         entries.free();

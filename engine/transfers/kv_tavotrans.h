@@ -80,8 +80,6 @@ public:
         KV_NamePair(const KV_String& src, const KV_String& dst) : src(src), dst(dst) {}
         KV_NamePair(const KV_NamePair&) = default;
         KV_NamePair& operator=(const KV_NamePair&) = default;
-        bool operator==(const KV_NamePair& o) const { return src == o.src && dst == o.dst; }
-        bool operator<(const KV_NamePair& o) const { return src < o.src; }
 
         KV_String src;
         KV_String dst;
@@ -205,6 +203,21 @@ private:
     // move in place: a file that the copy did not record as copied.
     static bool keep_src(KV_FileReqTrans* owner, bool report, const KV_PathDef& path, bool dir);
 
+    // Appends an entry for `path` to `entries`, records it in the log of
+    // `lr` as begun, then queues `elem` (owned from here on; null when it
+    // could not be made) on `man` as a child of `req` that reports to the
+    // entry. False, with nothing queued, when a step fails.
+    bool queue_entry(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_FileMan& man,
+                     KV_DirEntryList& entries, const KV_PathDef& path, const KV_FileData& fd,
+                     KV_FileReq* elem);
+    // Waits for the elementary request of `e` and records its outcome in
+    // the log of `lr` (op: renamed or deleted): done, or skipped when req's
+    // skip rule lets it go (after question 3 unless the error limit was
+    // reached; a skip clears *all). A failure that is not skipped clears
+    // req's executed flag. Clears `ok` when a question or a log write fails.
+    // True when the entry is gone.
+    bool settle(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_DirEntryStd& e, uint8_t ask,
+                uint8_t op, bool& ok, bool* all);
     // Reports a log write that failed on `req` (the request stops).
     static void log_failed(KV_FileReqTrans& req);
 

@@ -214,8 +214,13 @@ bool KV_TavoTrans::keep_src(KV_FileReqTrans* owner, bool report, const KV_PathDe
     if (owner == nullptr || report || dir || owner->type() != KV_REQ_TYPE_TRANS_CP)
         return false;
     // A move deletes only sources that its copy phase recorded as copied;
-    // a file given up after errors stays where it is.
-    return static_cast<KV_FileReqTransCp*>(owner)->log().status_in(0, path) != Rec::ST_DONE;
+    // a file given up after errors stays where it is. A mirror's extra
+    // folders are emptied whole: below the top level its deletions are not
+    // reported, yet nothing there is a source.
+    KV_TransLogTransCp& log = static_cast<KV_FileReqTransCp*>(owner)->log();
+    if (!log.del_src() || log.mirror() != 0)
+        return false;
+    return log.status_in(0, path) != Rec::ST_DONE;
 }
 
 // ---------------------------------------------------------------------------

@@ -11,9 +11,9 @@
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_storage.h"
+#include "support/kv_dstest.h"
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_filetransman.h"
-#include "support/kv_dstest.h"
 
 namespace {
 

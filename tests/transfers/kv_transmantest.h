@@ -76,9 +76,11 @@ inline std::vector<std::string> log_files(const std::string& dir, uint8_t type)
     return out;
 }
 
-// The message lines of the request log at `path` (of the kind `R` builds),
-// in order of addition; empty when it does not restore.
-template <class R> std::vector<std::string> log_msgs(const std::string& path)
+// The texts of the lines of `kind` (messages, item records ...) of the
+// request log at `path` (of the kind `R` builds), in order of their records;
+// empty when it does not restore.
+template <class R>
+std::vector<std::string> log_lines(const std::string& path, KV_FILE_REQ_LOG_ELEM kind)
 {
     std::vector<std::string> out;
     R req(path.c_str());
@@ -90,10 +92,16 @@ template <class R> std::vector<std::string> log_msgs(const std::string& path)
     log.get_log(0x7FFFFFF0, lines);
     KV_TransLogTrans::set_id_log(0);
     for (const KV_FileReqLogElem* e : lines.list_elems()) {
-        if (e->kind == KV_FILE_REQ_LOG_ELEM_MSG)
+        if (e->kind == kind)
             out.emplace_back(e->text.data());
     }
     return out;
+}
+
+// The messages of the request log at `path`, in order of addition.
+template <class R> std::vector<std::string> log_msgs(const std::string& path)
+{
+    return log_lines<R>(path, KV_FILE_REQ_LOG_ELEM_MSG);
 }
 
 // The status recorded in the request log at `path`.
