@@ -108,7 +108,16 @@ KV_ThreadElem::~KV_ThreadElem()
 // ---------------------------------------------------------------------------
 // KV_ThreadMan
 
-KV_ThreadMan::KV_ThreadMan() : changed(false, false) {}
+KV_ThreadMan::KV_ThreadMan() : changed(false, false)
+{
+    // OpenSSL ends itself from an exit handler, and once it has, the state of
+    // threads still alive can no longer be freed. Initialised before the pool
+    // is complete, its handler is registered before the pool's destructor
+    // and so runs after it: the pooled threads release their OpenSSL state
+    // while OpenSSL can still free it. The option must be a real one: a call
+    // without options returns before the handler is registered.
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+}
 
 KV_ThreadMan::~KV_ThreadMan()
 {
@@ -227,9 +236,12 @@ unsigned int KV_ThreadMan::thread_proc(void* arg)
         if (quit)
             break;
     }
-    delete e;
     // OpenSSL keeps per-thread state (the error queue among it) that must be
-    // released before the OS thread goes.
+    // released before the OS thread goes, and before the element unlists
+    // itself: term() returns once the last element is gone, and at exit
+    // OpenSSL's own clean-up may follow at once and can then no longer free
+    // the state of a thread that has not got this far.
     OPENSSL_thread_stop();
+    delete e;
     return 0;
 }

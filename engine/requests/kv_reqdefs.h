@@ -31,6 +31,7 @@ enum KV_REQ_NTF : uint32_t {
     KV_REQ_NTF_ENDED = 2,     // the request is gone
     KV_REQ_NTF_FLASH = 4,     // the result indicator made one flash step
     KV_REQ_NTF_FLASH_END = 5, // the result indicator stopped flashing
+    KV_REQ_NTF_EDIT = 6,      // downloaded files wait for the user before going back
 };
 
 // Kind of a request (KV_FileReq::type). 10 to 12 are the transfer requests.

@@ -85,6 +85,17 @@ void KV_TavoTrans::log_failed(KV_FileReqTrans& req)
                      KV_ErrHandler::last_err().data());
 }
 
+bool KV_TavoTrans::too_deep(KV_FileReqTrans& req, KV_FileMan& man, const KV_PathDef& path)
+{
+    // Each level holds its listings on the worker's stack: a tree deeper
+    // than this is refused rather than risking the stack.
+    KV_String text;
+    man.man_path().build_path(text, path, false, 0);
+    req.eh().set_err(2, "The folder %s lies more than %u levels deep.", text.data(),
+                     static_cast<unsigned>(MAX_DEPTH));
+    return false;
+}
+
 bool KV_TavoTrans::process()
 {
     KV_FileReq* base = req();
@@ -148,14 +159,6 @@ bool KV_TavoTrans::process()
     log.close();
     status(KV_FileReq::status_str(final_status()));
     return ok;
-}
-
-bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
-{
-    // Does not copy yet: the copy and move driver is not built, so the
-    // request fails.
-    (void)req;
-    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -223,12 +226,21 @@ bool KV_TavoTrans::settle(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_DirEntry
 bool KV_TavoTrans::trans_ren(KV_FileReqTransRen& req, const KV_PathDef& src, const KV_PathDef& dst,
                              const KVTL::KV_ListVal<KV_String>* names, bool* all)
 {
+    return trans_ren_at(req, src, dst, names, all, 0);
+}
+
+bool KV_TavoTrans::trans_ren_at(KV_FileReqTransRen& req, const KV_PathDef& src,
+                                const KV_PathDef& dst, const KVTL::KV_ListVal<KV_String>* names,
+                                bool* all, uint32_t depth)
+{
     bool ok = true;
     if (!req.executed())
         return true;
     KV_FileMan* man = req.fileman();
     if (man == nullptr)
         return false;
+    if (depth > MAX_DEPTH)
+        return too_deep(req, *man, src);
     KV_TransLogTrans& log = req.log_trans();
     const bool cs = man->case_sens();
     KV_FileListStore ls_src(cs, names);
@@ -293,7 +305,7 @@ bool KV_TavoTrans::trans_ren(KV_FileReqTransRen& req, const KV_PathDef& src, con
                                  KV_ASK_YES_ALL, nullptr);
                 if (ok && answer == Ans::ANS_YES) {
                     bool sub_all = true;
-                    ok = trans_ren(req, s, d, nullptr, &sub_all);
+                    ok = trans_ren_at(req, s, d, nullptr, &sub_all, depth + 1);
                     if (!sub_all)
                         left();
                 } else if (ok) {
@@ -373,6 +385,13 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                             const KVTL::KV_ListVal<KV_String>* names, bool* all,
                             KV_FileReqTrans* owner, bool report)
 {
+    return trans_rm_at(req, folder, names, all, owner, report, 0);
+}
+
+bool KV_TavoTrans::trans_rm_at(KV_FileReqTransRm& req, const KV_PathDef& folder,
+                               const KVTL::KV_ListVal<KV_String>* names, bool* all,
+                               KV_FileReqTrans* owner, bool report, uint32_t depth)
+{
     bool ok = true;
     if (!req.executed())
         return true;
@@ -381,6 +400,8 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
         return false;
     // The request whose log holds the questions, records and retries.
     KV_FileReqTrans& lr = owner != nullptr ? *owner : static_cast<KV_FileReqTrans&>(req);
+    if (depth > MAX_DEPTH)
+        return too_deep(lr, *man, folder);
     KV_TransLogTrans& log = lr.log_trans();
     KV_FileListStore ls(man->case_sens(), names);
     bool listed = false;
@@ -425,7 +446,7 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     if (!ok || answer != Ans::ANS_YES)
                         continue;
                     bool sub_all = true;
-                    ok = trans_rm(req, p, nullptr, &sub_all, owner, false);
+                    ok = trans_rm_at(req, p, nullptr, &sub_all, owner, false, depth + 1);
                     if (ok && !sub_all) {
                         left();
                         ok = kept_dirs.add(node);
@@ -446,7 +467,8 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     ok = false;
                     break;
                 }
-                if (log.status(p) == Fop::ST_SKIPPED) {
+                if (log.status(p) == Fop::ST_SKIPPED ||
+                    keep_src(owner, report, p, node->is_dir())) {
                     left();
                     continue;
                 }
@@ -459,9 +481,10 @@ bool KV_TavoTrans::trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                     left();
                     continue;
                 }
+                // The errors go where the questions and records go.
                 ok = queue_entry(req, lr, *man, entries, p, node->fdc(),
                                  new (std::nothrow)
-                                     KV_FileReqRm(req.eh(), KV_PathDefDir(p, node->is_dir())));
+                                     KV_FileReqRm(lr.eh(), KV_PathDefDir(p, node->is_dir())));
             }
         }
 

@@ -31,10 +31,12 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
+#include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_tavo.h"
 
+class KV_FileListStore;
 class KV_FileMan;
 class KV_FileReqTrans;
 class KV_FileReqTransCp;
@@ -83,6 +85,11 @@ public:
         KV_String dst;
     };
 
+    // One planned file copy (kv_copyplan.h).
+    class KV_DirEntryCp;
+    using Names = KVTL::KV_ListVal<KV_String>;
+    using CpList = KVTL::KV_ListPtr<KV_DirEntryCp>;
+
     // `informer` is the transfer manager's; it must outlive the worker.
     explicit KV_TavoTrans(KV_Informer& informer);
     // Waits for the worker's thread (the owner has stopped it).
@@ -128,10 +135,74 @@ public:
     bool trans_rm(KV_FileReqTransRm& req, const KV_PathDef& folder,
                   const KVTL::KV_ListVal<KV_String>* names, bool* all, KV_FileReqTrans* owner,
                   bool report);
-    // Runs a copy or move request.
+    // Runs a copy or move request: its passes, phases and schedule, then
+    // the deletion of a move's copied sources.
     bool trans_cp(KV_FileReqTransCp& req);
 
+    // --- Copy walker and plan (kv_tavotranscp.cpp, kv_copyplan.cpp) ----------
+
+    // The destination name of the source name `name`: the entry of `dst`
+    // at the position of the first equal name of `src`, else the name.
+    static KV_String& map_name(KV_String& out, const KV_String& name, const Names* src,
+                               const Names* dst, bool case_sens);
+    // Copies `src` into `dst` (the entries of `names_src`, or all), then
+    // each subfolder, depth first.
+    bool copy_dir(KV_FileReqTransCp& req, const KV_PathDef& src, const KV_PathDef& dst,
+                  const Names* names_src, const Names* names_dst);
+    // The plan of one folder pair: entries to copy and subfolders to walk.
+    bool cmp_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src, KV_FileListStore& ls_dst,
+                 const KV_PathDef& src, const KV_PathDef& dst, CpList& entries,
+                 KVTL::KV_ListVal<KV_NamePair>& dirs, const Names* names_src,
+                 const Names* names_dst);
+    // Deletes the destination entries that the source lacks.
+    bool mirror_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src, KV_FileListStore& ls_dst,
+                    const KV_PathDef& dst);
+    // Deletes `names` of `folder` on `man` for the copy request, through a
+    // delete request that is not queued; its questions, records and errors
+    // go into the copy request's log.
+    bool del_files(KV_FileReqTransCp& req, KV_FileMan* man, const KV_PathDef& folder,
+                   const Names& names, bool report);
+    // Copies the next batch of `entries` (at most NTMPFILES files).
+    bool copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, const KV_PathDef& dst,
+                    CpList& entries, const Names* names_src, const Names* names_dst,
+                    bool& src_trouble, bool& dst_trouble);
+    // Starts the elementary copies of the batch.
+    bool start_copies(KV_FileReqTransCp& req, CpList& batch, bool& segmented);
+    // The checks after a batch: source unchanged, data resumable; uploads
+    // present with their length.
+    bool check_src(KV_FileReqTransCp& req, CpList& batch, const KV_PathDef& src, const Names& names,
+                   bool segmented);
+    bool check_dst(KV_FileReqTransCp& req, CpList& batch, const KV_PathDef& dst, const Names& names,
+                   const Names* names_src, const Names* names_dst);
+    // The start of the next mirror pass after `last` for the schedule
+    // (type 1 wait, 2 daily, 3 weekly, 4 monthly), in local time; false for
+    // an invalid schedule.
+    static bool next_start(uint8_t tm_type, uint32_t tm_def, uint16_t dayspec, const KV_Time& last,
+                           KV_Time& next);
+    // The fragment length of a file of `size` bytes copied by up to
+    // `nworkers` workers in fragments of at least `min` bytes: as many
+    // fragments as workers while each still reaches `min`, else fewer; 0
+    // when even two would be too short (the file goes whole).
+    static int64_t frag_size(int64_t size, uint32_t nworkers, int64_t min);
+    // The deepest folder level the copy, rename and delete walkers descend
+    // to.
+    static constexpr uint32_t MAX_DEPTH = 512;
+
 private:
+    bool trans_ren_at(KV_FileReqTransRen& req, const KV_PathDef& src, const KV_PathDef& dst,
+                      const KVTL::KV_ListVal<KV_String>* names, bool* all, uint32_t depth);
+    bool trans_rm_at(KV_FileReqTransRm& req, const KV_PathDef& folder,
+                     const KVTL::KV_ListVal<KV_String>* names, bool* all, KV_FileReqTrans* owner,
+                     bool report, uint32_t depth);
+    // Refuses the folder `path` of `man`, deeper than MAX_DEPTH, with an
+    // error on `req`; returns false.
+    static bool too_deep(KV_FileReqTrans& req, KV_FileMan& man, const KV_PathDef& path);
+    bool copy_dir_at(KV_FileReqTransCp& req, const KV_PathDef& src, const KV_PathDef& dst,
+                     const Names* names_src, const Names* names_dst, uint32_t depth);
+    // Whether the delete walker must leave the source entry `path` of a
+    // move in place: a file that the copy did not record as copied.
+    static bool keep_src(KV_FileReqTrans* owner, bool report, const KV_PathDef& path, bool dir);
+
     // Appends an entry for `path` to `entries`, records it in the log of
     // `lr` as begun, then queues `elem` (owned from here on; null when it
     // could not be made) on `man` as a child of `req` that reports to the

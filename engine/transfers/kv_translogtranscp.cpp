@@ -202,6 +202,13 @@ uint8_t KV_TransLogTransCp::status(const KV_PathDef& path, KV_String* sublog, in
     return rec->status();
 }
 
+uint8_t KV_TransLogTransCp::status_in(uint8_t phase, const KV_PathDef& path)
+{
+    std::lock_guard<KV_Lock> hold(lock);
+    const KV_TransLogFileGrpFopCp* rec = find_rec(phase, path);
+    return rec == nullptr ? 0 : rec->status();
+}
+
 bool KV_TransLogTransCp::set_props(KV_TransLogFileGrpFopCp& rec, int64_t size, const KV_Time& time)
 {
     std::lock_guard<KV_Lock> hold(lock);

@@ -114,6 +114,8 @@ public:
     // the given out values receive its sub-log name, size and time text.
     uint8_t status(const KV_PathDef& path, KV_String* sublog, int64_t* size, KV_String* tm_text);
     using KV_TransLogTrans::status;
+    // The status of the item's record in `phase` (0 when none).
+    uint8_t status_in(uint8_t phase, const KV_PathDef& path);
     // Rewrites the local copy's size and time of rec's record; false
     // without one.
     bool set_props(KV_TransLogFileGrpFopCp& rec, int64_t size, const KV_Time& time);
