@@ -195,8 +195,12 @@ bool KV_FtpCtrlSess::on_reply(uint32_t code, const KV_String& text)
         break;
     }
     case 230:
-        ftp->set_response(text, true, false);
+        // The login state moves before the reply wakes the command's waiter:
+        // a worker that looks at the state right after its command (the
+        // proxy's USER line) would otherwise still see the old one and send
+        // USER a second time.
         ftp->set_login_stat(KV_FTP_LOGIN_OK);
+        ftp->set_response(text, true, false);
         record = false;
         break;
     case 250:
@@ -215,8 +219,8 @@ bool KV_FtpCtrlSess::on_reply(uint32_t code, const KV_String& text)
     }
     case 331:
     case 332:
-        ftp->set_response(text, true, false);
         ftp->set_login_stat(code == 331 ? KV_FTP_LOGIN_PASS : KV_FTP_LOGIN_ACCT);
+        ftp->set_response(text, true, false);
         record = false;
         break;
     case 530:

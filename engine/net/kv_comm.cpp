@@ -266,7 +266,16 @@ void KV_CommBase::sess_state(bool start)
             --sess_count_;
         ev_ready.set();
     }
-    set_secure_res(false);
+    // Only a request still waiting is answered: a handshake that succeeded
+    // keeps its result when the peer hangs up right after it, before the
+    // owner has looked.
+    std::lock_guard<KV_Lock> guard(lock_secure);
+    if (secure_pending) {
+        secure_result = false;
+        secure_pending = false;
+        secure_pending_flag.store(false);
+    }
+    ev_secure.set();
 }
 
 // ---------------------------------------------------------------------------
