@@ -157,7 +157,14 @@ void KV_CommBase::req_secure()
     const bool was_stopped = stopped();
     {
         std::lock_guard<KV_Lock> guard(lock_secure);
-        if (secure_pending || was_stopped) {
+        if (secure_pending) {
+            ev_secure.set();
+            return;
+        }
+        // A stopped connection makes nothing secure, whatever an earlier
+        // handshake achieved.
+        if (was_stopped) {
+            secure_result = false;
             ev_secure.set();
             return;
         }
@@ -189,9 +196,15 @@ bool KV_CommBase::take_secure_req()
 void KV_CommBase::set_secure_res(bool r)
 {
     std::lock_guard<KV_Lock> guard(lock_secure);
-    secure_result = r;
-    secure_pending = false;
-    secure_pending_flag.store(false);
+    // Only a pending request takes an answer. The session's end and a stop
+    // answer with false too, but a handshake that succeeded before them
+    // stays a success: the owner may look only after a peer that hung up at
+    // once has ended the session.
+    if (secure_pending) {
+        secure_result = r;
+        secure_pending = false;
+        secure_pending_flag.store(false);
+    }
     ev_secure.set();
 }
 
@@ -229,6 +242,11 @@ KV_Session* KV_CommBase::add_session(KV_Socket& sock, const KV_InetAddr& addr, K
     }
     stop_reg(s);
     s->set_proxy(proxy);
+    {
+        // The new connection is not secure until its own handshake says so.
+        std::lock_guard<KV_Lock> secure(lock_secure);
+        secure_result = false;
+    }
     std::lock_guard<KV_Lock> cnt(lock_cnt);
     ev_started.reset();
     if (proxy)

@@ -26,10 +26,11 @@
 // - lock_sess guards the session list, also while close_sessions waits for a
 //   session's thread (a session's end never takes lock_sess). lock_cnt
 //   guards the session count and the transitions of ev_started and ev_ready.
-//   add_session takes lock_cnt inside lock_sess; nothing takes them the other
-//   way round. lock_failed guards the failure flag, lock_secure the TLS
-//   request. All are KV_Lock, which a thread cannot take twice: send is never
-//   called from within a session hook of the same connection.
+//   add_session takes lock_cnt and lock_secure inside lock_sess; nothing
+//   takes them the other way round. lock_failed guards the failure flag,
+//   lock_secure the TLS request and result. All are KV_Lock, which a thread
+//   cannot take twice: send is never called from within a session hook of
+//   the same connection.
 #pragma once
 
 #include <atomic>
@@ -103,7 +104,9 @@ public:
     bool send_str(const char* s);
     // Asks the session for TLS; secure_res(true) then waits for the result.
     // With a request pending or the connection stopped, secure_res returns at
-    // once with the current result.
+    // once with the current result (false on a stopped connection). A
+    // success stays until the next session is added, also after the session
+    // ended or the connection was stopped.
     void req_secure();
     bool secure_res(bool wait);
     // Stops the connection (which stops its sessions), then waits for each
@@ -147,12 +150,14 @@ public:
     // only when a removal failed.
     bool reap_session();
     // A session's loop starts (count up, ev_started) or ends (count down,
-    // ev_ready, TLS result false).
+    // ev_ready, a pending TLS request answered with false).
     void sess_state(bool start);
     // Cheap look whether a TLS request is pending (the session asks every
     // pass); take_secure_req is the locked answer.
     bool secure_wanted() const { return secure_pending_flag.load(std::memory_order_relaxed); }
     bool take_secure_req();
+    // Answers a pending TLS request with r and wakes the waiters; without a
+    // pending request the result stays as it is.
     void set_secure_res(bool r);
     void set_conn_failed();
     void set_ready();
@@ -161,8 +166,8 @@ protected:
     // A connector never runs as a thread: connect runs on the caller's
     // thread. False.
     bool run() override;
-    // A stop wakes every waiter: ev_started, ev_ready, a TLS result of
-    // false, and the waker of a pending connect or accept.
+    // A stop wakes every waiter: ev_started, ev_ready, a pending TLS request
+    // (answered with false), and the waker of a pending connect or accept.
     void stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold) override;
     // A session line through the informer (nothing without one).
     void log(KV_SESS_LOG kind, const KV_String& text, bool err) const;

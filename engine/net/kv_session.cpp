@@ -318,7 +318,12 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
                 ok = process_idle(out_stream);
             if (ok && !in_stream.empty())
                 ok = process_in(in_stream, out_stream);
-            if (ok && wr)
+            // A TLS request that came after this pass looked for one may
+            // have output queued behind it: nothing goes out in the clear
+            // until the next pass has run the handshake. Looked at under
+            // sess_lock, so every byte in out was queued after a request
+            // that is visible here.
+            if (ok && wr && (secured || !comm_->secure_wanted()))
                 ok = process_out(out_stream);
         }
     } else if (ok) {

@@ -109,8 +109,9 @@ protected:
     // Consumes bytes from the front of in and may append to out. Runs in
     // every pass in which in holds bytes. This class: true.
     virtual bool process_in(KV_Stream& in, KV_Stream& out);
-    // Runs in every pass in which the socket is writable. This class: sends
-    // from the front of out, within the send limit (the send step).
+    // Runs in every pass in which the socket is writable, except while a TLS
+    // request waits for the next pass. This class: sends from the front of
+    // out, within the send limit (the send step).
     virtual bool process_out(KV_Stream& out);
     // Runs in every pass in which the socket was not readable: keep-alives,
     // end-of-data checks. This class: true.

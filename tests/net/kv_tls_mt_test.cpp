@@ -253,6 +253,34 @@ TEST_F(Tls, APeerClosingWithoutCloseNotifyEndsTheData)
     EXPECT_FALSE(conn.conn_failed());
 }
 
+// A server may answer and hang up right after the handshake (an error reply
+// before it closes). The handshake succeeded: the owner learns so even when
+// it looks only after the session has ended, and the reply is there. A
+// later request on the ended connection is no success.
+TEST_F(Tls, AHandshakeStaysSuccessfulWhenThePeerHangsUpAtOnce)
+{
+    TrustFileMan fm;
+    TlsServer server(certs.good, [](TlsServer&, SSL* ssl, int fd) {
+        SSL_write(ssl, "421 bye\r\n", 9);
+        ::shutdown(fd, SHUT_RDWR);
+    });
+    TlsConnector conn(&fm, &ctx, "good.test", HOST, "good.test");
+    KV_InetAddr local;
+    ASSERT_TRUE(conn.connect(local, server.addr(), nullptr));
+    conn.wait_open();
+    conn.req_secure();
+    ASSERT_TRUE(conn.log.wait_for("FIN received"));
+    ASSERT_TRUE(eventually([&] { return !conn.connected(); }));
+    EXPECT_TRUE(conn.secure_res(true));
+    EXPECT_EQ(conn.received(), "421 bye\r\n");
+    EXPECT_FALSE(conn.conn_failed());
+    // A stop does not undo it either; a new request then fails at once.
+    conn.close_sessions();
+    EXPECT_TRUE(conn.secure_res(false));
+    conn.req_secure();
+    EXPECT_FALSE(conn.secure_res(true));
+}
+
 TEST_F(Tls, CloseNotificationsGoBothWays)
 {
     TrustFileMan fm;
