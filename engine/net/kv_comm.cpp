@@ -284,16 +284,7 @@ void KV_CommBase::sess_state(bool start)
             --sess_count_;
         ev_ready.set();
     }
-    // Only a request still waiting is answered: a handshake that succeeded
-    // keeps its result when the peer hangs up right after it, before the
-    // owner has looked.
-    std::lock_guard<KV_Lock> guard(lock_secure);
-    if (secure_pending) {
-        secure_result = false;
-        secure_pending = false;
-        secure_pending_flag.store(false);
-    }
-    ev_secure.set();
+    set_secure_res(false);
 }
 
 // ---------------------------------------------------------------------------
