@@ -12,23 +12,6 @@
 
 namespace {
 
-// Passwords as the file holds them. False when the cipher cannot be had: a
-// save must then fail rather than leave the password out, and a load must
-// refuse the file rather than keep an empty password.
-bool scramble(const KV_String& text, KV_ErrHandler& eh, KV_String& out)
-{
-    bool ok = true;
-    out = text.encrypt_bf(KV_LoginData::bf_key, &eh, &ok);
-    return ok;
-}
-
-bool unscramble(const KV_String& text, KV_String& out)
-{
-    bool ok = true;
-    out = text.decrypt_bf(KV_LoginData::bf_key, nullptr, &ok);
-    return ok;
-}
-
 // A u32 field written as decimal text. A number that does not fit (negative
 // or above 32 bits) is ignored rather than wrapped round into some other
 // value; anything else is read as leniently as the file always was.
@@ -75,7 +58,8 @@ bool save_pass(const KV_DsTree& tree, KV_Storage& st, const KV_LoginData& l,
 {
     KV_String pass;
     KV_String def_pass;
-    if (!scramble(l.pass(), tree.eh(), pass) || !scramble(def.pass(), tree.eh(), def_pass))
+    if (!KV_LoginData::scramble(l.pass(), tree.eh(), pass) ||
+        !KV_LoginData::scramble(def.pass(), tree.eh(), def_pass))
         return false;
     return pass == def_pass || KV_KeyVal::save_var(st, "PASS", pass);
 }
@@ -94,7 +78,7 @@ bool load_common(const KV_String& key, const KV_String& value, Params& p, bool& 
         p.ldata().set_user(value);
     } else if (key == "PASS") {
         KV_String pass;
-        if (!unscramble(value, pass))
+        if (!KV_LoginData::unscramble(value, pass))
             return false;
         p.ldata().set_pass(pass);
     } else {

@@ -15,30 +15,14 @@ const char anonymous_pass_def[] = "guest@example.com";
 // Bit of KV_FileManOpts::disp_info: the list pane for the open-with source.
 constexpr uint16_t disp_open_with_list = 0x0200;
 
-// Passwords as the file holds them. False when the cipher cannot be had: a
-// save must then fail rather than leave the password out, and a load must
-// refuse the file rather than keep an empty password.
-bool scramble(const KV_String& text, KV_ErrHandler& eh, KV_String& out)
-{
-    bool ok = true;
-    out = text.encrypt_bf(KV_LoginData::bf_key, &eh, &ok);
-    return ok;
-}
-
-bool unscramble(const KV_String& text, KV_String& out)
-{
-    bool ok = true;
-    out = text.decrypt_bf(KV_LoginData::bf_key, nullptr, &ok);
-    return ok;
-}
-
 // A password setting written scrambled when it differs from `def`'s.
 bool save_pass(const KV_DsTree& tree, KV_Storage& st, const char* key, const KV_String& pass,
                const KV_String& def)
 {
     KV_String text;
     KV_String def_text;
-    if (!scramble(pass, tree.eh(), text) || !scramble(def, tree.eh(), def_text))
+    if (!KV_LoginData::scramble(pass, tree.eh(), text) ||
+        !KV_LoginData::scramble(def, tree.eh(), def_text))
         return false;
     return text == def_text || KV_KeyVal::save_var(st, key, text);
 }
@@ -92,7 +76,7 @@ bool load_proxy(const KV_String& key, const KV_String& value, Proxy& proxy, Kind
         proxy.ldata().set_user(value);
     } else if (key == "PROXY_PASS") {
         KV_String pass;
-        if (!unscramble(value, pass))
+        if (!KV_LoginData::unscramble(value, pass))
             return false;
         proxy.ldata().set_pass(pass);
     } else {
@@ -283,7 +267,7 @@ bool KV_DsTreeNodeGrpFtp::load(const KV_String& key, const KV_String& value)
         return true;
     if (key == "ANONYMOUS_PASS") {
         KV_String pass;
-        if (!unscramble(value, pass))
+        if (!KV_LoginData::unscramble(value, pass))
             return false;
         set_anonymous_pass(pass);
         return true;

@@ -12,6 +12,8 @@
 
 #include "foundation/kv_string.h"
 
+class KV_ErrHandler;
+
 class KV_LoginData
 {
 public:
@@ -19,6 +21,12 @@ public:
     // data-source file (and of the program's stored logins). Files written with
     // one key read back only with the same key: never change it.
     static const char bf_key[];
+    // Passwords as the data-source file holds them, scrambled under bf_key.
+    // False when the cipher cannot be had: a save must then fail rather than
+    // leave the password out, and a load must refuse the file rather than
+    // keep an empty password. scramble reports the reason to eh.
+    static bool scramble(const KV_String& text, KV_ErrHandler& eh, KV_String& out);
+    static bool unscramble(const KV_String& text, KV_String& out);
 
     KV_LoginData() = default;
     // Both texts stored as given, not trimmed.
