@@ -279,7 +279,11 @@ bool KV_File::del(const KV_String& path, bool recycle)
         errno = ENOENT;
         return false;
     }
-    return recycle ? KV_Trash::put(path) : kv_remove_tree(path.data());
+    if (recycle)
+        return KV_Trash::put(path);
+    // Only a file or a link goes: a folder named here by mistake (a stale
+    // listing, a name reused since) must not take its contents with it.
+    return ::unlink(path.data()) == 0;
 }
 
 bool KV_File::get_drives(KVTL::KV_ListVal<KV_String>& list)

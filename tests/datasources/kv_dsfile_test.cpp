@@ -15,6 +15,7 @@
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_path.h"
+#include "foundation/posix_fs.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_nobf.h"
 #include "support/kv_testdir.h"
@@ -427,7 +428,7 @@ TEST_F(DsFileTest, MissingCipherFailsLoadAndSaveButKeepsTheFile)
                                                         "is not available (OpenSSL legacy "
                                                         "provider missing)"});
         // The copy ends without the fixture's clean-up.
-        KV_File::del(dir.c_str(), false);
+        kv_remove_tree(dir.c_str());
     });
 }
 
