@@ -3,6 +3,9 @@
 #include <climits>
 #include <cstdio>
 #include <new>
+#include <string>
+
+#include <arpa/inet.h>
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -99,6 +102,23 @@ KV_String sni_name(const KV_String& dst)
             numeric = false;
     }
     return numeric ? KV_String() : name;
+}
+
+// The text as an address literal ("127.0.0.1", "::1", "[::1]:990" gives
+// "::1"), or empty when it names a host.
+std::string ip_literal(const char* text)
+{
+    std::string s = text;
+    if (!s.empty() && s[0] == '[') {
+        const size_t end = s.find(']');
+        if (end == std::string::npos)
+            return std::string();
+        s = s.substr(1, end - 1);
+    }
+    unsigned char buf[16];
+    if (inet_pton(AF_INET, s.c_str(), buf) == 1 || inet_pton(AF_INET6, s.c_str(), buf) == 1)
+        return s;
+    return std::string();
 }
 
 } // namespace
@@ -434,9 +454,20 @@ bool KV_SSLSess::host_ok(X509* cert) const
     // The expected host may come as a name, "name:port" or an address with
     // a scheme: only the name is compared, a port says nothing about it.
     KV_String scheme, name, path, port;
-    KV_UriMan::split_uri(host_, scheme, name, path, &port);
+    std::string ip = ip_literal(host_.data());
+    if (ip.empty()) {
+        KV_UriMan::split_uri(host_, scheme, name, path, &port);
+        ip = ip_literal(name.data());
+    } else {
+        name = ip.c_str();
+    }
     if (name.empty())
         return false;
+    // A server reached by its address names it as an IP entry; some
+    // certificates carry the address as a DNS name instead, which still
+    // counts below.
+    if (!ip.empty() && X509_check_ip_asc(cert, ip.c_str(), 0) == 1)
+        return true;
     // Exactly and ignoring case; a wildcard in the certificate matches only
     // a host of the same text.
     return X509_check_host(cert, name.data(), name.length(), X509_CHECK_FLAG_NO_WILDCARDS,

@@ -108,6 +108,13 @@ const VerifyCase verify_cases[] = {
      "host name check failed; expected host name: good.test"},
     {"wildcard not expanded", &Certs::wildcard, HOST, "a.good.test", KV_ANS_NO, false,
      "host name check failed; expected host name: a.good.test"},
+    {"address entry", &Certs::by_ip, HOST, "127.0.0.1", KV_ANS_NO, true, nullptr},
+    {"address with a port", &Certs::by_ip, HOST, "127.0.0.1:990", KV_ANS_NO, true, nullptr},
+    {"IPv6 address in brackets", &Certs::by_ip, HOST, "[::1]:990", KV_ANS_NO, true, nullptr},
+    {"other address", &Certs::by_ip, HOST, "127.0.0.2", KV_ANS_NO, false,
+     "host name check failed; expected host name: 127.0.0.2"},
+    {"address as a DNS name", &Certs::by_ip, HOST, "localhost", KV_ANS_NO, false,
+     "host name check failed; expected host name: localhost"},
 };
 
 TEST_F(Tls, CertificatesAreVerifiedRefusedOrAskedAbout)

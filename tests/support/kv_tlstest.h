@@ -150,17 +150,18 @@ struct Certs
         cn_only = make_cert(dir, "cnonly", {"good.test", ""}, &ca);
         san_over_cn = make_cert(dir, "sanovercn", {"good.test", "DNS:other.test"}, &ca);
         wildcard = make_cert(dir, "wild", {"*.good.test", "DNS:*.good.test"}, &ca);
+        by_ip = make_cert(dir, "byip", {"127.0.0.1", "IP:127.0.0.1,IP:::1"}, &ca);
     }
     bool ok() const
     {
-        for (const CertKey* c :
-             {&ca, &good, &wrong_host, &self_signed, &expired, &cn_only, &san_over_cn, &wildcard})
+        for (const CertKey* c : {&ca, &good, &wrong_host, &self_signed, &expired, &cn_only,
+                                 &san_over_cn, &wildcard, &by_ip})
             if (!c->cert)
                 return false;
         return true;
     }
 
-    CertKey ca, good, wrong_host, self_signed, expired, cn_only, san_over_cn, wildcard;
+    CertKey ca, good, wrong_host, self_signed, expired, cn_only, san_over_cn, wildcard, by_ip;
 };
 
 // An in-process TLS server on 127.0.0.1 for one connection: it accepts,
