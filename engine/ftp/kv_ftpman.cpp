@@ -529,6 +529,11 @@ bool KV_FtpMan::secure_data_conn()
     return secure_res(false);
 }
 
+void KV_FtpMan::note_data_act()
+{
+    // The idle limit of the end wait does not watch the data yet.
+}
+
 bool KV_FtpMan::wait_trans_beg()
 {
     return stopped() || ev_trans_beg.wait(opts_.tmout_trans_beg()) || stopped();
