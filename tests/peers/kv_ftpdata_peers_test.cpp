@@ -280,4 +280,177 @@ const Way kWays[] = {
 INSTANTIATE_TEST_SUITE_P(Ways, VsftpdData, ::testing::ValuesIn(kWays),
                          [](const ::testing::TestParamInfo<Way>& i) { return i.param.name; });
 
+// ---------------------------------------------------------------------------
+// pyftpdlib, scripted
+
+class Pyftpd : public FtpData
+{
+protected:
+    bool start(const std::string& handler) { return start_pyftpd(handler); }
+    // A file in the server's folder.
+    void put_file(const std::string& name, const std::string& bytes)
+    {
+        fs::create_directories(pub());
+        ASSERT_TRUE(write_file(pub() + "/" + name, bytes));
+    }
+};
+
+const char* kNoRest = "class Handler(FTPHandler):\n"
+                      "    def ftp_REST(self, line):\n"
+                      "        self.respond('502 REST not implemented.')\n";
+
+TEST_F(Pyftpd, ARefusedRestWritesNothingAtTheOffset)
+{
+    if (!start(kNoRest))
+        GTEST_SKIP() << kNoPyftpd;
+    const std::string big = random_bytes(200000, 11);
+    put_file("big.bin", big);
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    auto log = fetch_log("norest.log", 0);
+    ASSERT_TRUE(log->write_at(0, reinterpret_cast<const unsigned char*>(big.data()), 1000));
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/pub/big.bin", "", 1000, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_TRUE(sent("REST 1000"));
+    EXPECT_FALSE(sent("RETR /pub/big.bin"));
+    EXPECT_EQ(log->size(), 1000);
+    EXPECT_EQ(eh.last(), "FTP: REST not implemented.");
+}
+
+TEST_F(Pyftpd, WithoutRestADownloadStartsAgainFromZero)
+{
+    if (!start(kNoRest))
+        GTEST_SKIP() << kNoPyftpd;
+    const std::string big = random_bytes(200000, 12);
+    put_file("big.bin", big);
+    KV_FtpMan ftp;
+    opts.set_use_rest_get(false);
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    // Bytes from offset 0 written at 5000 would shift the whole file.
+    auto log = fetch_log("fromzero.log", 0);
+    ASSERT_TRUE(log->write_at(0, reinterpret_cast<const unsigned char*>(big.data()), 5000));
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/pub/big.bin", "", 5000, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_FALSE(sent("REST 5000"));
+    EXPECT_TRUE(data_of(*log) == big);
+
+    // A fragment further on cannot be had without REST: it fails, nothing
+    // written.
+    auto flog = fetch_log("frag.log", 200000, true);
+    flog->man_frag().clear();
+    ASSERT_TRUE(flog->man_frag().add_new(100000, 200000, KV_FileFrag::IN_TRANSFER));
+    KV_FileFrag* f = nullptr;
+    ASSERT_TRUE(flog->man_frag().find_pos(&f, 100000));
+    KV_FtpActGet part("/pub/big.bin", "", f, flog.get());
+    ASSERT_TRUE(ftp.exec(eh, part, nullptr));
+    EXPECT_FALSE(part.executed());
+    EXPECT_EQ(f->pos(), 100000);
+}
+
+TEST_F(Pyftpd, WithoutRestOrAppeAnUploadSendsTheWholeFile)
+{
+    if (!start(kNoRest))
+        GTEST_SKIP() << kNoPyftpd;
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+    const std::string src = dir / "up.src";
+    const std::string up = random_bytes(150000, 13);
+    ASSERT_TRUE(write_file(src, up));
+    fs::create_directories(pub());
+    // STOR at 70000 without REST would leave the server with the tail only.
+    EXPECT_TRUE(put(ftp, src, "up.bin", 70000)) << eh.last();
+    EXPECT_TRUE(sent("STOR /pub/up.bin"));
+    EXPECT_TRUE(read_file(pub() + "/up.bin") == up);
+
+    // With APPE allowed the server's part is appended to.
+    ASSERT_TRUE(write_file(pub() + "/app.bin", up.substr(0, 70000)));
+    opts.set_use_append(true);
+    ftp.set_opts(opts);
+    EXPECT_TRUE(put(ftp, src, "app.bin", 70000)) << eh.last();
+    EXPECT_TRUE(sent("APPE /pub/app.bin"));
+    EXPECT_TRUE(read_file(pub() + "/app.bin") == up);
+}
+
+TEST_F(Pyftpd, AForeignPassiveAddressIsNotFollowed)
+{
+    if (!start("class Handler(FTPHandler):\n    masquerade_address = '10.255.255.1'\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    const std::string big = random_bytes(100000, 14);
+    put_file("big.bin", big);
+    KV_FtpMan ftp;
+    opts.set_tmout_trans_beg(5);
+    setup(ftp, KV_FTP_SECURE_NONE);
+    bool executed = false;
+    EXPECT_TRUE(get(ftp, "big.bin", executed) == big);
+    EXPECT_TRUE(executed) << eh.last();
+    bool named = false;
+    for (const SessLog::Line& l : log.lines())
+        named = named ||
+                (l.kind == KV_SESS_LOG_RECV && l.text.find("10,255,255,1") != std::string::npos);
+    EXPECT_TRUE(named);
+}
+
+TEST_F(Pyftpd, AnUploadThePeerCutsShortFails)
+{
+    // The server stops reading after 64 KiB and calls the transfer complete.
+    if (!start("from pyftpdlib.handlers import DTPHandler\n"
+               "class DTP(DTPHandler):\n"
+               "    def handle_read(self):\n"
+               "        DTPHandler.handle_read(self)\n"
+               "        if self.tot_bytes_received >= 65536 and not self._closed:\n"
+               "            self.handle_close()\n"
+               "    handle_read_event = handle_read\n"
+               "class Handler(FTPHandler):\n"
+               "    dtp_handler = DTP\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+    const std::string src = dir / "up.src";
+    ASSERT_TRUE(write_file(src, random_bytes(4 << 20, 15)));
+    fs::create_directories(pub());
+    EXPECT_FALSE(put(ftp, src, "up.bin"));
+    EXPECT_LT(fs::file_size(pub() + "/up.bin"), 4u << 20);
+    // The server said it was complete: only this side knows it was not.
+    EXPECT_TRUE(eventually([&] { return received("226 Transfer complete."); }, 2000));
+}
+
+TEST_F(Pyftpd, ListingsLastLineWithoutLineEndIsAnEntry)
+{
+    if (!start("class Handler(FTPHandler):\n"
+               "    def ftp_LIST(self, path):\n"
+               "        self.push_dtp_data(b'-rw-r--r-- 1 u g 12 Jan 01  2024 one.txt\\r\\n'\n"
+               "            b'drwxr-xr-x 2 u g 4096 Jan 01  2024 sub\\r\\n'\n"
+               "            b'-rw-r--r-- 1 u g 700 Jan 01  2024 skip.txt\\n'\n"
+               "            b'-rw-r--r-- 1 u g 5 Jan 01  2024 last.txt', cmd='LIST')\n"
+               "        return path\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    KV_FtpMan ftp;
+    opts.set_sz_unrel(true);
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    KVTL::KV_ListVal<KV_String> wanted;
+    ASSERT_TRUE(wanted.add("one.txt"));
+    ASSERT_TRUE(wanted.add("sub"));
+    ASSERT_TRUE(wanted.add("last.txt"));
+    KV_FileListStore store(true, &wanted);
+    KV_FtpActListParams params(&store, nullptr, transtest::path_of({"/"}));
+    KV_FtpActList list(params);
+    ASSERT_TRUE(ftp.exec(eh, list, nullptr));
+    EXPECT_TRUE(list.executed()) << eh.last();
+    EXPECT_TRUE(sent("LIST"));
+    ASSERT_EQ(store.entries().size(), 3u);
+    KV_FileTreeNode* n = nullptr;
+    ASSERT_TRUE(store.find("last.txt", &n));
+    // Sizes the server may get wrong count only for a reader that accepts
+    // them.
+    EXPECT_FALSE(n->fdc().valid_size(false));
+    EXPECT_TRUE(n->fdc().valid_size(true));
+    EXPECT_EQ(n->fdc().size(true), 5);
+    EXPECT_FALSE(store.find("skip.txt"));
+}
+
 } // namespace
