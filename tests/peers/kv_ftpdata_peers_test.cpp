@@ -453,4 +453,96 @@ TEST_F(Pyftpd, ListingsLastLineWithoutLineEndIsAnEntry)
     EXPECT_FALSE(store.find("skip.txt"));
 }
 
+// ---------------------------------------------------------------------------
+// vsftpd behind transport proxies
+
+class ProxiedVsftpd : public FtpData
+{
+protected:
+    bool start_proxy(const std::string& program, const std::string& conf,
+                     const std::vector<std::string>& args)
+    {
+        const std::string exe = find_program(program);
+        if (exe.empty())
+            return false;
+        EXPECT_TRUE(write_file(dir / "proxy.conf", conf));
+        proxy = std::make_unique<ChildProc>(exe, args, dir / "proxy.log");
+        EXPECT_TRUE(proxy->wait_port(proxy_port)) << proxy->log();
+        return true;
+    }
+
+    // Downloads and uploads 1 MiB through the proxy.
+    void round_trip(KV_PROXY_FTP kind, KV_FTP_CONN_MODE mode)
+    {
+        const std::string big = random_bytes(1 << 20, 21);
+        put_file("big.bin", big);
+        KV_ProxyOptsFtp p;
+        p.set_type(kind);
+        p.set_addr("127.0.0.1");
+        p.set_port(proxy_port);
+        p.set_pasv(false);
+        KV_FtpMan ftp;
+        setup(ftp, KV_FTP_SECURE_NONE, mode, p);
+        bool executed = false;
+        EXPECT_TRUE(get(ftp, "big.bin", executed) == big);
+        EXPECT_TRUE(executed) << eh.last() << server_log() << proxy->log();
+        const std::string src = dir / "up.src";
+        ASSERT_TRUE(write_file(src, big));
+        EXPECT_TRUE(put(ftp, src, "up.bin")) << eh.last() << proxy->log();
+        EXPECT_TRUE(read_file(pub() + "/up.bin") == big);
+    }
+
+    const uint16_t proxy_port = closed_port();
+    std::unique_ptr<ChildProc> proxy;
+};
+
+std::string dante_conf(uint16_t port)
+{
+    return "logoutput: stderr\n"
+           "internal: 127.0.0.1 port = " +
+           std::to_string(port) +
+           "\nexternal: 127.0.0.1\n"
+           "socksmethod: none\nclientmethod: none\n"
+           "user.privileged: root\nuser.unprivileged: nobody\n"
+           "client pass { from: 127.0.0.1/32 to: 0.0.0.0/0 }\n"
+           // bindreply lets the server's connection to the bound port through.
+           "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 command: connect bind bindreply }\n";
+}
+
+TEST_F(ProxiedVsftpd, ActiveModeThroughSocksBind)
+{
+    if (!start_vsftpd(""))
+        GTEST_SKIP() << kNoVsftpd;
+    if (!start_proxy("danted", dante_conf(proxy_port), {"-f", dir / "proxy.conf"}))
+        GTEST_SKIP() << "danted is not installed (package dante-server)";
+    for (KV_PROXY_FTP kind : {KV_PROXY_FTP_SOCKS5, KV_PROXY_FTP_SOCKS4}) {
+        SCOPED_TRACE(kind);
+        round_trip(kind, KV_FTP_CONN_ACTIVE);
+        EXPECT_TRUE(sent_prefix("PORT 127,0,0,1,"));
+        EXPECT_TRUE(sent_prefix(kind == KV_PROXY_FTP_SOCKS5 ? "SOCKS5 - BIND" : "SOCKS4 - BIND"));
+        EXPECT_FALSE(sent("PASV"));
+    }
+}
+
+TEST_F(ProxiedVsftpd, PassiveModeThroughHttpConnect)
+{
+    if (!start_vsftpd(""))
+        GTEST_SKIP() << kNoVsftpd;
+    if (!start_proxy("tinyproxy",
+                     "Port " + std::to_string(proxy_port) +
+                         "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 20\n",
+                     {"-d", "-c", dir / "proxy.conf"}))
+        GTEST_SKIP() << "tinyproxy is not installed (package tinyproxy)";
+    round_trip(KV_PROXY_FTP_CONNECT, KV_FTP_CONN_PASSIVE);
+    EXPECT_TRUE(sent("PASV"));
+    // The data connection is a tunnel to the control host and the passive
+    // port.
+    bool tunnel = false;
+    for (const SessLog::Line& l : log.lines())
+        tunnel =
+            tunnel || (l.kind == KV_SESS_LOG_SENT && l.text.rfind("CONNECT 127.0.0.1:", 0) == 0 &&
+                       l.text.find(":" + std::to_string(port) + " ") == std::string::npos);
+    EXPECT_TRUE(tunnel);
+}
+
 } // namespace
