@@ -24,7 +24,7 @@ const KV_String& KV_FtpMan::KV_FtpDataConnector::dst_addr() const
 
 KV_Session* KV_FtpMan::KV_FtpDataConnector::create_session(KV_Socket& sock, const KV_InetAddr& addr)
 {
-    return new (std::nothrow) KV_FtpDataSess(sock, addr, ftp);
+    return new (std::nothrow) KV_FtpDataSess(this, sock, addr, ftp);
 }
 
 KV_String KV_FtpMan::KV_FtpDataConnector::info_str(KV_COMM_INFO info) const
@@ -59,7 +59,7 @@ const KV_String& KV_FtpMan::KV_FtpDataListener::dst_addr() const
 
 KV_Session* KV_FtpMan::KV_FtpDataListener::create_session(KV_Socket& sock, const KV_InetAddr& addr)
 {
-    return new (std::nothrow) KV_FtpDataSess(sock, addr, ftp);
+    return new (std::nothrow) KV_FtpDataSess(this, sock, addr, ftp);
 }
 
 KV_String KV_FtpMan::KV_FtpDataListener::info_str(KV_COMM_INFO info) const
@@ -81,6 +81,13 @@ const KV_SessOpts& KV_FtpMan::KV_FtpDataListener::sess_params() const
 
 KV_FtpDataSess::KV_FtpDataSess(KV_Socket& sock, const KV_InetAddr& addr, KV_FtpMan* ftp)
     : KV_Session(ftp ? ftp->data_conn() : nullptr, sock, addr), ftp(ftp)
+{
+    info_mask = 0xFF;
+}
+
+KV_FtpDataSess::KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_InetAddr& addr,
+                               KV_FtpMan* ftp)
+    : KV_Session(comm, sock, addr), ftp(ftp)
 {
     info_mask = 0xFF;
 }

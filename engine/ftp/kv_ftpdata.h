@@ -74,6 +74,9 @@ class KV_FtpDataSess : public KV_Session
 public:
     // The connection is the manager's current data connection.
     KV_FtpDataSess(KV_Socket& sock, const KV_InetAddr& addr, KV_FtpMan* ftp);
+    // The connection named: a listener's thread makes its session while the
+    // manager may already be letting the connection go.
+    KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_InetAddr& addr, KV_FtpMan* ftp);
     ~KV_FtpDataSess() override;
 
     KV_SESS_TYPE type() const override { return KV_SESS_TYPE_FTP_DATA; }

@@ -81,6 +81,7 @@ public:
             n += starts(c, prefix) ? 1 : 0;
         return n;
     }
+    int conns() const { return conns_; }
     // What PASV names as its host ("127,0,0,1" unless changed).
     std::string pasv_host = "127,0,0,1";
     bool refuse_pasv = false;
@@ -99,8 +100,10 @@ private:
     {
         while (!stop_) {
             Fd c = server_.accept(50);
-            if (c.ok())
+            if (c.ok()) {
+                ++conns_;
                 serve(c);
+            }
         }
     }
     void serve(const Fd& c)
@@ -173,6 +176,7 @@ private:
     mutable std::mutex m_;
     std::vector<std::string> cmds_;
     std::atomic<bool> stop_{false};
+    std::atomic<int> conns_{0};
     std::thread th_;
 };
 
@@ -427,4 +431,23 @@ TEST_F(FtpDataScripted, APassiveReplyNamingAnotherHostReachesTheControlHost)
     ASSERT_TRUE(ftp.exec(eh, act, nullptr));
     EXPECT_TRUE(act.executed()) << eh.last();
     EXPECT_TRUE(stored(*log) == file);
+}
+
+TEST_F(FtpDataScripted, ARetryAfterAControlTimeOutDoesNotReconnect)
+{
+    // RETR is never answered.
+    ScriptFtp srv([](const std::string&, ScriptFtp::Ctl&) {});
+    KV_FtpMan ftp;
+    setup(ftp, srv, KV_FTP_CONN_AUTO);
+    opts.set_tmout_cmd_resp(1);
+    ftp.set_opts(opts);
+    auto log = fetch_log("tmo.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    ftp.exec(eh, act, nullptr);
+    EXPECT_FALSE(act.executed());
+    EXPECT_TRUE(act.timed_out());
+    EXPECT_FALSE(ftp.connected());
+    EXPECT_EQ(srv.count("RETR"), 1);
+    EXPECT_EQ(srv.count("PORT"), 0);
+    EXPECT_EQ(srv.conns(), 1);
 }
