@@ -270,6 +270,23 @@ TEST_P(VsftpdData, ListingIsParsed)
     EXPECT_TRUE(store.find("old.txt"));
 }
 
+TEST_P(VsftpdData, EmptyFileBothWays)
+{
+    if (!start())
+        GTEST_SKIP() << kNoVsftpd;
+    put_file("empty.bin", "");
+    KV_FtpMan ftp;
+    setup_way(ftp);
+    bool executed = false;
+    EXPECT_EQ(get(ftp, "empty.bin", executed), "");
+    EXPECT_TRUE(executed) << eh.last();
+    const std::string src = dir / "empty.src";
+    ASSERT_TRUE(write_file(src, ""));
+    EXPECT_TRUE(put(ftp, src, "empty.up")) << eh.last();
+    EXPECT_TRUE(fs::exists(pub() + "/empty.up"));
+    EXPECT_EQ(fs::file_size(pub() + "/empty.up"), 0u);
+}
+
 const Way kWays[] = {
     {"PassivePlain", KV_FTP_CONN_PASSIVE, KV_FTP_SECURE_NONE},
     {"ActivePlain", KV_FTP_CONN_ACTIVE, KV_FTP_SECURE_NONE},
@@ -279,6 +296,42 @@ const Way kWays[] = {
 
 INSTANTIATE_TEST_SUITE_P(Ways, VsftpdData, ::testing::ValuesIn(kWays),
                          [](const ::testing::TestParamInfo<Way>& i) { return i.param.name; });
+
+// A fragment beyond 4 GiB of a sparse file: the offsets travel in 64 bits.
+TEST_F(FtpData, AFragmentBeyondFourGiB)
+{
+    if (!start_vsftpd(""))
+        GTEST_SKIP() << kNoVsftpd;
+    const int64_t at = (int64_t{1} << 32) + 12345;
+    const std::string tail = random_bytes(1 << 20, 30);
+    const std::string path = pub() + "/huge.bin";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f.seekp(at);
+        f.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    }
+    give_to_ftp(path);
+    const int64_t size = at + static_cast<int64_t>(tail.size());
+    ASSERT_EQ(static_cast<int64_t>(fs::file_size(path)), size);
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    auto log = fetch_log("huge.log", size, true);
+    log->man_frag().clear();
+    ASSERT_TRUE(log->man_frag().add_new(at, size, KV_FileFrag::IN_TRANSFER));
+    KV_FileFrag* f = nullptr;
+    ASSERT_TRUE(log->man_frag().find_pos(&f, at));
+    KV_FtpActGet act("/pub/huge.bin", "", f, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_TRUE(sent("REST 4294979641"));
+    EXPECT_TRUE(f->done());
+    std::string got(tail.size(), '\0');
+    uint32_t n = static_cast<uint32_t>(got.size());
+    ASSERT_TRUE(log->read_frag(*f, reinterpret_cast<unsigned char*>(got.data()), 0, n));
+    EXPECT_EQ(n, tail.size());
+    EXPECT_TRUE(got == tail);
+}
 
 // ---------------------------------------------------------------------------
 // pyftpdlib, scripted
