@@ -14,11 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/kv_filedata.h"
 #include "foundation/kv_informer.h"
+#include "foundation/kv_msg.h"
 #include "foundation/kv_stoppable.h"
 #include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
+#include "requests/kv_filetreenode.h"
 #include "support/kv_nettest.h"
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
@@ -450,4 +453,62 @@ TEST_F(FtpDataScripted, ARetryAfterAControlTimeOutDoesNotReconnect)
     EXPECT_EQ(srv.count("RETR"), 1);
     EXPECT_EQ(srv.count("PORT"), 0);
     EXPECT_EQ(srv.conns(), 1);
+}
+
+TEST_F(FtpDataScripted, AListingWithoutAStoreArrivesAsMessages)
+{
+    // Lines cut at odd places across blocks, LF and CR LF ends mixed, the
+    // last line without an end.
+    const std::vector<std::string> blocks = {
+        "-rw-r--r-- 1 joe staff 12 Jan 01  2024 one.txt\r\n-rw-r--r-- 1 joe st",
+        "aff 3 Jan 01  2024 two.txt\ndrwxr-xr-x 2 joe staff 4096 Jan 01  2024 sub\r",
+        "\ntotal 9\r\n\r\n-rw-r--r-- 1 joe staff 77 Jan 01  2024 last one.txt"};
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "LIST")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Listing.");
+        for (const std::string& b : blocks) {
+            d.write_all(b);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        d.reset();
+        ctl.reply("226 Done.");
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    opts.set_sz_unrel(true);
+    ftp.set_opts(opts);
+    KV_Informer gui;
+    KV_FtpActListParams params(nullptr, &gui, transtest::path_of({"/", "home"}));
+    KV_FtpActList list(params);
+    ASSERT_TRUE(ftp.exec(eh, list, nullptr));
+    EXPECT_TRUE(list.executed()) << eh.last();
+    EXPECT_EQ(srv.count("LIST"), 1);
+
+    std::vector<std::string> names;
+    int messages = 0;
+    while (KV_Msg* m = gui.pop()) {
+        if (m->type() == KV_MSG_TREE_SCAN) {
+            ++messages;
+            auto* scan = static_cast<KV_MsgTreeScan*>(m);
+            for (uint32_t i = 0; i < scan->nodes.size(); ++i) {
+                const KV_FileTreeNode* n = scan->nodes.at(i);
+                names.push_back(n->name().data());
+                if (n->name() == "two.txt") {
+                    const auto& fd = static_cast<const KV_FileDataExt&>(n->fdc());
+                    EXPECT_EQ(fd.type(), KV_FD_DATA_EXT);
+                    EXPECT_STREQ(fd.user().data(), "joe");
+                    EXPECT_STREQ(fd.group().data(), "staff");
+                    EXPECT_FALSE(fd.valid_size(false));
+                    EXPECT_EQ(fd.size(true), 3);
+                }
+            }
+        }
+        delete m;
+    }
+    EXPECT_GE(messages, 2);
+    EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt", "sub", "last one.txt"}));
 }
