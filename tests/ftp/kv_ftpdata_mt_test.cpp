@@ -375,12 +375,14 @@ TEST_F(FtpDataScripted, AutomaticModeRetriesOnceInTheOtherMode)
     EXPECT_EQ(srv.count("PASV"), 1);
     EXPECT_EQ(srv.count("PORT"), 2);
 
-    // A configured passive mode is never retried actively.
-    opts.set_conn_mode(KV_FTP_CONN_PASSIVE);
-    ftp.set_opts(opts);
+    // A configured passive mode is never retried actively. (Options change
+    // only between connections: the control session reads them.)
+    ftp.close();
+    KV_FtpMan ftp2;
+    setup(ftp2, srv, KV_FTP_CONN_PASSIVE);
     auto log3 = fetch_log("auto3.log", 0);
     KV_FtpActGet pasv(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log3.get());
-    ASSERT_TRUE(ftp.exec(eh, pasv, nullptr));
+    ASSERT_TRUE(ftp2.exec(eh, pasv, nullptr));
     EXPECT_FALSE(pasv.executed());
     EXPECT_EQ(srv.count("PASV"), 2);
     EXPECT_EQ(srv.count("PORT"), 2);

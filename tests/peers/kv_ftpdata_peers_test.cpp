@@ -220,6 +220,11 @@ TEST_P(VsftpdData, FourFragmentsTakeExactlyTheirBytes)
         KV_FtpActGet act("/pub/big.bin", "", f, log.get());
         ASSERT_TRUE(ftp.exec(eh, act, nullptr));
         EXPECT_TRUE(act.executed()) << eh.last() << " fragment at " << f->begin();
+        if (!act.executed() && getenv("KVDBG")) {
+            for (const SessLog::Line& l : FtpPeerTest::log.lines())
+                std::cerr << l.kind << " " << l.text << "\n";
+            std::cerr << server_log();
+        }
         EXPECT_TRUE(f->done());
         EXPECT_EQ(f->pos(), f->end());
         f->set_state(KV_FileFrag::DONE);
@@ -421,9 +426,10 @@ TEST_F(Pyftpd, WithoutRestOrAppeAnUploadSendsTheWholeFile)
 
     // With APPE allowed the server's part is appended to.
     ASSERT_TRUE(write_file(pub() + "/app.bin", up.substr(0, 70000)));
+    KV_FtpMan appe;
     opts.set_use_append(true);
-    ftp.set_opts(opts);
-    EXPECT_TRUE(put(ftp, src, "app.bin", 70000)) << eh.last();
+    setup(appe, KV_FTP_SECURE_NONE);
+    EXPECT_TRUE(put(appe, src, "app.bin", 70000)) << eh.last();
     EXPECT_TRUE(sent("APPE /pub/app.bin"));
     EXPECT_TRUE(read_file(pub() + "/app.bin") == up);
 }
