@@ -514,3 +514,51 @@ TEST_F(FtpDataScripted, AListingWithoutAStoreArrivesAsMessages)
     EXPECT_GE(messages, 2);
     EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt", "sub", "last one.txt"}));
 }
+
+TEST_F(FtpDataScripted, ADirectDownloadOpensNoDataConnection)
+{
+    // The other server fetches the data: this one only answers.
+    ScriptFtp srv([](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (starts(cmd, "RETR")) {
+            ctl.reply("150 Sending to the other server.");
+            ctl.reply("226 Done.");
+        } else {
+            ctl.reply("502 No.");
+        }
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv, KV_FTP_CONN_AUTO);
+    // The pair's set-up leaves the server passive.
+    KV_FtpActPasv pasv;
+    ASSERT_TRUE(ftp.exec(eh, pasv, nullptr));
+    ASSERT_TRUE(pasv.executed()) << eh.last();
+    ASSERT_TRUE(ftp.passive());
+    ftp.set_last_conn_mode(KV_FTP_CONN_PASSIVE);
+
+    KV_FtpActGetDirect act("/src.bin", 4096);
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    const std::vector<std::string> cmds = srv.cmds();
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds[cmds.size() - 2], "REST 4096");
+    EXPECT_EQ(cmds.back(), "RETR /src.bin");
+    EXPECT_EQ(srv.count("TYPE"), 0);
+    EXPECT_EQ(srv.count("PASV"), 1);
+    EXPECT_EQ(srv.count("PORT"), 0);
+    EXPECT_FALSE(ftp.passive());
+    EXPECT_EQ(ftp.last_conn_mode(), KV_FTP_CONN_PASSIVE);
+}
+
+TEST_F(FtpDataScripted, AnUnknownTransferModeSendsNothing)
+{
+    ScriptFtp srv([](const std::string&, ScriptFtp::Ctl& ctl) { ctl.reply("502 No."); });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    auto log = fetch_log("mode.log", 0);
+    KV_FtpActGet act(static_cast<KV_TRANS_MODE>(7), "/f.bin", "", 0, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_EQ(srv.count("TYPE"), 0);
+    EXPECT_EQ(srv.count("PASV"), 0);
+    EXPECT_EQ(srv.count("RETR"), 0);
+}

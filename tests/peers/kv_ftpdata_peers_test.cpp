@@ -220,11 +220,6 @@ TEST_P(VsftpdData, FourFragmentsTakeExactlyTheirBytes)
         KV_FtpActGet act("/pub/big.bin", "", f, log.get());
         ASSERT_TRUE(ftp.exec(eh, act, nullptr));
         EXPECT_TRUE(act.executed()) << eh.last() << " fragment at " << f->begin();
-        if (!act.executed() && getenv("KVDBG")) {
-            for (const SessLog::Line& l : FtpPeerTest::log.lines())
-                std::cerr << l.kind << " " << l.text << "\n";
-            std::cerr << server_log();
-        }
         EXPECT_TRUE(f->done());
         EXPECT_EQ(f->pos(), f->end());
         f->set_state(KV_FileFrag::DONE);
@@ -432,6 +427,10 @@ TEST_F(Pyftpd, WithoutRestOrAppeAnUploadSendsTheWholeFile)
     EXPECT_TRUE(put(appe, src, "app.bin", 70000)) << eh.last();
     EXPECT_TRUE(sent("APPE /pub/app.bin"));
     EXPECT_TRUE(read_file(pub() + "/app.bin") == up);
+    // From 0 it is STOR, whatever the option says.
+    EXPECT_TRUE(put(appe, src, "zero.bin", 0)) << eh.last();
+    EXPECT_TRUE(sent("STOR /pub/zero.bin"));
+    EXPECT_FALSE(sent("APPE /pub/zero.bin"));
 }
 
 TEST_F(Pyftpd, AForeignPassiveAddressIsNotFollowed)
