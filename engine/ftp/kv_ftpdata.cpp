@@ -39,6 +39,11 @@ KV_String KV_FtpMan::KV_FtpDataConnector::info_str(KV_COMM_INFO info) const
     }
 }
 
+uint8_t KV_FtpMan::KV_FtpDataConnector::ssl_check(KV_String& s1, KV_String& s2) const
+{
+    return ftp->ssl_check(s1, s2);
+}
+
 const KV_SessOpts& KV_FtpMan::KV_FtpDataConnector::sess_params() const
 {
     return ftp->sess_params_data();
@@ -72,6 +77,11 @@ KV_String KV_FtpMan::KV_FtpDataListener::info_str(KV_COMM_INFO info) const
     default:
         return KV_Listener::info_str(info);
     }
+}
+
+uint8_t KV_FtpMan::KV_FtpDataListener::ssl_check(KV_String& s1, KV_String& s2) const
+{
+    return ftp->ssl_check(s1, s2);
 }
 
 const KV_SessOpts& KV_FtpMan::KV_FtpDataListener::sess_params() const

@@ -333,6 +333,29 @@ TEST_F(FtpData, AFragmentBeyondFourGiB)
     EXPECT_TRUE(got == tail);
 }
 
+// The data connections' certificate is checked as the control connection's
+// is: the one the user accepted there passes without a second question.
+TEST_F(FtpData, DataConnectionsTakeTheControlConnectionsTrust)
+{
+    if (!start_vsftpd(tls_conf("other.test", false)))
+        GTEST_SKIP() << kNoVsftpd;
+    const std::string big = random_bytes(100000, 31);
+    put_file("big.bin", big);
+    for (KV_FTP_CONN_MODE mode : {KV_FTP_CONN_PASSIVE, KV_FTP_CONN_ACTIVE}) {
+        SCOPED_TRACE(mode);
+        host.reset();
+        host.push(KV_ANS_YES);
+        TrustFileMan fm2;
+        KV_FtpMan ftp;
+        setup(ftp, KV_FTP_SECURE_EXPLICIT, mode);
+        ftp.set_file_man(&fm2, &ctx);
+        bool executed = false;
+        EXPECT_TRUE(get(ftp, "big.bin", executed) == big);
+        EXPECT_TRUE(executed) << eh.last();
+        EXPECT_EQ(host.asked(), 1u);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // pyftpdlib, scripted
 
