@@ -272,8 +272,13 @@ bool KV_HttpSess::process_in(KV_Stream& in, KV_Stream& out)
             log(KV_SESS_LOG_RECV, line, false);
         ok = process_hdr(line);
         line.clear();
-        if (ok && !man->hdr_rcv())
+        if (ok && !man->hdr_rcv()) {
             ok = man->act_preprocess_in(st);
+            // The body of a refusal is of no use, and one without a length
+            // would hold the worker until the server closes.
+            if (ok && st == KV_HTTP_SESS_IN_NONE && !man->response(true))
+                st = KV_HTTP_SESS_IN_COMPLETE;
+        }
     }
     if (ok && !man->hdr_rcv() && st == KV_HTTP_SESS_IN_NONE && !in.empty())
         ok = man->act_process_in(in, st);
