@@ -310,6 +310,42 @@ TEST_F(HttpLoop, PersistentConnectionCarriesTheNextRequest)
     EXPECT_EQ(peer.connections(), 1);
 }
 
+TEST_F(HttpLoop, AnHttp10AnswerEndsTheConnection)
+{
+    ScriptPeer peer([](const Fd& fd, const Request&, int i) {
+        fd.write_all("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nk" + std::to_string(i));
+        // The server closes a moment later, as a 1.0 server does.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return false;
+    });
+    Conn c(peer.host());
+    EXPECT_EQ(get(c).data, "k0");
+    EXPECT_TRUE(c.man.conn_close());
+    EXPECT_EQ(get(c).data, "k1");
+    EXPECT_EQ(peer.connections(), 2);
+}
+
+// Through a CONNECT tunnel the target gets the default port of the scheme
+// when it has none; the peer plays the proxy and then the server.
+TEST_F(HttpLoop, TunnelTargetGetsTheDefaultPort)
+{
+    ScriptPeer peer([](const Fd& fd, const Request& req, int) {
+        if (req.head.rfind("CONNECT ", 0) == 0)
+            return fd.write_all("HTTP/1.0 200 Connection established\r\n\r\n");
+        return fd.write_all(ok_resp("tunnelled"));
+    });
+    KV_ProxyOptsHttp proxy;
+    proxy.set_type(KV_PROXY_HTTP_CONNECT);
+    proxy.set_addr("127.0.0.1");
+    ASSERT_TRUE(proxy.set_port(peer.port()));
+    Conn c("far.test", proxy);
+    EXPECT_EQ(get(c).data, "tunnelled");
+    const auto reqs = peer.requests();
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_EQ(reqs[0].head.rfind("CONNECT far.test:80 HTTP/1.0\r\n", 0), 0u) << reqs[0].head;
+    EXPECT_EQ(reqs[1].head.rfind("GET /r HTTP/1.1\r\nHost: far.test\r\n", 0), 0u) << reqs[1].head;
+}
+
 TEST_F(HttpLoop, RefusedConnection)
 {
     Conn c("127.0.0.1:" + std::to_string(kvtest::closed_port()));
