@@ -60,6 +60,8 @@ protected:
         return g;
     }
     int n_ = 0;
+    // Logs that actions made by a table keep using.
+    std::vector<std::unique_ptr<KV_TransLogCp>> logs_;
 };
 
 // ---------------------------------------------------------------------------
@@ -104,7 +106,32 @@ TEST_F(HttpLoop, RequestHeadsByteForByte)
             m.set_opts(o);
         };
     };
+    auto get_from = [this](int64_t offset) {
+        return [this, offset](HttpLoop&) -> std::unique_ptr<KV_HttpAct> {
+            logs_.push_back(down_log(dir, "h" + std::to_string(logs_.size()), -1));
+            return std::make_unique<KV_HttpActGet>("/g", "", offset, logs_.back().get());
+        };
+    };
+    auto put_of = [this](bool chunked) {
+        return [this, chunked](HttpLoop&) -> std::unique_ptr<KV_HttpAct> {
+            const std::string file = dir / "p.bin";
+            write_bin(file, "12345");
+            logs_.push_back(up_log(dir, "p" + std::to_string(logs_.size()), file, 5));
+            return std::make_unique<KV_HttpActPut>(file.c_str(), "/p", logs_.back().get(), 0,
+                                                   chunked);
+        };
+    };
     const std::vector<HeadCase> cases = {
+        {"get", get_from(0), nullptr, "GET /g HTTP/1.1\r\nHost: {H}\r\n" + common + cc + "\r\n"},
+        {"get resumed, with a login", get_from(1000), login(0x01, true),
+         "GET /g HTTP/1.1\r\nHost: {H}\r\n" + common + cc + "Range: bytes=1000-\r\n" + auth +
+             "\r\n"},
+        {"put", put_of(false), nullptr,
+         "PUT /p HTTP/1.1\r\nHost: {H}\r\n" + common + cc +
+             "Content-Length: 5\r\nContent-Type: application/octet-stream\r\n\r\n"},
+        {"put chunked, 1.0", put_of(true), version(1, 0, false),
+         "PUT /p HTTP/1.0\r\n" + common +
+             "Transfer-encoding: chunked\r\nContent-Type: application/octet-stream\r\n\r\n"},
         {"delete 1.1", del("/a b"), nullptr,
          "DELETE /a%20b HTTP/1.1\r\nHost: {H}\r\n" + common + cc + "\r\n"},
         {"escaped uri kept", del("/a%20b"), nullptr,
