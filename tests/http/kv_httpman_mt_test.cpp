@@ -121,7 +121,12 @@ TEST_F(HttpLoop, RequestHeadsByteForByte)
                                                    chunked);
         };
     };
+    auto connect = [](HttpLoop&) -> std::unique_ptr<KV_HttpAct> {
+        return std::make_unique<KV_HttpActConnect>("far.test:443");
+    };
     const std::vector<HeadCase> cases = {
+        {"connect, never with the login", connect, login(0xFF, true),
+         "CONNECT far.test:443 HTTP/1.1\r\nHost: far.test:443\r\n\r\n"},
         {"get", get_from(0), nullptr, "GET /g HTTP/1.1\r\nHost: {H}\r\n" + common + cc + "\r\n"},
         {"get resumed, with a login", get_from(1000), login(0x01, true),
          "GET /g HTTP/1.1\r\nHost: {H}\r\n" + common + cc + "Range: bytes=1000-\r\n" + auth +
