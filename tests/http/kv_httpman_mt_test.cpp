@@ -706,3 +706,26 @@ TEST_F(HttpLoop, MissingLocalFile)
 }
 
 } // namespace
+
+namespace {
+
+using namespace httptest;
+
+TEST_F(HttpLoop, DownloadWithoutItsDataFile)
+{
+    ScriptPeer peer(answer(ok_resp("data")));
+    Conn c(peer.host());
+    auto log = down_log(dir, "gone.log", 4);
+    ASSERT_TRUE(log);
+    log->close();
+    const std::string name = log->data_name().data();
+    ASSERT_EQ(std::remove(name.c_str()), 0);
+    KV_HttpActGet get("/r", "", int64_t{0}, log.get());
+    EXPECT_FALSE(c.run(get));
+    EXPECT_TRUE(peer.requests().empty()) << "nothing sent";
+    ASSERT_FALSE(c.errors().empty());
+    EXPECT_EQ(c.errors()[0].rfind("Couldn't open the file " + name + " for writing (", 0), 0u)
+        << c.errors()[0];
+}
+
+} // namespace
