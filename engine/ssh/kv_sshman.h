@@ -74,6 +74,7 @@ public:
     // True; whether a connection exists is connected().
     bool check_conn();
     bool connect() { return check_conn(); }
+    using KV_Connector::connect;
     // Closes the connection's sessions.
     void close();
 

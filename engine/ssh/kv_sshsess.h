@@ -169,6 +169,9 @@ private:
     std::unique_ptr<KV_SshChanMapIf> channels_;
     KV_Stream session_id_;
     std::unique_ptr<char[]> soft_ver_;
+    // This side's KEXINIT of the running exchange is out; exchanges done.
+    bool kexinit_sent = false;
+    uint32_t kex_done = 0;
     // Version phase: lines skipped so far, and when it began.
     uint32_t pre_lines = 0;
     std::chrono::steady_clock::time_point started;
