@@ -163,7 +163,9 @@ bool KV_SshSess::process_idle(KV_Stream& out)
     if (state_ == KV_SSH_SESS_STATE::VERSION) {
         // The version phase is bounded in time too: a peer that sends
         // nothing, or line after line slowly, must not hold the session.
-        const uint32_t limit = owner_->tmout_open();
+        // Half the open time-out, so that this more telling text comes
+        // before the manager gives up on the whole opening.
+        const uint32_t limit = owner_->tmout_open() / 2;
         const auto waited = std::chrono::steady_clock::now() - started;
         if (limit != 0 && waited > std::chrono::milliseconds(limit)) {
             const KV_Stream& in = in_stream;
@@ -266,10 +268,13 @@ bool KV_SshSess::process_version(KV_Stream& in)
     in.remove(pos + 1);
     const unsigned char* l = line;
     const uint32_t n = line.length();
+    uint32_t keep = n;
+    while (keep > 0 && (l[keep - 1] == '\r' || l[keep - 1] == '\n'))
+        --keep;
     if (n < 4 || l[0] != 'S' || l[1] != 'S' || l[2] != 'H' || l[3] != '-') {
         if (++pre_lines > max_pre_lines)
             return report(KV_String::format_impl("Invalid protocol version identification ( %s ).",
-                                                 shown(l, n).data()));
+                                                 shown(l, keep).data()));
         return true;
     }
     // "SSH-%u.%u-%s": both numbers and a software version that is not
@@ -292,10 +297,7 @@ bool KV_SshSess::process_version(KV_Stream& in)
     }
     if (!ok)
         return report(KV_String::format_impl("Invalid protocol version identification ( %s ).",
-                                             shown(l, n).data()));
-    uint32_t keep = n;
-    while (keep > 0 && (l[keep - 1] == '\r' || l[keep - 1] == '\n'))
-        --keep;
+                                             shown(l, keep).data()));
     v_s_.clear();
     if (!v_s_.append(l, keep))
         return false;

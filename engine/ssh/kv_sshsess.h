@@ -17,7 +17,7 @@
 // Bounds on what the server sends before the keys are in force: the
 // identification line and any line before it are at most max_line bytes,
 // at most max_pre_lines lines may come before it, and the whole version
-// phase ends after the manager's open time-out. Every global or channel
+// phase ends after half the manager's open time-out. Every global or channel
 // request that wants a reply is refused (REQUEST_FAILURE, CHANNEL_FAILURE):
 // servers that probe the client with keep-alive requests hang up on a
 // client that stays silent.
