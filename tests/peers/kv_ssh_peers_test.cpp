@@ -384,6 +384,29 @@ TEST_F(SshPeerProxy, ThroughTinyproxyConnect)
     EXPECT_TRUE(log.has("CONNECT " + sshd->addr() + " HTTP/1.0", KV_SESS_LOG_SENT));
 }
 
+// A destination without a port asks the proxy for port 22.
+TEST_F(SshPeerProxy, ProxyTargetGetsPort22)
+{
+    if (!start())
+        GTEST_SKIP() << sshd->why();
+    if (!start_proxy("tinyproxy",
+                     "Port " + std::to_string(pport) +
+                         "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 20\n",
+                     {"-d", "-c", dir / "proxy.conf"}))
+        GTEST_SKIP() << "tinyproxy is not installed (package tinyproxy)";
+    TestSshMan man;
+    setup(man, fm);
+    man.tmout_open_ms = 2000;
+    KV_ProxyOptsSsh p;
+    p.set_addr("127.0.0.1");
+    p.set_port(pport);
+    p.set_type(KV_PROXY_SSH_CONNECT);
+    man.set_addrs("", "127.0.0.1", p);
+    LogErr err;
+    run(man, err);
+    EXPECT_TRUE(log.has("CONNECT 127.0.0.1:22 HTTP/1.0", KV_SESS_LOG_SENT));
+}
+
 TEST_F(SshPeerProxy, ThroughDanteSocks4And5)
 {
     if (!start())

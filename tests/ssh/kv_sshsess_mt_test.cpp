@@ -10,6 +10,7 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_stoppable.h"
+#include "ssh/kv_sshkeyex.h"
 #include "ssh/kv_sshkeyman.h"
 #include "ssh/kv_sshsess.h"
 #include "support/kv_sshconn.h"
@@ -181,6 +182,130 @@ TEST_F(SshSess_MT, UnexpectedMessageWhileTheReplyIsDue)
     EXPECT_EQ(exec(s, ran), "SSH: Unexpected message received ( message type: 50 ).");
     EXPECT_FALSE(ran);
     EXPECT_TRUE(log.has("Unexpected message received ( message type: 50 )."));
+}
+
+// The client's KEXINIT: one method, both host-key types, the cipher table
+// less the disabled names, five MACs, the compression order of the options.
+TEST_F(SshSess_MT, Offer)
+{
+    struct Row
+    {
+        const char* disabled;
+        bool compress;
+        const char* ciphers;
+        const char* comp;
+    } rows[] = {
+        {"none", true,
+         "3des-cbc,blowfish-cbc,cast128-cbc,arcfour,aes128-cbc,aes192-cbc,aes256-cbc,des",
+         "zlib,none"},
+        {" des , 3des-cbc,none,arcfour", false,
+         "blowfish-cbc,cast128-cbc,aes128-cbc,aes192-cbc,aes256-cbc", "none,zlib"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.disabled);
+        host.reset();
+        host.push(KV_ANS_YES);
+        srv = std::make_unique<ScriptServer>(Script());
+        man = std::make_unique<TestSshMan>();
+        setup(*man, *srv);
+        man->opts_.set_ciphers(r.disabled);
+        man->opts_.set_compress(r.compress);
+        LogErr err;
+        CountAct act;
+        man->exec(err, act, nullptr);
+        man->close();
+        srv->join();
+        KV_Stream st;
+        ASSERT_TRUE(put(st, srv->client_kexinit.substr(1)));
+        KV_SshKeyEx k;
+        ASSERT_TRUE(k.read(st));
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_ALGS)), "diffie-hellman-group1-sha1");
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_HOST_KEY)), "ssh-rsa,ssh-dss");
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_ENC_CS)), r.ciphers);
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_ENC_SC)), r.ciphers);
+        const std::string macs = "hmac-md5,hmac-sha1,hmac-ripemd160,hmac-sha1-96,hmac-md5-96";
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_MAC_CS)), macs);
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_MAC_SC)), macs);
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_COMP_CS)), r.comp);
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_COMP_SC)), r.comp);
+        EXPECT_EQ(bytes(k.list(KV_SSH_KEX_LANG_CS)), "");
+        EXPECT_EQ(k.first_kex_follows(), 0);
+        man.reset();
+        srv.reset();
+    }
+}
+
+std::atomic<int> init_runs{0};
+
+// The manager's initial action runs once per connection, before the
+// worker's action.
+TEST_F(SshSess_MT, InitialActionOncePerConnection)
+{
+    init_runs = 0;
+    host.push(KV_ANS_YES);
+    srv = std::make_unique<ScriptServer>(Script());
+    man = std::make_unique<TestSshMan>();
+    setup(*man, *srv);
+    struct InitAct : CountAct
+    {
+        bool run() override
+        {
+            ++init_runs;
+            return CountAct::run();
+        }
+    };
+    man->make_init = []() -> KV_SshAct* { return new InitAct; };
+    LogErr err;
+    for (int i = 0; i < 2; ++i) {
+        CountAct act;
+        man->exec(err, act, nullptr);
+        EXPECT_EQ(act.runs, 1);
+    }
+    EXPECT_EQ(init_runs.load(), 1);
+    EXPECT_EQ(man->conns.load(), 1);
+    // The connection goes: the next exec reconnects (to a second scripted
+    // server on another port) and runs it again.
+    man->close();
+    auto second = std::make_unique<ScriptServer>(Script());
+    man->set_addrs("", second->addr().c_str(), KV_ProxyOptsSsh());
+    CountAct act;
+    man->exec(err, act, nullptr);
+    EXPECT_EQ(act.runs, 1) << err.all();
+    EXPECT_EQ(init_runs.load(), 2);
+    man.reset();
+}
+
+// A server that cannot follow the offer: the exchange stops before
+// KEXDH_INIT, with the reason in the log only.
+TEST_F(SshSess_MT, NothingInCommon)
+{
+    struct Row
+    {
+        const char* name;
+        const char* kex;
+        const char* ciphers;
+        const char* notice;
+    } rows[] = {
+        {"no group1 key exchange", "curve25519-sha256,diffie-hellman-group14-sha1", "aes128-cbc",
+         "No suitable key exchange method found."},
+        {"no common cipher", "diffie-hellman-group1-sha1",
+         "aes128-ctr,chacha20-poly1305@openssh.com", "No suitable cipher found."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Script s;
+        s.kex_algs = r.kex;
+        s.ciphers = r.ciphers;
+        bool ran = false;
+        EXPECT_EQ(exec(s, ran), "");
+        EXPECT_FALSE(ran);
+        EXPECT_TRUE(log.has(r.notice));
+        man->close();
+        srv->join();
+        EXPECT_EQ(srv->types_seen, std::vector<uint8_t>{20});
+        man.reset();
+        srv.reset();
+    }
 }
 
 // A refused exchange asks nothing and stores nothing, whatever answer the

@@ -6,7 +6,8 @@
 // test asks for (odd version lines, a bad signature, a chosen f, silence,
 // an unexpected message, a banner, requests that want replies).
 //
-// It offers only aes128-cbc, hmac-sha1 and "none" compression. Runs on a
+// It offers only aes128-cbc (unless the script says otherwise), hmac-sha1
+// and "none" compression. Runs on a
 // thread of its own; the test reads what it saw after join().
 #pragma once
 
@@ -80,6 +81,9 @@ public:
     {
         // Sent first, raw; the default is a plain identification line.
         std::string version = "SSH-2.0-Script_1.0\r\n";
+        // The server's offer of key-exchange methods and ciphers.
+        std::string kex_algs = "diffie-hellman-group1-sha1";
+        std::string ciphers = "aes128-cbc";
         // Stop after the version phase (keep the connection until the
         // client closes it).
         bool version_only = false;
@@ -120,6 +124,7 @@ public:
 
     // What the server saw, readable after join().
     std::string client_version;
+    std::string client_kexinit;      // its payload, message number included
     std::vector<uint8_t> types_seen; // message numbers received, in order
     std::string password;
     bool got_request_failure = false;
@@ -219,8 +224,8 @@ private:
     {
         std::string p(1, '\x14');
         p += std::string(16, '\x5a');
-        p += sstr("diffie-hellman-group1-sha1") + sstr("ssh-rsa") + sstr("aes128-cbc") +
-             sstr("aes128-cbc") + sstr("hmac-sha1") + sstr("hmac-sha1") + sstr("none") +
+        p += sstr(script_.kex_algs) + sstr("ssh-rsa") + sstr(script_.ciphers) +
+             sstr(script_.ciphers) + sstr("hmac-sha1") + sstr("hmac-sha1") + sstr("none") +
              sstr("none") + sstr("") + sstr("");
         p += std::string(1, '\0') + be32(0);
         return p;
@@ -234,6 +239,7 @@ private:
         std::string i_c, init;
         if (!next(i_c) || i_c.empty() || i_c[0] != 20)
             return;
+        client_kexinit = i_c;
         if (script_.silent_after_kexinit)
             return;
         if (!next(init) || init.empty() || init[0] != 30)
