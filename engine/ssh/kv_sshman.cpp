@@ -140,12 +140,17 @@ bool KV_SshMan::open(const KV_InetAddr& src, const KV_InetAddr& dst, KV_Proxy* c
         remote.set_port(KV_Port(default_port));
     chans_open_.store(false);
     asking_.store(false);
+    sess_started_.store(false);
     ev_chans.reset();
     if (!connect(local, remote, proxy)) {
         set_err_msg("Connection attempt failed.");
         return true;
     }
     wait_open();
+    // A proxy that refuses the target ends the session before the SSH
+    // session ever ran.
+    if (!connected() && !sess_started_.load() && !stopped())
+        set_err_msg("Connection attempt failed.");
     if (connected() && !wait_chans()) {
         if (!stopped() && connected())
             set_err_msg("Timed out waiting for the server.");

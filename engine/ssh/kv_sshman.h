@@ -139,5 +139,7 @@ private:
     bool conn_failed_ = false;
     std::atomic<bool> chans_open_{false};
     std::atomic<bool> asking_{false};
+    // The SSH session of the current attempt has run its init.
+    std::atomic<bool> sess_started_{false};
     KV_Event ev_chans{false, true};
 };

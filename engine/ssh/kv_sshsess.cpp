@@ -105,6 +105,7 @@ bool KV_SshSess::init()
 {
     if (!owner_)
         return false;
+    owner_->sess_started_.store(true);
     owner_->new_conn();
     started = std::chrono::steady_clock::now();
     notice("Initializing the SSH session ...");

@@ -403,8 +403,10 @@ TEST_F(SshPeerProxy, ProxyTargetGetsPort22)
     p.set_type(KV_PROXY_SSH_CONNECT);
     man.set_addrs("", "127.0.0.1", p);
     LogErr err;
-    run(man, err);
+    EXPECT_FALSE(run(man, err));
     EXPECT_TRUE(log.has("CONNECT 127.0.0.1:22 HTTP/1.0", KV_SESS_LOG_SENT));
+    // Nothing listens there: the proxy's refusal is a failed connection.
+    EXPECT_EQ(err.last(), "SSH: Connection attempt failed.") << err.all();
 }
 
 TEST_F(SshPeerProxy, ThroughDanteSocks4And5)
