@@ -14,6 +14,9 @@
 // ever); the time the user takes to answer the host-key question is not
 // counted, and a stop ends the wait at once.
 //
+// The session calls the subclass's slots from its thread: a subclass ends
+// the connection (close()) in its own destructor, before its part goes.
+//
 // Threads: the worker's thread runs exec, the actions and check_conn; the
 // session's thread calls set_err_msg, new_conn, end_sess, init_channels,
 // chans_open and asking. The error text is guarded by lock_err; the
