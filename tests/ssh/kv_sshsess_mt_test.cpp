@@ -275,6 +275,26 @@ TEST_F(SshSess_MT, InitialActionOncePerConnection)
     man.reset();
 }
 
+// Channel messages the client cannot follow end the connection with their
+// text.
+TEST_F(SshSess_MT, ChannelRefusedOrUnknown)
+{
+    host.push(KV_ANS_YES);
+    Script refused;
+    refused.open_failure = 2;
+    bool ran = false;
+    EXPECT_EQ(exec(refused, ran), "SSH: Error opening channel ( reason: 2 )");
+    EXPECT_FALSE(ran);
+    man.reset();
+    srv.reset();
+
+    Script stray;
+    stray.data_to_unknown = true;
+    exec(stray, ran);
+    EXPECT_TRUE(eventually([&] { return !man->connected(); }));
+    EXPECT_EQ(man->err_msg(), "Invalid channel number received ( 9 ).");
+}
+
 // A server that cannot follow the offer: the exchange stops before
 // KEXDH_INIT, with the reason in the log only.
 TEST_F(SshSess_MT, NothingInCommon)

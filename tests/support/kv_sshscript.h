@@ -100,6 +100,12 @@ public:
         // After the channel is open: a GLOBAL_REQUEST and a CHANNEL_REQUEST,
         // both wanting a reply.
         bool probe_requests = false;
+        // Answer the channel's opening with CHANNEL_OPEN_FAILURE and this
+        // reason (0: confirm it).
+        uint32_t open_failure = 0;
+        // After the confirmation: data for a channel number the client never
+        // opened.
+        bool data_to_unknown = false;
         // After the channel is open: stay silent (no confirmation) instead.
         bool silent_before_confirm = false;
     };
@@ -383,11 +389,18 @@ private:
                     !ssh_read_u32(st, maxp))
                     return;
                 remote_chan_ = sender;
+                if (script_.open_failure) {
+                    send(std::string(1, '\x5c') + be32(sender) + be32(script_.open_failure) +
+                         sstr("refused") + sstr(""));
+                    break;
+                }
                 send(std::string(1, '\x5b') + be32(sender) + be32(77) + be32(0x100000) +
                      be32(0x8000));
                 break;
             }
             case 98: { // CHANNEL_REQUEST (the subsystem)
+                if (script_.data_to_unknown)
+                    send(std::string(1, '\x5e') + be32(remote_chan_ + 8) + sstr("stray"));
                 if (script_.probe_requests) {
                     send(std::string(1, '\x50') + sstr("keepalive@openssh.com") +
                          std::string(1, '\1'));
