@@ -27,7 +27,8 @@ public:
     explicit KV_HttpActDav(bool chunked);
     ~KV_HttpActDav() override;
 
-    // The request body goes out after the head.
+    // The request counts as sent with its head; the (small) body follows in
+    // the session's next pass.
     bool hdr_wait() const override;
     // "Transfer-encoding: chunked" or "Content-Length" of the request body,
     // then "Content-Type: text/xml" when there is a body. Each method calls
