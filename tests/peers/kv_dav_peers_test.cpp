@@ -29,6 +29,7 @@
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filetreenode.h"
+#include "root/kv_filemanpool.h"
 #include "support/kv_apache.h"
 #include "support/kv_childproc.h"
 #include "support/kv_testdir.h"
@@ -157,10 +158,11 @@ protected:
     }
     // The HTTP data source "web" on `host`.
     void start(const std::string& host, std::initializer_list<const char*> docs = {},
-               const KV_HttpLoginData* login = nullptr)
+               const KV_HttpLoginData* login = nullptr, bool resume_put = false)
     {
         KV_FileManParamsHttp p;
         p.set_name("web");
+        p.opts_http().http().set_can_resume_put(resume_put);
         p.set_dst_addr(host.c_str());
         p.opts_http().set_ntavos(4);
         if (login != nullptr)
@@ -438,7 +440,14 @@ TEST_F(DavPeer, UploadsAndCopiesOnTheServer)
     const std::string data = pattern(700001, 4);
     const std::string src = tmp / "up.bin";
     std::ofstream(src, std::ios::binary) << data;
-    start(apache->host(), {});
+    fs::create_directories(apache->path("pub"));
+    const passwd* pw = ::getpwnam("www-data");
+    ASSERT_NE(pw, nullptr);
+    ASSERT_EQ(::chown(apache->path("pub").c_str(), pw->pw_uid, pw->pw_gid), 0);
+    ASSERT_TRUE(apache->put("pub/index.html", "<html/>"));
+    KV_FileManPool pool;
+    // Resumed uploads allowed: they must start at 0 all the same.
+    start(apache->host(), {"/in/", "/pub/index.html"}, nullptr, true);
     start_local(true);
     ASSERT_EQ(run(new KV_FileReqMkDir(eh, path("/in"))), KV_REQ_STAT_COMPLETED);
 
@@ -455,6 +464,27 @@ TEST_F(DavPeer, UploadsAndCopiesOnTheServer)
               KV_REQ_STAT_COMPLETED)
         << eh.all() << apache->log();
     EXPECT_TRUE(apache->get("in/up load.bin") == data);
+    EXPECT_TRUE(log->flag2());
+
+    // A second attempt of the same upload (its begun bit set) over a
+    // partial copy on the server sends the whole file again.
+    ASSERT_TRUE(apache->put("pub/new.bin", data.substr(0, 1000)));
+    ASSERT_EQ(run(new Step(eh, *trans_, log.get(), data_path(*log), web("/pub/new.bin"), nullptr,
+                           KV_FILE_TRANS_TYPE_STORE, false)),
+              KV_REQ_STAT_COMPLETED)
+        << eh.all() << apache->log();
+    EXPECT_TRUE(apache->get("pub/new.bin") == data);
+
+    // Only the upload into the plain-HTTP folder joins the document list.
+    std::vector<std::string> notices;
+    while (KV_Msg* m = pool.informer().pop()) {
+        if (m->type() == KV_MSG_MAN) {
+            auto* n = static_cast<KV_MsgManNtf*>(m);
+            notices.push_back(std::to_string(n->ntf) + ":" + n->text.data());
+        }
+        KV_Informer::destroy(m);
+    }
+    EXPECT_EQ(notices, (std::vector<std::string>{"4:/pub/new.bin"}));
 
     // Within WebDAV folders of one source the server copies: the sub-log
     // keeps no data and no byte passes the client.
@@ -468,6 +498,9 @@ TEST_F(DavPeer, UploadsAndCopiesOnTheServer)
               KV_REQ_STAT_COMPLETED)
         << eh.all() << apache->log();
     EXPECT_TRUE(apache->get("in/copy.bin") == data);
+    trans_.reset();
+    fm.reset();
+    local.reset();
 }
 
 TEST_F(DavPeer, BasicAuthentication)
