@@ -503,6 +503,40 @@ TEST_F(DavPeer, UploadsAndCopiesOnTheServer)
     local.reset();
 }
 
+TEST_F(DavPeer, RedirectsOnTheServer)
+{
+    kvtest::ApacheOpts o;
+    o.extra = "LoadModule alias_module /usr/lib/apache2/modules/mod_alias.so\n"
+              "Redirect 301 /old.bin /new.bin\n"
+              "Redirect 302 /loop1 /loop2\n"
+              "Redirect 302 /loop2 /loop1\n"
+              "Redirect 302 /toftp ftp://127.0.0.1/x\n";
+    NEED_APACHE(o);
+    const std::string data = pattern(10000, 9);
+    ASSERT_TRUE(apache->put("new.bin", data));
+    start(apache->host());
+    start_local(false);
+
+    // A download follows a redirect on the same server.
+    auto log = kept_log("old.bin", static_cast<int64_t>(data.size()), false);
+    ASSERT_EQ(run_on(*fm,
+                     new Step(eh, *trans_, log.get(), web("/old.bin"), data_path(*log), nullptr,
+                              KV_FILE_TRANS_TYPE_FETCH),
+                     trans_.get()),
+              KV_REQ_STAT_COMPLETED)
+        << eh.all() << apache->log();
+    EXPECT_TRUE(deliver(*log, tmp / "old.bin") == data);
+
+    // A loop ends; a redirect to FTP is refused.
+    LogErr e1;
+    EXPECT_EQ(run(new KV_FileReqRm(e1, KV_PathDefDir(path("/loop1"), false))), KV_REQ_STAT_ERROR);
+    EXPECT_NE(e1.all().find("Too many redirections"), std::string::npos) << e1.all();
+    LogErr e2;
+    EXPECT_EQ(run(new KV_FileReqRm(e2, KV_PathDefDir(path("/toftp"), false))), KV_REQ_STAT_ERROR);
+    EXPECT_NE(e2.all().find("Switching to another protocol not supported."), std::string::npos)
+        << e2.all();
+}
+
 TEST_F(DavPeer, BasicAuthentication)
 {
     kvtest::ApacheOpts o;
