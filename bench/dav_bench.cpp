@@ -9,6 +9,10 @@
 // - BM_DavList: a listing request of a folder of N entries against curl's
 //   PROPFIND (Depth 1) of the same folder.
 //
+// - BM_DavParseList: the reading of a multistatus body of N entries in the
+//   layout Apache sends, alone (no network), for the share of the listing
+//   that is the client's own work.
+//
 // The manual time is the engine's; files_s is the engine's files per
 // second, curl_files_s curl's, x_curl curl's time over the engine's (1.0:
 // as fast as curl, higher is better).
@@ -30,8 +34,10 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_msg.h"
 #include "http/kv_filemanhttp.h"
 #include "http/kv_filemanparamshttp.h"
+#include "http/kv_httpactdavlist.h"
 #include "http/kv_xml.h"
 #include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
@@ -330,8 +336,48 @@ void BM_DavList(benchmark::State& state)
     report(state, eng, curl);
 }
 
+void BM_DavParseList(benchmark::State& state)
+{
+    const char* v = std::getenv("KV_BENCH_DAV_FILES");
+    const uint64_t n = v && *v ? std::strtoull(v, nullptr, 10) : 500;
+    if (!KV_XmlHelperImpl::init()) {
+        state.SkipWithError("no XML library");
+        return;
+    }
+    std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                       "<D:multistatus xmlns:D=\"DAV:\" xmlns:ns0=\"DAV:\">\n";
+    for (uint64_t i = 0; i < n; ++i)
+        body += "<D:response xmlns:lp1=\"DAV:\">\n<D:href>/files/f" + std::to_string(i) +
+                "</D:href>\n<D:propstat>\n<D:prop>\n<lp1:resourcetype/>\n"
+                "<lp1:getcontentlength>4096</lp1:getcontentlength>\n"
+                "<lp1:getlastmodified>Fri, 11 Dec 2026 01:00:00 GMT</lp1:getlastmodified>\n"
+                "</D:prop>\n<D:status>HTTP/1.1 200 OK</D:status>\n</D:propstat>\n"
+                "</D:response>\n";
+    body += "</D:multistatus>\n";
+    KV_PathMan pm = KV_FileManHttpOpts().man_path();
+    pm.set_dir_pre("web");
+    KV_HttpActPropfindParams params;
+    params.pm = &pm;
+    pm.split_path("/files", params.path, true);
+    params.path.prepend("web");
+    for (auto _ : state) {
+        KV_MsgTreeScan msg(params.path);
+        const bool ok = kv_dav_parse_list(reinterpret_cast<const uint8_t*>(body.data()),
+                                          static_cast<uint32_t>(body.size()), params, true, &msg);
+        if (!ok || msg.nodes.size() != n) {
+            state.SkipWithError("the listing was not read");
+            break;
+        }
+    }
+    state.counters["entries_s"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(static_cast<int64_t>(body.size()) * state.iterations());
+    KV_XmlHelperImpl::term();
+}
+
 BENCHMARK(BM_DavDownFiles)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_DavUpFiles)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_DavList)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DavParseList)->Unit(benchmark::kMillisecond);
 
 } // namespace
