@@ -23,6 +23,7 @@
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filetreenode.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"
 
 namespace {
@@ -364,6 +365,34 @@ TEST_F(HttpWorker_MT, PlainHttpFolderListsTheDocumentsWithHead)
     }
     EXPECT_EQ(notices, (std::vector<std::string>{"5:/a/gone.txt"}));
     fm.reset();
+}
+
+TEST_F(HttpWorker_MT, FoldersExistByListingOnlyInWebDav)
+{
+    const std::string body =
+        "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/sub/</D:href><D:propstat>"
+        "<D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop></D:propstat>"
+        "</D:response></D:multistatus>";
+    ScriptPeer peer([&](const Fd& fd, const Request&, int) {
+        return fd.write_all(reply(207, "Multi-Status", "", body));
+    });
+    start(peer.host(), {"/dav/", "/pub/x.txt"});
+    reqtest::Journal journal;
+    reqtest::TestTrans trans(journal, reqtest::TestParams());
+    bool exists = false;
+    ASSERT_TRUE(fm->dir_exists(trans, path("/dav"), "sub", exists));
+    EXPECT_TRUE(exists);
+    exists = true;
+    ASSERT_TRUE(fm->dir_exists(trans, path("/dav"), "none", exists));
+    EXPECT_FALSE(exists);
+    const size_t asked = peer.requests().size();
+    EXPECT_EQ(asked, 2u);
+    // Nothing can be listed in a plain-HTTP folder: the folder counts as
+    // there, and the server is not asked.
+    exists = false;
+    ASSERT_TRUE(fm->dir_exists(trans, path("/pub"), "new", exists));
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(peer.requests().size(), asked);
 }
 
 TEST_F(HttpWorker_MT, CurrentFolderComesFromTheDocuments)
