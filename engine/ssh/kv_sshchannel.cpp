@@ -3,7 +3,11 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/kv_informer.h"
 #include "foundation/kv_le.h"
+#include "foundation/kv_msg.h"
+#include "net/kv_sessinfo.h"
+#include "ssh/kv_sftpman.h"
 
 // ---------------------------------------------------------------------------
 // KV_SshChannel
@@ -12,10 +16,7 @@ KV_SshChannel::KV_SshChannel(const KV_SshString& name) : name_(name), in_(1024),
 
 KV_SshChannel::~KV_SshChannel() = default;
 
-bool KV_SshChannel::end()
-{
-    return true;
-}
+void KV_SshChannel::end() {}
 
 void KV_SshChannel::confirm(uint32_t remote_id, uint32_t remote_wnd, uint32_t remote_max_packet)
 {
@@ -95,6 +96,14 @@ KV_SshChannel* KV_SshChannelMan::find(uint32_t number) const
 bool KV_SshChannelMan::remove(uint32_t number)
 {
     return map_.remove(number);
+}
+
+void KV_SshChannelMan::numbers(std::vector<uint32_t>& out) const
+{
+    out.clear();
+    KVTL::KV_HMapPtrIterator<uint32_t, KV_SshChannel> it(map_);
+    for (it.first(); !it.end(); it.next())
+        out.push_back(it.key());
 }
 
 void KV_SshChannelMan::clear()
@@ -204,4 +213,88 @@ bool KV_SshChannelSftp::note_log(const KV_SftpMsg& msg, bool in)
     if (!in)
         last_in_.clear();
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// KV_SshChannelSftp
+
+KV_SshChannelSftp::KV_SshChannelSftp(KV_SftpMan* man)
+    : KV_SshChannel(KV_SshString("sftp")), man_(man)
+{
+}
+
+KV_SshChannelSftp::~KV_SshChannelSftp() = default;
+
+void KV_SshChannelSftp::end()
+{
+    if (man_)
+        man_->act_end(true);
+}
+
+bool KV_SshChannelSftp::data_in(const KV_Stream& data, bool& need_adjust, uint32_t buf_len,
+                                uint8_t* buf)
+{
+    if (!recv(data, need_adjust))
+        return false;
+    for (;;) {
+        KV_SFTP_CUT cut = KV_SFTP_CUT_MORE;
+        const bool ok = process_msg(buf_len, buf, cut);
+        if (!ok || cut != KV_SFTP_CUT_MSG)
+            return ok;
+    }
+}
+
+bool KV_SshChannelSftp::process_msg(uint32_t buf_len, uint8_t* const buf, KV_SFTP_CUT& cut)
+{
+    std::unique_ptr<KV_SftpMsg> msg;
+    cut = cut_msg(in(), msg);
+    if (cut == KV_SFTP_CUT_MORE)
+        return true;
+    if (cut == KV_SFTP_CUT_BAD)
+        return false;
+    log_msg(*msg, true);
+    if (!man_)
+        return true;
+    KV_SftpMsgList replies;
+    replies.set_grow(256);
+    bool ok = man_->act_process_in(*msg, replies, buf_len, buf);
+    for (uint32_t i = 0; ok && i < replies.size(); ++i)
+        ok = send_msg(*replies.at(i));
+    for (uint32_t i = 0; i < replies.size(); ++i)
+        delete replies.at(i);
+    replies.clear();
+    return ok;
+}
+
+bool KV_SshChannelSftp::data_out()
+{
+    if (!man_)
+        return true;
+    KV_SftpMsgList msgs;
+    msgs.set_grow(256);
+    bool ok = man_->act_process_out(msgs);
+    for (uint32_t i = 0; ok && i < msgs.size(); ++i)
+        ok = send_msg(*msgs.at(i));
+    for (uint32_t i = 0; i < msgs.size(); ++i)
+        delete msgs.at(i);
+    msgs.clear();
+    return ok;
+}
+
+bool KV_SshChannelSftp::send_msg(const KV_SftpMsg& msg)
+{
+    if (!frame_msg(out(), msg))
+        return false;
+    log_msg(msg, false);
+    return true;
+}
+
+void KV_SshChannelSftp::log_msg(const KV_SftpMsg& msg, bool in)
+{
+    KV_Informer* informer = man_ ? man_->informer() : nullptr;
+    if (!informer || !note_log(msg, in))
+        return;
+    informer->send(new (std::nothrow) KV_MsgSessLog(
+        man_->tavo_id(),
+        KV_SessLogInfo(in ? KV_SESS_LOG_RECV : KV_SESS_LOG_SENT, msg.describe(), false)));
 }

@@ -19,17 +19,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
 #include "ssh/kv_sftpmsg.h"
+#include "ssh/kv_sshchanif.h"
 #include "ssh/kv_sshmsg.h"
 
-class KV_Informer;
 class KV_SftpMan;
 
-class KV_SshChannel
+class KV_SshChannel : public KV_SshChanIf
 {
 public:
     static constexpr uint32_t wnd_step = 0x20000;
@@ -39,28 +40,28 @@ public:
     KV_SshChannel(const KV_SshChannel&) = delete;
     KV_SshChannel& operator=(const KV_SshChannel&) = delete;
 
-    // The session has been cleaned up. Base: true.
-    virtual bool end();
+    // The session has been cleaned up. Base: nothing to do.
+    void end() override;
     // Incoming channel data; need_adjust as for recv(). `buf_len` and `buf`
     // are the session's send-buffer size and scratch buffer.
-    virtual bool data_in(const KV_Stream& data, bool& need_adjust, uint32_t buf_len,
-                         uint8_t* const buf) = 0;
+    bool data_in(const KV_Stream& data, bool& need_adjust, uint32_t buf_len,
+                 uint8_t* buf) override = 0;
     // Fills out with what is to be sent now.
-    virtual bool data_out() = 0;
-    virtual ~KV_SshChannel();
+    bool data_out() override = 0;
+    ~KV_SshChannel() override;
 
-    bool is_open() const { return state_ == 1; }
+    bool is_open() const override { return state_ == 1; }
     uint32_t state() const { return state_; }
     // 0 opening, 1 open, 2 closed.
-    void set_state(uint32_t state) { state_ = state; }
-    void confirm(uint32_t remote_id, uint32_t remote_wnd, uint32_t remote_max_packet);
-    void remote_wnd_add(uint32_t n);
-    void local_wnd_add(uint32_t n);
-    uint32_t remote_id() const { return remote_id_; }
+    void set_state(uint32_t state) override { state_ = state; }
+    void confirm(uint32_t remote_id, uint32_t remote_wnd, uint32_t remote_max_packet) override;
+    void remote_wnd_add(uint32_t n) override;
+    void local_wnd_add(uint32_t n) override;
+    uint32_t remote_id() const override { return remote_id_; }
     uint32_t remote_wnd() const { return remote_wnd_; }
-    const KV_SshString& name() const { return name_; }
-    uint32_t local_wnd() const { return local_wnd_; }
-    uint32_t local_max_packet() const { return local_max_packet_; }
+    KV_String name() const override { return sftp_text(name_); }
+    uint32_t local_wnd() const override { return local_wnd_; }
+    uint32_t local_max_packet() const override { return local_max_packet_; }
 
     // Appends the data to in. False when the channel is not open or the data
     // are more than the window the server was given. need_adjust: 4096 or
@@ -69,7 +70,7 @@ public:
     bool recv(const KV_Stream& data, bool& need_adjust);
     // Moves as much of out into dest as the server's window and maximum
     // packet allow. True when there was nothing to move.
-    bool take_out(KV_Stream& dest);
+    bool take_out(KV_Stream& dest) override;
 
     KV_Stream& in() { return in_; }
     KV_Stream& out() { return out_; }
@@ -87,7 +88,7 @@ private:
 };
 
 // The session's channels by local number. Owns them.
-class KV_SshChannelMan
+class KV_SshChannelMan : public KV_SshChanMapIf
 {
 public:
     using Map = KVTL::KV_HMapPtr<uint32_t, KV_SshChannel>;
@@ -95,7 +96,12 @@ public:
     KV_SshChannelMan() = default;
     KV_SshChannelMan(const KV_SshChannelMan&) = delete;
     KV_SshChannelMan& operator=(const KV_SshChannelMan&) = delete;
-    virtual ~KV_SshChannelMan();
+    ~KV_SshChannelMan() override;
+
+    KV_SshChanIf* chan(uint32_t number) override { return find(number); }
+    bool drop(uint32_t number) override { return remove(number); }
+    // In the map's order (bucket by bucket, each in insertion order).
+    void numbers(std::vector<uint32_t>& out) const override;
 
     // The lowest number from 1 up that is free; 0 when none is.
     uint32_t new_id() const;
@@ -133,9 +139,8 @@ public:
     ~KV_SshChannelSftp() override;
 
     // Tells the manager that the running action ended with the session.
-    bool end() override;
-    bool data_in(const KV_Stream& data, bool& need_adjust, uint32_t buf_len,
-                 uint8_t* const buf) override;
+    void end() override;
+    bool data_in(const KV_Stream& data, bool& need_adjust, uint32_t buf_len, uint8_t* buf) override;
     bool data_out() override;
 
     // From 5 buffered bytes on: reads L; with 4 + L bytes there, takes them
@@ -160,6 +165,5 @@ private:
 
     KV_String last_in_;
     KV_String last_out_;
-    KV_Informer* informer_ = nullptr;
     KV_SftpMan* man_;
 };
