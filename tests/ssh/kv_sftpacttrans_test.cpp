@@ -363,6 +363,53 @@ TEST_F(SftpTrans, FragmentsEndAtTheirEnd)
     EXPECT_TRUE(stored(*log) == peer.content);
 }
 
+TEST_F(SftpTrans, AFileEndingInsideAFragmentFailsIt)
+{
+    Peer peer;
+    peer.content = pattern(30000);
+    auto log = make_log(40000, true);
+    log->man_frag().set_min_size(0);
+    ASSERT_TRUE(log->init_frags(true));
+    KV_FileFrag* f = nullptr;
+    ASSERT_TRUE(log->man_frag().take(&f));
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->end(), 40000);
+    KV_SftpActGet get("/remote/f.bin", "", f, log.get());
+    ASSERT_TRUE(get.init());
+    ASSERT_TRUE(play(get, peer));
+    EXPECT_FALSE(get.executed());
+    EXPECT_EQ(std::string(man.err_msg().data()), "Unexpected end of file.");
+    EXPECT_EQ(f->pos(), 30000) << "what came is kept";
+}
+
+TEST_F(SftpTrans, ServerRefusalsEndTheDownload)
+{
+    // OPEN refused: the server's text, nothing stored, the action ends.
+    auto log = make_log(100, false);
+    KV_SftpActGet get("/remote/none", "", int64_t{0}, log.get());
+    ASSERT_TRUE(get.init());
+    man.act_set(&get);
+    Peer peer;
+    const std::vector<Req> reqs = peer.parse(pull());
+    ASSERT_EQ(reqs.size(), 1u);
+    ASSERT_TRUE(feed(frame(KV_SFTP_STATUS, be32(reqs[0].id) + be32(2) + sstr("") + sstr(""))));
+    EXPECT_TRUE(get.done());
+    EXPECT_FALSE(get.executed());
+    EXPECT_EQ(std::string(man.err_msg().data()), "No such file.");
+    man.act_end(false);
+
+    // DATA for a request that was no READ breaks the stream.
+    auto log2 = make_log(100, false);
+    KV_SftpActGet get2("/remote/f", "", int64_t{0}, log2.get());
+    ASSERT_TRUE(get2.init());
+    man.act_set(&get2);
+    const std::vector<Req> open = peer.parse(pull());
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_FALSE(feed(frame(KV_SFTP_DATA, be32(open[0].id) + sstr("abc"))));
+    man.act_end(true);
+    EXPECT_FALSE(get2.executed());
+}
+
 TEST_F(SftpTrans, UploadWholeAndResumed)
 {
     const std::string data = pattern(70000);
