@@ -245,8 +245,11 @@ bool KV_SshSess::process_in(KV_Stream& in, KV_Stream& out)
         if (!ok)
             return false;
         if (in.empty() || in.length() >= before || shutdown_req())
-            return true;
+            break;
     }
+    // Once a burst is all taken, what the channels queued in answer goes out
+    // in this pass, not after the loop's next idle wait.
+    return state_ != KV_SSH_SESS_STATE::OPEN || !in.empty() || process_idle(out);
 }
 
 bool KV_SshSess::process_version(KV_Stream& in)
