@@ -331,8 +331,16 @@ bool KV_TavoFtp::do_uman(KV_FileReqUMan& r)
         // A refusal is an answer, not a fault: the caller reads it from the
         // outcome and the result value.
         QuietErr quiet;
+        // Some servers take REST only in binary mode, which every resumed
+        // transfer uses: ask in that mode, or a REST-capable server would
+        // pass for one without.
+        KV_FtpActType binary(KV_TRANS_MODE_BINARY);
+        bool res = ftp_.exec(quiet, binary, &r);
         KV_FtpActRest probe(100);
-        bool res = ftp_.exec(quiet, probe, &r);
+        if (res)
+            res = ftp_.exec(quiet, probe, &r);
+        else
+            probe.set_executed(false);
         r.set_executed(probe.executed());
         set_result_value(conn_lost() ? 0 : 1);
         if (res && probe.executed()) {
