@@ -246,7 +246,6 @@ double engine_copy(bool down, const std::string& name, uint32_t workers, uint32_
     KV_FileTransManOpts o;
     o.set_auto_rm_req(0);
     o.set_auto_rm_req_st(0);
-    o.set_ntmpfiles(workers);
     tm.set_opts(o);
     if (!tm.init() || !tm.start())
         return -1;
