@@ -19,13 +19,13 @@
 // figures), KV_FTPBENCH_FILES (default 1000; 10000 for the full tree).
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -134,9 +134,8 @@ struct Bench
             return;
         }
         root = templ;
-        fs::permissions(root, fs::perms::owner_all | fs::perms::group_read |
-                                  fs::perms::group_exec | fs::perms::others_read |
-                                  fs::perms::others_exec);
+        fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
         big = env_num("KV_FTPBENCH_BIG_MIB", 64) << 20;
         files = env_num("KV_FTPBENCH_FILES", 1000);
         fresh(srv(), false);
@@ -390,8 +389,8 @@ void BM_FtpGet(benchmark::State& state)
         peers.push_back({"lftp", b.lftp("get /pub/big.bin -o " + dl)});
         peers.push_back({"curl", "curl -s -o " + dl + " " + b.url() + "/pub/big.bin"});
     } else {
-        peers.push_back({"lftp", b.lftp("pget -n " + std::to_string(streams) +
-                                        " /pub/big.bin -o " + dl)});
+        peers.push_back(
+            {"lftp", b.lftp("pget -n " + std::to_string(streams) + " /pub/big.bin -o " + dl)});
         // The same ranges as the engine's fragments, fetched at once.
         std::string cmd = "(";
         const uint64_t part = b.big / streams;
@@ -405,8 +404,7 @@ void BM_FtpGet(benchmark::State& state)
         peers.push_back({"curl", cmd});
     }
     run(state, true, "big.bin", b.big, streams, streams, peers);
-    state.SetLabel(std::to_string(b.big >> 20) + " MiB, " + std::to_string(streams) +
-                   " stream(s)");
+    state.SetLabel(std::to_string(b.big >> 20) + " MiB, " + std::to_string(streams) + " stream(s)");
 }
 
 void BM_FtpPut(benchmark::State& state)
@@ -435,13 +433,8 @@ void BM_FtpTreePut(benchmark::State& state)
     state.SetLabel(std::to_string(b.files) + " files of 4 KiB, 4 connections vs lftp mirror -R");
 }
 
-BENCHMARK(BM_FtpGet)
-    ->ArgName("streams")
-    ->Arg(1)
-    ->Arg(4)
-    ->UseManualTime()
-    ->Iterations(2)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FtpGet)->ArgName("streams")->Arg(1)->Arg(4)->UseManualTime()->Iterations(2)->Unit(
+    benchmark::kMillisecond);
 BENCHMARK(BM_FtpPut)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FtpTreeGet)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FtpTreePut)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
