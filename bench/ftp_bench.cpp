@@ -13,6 +13,8 @@
 //   against lftp pget -n 4 and four ranged curl runs at once.
 // - TreeGet and TreePut: a tree of 4 KiB files against lftp mirror and
 //   mirror -R with the same number of connections (4).
+// - GetTls and PutTls: the large file over explicit FTPS (control and data
+//   protected), one stream, against lftp and curl with FTPS forced.
 //
 // Needs vsftpd, lftp and curl, and root (vsftpd drops to the "ftp" user).
 // Sizes (environment): KV_FTPBENCH_BIG_MIB (default 64; 1024 for the 1 GiB
@@ -41,6 +43,8 @@
 #include "foundation/kv_file.h"
 #include "ftp/kv_filemanftp.h"
 #include "ftp/kv_filemanparamsftp.h"
+#include "ftp/kv_ftpman.h"
+#include "net/kv_sslctx.h"
 #include "requests/kv_filemanstd.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filetransman.h"
@@ -121,6 +125,9 @@ struct Bench
     uint64_t big = 0;
     uint64_t files = 0;
     std::string error;
+    // FTPS: the server's self-signed certificate, trusted by the engine.
+    bool tls = false;
+    KV_SSLCtx ctx;
 
     Bench()
     {
@@ -164,6 +171,15 @@ struct Bench
                 std::ofstream(d + "/f" + std::to_string(i % 100), std::ios::binary) << block;
             }
         }
+        const std::string cert = root + "/cert.pem";
+        const std::string key = root + "/key.pem";
+        tls = std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                           "-addext subjectAltName=DNS:127.0.0.1,IP:127.0.0.1 -keyout " +
+                           key + " -out " + cert + " >/dev/null 2>&1")
+                              .c_str()) == 0 &&
+              ctx.init("", "", cert.c_str(), "", nullptr) &&
+              KV_File::set_path(KV_PATH_SRV_CERTS, (root + "/trusted-certs.bin").c_str());
+        KV_FtpMan::set_trexpl(false);
         fs::create_directories("/var/run/vsftpd/empty");
         port = free_port();
         std::ofstream(root + "/vsftpd.conf")
@@ -172,7 +188,12 @@ struct Bench
             << "\nno_anon_password=YES\nftp_username=ftp\nseccomp_sandbox=NO\npasv_enable=YES\n"
                "secure_chroot_dir=/var/run/vsftpd/empty\nxferlog_enable=NO\nwrite_enable=YES\n"
                "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
-               "anon_other_write_enable=YES\nanon_umask=022\nmax_clients=200\n";
+               "anon_other_write_enable=YES\nanon_umask=022\nmax_clients=200\n"
+            << (tls ? "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=NO\n"
+                      "force_anon_data_ssl=NO\nrequire_ssl_reuse=NO\nssl_ciphers=HIGH\n"
+                      "rsa_cert_file=" +
+                          cert + "\nrsa_private_key_file=" + key + "\n"
+                    : std::string());
         pid = ::fork();
         if (pid == 0) {
             const std::string conf = root + "/vsftpd.conf";
@@ -197,11 +218,14 @@ struct Bench
     }
     std::string srv() const { return root + "/srv"; }
     std::string url() const { return "ftp://127.0.0.1:" + std::to_string(port); }
-    std::string lftp(const std::string& cmds) const
+    std::string lftp(const std::string& cmds, bool secure = false) const
     {
         return "lftp -c 'set cmd:fail-exit yes; set net:max-retries 1; set ftp:passive-mode on; "
-               "set xfer:clobber on; open -u anonymous,x " +
-               url() + "; " + cmds + "' >/dev/null 2>&1";
+               "set xfer:clobber on; " +
+               std::string(secure ? "set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+                                    "set ssl:verify-certificate no; "
+                                  : "set ftp:ssl-allow false; ") +
+               "open -u anonymous,x " + url() + "; " + cmds + "' >/dev/null 2>&1";
     }
 };
 
@@ -214,7 +238,8 @@ Bench& bench()
 // One engine copy request; seconds, negative on failure. `workers` FTP
 // connections; `frags` splits a download into that many fragments (1: one
 // stream).
-double engine_copy(bool down, const std::string& name, uint32_t workers, uint32_t frags)
+double engine_copy(bool down, const std::string& name, uint32_t workers, uint32_t frags,
+                   bool secure)
 {
     Bench& b = bench();
     fresh(b.root + "/tmp", false);
@@ -231,6 +256,7 @@ double engine_copy(bool down, const std::string& name, uint32_t workers, uint32_
     fp.set_name("Ftp");
     fp.set_dst_addr(("127.0.0.1:" + std::to_string(b.port)).c_str());
     fp.set_ldata(KV_FtpLoginData("anonymous", "x", ""));
+    fp.set_security(secure ? KV_FTP_SECURE_EXPLICIT : KV_FTP_SECURE_NONE);
     fp.opts_ftp().set_ntavos(workers);
     fp.opts_ftp().set_ntavos_conn(0);
     fp.opts_ftp().ftp().set_conn_mode(KV_FTP_CONN_PASSIVE);
@@ -239,6 +265,7 @@ double engine_copy(bool down, const std::string& name, uint32_t workers, uint32_
         frags <= 1 ? 0 : static_cast<uint32_t>((b.big / frags + 1023) / 1024));
     auto ftp = std::make_unique<KV_FileManFtp>(
         KV_FileManId(KV_DsId(2, "Ftp", "anonymous", "127.0.0.1"), 1));
+    ftp->set_ssl_ctx(&b.ctx);
     if (!ftp->init(&fp) || !ftp->start())
         return -1;
     KV_FileTransMan tm;
@@ -316,11 +343,11 @@ struct Peer
 // engine replace the local source of the uploads: they go to a moved
 // folder and are put back.
 void run(benchmark::State& state, bool down, const std::string& name, uint64_t bytes,
-         uint32_t workers, uint32_t frags, const std::vector<Peer>& peers)
+         uint32_t workers, uint32_t frags, const std::vector<Peer>& peers, bool secure = false)
 {
     Bench& b = bench();
-    if (!b.error.empty()) {
-        state.SkipWithError(b.error.c_str());
+    if (!b.error.empty() || (secure && !b.tls)) {
+        state.SkipWithError(b.error.empty() ? "no certificate for FTPS" : b.error.c_str());
         return;
     }
     std::vector<double> peer_total(peers.size(), 0);
@@ -353,7 +380,7 @@ void run(benchmark::State& state, bool down, const std::string& name, uint64_t b
             fs::rename(b.srv() + "/pub/" + name, b.srv() + "/pub/" + name + ".keep");
         }
         const double c0 = cpu_seconds(RUSAGE_SELF);
-        const double e = engine_copy(down, name, workers, frags);
+        const double e = engine_copy(down, name, workers, frags, secure);
         eng_cpu += cpu_seconds(RUSAGE_SELF) - c0;
         std::error_code ec;
         if (down) {
@@ -433,9 +460,33 @@ void BM_FtpTreePut(benchmark::State& state)
     state.SetLabel(std::to_string(b.files) + " files of 4 KiB, 4 connections vs lftp mirror -R");
 }
 
+void BM_FtpGetTls(benchmark::State& state)
+{
+    Bench& b = bench();
+    const std::string dl = b.root + "/dl/big.bin";
+    run(state, true, "big.bin", b.big, 1, 1,
+        {{"lftp", b.lftp("get /pub/big.bin -o " + dl, true)},
+         {"curl", "curl -s -k --ssl-reqd -o " + dl + " " + b.url() + "/pub/big.bin"}},
+        true);
+    state.SetLabel(std::to_string(b.big >> 20) + " MiB, 1 stream, FTPS");
+}
+
+void BM_FtpPutTls(benchmark::State& state)
+{
+    Bench& b = bench();
+    const std::string src = b.root + "/local/big.bin";
+    run(state, false, "big.bin", b.big, 1, 1,
+        {{"lftp", b.lftp("put " + src + " -o /pub/up/big.bin", true)},
+         {"curl", "curl -s -k --ssl-reqd -T " + src + " " + b.url() + "/pub/up/big.bin"}},
+        true);
+    state.SetLabel(std::to_string(b.big >> 20) + " MiB, 1 stream, FTPS");
+}
+
 BENCHMARK(BM_FtpGet)->ArgName("streams")->Arg(1)->Arg(4)->UseManualTime()->Iterations(2)->Unit(
     benchmark::kMillisecond);
 BENCHMARK(BM_FtpPut)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FtpGetTls)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FtpPutTls)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FtpTreeGet)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FtpTreePut)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
