@@ -19,6 +19,8 @@
 // Needs vsftpd, lftp and curl, and root (vsftpd drops to the "ftp" user).
 // Sizes (environment): KV_FTPBENCH_BIG_MIB (default 64; 1024 for the 1 GiB
 // figures), KV_FTPBENCH_FILES (default 1000; 10000 for the full tree).
+// KV_FTPBENCH_BUFF_KIB sets the FTP connections' session buffer sizes (the
+// block each data read and write moves); unset, the options' default.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -260,6 +262,10 @@ double engine_copy(bool down, const std::string& name, uint32_t workers, uint32_
     fp.opts_ftp().set_ntavos(workers);
     fp.opts_ftp().set_ntavos_conn(0);
     fp.opts_ftp().ftp().set_conn_mode(KV_FTP_CONN_PASSIVE);
+    if (const uint64_t kb = env_num("KV_FTPBENCH_BUFF_KIB", 0)) {
+        fp.opts_ftp().ftp().set_buff_recv(static_cast<uint32_t>(kb * 1024));
+        fp.opts_ftp().ftp().set_buff_send(static_cast<uint32_t>(kb * 1024));
+    }
     // Fragments of exactly a quarter (or the whole file for one stream).
     fp.opts_ftp().set_min_frag_size(
         frags <= 1 ? 0 : static_cast<uint32_t>((b.big / frags + 1023) / 1024));
