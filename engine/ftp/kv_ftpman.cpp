@@ -7,6 +7,7 @@
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_informer.h"
 #include "ftp/kv_ftpact.h"
+#include "ftp/kv_filemanftp.h"
 #include "ftp/kv_ftpctrlsess.h"
 #include "ftp/kv_ftpdata.h"
 #include "ftp/kv_ftpserver.h"
@@ -411,8 +412,9 @@ KV_InetAddr KV_FtpMan::data_addr() const
 
 bool KV_FtpMan::impl_rest() const
 {
-    // The FTP file manager does not exist yet: REST is never implied.
-    return false;
+    const KV_FileMan* fm = file_man();
+    return fm != nullptr && fm->type() == KV_FILE_MAN_TYPE_FTP &&
+           static_cast<const KV_FileManFtp*>(fm)->impl_rest();
 }
 
 void KV_FtpMan::set_response(const KV_String& text, bool ok, bool final)
@@ -480,9 +482,12 @@ bool KV_FtpMan::wait_login_stat(KV_FTP_LOGIN v)
         else
             ev_login.set();
     }
+    // A server whose reply moves the login nowhere must not hold the worker
+    // for ever: the wait ends with the command time-out.
+    bool timed_out = false;
     if (!stopped())
-        ev_login.wait(KV_WAIT_INFINITE);
-    return stopped();
+        timed_out = ev_login.wait(opts_.tmout_cmd_resp());
+    return timed_out || stopped();
 }
 
 void KV_FtpMan::set_curr_dir(const KV_String& dir)

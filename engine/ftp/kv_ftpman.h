@@ -124,7 +124,8 @@ public:
     void set_trans_stat(KV_FTP_TRANS_STAT s);
     KV_FTP_TRANS_STAT trans_stat() const { return trans_stat_; }
     void set_login_stat(KV_FTP_LOGIN v);
-    // Waits until the login state differs from v; true when stopped.
+    // Waits until the login state differs from v, at most the command
+    // time-out; true when that passed or the manager is stopped.
     bool wait_login_stat(KV_FTP_LOGIN v);
     void set_last_conn_mode(KV_FTP_CONN_MODE m) { last_conn_mode_ = m; }
     KV_FTP_CONN_MODE last_conn_mode() const { return last_conn_mode_; }
