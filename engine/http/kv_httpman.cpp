@@ -381,8 +381,15 @@ bool KV_HttpMan::send_hdr(const KV_HttpHdr& hdr, bool& sent)
 
 void KV_HttpMan::act_set(KV_HttpActTrans* act)
 {
-    std::lock_guard<KV_Lock> g(lock_act);
-    act_ = (act && act->end_wait()) ? act : nullptr;
+    {
+        std::lock_guard<KV_Lock> g(lock_act);
+        act_ = (act && act->end_wait()) ? act : nullptr;
+    }
+    // The body is made by the session's hooks: an idle session would only
+    // ask for it after its wait. Outside lock_act, which hooks take under
+    // the session's lock.
+    if (act)
+        wake_sessions();
 }
 
 bool KV_HttpMan::act_code_allowed(uint32_t code)

@@ -291,6 +291,10 @@ bool KV_HttpSess::process_in(KV_Stream& in, KV_Stream& out)
         ok = man->act_process_in(in, st);
     if (ok)
         ok = process_sess_in(st, out);
+    // A connection that ends with its answer closes now, not at the next
+    // idle pass: the worker waits for that close, request by request.
+    if (ok && man->trans_stop() && man->trans_cl() && out.empty() && !shutdown_req())
+        req_shutdown();
     return ok;
 }
 

@@ -140,6 +140,13 @@ bool KV_CommBase::send(const uint8_t* data, uint32_t len)
     return ok;
 }
 
+void KV_CommBase::wake_sessions()
+{
+    std::lock_guard<KV_Lock> guard(lock_sess);
+    for (uint32_t i = 0; i < sessions.size(); ++i)
+        sessions.at(i)->wake();
+}
+
 bool KV_CommBase::send_str(const char* s)
 {
     if (!s)

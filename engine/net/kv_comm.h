@@ -102,6 +102,8 @@ public:
     bool send(const uint8_t* data, uint32_t len);
     // The characters of s without its terminating NUL.
     bool send_str(const char* s);
+    // Wakes every listed session (KV_Session::wake).
+    void wake_sessions();
     // Asks the session for TLS; secure_res(true) then waits for the result.
     // With a request pending or the connection stopped, secure_res returns at
     // once with the current result (false on a stopped connection). A

@@ -72,6 +72,10 @@ public:
     // side once every byte of the output stream has gone out. Any thread.
     void req_shutdown();
     bool shutdown_req() const { return shutdown_flag.load(); }
+    // Ends the loop's current wait, so that its hooks run now: for work that
+    // another thread hands to a hook (a new request whose bytes the hook
+    // makes) rather than to send(). Any thread.
+    void wake() { waker.wake(); }
 
     KV_CommBase* comm() const { return comm_; }
     const KV_InetAddr& addr() const { return addr_; }

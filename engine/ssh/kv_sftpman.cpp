@@ -79,11 +79,18 @@ void KV_SftpMan::stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold)
 
 void KV_SftpMan::act_set(KV_SftpAct* const act)
 {
-    std::lock_guard<KV_Lock> g(lock);
-    ev_act.reset();
-    act_ = act;
+    {
+        std::lock_guard<KV_Lock> g(lock);
+        ev_act.reset();
+        act_ = act;
+        if (act)
+            act->reg = this;
+    }
+    // The action's messages are made by the session's hooks: an idle
+    // session would only ask for them after its wait (up to 200 ms a
+    // request). Outside the lock, which hooks take under the session's.
     if (act)
-        act->reg = this;
+        wake_sessions();
 }
 
 void KV_SftpMan::act_done()
