@@ -141,7 +141,13 @@ bool KV_HttpMan::open(KV_InetAddr& local, const KV_InetAddr& dst, KV_Proxy* prox
 
 bool KV_HttpMan::check_conn()
 {
-    if (connected() || stopped())
+    if (stopped())
+        return true;
+    // A connection the last answer ended may still look alive while its
+    // session shuts it down: the next request would go out on it and fail.
+    if (connected() && (trans_cl_ || conn_close_))
+        close();
+    if (connected())
         return true;
     KV_InetAddr local;
     if (!src_addr_.empty())
