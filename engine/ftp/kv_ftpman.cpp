@@ -6,8 +6,8 @@
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_informer.h"
-#include "ftp/kv_ftpact.h"
 #include "ftp/kv_filemanftp.h"
+#include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpctrlsess.h"
 #include "ftp/kv_ftpdata.h"
 #include "ftp/kv_ftpserver.h"
@@ -144,14 +144,30 @@ bool KV_FtpMan::secure_conn(KV_InetAddr& local, const KV_InetAddr& dest, bool vi
 {
     bool go = true;
     switch (secure_) {
-    case KV_FTP_SECURE_IMPLICIT:
+    case KV_FTP_SECURE_IMPLICIT: {
         req_secure();
         if (!via_proxy) {
             ok = open(local, dest, nullptr);
             if (ok)
                 wait_welcome();
         }
-        return connected() && secure_res(true);
+        if (!(connected() && secure_res(true)))
+            return false;
+        if (!(ok && live()))
+            return go;
+        // Data connections always run TLS when this one does, and servers
+        // such as vsftpd protect them only after PROT P, implicit or not. A
+        // server that refuses either command keeps its own default: the
+        // connection goes on.
+        KV_FtpActPbSz pbsz;
+        bool asked = true;
+        sub_ok(pbsz, asked);
+        if (asked && live()) {
+            KV_FtpActProt prot;
+            sub_ok(prot, asked);
+        }
+        return connected();
+    }
     case KV_FTP_SECURE_EXPLICIT: {
         if (!via_proxy) {
             ok = open(local, dest, nullptr);

@@ -120,7 +120,7 @@ TEST_F(Vsftpd, ExplicitFtps)
     EXPECT_EQ(host.asked(), 0u);
 }
 
-TEST_F(Vsftpd, ImplicitFtpsSendsNoPbszOrProt)
+TEST_F(Vsftpd, ImplicitFtpsAsksForProtectedData)
 {
     if (!start(tls_conf("127.0.0.1", true)))
         GTEST_SKIP() << kNoVsftpd;
@@ -130,8 +130,8 @@ TEST_F(Vsftpd, ImplicitFtpsSendsNoPbszOrProt)
     ASSERT_TRUE(ftp.exec(eh, pwd, nullptr));
     EXPECT_TRUE(pwd.executed()) << eh.last() << proc->log();
     EXPECT_FALSE(sent("AUTH SSL"));
-    EXPECT_FALSE(sent("PBSZ 0"));
-    EXPECT_FALSE(sent("PROT P"));
+    EXPECT_TRUE(sent("PBSZ 0"));
+    EXPECT_TRUE(sent("PROT P"));
 }
 
 TEST_F(Vsftpd, CertificateForAnotherHostIsAsked)

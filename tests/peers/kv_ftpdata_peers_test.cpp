@@ -292,6 +292,7 @@ const Way kWays[] = {
     {"ActivePlain", KV_FTP_CONN_ACTIVE, KV_FTP_SECURE_NONE},
     {"PassiveExplicitTls", KV_FTP_CONN_PASSIVE, KV_FTP_SECURE_EXPLICIT},
     {"ActiveExplicitTls", KV_FTP_CONN_ACTIVE, KV_FTP_SECURE_EXPLICIT},
+    {"PassiveImplicitTls", KV_FTP_CONN_PASSIVE, KV_FTP_SECURE_IMPLICIT},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ways, VsftpdData, ::testing::ValuesIn(kWays),
