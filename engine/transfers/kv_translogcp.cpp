@@ -9,6 +9,9 @@
 #include <new>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "foundation/kv_file.h"
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_tmpfile.h"
@@ -347,6 +350,21 @@ bool KV_TransLogCp::write_at(int64_t offset, const unsigned char* data, uint32_t
     return true;
 }
 
+namespace {
+
+// Makes the open file at least `end` bytes long; what it adds reads as
+// zeros.
+bool extend_file(KV_File& file, int64_t end)
+{
+    FILE* fp = file;
+    struct stat st;
+    if (fp == nullptr || std::fflush(fp) != 0 || fstat(fileno(fp), &st) != 0)
+        return false;
+    return st.st_size >= end || ftruncate(fileno(fp), end) == 0;
+}
+
+} // namespace
+
 bool KV_TransLogCp::write_frag(KV_FileFrag& frag, const unsigned char* data, uint32_t length)
 {
     std::lock_guard<KV_Lock> hold(lock);
@@ -359,16 +377,14 @@ bool KV_TransLogCp::write_frag(KV_FileFrag& frag, const unsigned char* data, uin
         // The slot's record stays blank until its first data is in: a slot
         // that was placed but never written is passed over on restore and
         // its range fetched again.
-        static const unsigned char zeros[1024] = {};
+        static const unsigned char zeros[KV_FileFrag::REC_SIZE] = {};
         const int64_t rec = data_offset_.load(std::memory_order_relaxed);
-        bool ok =
-            file.set_pos(rec) && file.write(zeros, KV_FileFrag::REC_SIZE) == KV_FileFrag::REC_SIZE;
-        for (int64_t left = frag.size(); ok && left > 0;) {
-            const auto n = static_cast<uint32_t>(std::min<int64_t>(left, sizeof zeros));
-            ok = file.write(zeros, n) == n;
-            left -= n;
-        }
-        if (!ok)
+        // The slot's data is a hole until written: it reads as zeros, as
+        // written zeros would, without writing every byte of it twice while
+        // the other fragments wait for the lock.
+        if (!file.set_pos(rec) ||
+            file.write(zeros, KV_FileFrag::REC_SIZE) != KV_FileFrag::REC_SIZE ||
+            !extend_file(file, rec + KV_FileFrag::REC_SIZE + frag.size()))
             return false;
         frag.set_rec_pos(rec);
         data_offset_.store(rec + KV_FileFrag::REC_SIZE + frag.size(), std::memory_order_release);
