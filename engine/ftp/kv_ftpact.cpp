@@ -139,8 +139,29 @@ bool KV_FtpAct::cmd_required(const char* verb, const KV_String& arg, const char*
 
 bool KV_FtpActTrans::run()
 {
-    // Data connections are not opened yet: no transfer runs.
-    return false;
+    switch (retry_mode) {
+    case 0:
+        break;
+    case 1:
+        return run(KV_FTP_CONN_PASSIVE);
+    case 2:
+        return run(KV_FTP_CONN_ACTIVE);
+    default:
+        return true;
+    }
+    bool pasv = false;
+    KV_FTP_CONN_MODE conf = ftp().opts().conn_mode();
+    if (ftp().proxy_type(&pasv) != KV_PROXY_FTP_NONE && pasv)
+        conf = KV_FTP_CONN_PASSIVE;
+    const KV_FTP_CONN_MODE mode = conf == KV_FTP_CONN_AUTO ? ftp().last_conn_mode() : conf;
+    bool result = run(mode);
+    // One retry in the other mode, and only while no data has moved: a
+    // transfer that broke halfway is not repeated from here.
+    if (result && !executed() && !ftp().stopped() && retry_mode == 0 && conf == KV_FTP_CONN_AUTO) {
+        retry_mode = mode == KV_FTP_CONN_ACTIVE ? 1 : 2;
+        result = ftp().exec_impl(this);
+    }
+    return result;
 }
 
 void KV_FtpActTrans::exec_init()
@@ -159,26 +180,103 @@ bool KV_FtpActTrans::process_out(KV_Stream&, bool&, uint32_t, uint8_t*)
     return true;
 }
 
-bool KV_FtpActTrans::run(KV_FTP_CONN_MODE)
+bool KV_FtpActTrans::run(KV_FTP_CONN_MODE mode)
 {
-    // Data connections are not opened yet: the attempt fails.
-    return false;
+    KV_FtpMan& m = ftp();
+    KV_InetAddr addr;
+    const bool direct = dtrans(addr);
+    bool ok = m.data_conn() == nullptr;
+    if (ok && executed()) {
+        m.set_trans_stat(KV_FTP_TRANS_IDLE);
+        m.set_trans_params(trans_end_fast(), direct);
+        if (mode == KV_FTP_CONN_PASSIVE && !m.passive()) {
+            KV_FtpActPasv pasv;
+            const bool r = pasv.exec(this);
+            set_executed(r && pasv.executed());
+            set_timed_out(pasv.timed_out());
+        }
+        bool ready = direct;
+        if (ok && executed()) {
+            if (m.passive()) {
+                if (!direct)
+                    ok = m.check_data_conn(KV_COMM_CONNECTOR, this, ready);
+                if (ok && ready) {
+                    const KV_String c = get_cmd();
+                    ok = !c.empty() && cmd(c, nullptr);
+                    if (ok && !direct)
+                        ok = wait_trans_beg();
+                }
+                // A passive address serves one transfer.
+                m.set_passive(false);
+            } else {
+                if (!direct) {
+                    ok = m.check_data_conn(KV_COMM_LISTENER, this, ready);
+                    if (ok && ready) {
+                        ok = m.data_conn() != nullptr;
+                        if (ok)
+                            addr = m.data_conn()->local_addr();
+                    }
+                }
+                if (ok && ready) {
+                    KV_FtpActPort port(addr);
+                    const bool r = port.exec(this);
+                    set_executed(r && port.executed());
+                    set_timed_out(port.timed_out());
+                    if (executed()) {
+                        const KV_String c = get_cmd();
+                        ok = !c.empty() && cmd(c, nullptr);
+                        if (ok && !direct)
+                            ok = wait_trans_beg();
+                    }
+                }
+            }
+            if (ok && executed() && ready && !direct)
+                ready = m.post_check_data_conn();
+            set_executed(ready);
+        }
+        if (ok && executed())
+            ok = trans_cmd_sent();
+        if (ok && executed()) {
+            ok = wait_trans_end() && wait_trans_ack();
+        } else {
+            m.set_err_msg("Couldn't open the data connection.");
+        }
+        if (ok && executed() && !direct)
+            m.set_last_conn_mode(mode);
+    }
+    m.close_data_conn();
+    return ok;
 }
 
 bool KV_FtpActTrans::wait_trans_beg()
 {
-    // The transfer phases are not driven yet: nothing is awaited.
+    KV_FtpMan& m = ftp();
+    set_timed_out(m.wait_trans_beg());
+    set_executed(m.connected() && m.login_stat() == KV_FTP_LOGIN_OK && m.response(false) &&
+                 !timed_out());
+    if (timed_out())
+        m.set_err_msg("Transfer start timed out.");
     return true;
 }
 
 bool KV_FtpActTrans::wait_trans_end()
 {
-    // The transfer phases are not driven yet: nothing is awaited.
+    KV_FtpMan& m = ftp();
+    set_timed_out(m.wait_trans_end());
+    set_executed(m.connected() && m.login_stat() == KV_FTP_LOGIN_OK && m.response(false) &&
+                 !timed_out());
+    if (timed_out() && !m.stopped())
+        m.set_err_msg("Transfer timed out: no data moved.");
     return true;
 }
 
 bool KV_FtpActTrans::wait_trans_ack()
 {
-    // The transfer phases are not driven yet: nothing is awaited.
+    KV_FtpMan& m = ftp();
+    set_timed_out(m.wait_trans_ack());
+    set_executed(m.connected() && m.login_stat() == KV_FTP_LOGIN_OK && m.response(false) &&
+                 !timed_out());
+    if (timed_out())
+        m.set_err_msg("Transfer acknowledgment timed out.");
     return true;
 }

@@ -50,8 +50,12 @@ bool KV_FtpActLogin::run()
         }
         }
         finished = finished || !f.connected() || !f.response(false);
-        if (!finished && executed())
-            f.wait_login_stat(state);
+        if (!finished && executed() && f.wait_login_stat(state) && !f.stopped() &&
+            f.login_stat() == state) {
+            set_timed_out(true);
+            set_executed(false);
+            f.set_err_msg("Login timed out.");
+        }
     }
     return result;
 }

@@ -1,12 +1,15 @@
 #include "ftp/kv_ftpman.h"
 
+#include <chrono>
 #include <mutex>
 #include <new>
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_informer.h"
 #include "ftp/kv_ftpact.h"
+#include "ftp/kv_filemanftp.h"
 #include "ftp/kv_ftpctrlsess.h"
+#include "ftp/kv_ftpdata.h"
 #include "ftp/kv_ftpserver.h"
 #include "net/kv_proxy.h"
 #include "net/kv_sslsess.h"
@@ -409,8 +412,9 @@ KV_InetAddr KV_FtpMan::data_addr() const
 
 bool KV_FtpMan::impl_rest() const
 {
-    // The FTP file manager does not exist yet: REST is never implied.
-    return false;
+    const KV_FileMan* fm = file_man();
+    return fm != nullptr && fm->type() == KV_FILE_MAN_TYPE_FTP &&
+           static_cast<const KV_FileManFtp*>(fm)->impl_rest();
 }
 
 void KV_FtpMan::set_response(const KV_String& text, bool ok, bool final)
@@ -478,9 +482,12 @@ bool KV_FtpMan::wait_login_stat(KV_FTP_LOGIN v)
         else
             ev_login.set();
     }
+    // A server whose reply moves the login nowhere must not hold the worker
+    // for ever: the wait ends with the command time-out.
+    bool timed_out = false;
     if (!stopped())
-        ev_login.wait(KV_WAIT_INFINITE);
-    return stopped();
+        timed_out = ev_login.wait(opts_.tmout_cmd_resp());
+    return timed_out || stopped();
 }
 
 void KV_FtpMan::set_curr_dir(const KV_String& dir)
@@ -505,17 +512,126 @@ void KV_FtpMan::set_passive(const KV_InetAddr& addr)
     passive_ = true;
 }
 
-bool KV_FtpMan::check_data_conn(KV_COMM_TYPE, KV_FtpActTrans*, bool& opened)
+bool KV_FtpMan::create_data_conn(KV_COMM_TYPE kind)
 {
-    // Data connections are not opened yet: none is made.
+    if (data_conn())
+        return true;
+    KV_CommBase* c = nullptr;
+    if (kind == KV_COMM_CONNECTOR) {
+        c = new (std::nothrow) KV_FtpDataConnector(this, false);
+    } else if (kind == KV_COMM_LISTENER) {
+        // Through SOCKS the proxy listens for the server (BIND); an HTTP
+        // proxy cannot, so the client listens itself.
+        const KV_PROXY_FTP p = proxy_type();
+        if (p == KV_PROXY_FTP_SOCKS4 || p == KV_PROXY_FTP_SOCKS5)
+            c = new (std::nothrow) KV_FtpDataConnector(this, true);
+        else
+            c = new (std::nothrow) KV_FtpDataListener(this);
+    }
+    if (!c)
+        return false;
+    c->set_tavo_id(tavo_id());
+    c->set_informer(informer());
+    c->set_file_man(file_man(), ssl_ctx());
+    c->set_stop_type(KV_STOP_CANCEL);
+    // Published before the connection opens: its session finds it here.
+    data_conn_ = c;
+    stop_reg(c);
+    return true;
+}
+
+bool KV_FtpMan::open_data_conn(bool& opened)
+{
     opened = false;
+    KV_CommBase* c = data_conn();
+    if (!c)
+        return false;
+    if (secure_data_conn())
+        c->req_secure();
+    note_data_act();
+    const KV_PROXY_FTP pt = proxy_type();
+    const bool transport =
+        pt == KV_PROXY_FTP_CONNECT || pt == KV_PROXY_FTP_SOCKS4 || pt == KV_PROXY_FTP_SOCKS5;
+    if (c->comm_type() == KV_COMM_CONNECTOR) {
+        auto* dc = static_cast<KV_FtpDataConnector*>(c);
+        KV_InetAddr local = local_ctrl;
+        KV_InetAddr dest;
+        KV_Proxy* proxy = nullptr;
+        const KV_InetAddr pasv = data_addr();
+        if (transport) {
+            dest = KV_InetAddr(proxy_.addr(), KV_Port(proxy_.port()));
+            KV_String target;
+            if (dc->bind()) {
+                // The BIND request names the server that will connect.
+                target = dst_text;
+                if (!target.contains(':'))
+                    target += KV_String::format_impl(
+                        ":%u", secure_ == KV_FTP_SECURE_IMPLICIT ? 990u : 21u);
+            } else {
+                // Only the port of the passive reply is taken: the data goes
+                // to the host the control connection named.
+                target = KV_String::format_impl("%s:%u", host_of(dst_text).data(),
+                                                static_cast<unsigned>(pasv.port()));
+            }
+            const KV_FtpLoginData& pl = proxy_.ldata();
+            if (pt == KV_PROXY_FTP_CONNECT)
+                proxy = new (std::nothrow) KV_ProxyHttp(c, target, pl);
+            else if (pt == KV_PROXY_FTP_SOCKS4)
+                proxy = new (std::nothrow) KV_ProxySocks4(c, target, pl, dc->bind());
+            else
+                proxy = new (std::nothrow) KV_ProxySocks5(c, target, pl, dc->bind());
+            if (!proxy)
+                return true;
+        } else {
+            // The passive reply's address is not followed: a server (or
+            // whatever forged its reply) could send the data connection to
+            // any host, and a server behind NAT often names its private
+            // address. The control connection's peer gets the connection.
+            dest = local_addr();
+            dest.set_port(pasv.port());
+        }
+        opened = dest.valid() && dc->connect(local, dest, proxy);
+        if (opened && dc->bind()) {
+            dc->wait_open();
+            opened = !dc->conn_failed() && dc->connected();
+        }
+        return true;
+    }
+    if (c->comm_type() == KV_COMM_LISTENER) {
+        auto* l = static_cast<KV_FtpDataListener*>(c);
+        // Only the server may connect; behind a proxy its address is not
+        // known here.
+        if (pt == KV_PROXY_FTP_NONE)
+            l->set_peer(local_addr());
+        opened = l->listen(data_addr());
+        if (opened) {
+            l->wait_listening();
+            opened = !l->conn_failed();
+        }
+        return true;
+    }
     return false;
+}
+
+bool KV_FtpMan::check_data_conn(KV_COMM_TYPE kind, KV_FtpActTrans* act, bool& opened)
+{
+    opened = false;
+    close_data_conn();
+    act_trans_ = act;
+    if (!create_data_conn(kind))
+        return false;
+    data_conn()->reset_conn_failed();
+    return open_data_conn(opened);
 }
 
 bool KV_FtpMan::post_check_data_conn()
 {
-    // Data connections are not opened yet: there is none to secure.
-    return false;
+    KV_CommBase* c = data_conn();
+    if (!c)
+        return false;
+    if (!secure_data_conn())
+        return true;
+    return c->secure_res(true);
 }
 
 void KV_FtpMan::close_data_conn()
@@ -529,6 +645,14 @@ bool KV_FtpMan::secure_data_conn()
     return secure_res(false);
 }
 
+void KV_FtpMan::note_data_act()
+{
+    data_act_ms.store(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count(),
+                      std::memory_order_relaxed);
+}
+
 bool KV_FtpMan::wait_trans_beg()
 {
     return stopped() || ev_trans_beg.wait(opts_.tmout_trans_beg()) || stopped();
@@ -536,7 +660,25 @@ bool KV_FtpMan::wait_trans_beg()
 
 bool KV_FtpMan::wait_trans_end()
 {
-    return stopped() || ev_trans_end.wait(KV_WAIT_INFINITE) || stopped();
+    // A transfer may take hours, so the limit is on silence, not on the
+    // whole: the wait ends when no byte moved on the data connection for
+    // the transfer-end time-out.
+    const int64_t limit = opts_.tmout_trans_ack();
+    constexpr uint32_t slice = 200;
+    note_data_act();
+    for (;;) {
+        if (stopped())
+            return true;
+        if (!ev_trans_end.wait(slice))
+            return stopped();
+        if (limit > 0 && data_conn()) {
+            const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count();
+            if (now - data_act_ms.load(std::memory_order_relaxed) > limit)
+                return true;
+        }
+    }
 }
 
 bool KV_FtpMan::wait_trans_ack()

@@ -43,6 +43,10 @@ class KV_FtpServer;
 class KV_FtpMan : public KV_TelnetMan
 {
 public:
+    // The data connections (kv_ftpdata.h).
+    class KV_FtpDataConnector;
+    class KV_FtpDataListener;
+
     KV_FtpMan();
     // Closes the connections, deletes the dialect.
     ~KV_FtpMan() override;
@@ -120,7 +124,8 @@ public:
     void set_trans_stat(KV_FTP_TRANS_STAT s);
     KV_FTP_TRANS_STAT trans_stat() const { return trans_stat_; }
     void set_login_stat(KV_FTP_LOGIN v);
-    // Waits until the login state differs from v; true when stopped.
+    // Waits until the login state differs from v, at most the command
+    // time-out; true when that passed or the manager is stopped.
     bool wait_login_stat(KV_FTP_LOGIN v);
     void set_last_conn_mode(KV_FTP_CONN_MODE m) { last_conn_mode_ = m; }
     KV_FTP_CONN_MODE last_conn_mode() const { return last_conn_mode_; }
@@ -136,8 +141,14 @@ public:
     bool post_check_data_conn();
     void close_data_conn();
     bool secure_data_conn();
+    // The data session moved bytes (restarts the end wait's idle limit).
+    void note_data_act();
     // Each true when the wait timed out or the manager is stopped.
     bool wait_trans_beg();
+    // While a local data connection exists, it times out when no byte moved
+    // on it for the transfer-end time-out; without one (server-to-server, or
+    // the data connection already gone) it waits for the reply, which a
+    // closed control connection or a stop also ends.
     bool wait_trans_end();
     bool wait_trans_ack();
     bool wait_cmd_resp();
@@ -166,6 +177,9 @@ private:
     bool secure_conn(KV_InetAddr& local, const KV_InetAddr& dest, bool via_proxy, bool& ok);
     bool sub_ok(KV_FtpAct& act, bool& ok);
     bool live() const { return connected() && !stopped(); }
+    // Data connection steps of check_data_conn.
+    bool create_data_conn(KV_COMM_TYPE kind);
+    bool open_data_conn(bool& opened);
 
     static std::atomic<bool> _trexpl;
 
@@ -191,6 +205,8 @@ private:
     KV_String last_resp_;
     KV_ErrHandler* eh_ = nullptr;
     std::atomic<KV_CommBase*> data_conn_{nullptr};
+    // Steady-clock milliseconds of the last data byte moved.
+    std::atomic<int64_t> data_act_ms{0};
     KV_FtpLoginData ldata_;
     KV_ProxyOptsFtp proxy_;
     KV_FtpManOpts opts_;

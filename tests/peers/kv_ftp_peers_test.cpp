@@ -24,6 +24,7 @@
 #include "net/kv_sslctx.h"
 #include "net/kv_sslsess.h"
 #include "support/kv_childproc.h"
+#include "support/kv_ftppeer.h"
 #include "support/kv_nettest.h"
 #include "support/kv_poolthreads.h"
 #include "support/kv_testdir.h"
@@ -35,97 +36,11 @@ namespace {
 using namespace kvtest;
 namespace fs = std::filesystem;
 
-class Vsftpd : public ::testing::Test
+class Vsftpd : public FtpPeerTest
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.ok());
-        KV_File::set_path(KV_PATH_SRV_CERTS, (dir / "trusted-certs.bin").c_str());
-        KV_SSLSess::man_cert.clear();
-        KV_FtpMan::set_trexpl(false);
-    }
-    void TearDown() override
-    {
-        KV_FtpMan::set_trexpl(true);
-        KV_SSLSess::man_cert.clear();
-    }
-
-    // Starts vsftpd with the lines of `extra`; false when it is not installed.
-    bool start(const std::string& extra)
-    {
-        const std::string exe = find_program("/usr/sbin/vsftpd");
-        if (exe.empty() || ::getuid() != 0 || !::getpwnam("ftp"))
-            return false;
-        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
-        const std::string root = dir / "root";
-        fs::create_directories(root + "/pub");
-        std::ofstream(root + "/pub/old.txt") << "old\n";
-        const passwd* pw = ::getpwnam("ftp");
-        EXPECT_EQ(::chown((root + "/pub").c_str(), pw->pw_uid, pw->pw_gid), 0);
-        EXPECT_EQ(::chown((root + "/pub/old.txt").c_str(), pw->pw_uid, pw->pw_gid), 0);
-        fs::create_directories("/var/run/vsftpd/empty");
-        const std::string conf =
-            "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port) +
-            "\nbackground=NO\nanonymous_enable=YES\nanon_root=" + root +
-            "\nno_anon_password=YES\nftp_username=ftp\nseccomp_sandbox=NO\npasv_enable=YES\n"
-            "secure_chroot_dir=/var/run/vsftpd/empty\nxferlog_enable=NO\nwrite_enable=YES\n"
-            "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\nanon_other_write_enable=YES\n"
-            "anon_umask=022\n" +
-            extra;
-        std::ofstream(dir / "vsftpd.conf") << conf;
-        proc = std::make_unique<ChildProc>(exe, std::vector<std::string>{dir / "vsftpd.conf"},
-                                           dir / "vsftpd.log");
-        EXPECT_TRUE(proc->wait_port(port)) << proc->log();
-        return true;
-    }
-
-    // FTPS lines with a certificate for `host` signed by the run's own CA.
-    std::string tls_conf(const std::string& host, bool implicit)
-    {
-        server = make_cert(dir, "server", {host, "DNS:" + host}, &ca);
-        std::string c = "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=NO\n"
-                        "force_anon_data_ssl=NO\nrequire_ssl_reuse=NO\nrsa_cert_file=" +
-                        server.cert_file + "\nrsa_private_key_file=" + server.key_file + "\n";
-        if (implicit)
-            c += "implicit_ssl=YES\n";
-        KV_String err;
-        EXPECT_TRUE(ctx.init("", "", ca.cert_file.c_str(), "", &err)) << err.data();
-        return c;
-    }
-
-    // The manager's set-up for the server started here.
-    void setup(KV_FtpMan& ftp, KV_FTP_SECURE sec)
-    {
-        ftp.set_informer(&informer);
-        ftp.set_tavo_id(5);
-        ftp.set_file_man(&fm, &ctx);
-        KV_FtpManOpts o;
-        o.set_tmout_cmd_resp(10);
-        ftp.set_opts(o);
-        ftp.set_ldata(KV_FtpLoginData("anonymous", "test@"));
-        ftp.set_ctrl_addrs("", ("127.0.0.1:" + std::to_string(port)).c_str(), KV_ProxyOptsFtp());
-        ftp.set_secure(sec);
-    }
-
-    bool sent(const std::string& line) { return log.has(line, KV_SESS_LOG_SENT); }
-
-    TempDir dir;
-    const uint16_t port = closed_port();
-    std::unique_ptr<ChildProc> proc;
-    CertKey ca = make_cert(dir, "ca", {"kvtest CA", "", -3600, 86400, true});
-    CertKey server;
-    KV_SSLCtx ctx;
-    TrustFileMan fm;
-    TrustHost host;
-    KV_Informer informer;
-    SessLog log{informer};
-    LogErr eh;
+    bool start(const std::string& extra) { return start_vsftpd(extra); }
 };
-
-const char* kNoVsftpd = "vsftpd is not installed or not run as root (package vsftpd)";
 
 } // namespace
 

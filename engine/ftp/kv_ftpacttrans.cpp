@@ -1,0 +1,435 @@
+#include "ftp/kv_ftpacttrans.h"
+
+#include <algorithm>
+#include <new>
+
+#include "foundation/kv_errhandler.h"
+#include "foundation/kv_fileliststore.h"
+#include "foundation/kv_informer.h"
+#include "foundation/kv_msg.h"
+#include "foundation/kv_time.h"
+#include "ftp/kv_ftpman.h"
+#include "ftp/kv_ftpserver.h"
+#include "requests/kv_filereqman.h"
+#include "requests/kv_filereqs.h"
+#include "requests/kv_filetreenode.h"
+#include "transfers/kv_filefrag.h"
+#include "transfers/kv_translogcp.h"
+
+KV_FtpActGet::KV_FtpActGet(const KV_String& src, const KV_String& dst, KV_FileFrag* frag,
+                           KV_TransLogCp* log)
+    : file(log ? log->data_name() : dst, log ? "r+b" : "wb"), src(src), frag(frag), log(log),
+      mode(KV_TRANS_MODE_BINARY), offset_(frag ? frag->pos() : 0)
+{
+}
+
+KV_FtpActGet::KV_FtpActGet(KV_TRANS_MODE mode, const KV_String& src, const KV_String& dst,
+                           int64_t rest, KV_TransLogCp* log)
+    : file(log ? log->data_name() : dst, log ? "r+b" : "wb"), src(src), frag(nullptr), log(log),
+      mode(mode), offset_(rest)
+{
+}
+
+namespace {
+
+// A sub-step (TYPE, REST) of parent, folded into its flags.
+bool sub_step(KV_FtpAct& parent, KV_FtpAct& step)
+{
+    const bool r = step.exec(&parent);
+    parent.set_executed(r && step.executed());
+    parent.set_timed_out(step.timed_out());
+    return parent.executed();
+}
+
+// "verb path" with the path in the server's syntax; empty when the dialect
+// cannot write it.
+KV_String path_cmd(KV_FtpMan& ftp, const char* verb, const KV_String& path)
+{
+    KV_String p = path;
+    if (!ftp.serv || !ftp.serv->path_to_serv(p, true) || p.empty())
+        return KV_String();
+    return KV_String::format_impl("%s %s", verb, p.data());
+}
+
+// Whether an upload to this server may start at an offset above 0 with
+// REST.
+bool rest_put(KV_FtpMan& ftp)
+{
+    return ftp.opts().use_rest_put() && ftp.impl_rest();
+}
+
+void report(KV_FtpMan& ftp, const char* fmt, const KV_String& name)
+{
+    if (ftp.eh())
+        ftp.eh()->set_err(2, fmt, name.data(), KV_ErrHandler::last_err().data());
+}
+
+} // namespace
+
+bool KV_FtpActGet::run()
+{
+    KV_FtpActType type(mode);
+    if (!sub_step(*this, type))
+        return true;
+    if (offset_ > 0) {
+        if (ftp().opts().use_rest_get()) {
+            KV_FtpActRest rest(offset_);
+            if (!sub_step(*this, rest))
+                return true;
+        } else if (frag) {
+            // Without REST the server sends from 0: a fragment further on
+            // cannot be fetched.
+            set_executed(false);
+            ftp().set_err_msg("Resuming needs REST, which is turned off.");
+            return true;
+        } else {
+            // Without REST the server sends from 0, so the file is written
+            // from 0 again: bytes go to the offset they belong to.
+            offset_ = 0;
+        }
+    }
+    return KV_FtpActTrans::run();
+}
+
+KV_String KV_FtpActGet::get_cmd()
+{
+    return path_cmd(ftp(), "RETR", src);
+}
+
+bool KV_FtpActGet::init()
+{
+    if (!log)
+        return false;
+    if (!file.open()) {
+        report(ftp(), "Couldn't open the file %s for writing (%s).", file.name());
+        return false;
+    }
+    // A restart discards what lies beyond its point.
+    return frag || log->set_stored(offset_);
+}
+
+bool KV_FtpActGet::process_in(KV_Stream& in, bool& end)
+{
+    retry_mode = 3;
+    bool ok = log != nullptr;
+    const uint32_t n = in.length();
+    if (n == 0)
+        return ok;
+    const unsigned char* data = in;
+    if (ok && frag) {
+        const int64_t pos = frag->pos();
+        int64_t next = pos + n;
+        if (next >= frag->end()) {
+            // The fragment is complete: what the server sends beyond it
+            // belongs to another fragment and is dropped.
+            next = frag->end();
+            end = true;
+        }
+        if (next > pos)
+            ok = log->write_frag(*frag, data, static_cast<uint32_t>(next - pos));
+    } else if (ok) {
+        ok = log->write_at(offset_, data, n);
+        if (ok)
+            offset_ += n;
+    }
+    if (!ok)
+        ftp().set_err_msg("Couldn't write the temporary file.");
+    ok = in.remove(n) && ok;
+    // Cutting the connection at the fragment's end makes the server report
+    // a broken transfer: that report must not fail the fragment.
+    if (ok && frag && end)
+        set_force_executed();
+    if (ok)
+        log->progress(0);
+    return ok;
+}
+
+bool KV_FtpActGet::cleanup()
+{
+    const bool r = file.close();
+    if (log)
+        log->close();
+    // A server that ended the data before the fragment's end sent a file
+    // shorter than the fragment: the fragment is not complete.
+    if (frag && !frag->done()) {
+        set_executed(false);
+        ftp().set_err_msg("The data ended before the end of the fragment.");
+    }
+    return r;
+}
+
+KV_FtpActPut::KV_FtpActPut(KV_TRANS_MODE mode, const KV_String& src, const KV_String& dst,
+                           KV_TransLogCp* log, int64_t rest)
+    : file(log ? log->data_name() : src, "rb"), dst(dst), log(log), mode(mode), offset_(rest)
+{
+}
+
+bool KV_FtpActPut::run()
+{
+    KV_FtpActType type(mode);
+    if (!sub_step(*this, type))
+        return true;
+    if (offset_ > 0) {
+        if (rest_put(ftp())) {
+            KV_FtpActRest rest(offset_);
+            if (!sub_step(*this, rest))
+                return true;
+        } else if (!ftp().opts().use_append()) {
+            // Neither REST nor APPE: STOR writes the server's file from 0,
+            // so the whole file goes.
+            offset_ = 0;
+        }
+    }
+    return KV_FtpActTrans::run();
+}
+
+KV_String KV_FtpActPut::get_cmd()
+{
+    return path_cmd(ftp(), offset_ > 0 && ftp().opts().use_append() ? "APPE" : "STOR", dst);
+}
+
+bool KV_FtpActPut::init()
+{
+    if (!log)
+        return false;
+    if (!file.open()) {
+        report(ftp(), "Couldn't open the file %s for reading (%s).", file.name());
+        return false;
+    }
+    return file.set_pos(log->data_offset() + offset_);
+}
+
+bool KV_FtpActPut::process_out(KV_Stream& out, bool& end, uint32_t size, uint8_t* buff)
+{
+    retry_mode = 3;
+    bool ok = log != nullptr && buff != nullptr && size >= 2;
+    if (!ok)
+        return false;
+    if (log->multifrag()) {
+        const int64_t total = log->fdata().size(false);
+        KV_FileFrag* f = nullptr;
+        if (log->man_frag().find_pos(&f, offset_) && f) {
+            // An upload goes only as far as the fragments are in.
+            ok = f->done();
+            uint32_t n = 0;
+            if (ok) {
+                n = static_cast<uint32_t>(std::min<int64_t>(f->end() - offset_, size - 1));
+                ok = log->read_frag(*f, buff, offset_ - f->begin(), n) && n > 0;
+            }
+            if (ok)
+                ok = out.append(buff, n);
+            if (ok) {
+                offset_ += n;
+                if (offset_ >= total)
+                    end = true;
+            }
+        } else {
+            ok = offset_ >= total;
+            if (ok)
+                end = true;
+        }
+    } else {
+        const uint32_t n = file.read(buff, size - 1);
+        if (n > 0) {
+            ok = out.append(buff, n);
+            if (ok)
+                offset_ += n;
+        } else {
+            end = true;
+        }
+    }
+    if (ok)
+        log->progress(offset_);
+    return ok;
+}
+
+bool KV_FtpActPut::cleanup()
+{
+    const bool r = file.close();
+    if (log)
+        log->close();
+    return r;
+}
+
+bool KV_FtpActGetDirect::run()
+{
+    if (from > 0) {
+        KV_FtpActRest rest(from);
+        if (!sub_step(*this, rest))
+            return true;
+    }
+    // Still passive from the pair's set-up: no new PASV, no local data
+    // connection.
+    return KV_FtpActTrans::run(KV_FTP_CONN_PASSIVE);
+}
+
+KV_String KV_FtpActGetDirect::get_cmd()
+{
+    return path_cmd(ftp(), "RETR", path);
+}
+
+KV_FtpActPutDirect::KV_FtpActPutDirect(const KV_InetAddr& peer, const KV_String& src,
+                                       const KV_String& dst, KV_FileReq* stop_resp,
+                                       KV_FileReqMan& man_src, KV_ErrHandler& eh, uint32_t tavo_id,
+                                       int64_t rest)
+    : peer(peer), src(src), dst(dst), stop_resp(stop_resp), man_src(man_src), eh(eh),
+      tavo_id(tavo_id), rest(rest)
+{
+}
+
+bool KV_FtpActPutDirect::run()
+{
+    KV_FtpActType type(KV_TRANS_MODE_BINARY);
+    if (!sub_step(*this, type))
+        return true;
+    if (rest > 0) {
+        if (rest_put(ftp())) {
+            KV_FtpActRest r(rest);
+            if (!sub_step(*this, r))
+                return true;
+        } else if (!ftp().opts().use_append()) {
+            // STOR from 0 here: the source sends from 0 as well.
+            rest = 0;
+        }
+    }
+    return KV_FtpActTrans::run(KV_FTP_CONN_ACTIVE);
+}
+
+KV_String KV_FtpActPutDirect::get_cmd()
+{
+    return path_cmd(ftp(), rest > 0 && ftp().opts().use_append() ? "APPE" : "STOR", dst);
+}
+
+bool KV_FtpActPutDirect::dtrans(KV_InetAddr& addr)
+{
+    addr = peer;
+    return true;
+}
+
+bool KV_FtpActPutDirect::trans_cmd_sent()
+{
+    auto* r = new (std::nothrow) KV_FileReqDTrans(eh, tavo_id, src, rest);
+    return r && man_src.add_req(r, stop_resp, nullptr, KV_REQ_STAT_QUEUED);
+}
+
+KV_FtpActList::~KV_FtpActList() = default;
+
+KV_String KV_FtpActList::get_cmd()
+{
+    KV_String c = "LIST";
+    if (ftp().serv && ftp().serv->list_opts()) {
+        const uint8_t f = ftp().opts().list_flags();
+        KV_String letters;
+        if (f & 0x01)
+            letters += "a";
+        if (f & 0x02)
+            letters += "L";
+        if (!letters.empty()) {
+            c += " -";
+            c += letters;
+        }
+    }
+    return c;
+}
+
+bool KV_FtpActList::init()
+{
+    if (!ftp().serv)
+        return false;
+    ftp().serv->reset();
+    buf.clear();
+    if (params.store)
+        params.store->clear();
+    return true;
+}
+
+bool KV_FtpActList::process_in(KV_Stream& in, bool&)
+{
+    retry_mode = 3;
+    if (in.empty())
+        return true;
+    const unsigned char* data = in;
+    const uint32_t n = in.length();
+    bool ok = buf.append(data, n);
+    ok = in.remove(n) && ok;
+    return ok && inform();
+}
+
+bool KV_FtpActList::cleanup()
+{
+    // A last line without a line end is still an entry.
+    buf += '\n';
+    return inform();
+}
+
+bool KV_FtpActList::inform()
+{
+    KV_MsgTreeScan* msg = nullptr;
+    bool ok = true;
+    const char* p = buf.data();
+    const uint32_t len = buf.length();
+    uint32_t start = 0;
+    while (ok) {
+        // The line ends at the first CR or LF: a CR LF pair leaves an empty
+        // line, which is skipped.
+        uint32_t i = start;
+        while (i < len && p[i] != '\r' && p[i] != '\n')
+            ++i;
+        if (i >= len)
+            break;
+        if (!params.store && !msg) {
+            msg = new (std::nothrow) KV_MsgTreeScan(params.path);
+            ok = msg != nullptr;
+        }
+        if (ok)
+            ok = add_entry(buf.part(start, i), msg);
+        start = i + 1;
+    }
+    if (start > 0)
+        buf = buf.part(start, len);
+    if (msg) {
+        if (ok && params.informer)
+            params.informer->send(msg);
+        else
+            delete msg;
+    }
+    return ok;
+}
+
+bool KV_FtpActList::add_entry(const KV_String& line, KV_MsgTreeScan* msg)
+{
+    KV_FtpServer* serv = ftp().serv;
+    if (!serv)
+        return false;
+    if (line.empty())
+        return true;
+    KV_String name, attr, user, group, date;
+    int64_t size = 0;
+    uint8_t flags = 0;
+    if (!serv->parse_line(line, name, attr, user, group, date, size, flags))
+        return true;
+    if (params.store && !params.store->is_wanted(name))
+        return true;
+    KV_Time tm;
+    tm.from_str(date, static_cast<KV_STR_TM_CONV>(serv->date_form()));
+    KV_FileTreeNode* node = nullptr;
+    const bool cs = ftp().case_sens();
+    if (params.store)
+        node = new (std::nothrow) KV_FileTreeNode(cs, KV_FileData(name, date, size, tm));
+    else
+        node = new (std::nothrow)
+            KV_FileTreeNode(cs, KV_FileDataExt(name, date, size, attr, user, group, tm));
+    if (!node)
+        return false;
+    if (ftp().opts().sz_unrel() && (flags & KV_FD_SIZE) != 0)
+        flags = static_cast<uint8_t>((flags & ~KV_FD_SIZE) | KV_FD_SIZE_ONREQ);
+    node->set_fd_flags(flags, 0);
+    bool ok;
+    if (params.store)
+        ok = params.store->add(node);
+    else
+        ok = msg && msg->nodes.add(node);
+    if (!ok)
+        delete node;
+    return ok;
+}
