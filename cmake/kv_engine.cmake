@@ -15,7 +15,8 @@ endfunction()
 # static copy that the fuzz targets link.
 function(kv_engine_settings target)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/engine)
-  target_link_libraries(${target} PUBLIC OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB Threads::Threads)
+  target_link_libraries(${target} PUBLIC OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB Threads::Threads
+                        PkgConfig::XERCESC)
 endfunction()
 
 # A GoogleTest program over the engine library, its tests registered with

@@ -1,5 +1,6 @@
 #include "http/kv_httphdr.h"
 
+#include <cinttypes>
 #include <new>
 
 #include "foundation/kv_informer.h"
@@ -83,6 +84,44 @@ KV_String KV_HttpHdrHost::as_str() const
     return KV_String("Host: ") + host_;
 }
 
+KV_HttpHdrDest::KV_HttpHdrDest(const KV_String& uri) : uri_(uri) {}
+
+KV_HTTP_HDR_SRT KV_HttpHdrDest::srt() const
+{
+    return KV_HTTP_HDR_SRT_DEST;
+}
+
+KV_String KV_HttpHdrDest::as_str() const
+{
+    return KV_String("Destination: ") + uri_;
+}
+
+KV_HttpHdrRange::KV_HttpHdrRange(int64_t from, int64_t to) : from_(from), to_(to) {}
+
+KV_String KV_HttpHdrRange::as_str() const
+{
+    if (to_ == 0)
+        return KV_String::format_impl("Range: bytes=%" PRId64 "-", from_);
+    return KV_String::format_impl("Range: bytes=%" PRId64 "-%" PRId64, from_, to_);
+}
+
+KV_HttpHdrCLength::KV_HttpHdrCLength(int64_t length) : length_(length) {}
+
+KV_String KV_HttpHdrCLength::as_str() const
+{
+    return KV_String::format_impl("Content-Length: %" PRId64, length_);
+}
+
+KV_HttpHdrAuth::KV_HttpHdrAuth(const KV_String& user, const KV_String& pass)
+    : user_(user), pass_(pass)
+{
+}
+
+KV_String KV_HttpHdrAuth::as_str() const
+{
+    return basic_auth("Authorization", user_, pass_);
+}
+
 KV_HttpHdrProxyAuth::KV_HttpHdrProxyAuth(const KV_String& user, const KV_String& pass)
     : user_(user), pass_(pass)
 {
@@ -91,6 +130,11 @@ KV_HttpHdrProxyAuth::KV_HttpHdrProxyAuth(const KV_String& user, const KV_String&
 KV_String KV_HttpHdrProxyAuth::as_str() const
 {
     return basic_auth("Proxy-Authorization", user_, pass_);
+}
+
+KV_String KV_HttpHdrText::as_str() const
+{
+    return KV_String(name_) + ": " + value_;
 }
 
 // ---------------------------------------------------------------------------

@@ -6,9 +6,6 @@
 // order of their addition), then joins them with CR LF and logs each line in
 // the connection's session log as it is rendered.
 //
-// Only the lines that the CONNECT tunnel handshake of a proxy needs are here
-// so far: the request line, "Host" and "Proxy-Authorization".
-//
 // Threads: plain values; one thread at a time per object.
 #pragma once
 
@@ -75,6 +72,55 @@ private:
     KV_String host_;
 };
 
+// "Destination: " and the URI text (WebDAV COPY and MOVE); sorted right
+// after "Host".
+class KV_HttpHdrDest : public KV_HttpHdrElem
+{
+public:
+    explicit KV_HttpHdrDest(const KV_String& uri);
+    KV_HTTP_HDR_SRT srt() const override;
+    KV_String as_str() const override;
+
+private:
+    KV_String uri_;
+};
+
+// "Range: bytes=<from>-" when to is 0, else "Range: bytes=<from>-<to>" (to is
+// the last byte wanted, inclusive).
+class KV_HttpHdrRange : public KV_HttpHdrElem
+{
+public:
+    KV_HttpHdrRange(int64_t from, int64_t to);
+    KV_String as_str() const override;
+
+private:
+    int64_t from_;
+    int64_t to_;
+};
+
+// "Content-Length: " and the decimal length.
+class KV_HttpHdrCLength : public KV_HttpHdrElem
+{
+public:
+    explicit KV_HttpHdrCLength(int64_t length);
+    KV_String as_str() const override;
+
+private:
+    int64_t length_;
+};
+
+// "Authorization: Basic " and the Base64 form of user ":" password.
+class KV_HttpHdrAuth : public KV_HttpHdrElem
+{
+public:
+    KV_HttpHdrAuth(const KV_String& user, const KV_String& pass);
+    KV_String as_str() const override;
+
+private:
+    KV_String user_;
+    KV_String pass_;
+};
+
 // "Proxy-Authorization: Basic " and the Base64 form of user ":" password.
 class KV_HttpHdrProxyAuth : public KV_HttpHdrElem
 {
@@ -85,6 +131,79 @@ public:
 private:
     KV_String user_;
     KV_String pass_;
+};
+
+// The lines whose text is a fixed name, ": " and the value given.
+class KV_HttpHdrText : public KV_HttpHdrElem
+{
+public:
+    KV_String as_str() const override;
+
+protected:
+    KV_HttpHdrText(const char* name, const KV_String& value) : name_(name), value_(value) {}
+
+private:
+    const char* name_;
+    KV_String value_;
+};
+
+// "Content-Type: <media type>"
+class KV_HttpHdrCType : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrCType(const KV_String& type) : KV_HttpHdrText("Content-Type", type) {}
+};
+
+// "Transfer-encoding: <coding>" (the lower-case e is what servers have
+// always been sent).
+class KV_HttpHdrTEnc : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrTEnc(const KV_String& coding) : KV_HttpHdrText("Transfer-encoding", coding)
+    {
+    }
+};
+
+// "Accept: <text>"
+class KV_HttpHdrAccept : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrAccept(const KV_String& text) : KV_HttpHdrText("Accept", text) {}
+};
+
+// "Cache-Control: <text>"
+class KV_HttpHdrCacheCtrl : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrCacheCtrl(const KV_String& text) : KV_HttpHdrText("Cache-Control", text) {}
+};
+
+// "Pragma: <text>"
+class KV_HttpHdrPragma : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrPragma(const KV_String& text) : KV_HttpHdrText("Pragma", text) {}
+};
+
+// "Connection: <text>"
+class KV_HttpHdrConn : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrConn(const KV_String& text) : KV_HttpHdrText("Connection", text) {}
+};
+
+// "User-Agent: <text>"
+class KV_HttpHdrUAgent : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrUAgent(const KV_String& text) : KV_HttpHdrText("User-Agent", text) {}
+};
+
+// "Depth: <text>" (WebDAV)
+class KV_HttpHdrDepth : public KV_HttpHdrText
+{
+public:
+    explicit KV_HttpHdrDepth(const KV_String& text) : KV_HttpHdrText("Depth", text) {}
 };
 
 class KV_HttpHdr
