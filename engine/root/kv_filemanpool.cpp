@@ -460,8 +460,16 @@ bool KV_FileManPool::split_text(KV_FileMan& man, const KV_String& text, KV_Strin
         trimmed = KV_File::path_full(trimmed, false);
     if (trimmed.empty())
         return false;
+    return split_path(man, trimmed, path);
+}
+
+bool KV_FileManPool::split_path(KV_FileMan& man, const KV_String& text, KV_PathDef& path)
+{
+    // Engine paths carry the manager's prefix as their root entry.
     const KV_PathMan pm = man.man_path();
-    return pm.split_path(trimmed, path, true) && path.entries() > path.first_ind();
+    if (!pm.split_path(text, path, true) || path.entries() <= path.first_ind())
+        return false;
+    return pm.dir_pre().empty() || path.prepend(pm.dir_pre());
 }
 
 bool KV_FileManPool::copy(const KV_FileManId& src, const KV_FileManId& dst,
@@ -485,7 +493,8 @@ bool KV_FileManPool::copy(const KV_FileManId& src, const KV_FileManId& dst,
     KVTL::KV_ListVal<KV_String> targets;
     bool ok = split_text(*md, dst_text, text, to);
     // A text ending in the separator names a folder: the item keeps its name.
-    if (ok && md->man_path().is_fname(text))
+    // Asked before the absolute form, which drops a trailing separator.
+    if (ok && md->man_path().is_fname(dst_text.trim(3, " ")))
         ok = targets.add(to.last()) && to.remove_last();
     if (!ok) {
         eh().set_err(2, "Invalid destination file name %s.", dst_text.trim(3, " ").data());

@@ -191,6 +191,9 @@ private:
     // local disk). False for an empty text or no entry.
     static bool split_text(KV_FileMan& man, const KV_String& text, KV_String& trimmed,
                            KV_PathDef& path);
+    // The engine path of `text` in `man`'s syntax, its prefix as the root
+    // entry. False when it holds no entry beyond the root.
+    static bool split_path(KV_FileMan& man, const KV_String& text, KV_PathDef& path);
 
     // Made on the first can_copy of a local source; never started.
     KV_FileManStd* man_chk = nullptr;
