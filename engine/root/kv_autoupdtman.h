@@ -34,6 +34,10 @@ public:
     static const char doc_path[];
 
     KV_AutoUpdtMan() = default;
+    // A check whose download was started through the manager `id` before:
+    // the program's own copy, or a download that came back with the saved
+    // requests after a restart.
+    explicit KV_AutoUpdtMan(const KV_FileManId& id) : man_id_(id) {}
     KV_AutoUpdtMan(const KV_AutoUpdtMan&) = default;
     KV_AutoUpdtMan& operator=(const KV_AutoUpdtMan&) = default;
 
