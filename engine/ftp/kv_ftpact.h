@@ -90,7 +90,16 @@ private:
 };
 
 // The actions that move data over a data connection (listings, downloads,
-// uploads). Only what the control plane needs is here yet.
+// uploads, the halves of a server-to-server copy). run() negotiates the data
+// connection (PASV and connect, or listen and PORT), sends get_cmd(), waits
+// for the transfer to begin, end and be acknowledged, and closes the data
+// connection. In automatic mode a failed attempt is retried once in the
+// other mode, but never once data has moved (every data hook marks that),
+// and the mode that worked is remembered for the next transfer.
+//
+// The data hooks (init, process_in, process_out, cleanup) run on the data
+// session's thread while run() waits; they touch only the action's own data
+// and the flags, which are locked.
 class KV_FtpActTrans : public KV_FtpAct
 {
 public:
@@ -113,6 +122,8 @@ protected:
     bool wait_trans_end();
     bool wait_trans_ack();
 
+    // 0 the first attempt; 1 the retry runs passive, 2 active; 3 data has
+    // moved, nothing is retried.
     uint32_t retry_mode = 0;
 };
 

@@ -165,6 +165,11 @@ bool KV_FtpCtrlSess::on_reply(uint32_t code, const KV_String& text)
     bool success = true;
     bool record = true;
     bool ok = true;
+    // The transfer's end and acknowledgment are told after the reply is
+    // recorded: the worker that they wake goes on to its next command at
+    // once, and a late record would answer that command in its place.
+    bool ended = false;
+    bool acked = false;
     switch (code) {
     case 150:
         break;
@@ -178,9 +183,8 @@ bool KV_FtpCtrlSess::on_reply(uint32_t code, const KV_String& text)
         break;
     case 226:
         if (ftp->data_conn() || ftp->trans_direct()) {
-            if (ftp->trans_fast_end())
-                ftp->set_trans_stat(KV_FTP_TRANS_ENDED);
-            ftp->set_trans_stat(KV_FTP_TRANS_ACKED);
+            ended = ftp->trans_fast_end();
+            acked = true;
         } else {
             record = false;
         }
@@ -206,7 +210,7 @@ bool KV_FtpCtrlSess::on_reply(uint32_t code, const KV_String& text)
     case 250:
         if (ftp->act_trans() && ftp->serv && ftp->serv->acks_trans(250)) {
             if (ftp->data_conn())
-                ftp->set_trans_stat(KV_FTP_TRANS_ACKED);
+                acked = true;
             else
                 record = false;
         }
@@ -236,6 +240,10 @@ bool KV_FtpCtrlSess::on_reply(uint32_t code, const KV_String& text)
         ftp->set_err_msg(text);
     if (record)
         ftp->set_response(text, success, false);
+    if (ended)
+        ftp->set_trans_stat(KV_FTP_TRANS_ENDED);
+    if (acked)
+        ftp->set_trans_stat(KV_FTP_TRANS_ACKED);
     return ok;
 }
 

@@ -24,7 +24,7 @@ const KV_String& KV_FtpMan::KV_FtpDataConnector::dst_addr() const
 
 KV_Session* KV_FtpMan::KV_FtpDataConnector::create_session(KV_Socket& sock, const KV_InetAddr& addr)
 {
-    return new (std::nothrow) KV_FtpDataSess(sock, addr, ftp);
+    return new (std::nothrow) KV_FtpDataSess(this, sock, addr, ftp);
 }
 
 KV_String KV_FtpMan::KV_FtpDataConnector::info_str(KV_COMM_INFO info) const
@@ -37,6 +37,11 @@ KV_String KV_FtpMan::KV_FtpDataConnector::info_str(KV_COMM_INFO info) const
     default:
         return KV_Connector::info_str(info);
     }
+}
+
+uint8_t KV_FtpMan::KV_FtpDataConnector::ssl_check(KV_String& s1, KV_String& s2) const
+{
+    return ftp->ssl_check(s1, s2);
 }
 
 const KV_SessOpts& KV_FtpMan::KV_FtpDataConnector::sess_params() const
@@ -59,7 +64,7 @@ const KV_String& KV_FtpMan::KV_FtpDataListener::dst_addr() const
 
 KV_Session* KV_FtpMan::KV_FtpDataListener::create_session(KV_Socket& sock, const KV_InetAddr& addr)
 {
-    return new (std::nothrow) KV_FtpDataSess(sock, addr, ftp);
+    return new (std::nothrow) KV_FtpDataSess(this, sock, addr, ftp);
 }
 
 KV_String KV_FtpMan::KV_FtpDataListener::info_str(KV_COMM_INFO info) const
@@ -74,6 +79,11 @@ KV_String KV_FtpMan::KV_FtpDataListener::info_str(KV_COMM_INFO info) const
     }
 }
 
+uint8_t KV_FtpMan::KV_FtpDataListener::ssl_check(KV_String& s1, KV_String& s2) const
+{
+    return ftp->ssl_check(s1, s2);
+}
+
 const KV_SessOpts& KV_FtpMan::KV_FtpDataListener::sess_params() const
 {
     return ftp->sess_params_data();
@@ -81,6 +91,13 @@ const KV_SessOpts& KV_FtpMan::KV_FtpDataListener::sess_params() const
 
 KV_FtpDataSess::KV_FtpDataSess(KV_Socket& sock, const KV_InetAddr& addr, KV_FtpMan* ftp)
     : KV_Session(ftp ? ftp->data_conn() : nullptr, sock, addr), ftp(ftp)
+{
+    info_mask = 0xFF;
+}
+
+KV_FtpDataSess::KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_InetAddr& addr,
+                               KV_FtpMan* ftp)
+    : KV_Session(comm, sock, addr), ftp(ftp)
 {
     info_mask = 0xFF;
 }

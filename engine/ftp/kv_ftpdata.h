@@ -9,7 +9,11 @@
 //
 // TLS runs on the data connection exactly when it runs on the control
 // connection, and this side is always the TLS client, also when it accepted
-// the TCP connection (RFC 4217: the server is the TLS server on both).
+// the TCP connection (RFC 4217: the server is the TLS server on both). The
+// server's certificate is checked as on the control connection: one the
+// user accepted there passes at once, any other must stand the same checks
+// (a data connection taken over by a third party must not pass with any
+// certificate a CA signed).
 //
 // A passive reply names an address; only its port is used. The data
 // connection goes to the host the control connection went to, so that a
@@ -43,6 +47,8 @@ public:
     KV_Session* create_session(KV_Socket& sock, const KV_InetAddr& addr) override;
     // "Opening data connection", "Data connection closed".
     KV_String info_str(KV_COMM_INFO info) const override;
+    // The control connection's checks.
+    uint8_t ssl_check(KV_String& s1, KV_String& s2) const override;
     const KV_SessOpts& sess_params() const override;
 
     bool bind() const { return bind_; }
@@ -63,6 +69,8 @@ public:
     KV_Session* create_session(KV_Socket& sock, const KV_InetAddr& addr) override;
     // "Opening data connection" (listening), "Data connection closed".
     KV_String info_str(KV_COMM_INFO info) const override;
+    // The control connection's checks.
+    uint8_t ssl_check(KV_String& s1, KV_String& s2) const override;
     const KV_SessOpts& sess_params() const override;
 
 private:
@@ -74,6 +82,9 @@ class KV_FtpDataSess : public KV_Session
 public:
     // The connection is the manager's current data connection.
     KV_FtpDataSess(KV_Socket& sock, const KV_InetAddr& addr, KV_FtpMan* ftp);
+    // The connection named: a listener's thread makes its session while the
+    // manager may already be letting the connection go.
+    KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_InetAddr& addr, KV_FtpMan* ftp);
     ~KV_FtpDataSess() override;
 
     KV_SESS_TYPE type() const override { return KV_SESS_TYPE_FTP_DATA; }

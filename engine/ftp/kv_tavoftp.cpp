@@ -221,9 +221,11 @@ bool KV_TavoFtp::do_ren(KV_FileReqRen& r)
     QuietErr quiet;
     KV_FtpActRen direct(from, to);
     bool res = ftp_.exec(quiet, direct, &r);
-    if (!res || direct.executed() || r.stopped() || conn_lost()) {
+    // A folder is never moved aside: it could not be deleted afterwards as
+    // a file is.
+    if (!res || direct.executed() || r.stopped() || conn_lost() || r.dir()) {
         r.set_executed(direct.executed());
-        if (!direct.executed() && !r.stopped() && res)
+        if (!direct.executed() && !r.stopped() && res && !ftp_.err_msg().empty())
             r.eh().set_err(1, "FTP: %s", ftp_.err_msg().data());
         return res;
     }

@@ -253,6 +253,48 @@ TEST_F(FtpEngine, CurrentFolderOfAMissingStartFolderIsTheServers)
     EXPECT_TRUE(pwd);
 }
 
+TEST_F(FtpEngine, ManageCommands)
+{
+    if (!start_pyftpd(kDebugLog))
+        GTEST_SKIP() << kvtest::kNoPyftpd;
+    make_fm(1);
+    // A user's command goes out as typed (trimmed).
+    EXPECT_EQ(run(new KV_FileReqUMan(eh, 0, KV_MANAGE_CMD_USER, "  SITE HELP ")),
+              KV_REQ_STAT_COMPLETED)
+        << eh.all();
+    EXPECT_EQ(count_cmd("SITE HELP"), 1);
+    // A keep-alive on the open connection sends NOOP.
+    EXPECT_EQ(run(new KV_FileReqUMan(eh, 0, KV_MANAGE_CMD_KEEP_ALIVE, "")), KV_REQ_STAT_COMPLETED);
+    EXPECT_EQ(count_cmd("NOOP"), 1);
+    // A disconnect closes it; the next request logs in again.
+    EXPECT_EQ(run(new KV_FileReqUMan(eh, 0, KV_MANAGE_CMD_DISCONNECT, "")), KV_REQ_STAT_COMPLETED);
+    EXPECT_EQ(run(new KV_FileReqUMan(eh, 0, KV_MANAGE_CMD_CONNECT, "")), KV_REQ_STAT_COMPLETED);
+    EXPECT_EQ(count_cmd("USER"), 2);
+    EXPECT_EQ(count_cmd("NOOP"), 1);
+}
+
+TEST_F(FtpEngine, WorkersLogInAheadOfUse)
+{
+    if (!start_pyftpd(kDebugLog))
+        GTEST_SKIP() << kvtest::kNoPyftpd;
+    params.opts_ftp().set_ntavos(3);
+    params.opts_ftp().set_ntavos_conn(2);
+    make_fm(3);
+    // Before the first folder query nothing connects ahead.
+    fm_ftp->set_pwd_done(true);
+    // The user-interface thread's part: the notices reach the manager, the
+    // worker set's change among them.
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (count_cmd("PASS") < 2 && std::chrono::steady_clock::now() < until) {
+        while (KV_Msg* m = fm_ftp->informer().pop()) {
+            fm_ftp->process_ntf(m);
+            KV_Informer::destroy(m);
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(count_cmd("PASS"), 2) << server_log();
+}
+
 // ---------------------------------------------------------------------------
 // Connection loss and the login wait
 

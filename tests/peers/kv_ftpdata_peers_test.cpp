@@ -270,6 +270,23 @@ TEST_P(VsftpdData, ListingIsParsed)
     EXPECT_TRUE(store.find("old.txt"));
 }
 
+TEST_P(VsftpdData, EmptyFileBothWays)
+{
+    if (!start())
+        GTEST_SKIP() << kNoVsftpd;
+    put_file("empty.bin", "");
+    KV_FtpMan ftp;
+    setup_way(ftp);
+    bool executed = false;
+    EXPECT_EQ(get(ftp, "empty.bin", executed), "");
+    EXPECT_TRUE(executed) << eh.last();
+    const std::string src = dir / "empty.src";
+    ASSERT_TRUE(write_file(src, ""));
+    EXPECT_TRUE(put(ftp, src, "empty.up")) << eh.last();
+    EXPECT_TRUE(fs::exists(pub() + "/empty.up"));
+    EXPECT_EQ(fs::file_size(pub() + "/empty.up"), 0u);
+}
+
 const Way kWays[] = {
     {"PassivePlain", KV_FTP_CONN_PASSIVE, KV_FTP_SECURE_NONE},
     {"ActivePlain", KV_FTP_CONN_ACTIVE, KV_FTP_SECURE_NONE},
@@ -279,5 +296,334 @@ const Way kWays[] = {
 
 INSTANTIATE_TEST_SUITE_P(Ways, VsftpdData, ::testing::ValuesIn(kWays),
                          [](const ::testing::TestParamInfo<Way>& i) { return i.param.name; });
+
+// A fragment beyond 4 GiB of a sparse file: the offsets travel in 64 bits.
+TEST_F(FtpData, AFragmentBeyondFourGiB)
+{
+    if (!start_vsftpd(""))
+        GTEST_SKIP() << kNoVsftpd;
+    const int64_t at = (int64_t{1} << 32) + 12345;
+    const std::string tail = random_bytes(1 << 20, 30);
+    const std::string path = pub() + "/huge.bin";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f.seekp(at);
+        f.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    }
+    give_to_ftp(path);
+    const int64_t size = at + static_cast<int64_t>(tail.size());
+    ASSERT_EQ(static_cast<int64_t>(fs::file_size(path)), size);
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    auto log = fetch_log("huge.log", size, true);
+    log->man_frag().clear();
+    ASSERT_TRUE(log->man_frag().add_new(at, size, KV_FileFrag::IN_TRANSFER));
+    KV_FileFrag* f = nullptr;
+    ASSERT_TRUE(log->man_frag().find_pos(&f, at));
+    KV_FtpActGet act("/pub/huge.bin", "", f, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_TRUE(sent("REST 4294979641"));
+    EXPECT_TRUE(f->done());
+    std::string got(tail.size(), '\0');
+    uint32_t n = static_cast<uint32_t>(got.size());
+    ASSERT_TRUE(log->read_frag(*f, reinterpret_cast<unsigned char*>(got.data()), 0, n));
+    EXPECT_EQ(n, tail.size());
+    EXPECT_TRUE(got == tail);
+}
+
+// The data connections' certificate is checked as the control connection's
+// is: the one the user accepted there passes without a second question.
+TEST_F(FtpData, DataConnectionsTakeTheControlConnectionsTrust)
+{
+    if (!start_vsftpd(tls_conf("other.test", false)))
+        GTEST_SKIP() << kNoVsftpd;
+    const std::string big = random_bytes(100000, 31);
+    put_file("big.bin", big);
+    for (KV_FTP_CONN_MODE mode : {KV_FTP_CONN_PASSIVE, KV_FTP_CONN_ACTIVE}) {
+        SCOPED_TRACE(mode);
+        host.reset();
+        host.push(KV_ANS_YES);
+        TrustFileMan fm2;
+        KV_FtpMan ftp;
+        setup(ftp, KV_FTP_SECURE_EXPLICIT, mode);
+        ftp.set_file_man(&fm2, &ctx);
+        bool executed = false;
+        EXPECT_TRUE(get(ftp, "big.bin", executed) == big);
+        EXPECT_TRUE(executed) << eh.last();
+        EXPECT_EQ(host.asked(), 1u);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// pyftpdlib, scripted
+
+class Pyftpd : public FtpData
+{
+protected:
+    bool start(const std::string& handler) { return start_pyftpd(handler); }
+    // A file in the server's folder.
+    void put_file(const std::string& name, const std::string& bytes)
+    {
+        fs::create_directories(pub());
+        ASSERT_TRUE(write_file(pub() + "/" + name, bytes));
+    }
+};
+
+const char* kNoRest = "class Handler(FTPHandler):\n"
+                      "    def ftp_REST(self, line):\n"
+                      "        self.respond('502 REST not implemented.')\n";
+
+TEST_F(Pyftpd, ARefusedRestWritesNothingAtTheOffset)
+{
+    if (!start(kNoRest))
+        GTEST_SKIP() << kNoPyftpd;
+    const std::string big = random_bytes(200000, 11);
+    put_file("big.bin", big);
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    auto log = fetch_log("norest.log", 0);
+    ASSERT_TRUE(log->write_at(0, reinterpret_cast<const unsigned char*>(big.data()), 1000));
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/pub/big.bin", "", 1000, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_TRUE(sent("REST 1000"));
+    EXPECT_FALSE(sent("RETR /pub/big.bin"));
+    EXPECT_EQ(log->size(), 1000);
+    EXPECT_EQ(eh.last(), "FTP: REST not implemented.");
+}
+
+TEST_F(Pyftpd, WithoutRestADownloadStartsAgainFromZero)
+{
+    if (!start(kNoRest))
+        GTEST_SKIP() << kNoPyftpd;
+    const std::string big = random_bytes(200000, 12);
+    put_file("big.bin", big);
+    KV_FtpMan ftp;
+    opts.set_use_rest_get(false);
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    // Bytes from offset 0 written at 5000 would shift the whole file.
+    auto log = fetch_log("fromzero.log", 0);
+    ASSERT_TRUE(log->write_at(0, reinterpret_cast<const unsigned char*>(big.data()), 5000));
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/pub/big.bin", "", 5000, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_FALSE(sent("REST 5000"));
+    EXPECT_TRUE(data_of(*log) == big);
+
+    // A fragment further on cannot be had without REST: it fails, nothing
+    // written.
+    auto flog = fetch_log("frag.log", 200000, true);
+    flog->man_frag().clear();
+    ASSERT_TRUE(flog->man_frag().add_new(100000, 200000, KV_FileFrag::IN_TRANSFER));
+    KV_FileFrag* f = nullptr;
+    ASSERT_TRUE(flog->man_frag().find_pos(&f, 100000));
+    KV_FtpActGet part("/pub/big.bin", "", f, flog.get());
+    ASSERT_TRUE(ftp.exec(eh, part, nullptr));
+    EXPECT_FALSE(part.executed());
+    EXPECT_EQ(f->pos(), 100000);
+}
+
+TEST_F(Pyftpd, WithoutRestOrAppeAnUploadSendsTheWholeFile)
+{
+    if (!start(kNoRest))
+        GTEST_SKIP() << kNoPyftpd;
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+    const std::string src = dir / "up.src";
+    const std::string up = random_bytes(150000, 13);
+    ASSERT_TRUE(write_file(src, up));
+    fs::create_directories(pub());
+    // STOR at 70000 without REST would leave the server with the tail only.
+    EXPECT_TRUE(put(ftp, src, "up.bin", 70000)) << eh.last();
+    EXPECT_TRUE(sent("STOR /pub/up.bin"));
+    EXPECT_TRUE(read_file(pub() + "/up.bin") == up);
+
+    // With APPE allowed the server's part is appended to.
+    ASSERT_TRUE(write_file(pub() + "/app.bin", up.substr(0, 70000)));
+    KV_FtpMan appe;
+    opts.set_use_append(true);
+    setup(appe, KV_FTP_SECURE_NONE);
+    EXPECT_TRUE(put(appe, src, "app.bin", 70000)) << eh.last();
+    EXPECT_TRUE(sent("APPE /pub/app.bin"));
+    EXPECT_TRUE(read_file(pub() + "/app.bin") == up);
+    // From 0 it is STOR, whatever the option says.
+    EXPECT_TRUE(put(appe, src, "zero.bin", 0)) << eh.last();
+    EXPECT_TRUE(sent("STOR /pub/zero.bin"));
+    EXPECT_FALSE(sent("APPE /pub/zero.bin"));
+}
+
+TEST_F(Pyftpd, AForeignPassiveAddressIsNotFollowed)
+{
+    if (!start("class Handler(FTPHandler):\n    masquerade_address = '10.255.255.1'\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    const std::string big = random_bytes(100000, 14);
+    put_file("big.bin", big);
+    KV_FtpMan ftp;
+    opts.set_tmout_trans_beg(5);
+    setup(ftp, KV_FTP_SECURE_NONE);
+    bool executed = false;
+    EXPECT_TRUE(get(ftp, "big.bin", executed) == big);
+    EXPECT_TRUE(executed) << eh.last();
+    bool named = false;
+    for (const SessLog::Line& l : log.lines())
+        named = named ||
+                (l.kind == KV_SESS_LOG_RECV && l.text.find("10,255,255,1") != std::string::npos);
+    EXPECT_TRUE(named);
+}
+
+TEST_F(Pyftpd, AnUploadThePeerCutsShortFails)
+{
+    // The server stops reading after 64 KiB and calls the transfer complete.
+    if (!start("from pyftpdlib.handlers import DTPHandler\n"
+               "class DTP(DTPHandler):\n"
+               "    def handle_read(self):\n"
+               "        DTPHandler.handle_read(self)\n"
+               "        if self.tot_bytes_received >= 65536 and not self._closed:\n"
+               "            self.handle_close()\n"
+               "    handle_read_event = handle_read\n"
+               "class Handler(FTPHandler):\n"
+               "    dtp_handler = DTP\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    KV_FtpMan ftp;
+    setup(ftp, KV_FTP_SECURE_NONE);
+    const std::string src = dir / "up.src";
+    ASSERT_TRUE(write_file(src, random_bytes(4 << 20, 15)));
+    fs::create_directories(pub());
+    EXPECT_FALSE(put(ftp, src, "up.bin"));
+    EXPECT_LT(fs::file_size(pub() + "/up.bin"), 4u << 20);
+    // The server said it was complete: only this side knows it was not.
+    EXPECT_TRUE(eventually([&] { return received("226 Transfer complete."); }, 2000));
+}
+
+TEST_F(Pyftpd, ListingsLastLineWithoutLineEndIsAnEntry)
+{
+    if (!start("class Handler(FTPHandler):\n"
+               "    def ftp_LIST(self, path):\n"
+               "        self.push_dtp_data(b'-rw-r--r-- 1 u g 12 Jan 01  2024 one.txt\\r\\n'\n"
+               "            b'drwxr-xr-x 2 u g 4096 Jan 01  2024 sub\\r\\n'\n"
+               "            b'-rw-r--r-- 1 u g 700 Jan 01  2024 skip.txt\\n'\n"
+               "            b'-rw-r--r-- 1 u g 5 Jan 01  2024 last.txt', cmd='LIST')\n"
+               "        return path\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    KV_FtpMan ftp;
+    opts.set_sz_unrel(true);
+    setup(ftp, KV_FTP_SECURE_NONE);
+
+    KVTL::KV_ListVal<KV_String> wanted;
+    ASSERT_TRUE(wanted.add("one.txt"));
+    ASSERT_TRUE(wanted.add("sub"));
+    ASSERT_TRUE(wanted.add("last.txt"));
+    KV_FileListStore store(true, &wanted);
+    KV_FtpActListParams params(&store, nullptr, transtest::path_of({"/"}));
+    KV_FtpActList list(params);
+    ASSERT_TRUE(ftp.exec(eh, list, nullptr));
+    EXPECT_TRUE(list.executed()) << eh.last();
+    EXPECT_TRUE(sent("LIST"));
+    ASSERT_EQ(store.entries().size(), 3u);
+    KV_FileTreeNode* n = nullptr;
+    ASSERT_TRUE(store.find("last.txt", &n));
+    // Sizes the server may get wrong count only for a reader that accepts
+    // them.
+    EXPECT_FALSE(n->fdc().valid_size(false));
+    EXPECT_TRUE(n->fdc().valid_size(true));
+    EXPECT_EQ(n->fdc().size(true), 5);
+    EXPECT_FALSE(store.find("skip.txt"));
+}
+
+// ---------------------------------------------------------------------------
+// vsftpd behind transport proxies
+
+class ProxiedVsftpd : public FtpData
+{
+protected:
+    bool start_proxy(const std::string& program, const std::string& conf,
+                     const std::vector<std::string>& args)
+    {
+        const std::string exe = find_program(program);
+        if (exe.empty())
+            return false;
+        EXPECT_TRUE(write_file(dir / "proxy.conf", conf));
+        proxy = std::make_unique<ChildProc>(exe, args, dir / "proxy.log");
+        EXPECT_TRUE(proxy->wait_port(proxy_port)) << proxy->log();
+        return true;
+    }
+
+    // Downloads and uploads 1 MiB through the proxy.
+    void round_trip(KV_PROXY_FTP kind, KV_FTP_CONN_MODE mode)
+    {
+        const std::string big = random_bytes(1 << 20, 21);
+        put_file("big.bin", big);
+        KV_ProxyOptsFtp p;
+        p.set_type(kind);
+        p.set_addr("127.0.0.1");
+        p.set_port(proxy_port);
+        p.set_pasv(false);
+        KV_FtpMan ftp;
+        setup(ftp, KV_FTP_SECURE_NONE, mode, p);
+        bool executed = false;
+        EXPECT_TRUE(get(ftp, "big.bin", executed) == big);
+        EXPECT_TRUE(executed) << eh.last() << server_log() << proxy->log();
+        const std::string src = dir / "up.src";
+        ASSERT_TRUE(write_file(src, big));
+        EXPECT_TRUE(put(ftp, src, "up.bin")) << eh.last() << proxy->log();
+        EXPECT_TRUE(read_file(pub() + "/up.bin") == big);
+    }
+
+    const uint16_t proxy_port = closed_port();
+    std::unique_ptr<ChildProc> proxy;
+};
+
+std::string dante_conf(uint16_t port)
+{
+    return "logoutput: stderr\n"
+           "internal: 127.0.0.1 port = " +
+           std::to_string(port) +
+           "\nexternal: 127.0.0.1\n"
+           "socksmethod: none\nclientmethod: none\n"
+           "user.privileged: root\nuser.unprivileged: nobody\n"
+           "client pass { from: 127.0.0.1/32 to: 0.0.0.0/0 }\n"
+           // bindreply lets the server's connection to the bound port through.
+           "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 command: connect bind bindreply }\n";
+}
+
+TEST_F(ProxiedVsftpd, ActiveModeThroughSocksBind)
+{
+    if (!start_vsftpd(""))
+        GTEST_SKIP() << kNoVsftpd;
+    if (!start_proxy("danted", dante_conf(proxy_port), {"-f", dir / "proxy.conf"}))
+        GTEST_SKIP() << "danted is not installed (package dante-server)";
+    for (KV_PROXY_FTP kind : {KV_PROXY_FTP_SOCKS5, KV_PROXY_FTP_SOCKS4}) {
+        SCOPED_TRACE(kind);
+        round_trip(kind, KV_FTP_CONN_ACTIVE);
+        EXPECT_TRUE(sent_prefix("PORT 127,0,0,1,"));
+        EXPECT_TRUE(sent_prefix(kind == KV_PROXY_FTP_SOCKS5 ? "SOCKS5 - BIND" : "SOCKS4 - BIND"));
+        EXPECT_FALSE(sent("PASV"));
+    }
+}
+
+TEST_F(ProxiedVsftpd, PassiveModeThroughHttpConnect)
+{
+    if (!start_vsftpd(""))
+        GTEST_SKIP() << kNoVsftpd;
+    if (!start_proxy("tinyproxy",
+                     "Port " + std::to_string(proxy_port) +
+                         "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 20\n",
+                     {"-d", "-c", dir / "proxy.conf"}))
+        GTEST_SKIP() << "tinyproxy is not installed (package tinyproxy)";
+    round_trip(KV_PROXY_FTP_CONNECT, KV_FTP_CONN_PASSIVE);
+    EXPECT_TRUE(sent("PASV"));
+    // The data connection is a tunnel to the control host and the passive
+    // port.
+    bool tunnel = false;
+    for (const SessLog::Line& l : log.lines())
+        tunnel =
+            tunnel || (l.kind == KV_SESS_LOG_SENT && l.text.rfind("CONNECT 127.0.0.1:", 0) == 0 &&
+                       l.text.find(":" + std::to_string(port) + " ") == std::string::npos);
+    EXPECT_TRUE(tunnel);
+}
 
 } // namespace

@@ -1,0 +1,564 @@
+// FTP data transfers against a scripted server on loopback, where the
+// server's misbehaviour is the point: a data connection that stays silent,
+// a stop in the middle of a transfer, a fragment the server sends too much
+// or too little for, a PASV the server refuses (automatic mode's one retry),
+// a transfer that breaks after data moved (no retry), a passive reply that
+// names another host.
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/kv_filedata.h"
+#include "foundation/kv_informer.h"
+#include "foundation/kv_msg.h"
+#include "foundation/kv_stoppable.h"
+#include "ftp/kv_ftpact.h"
+#include "ftp/kv_ftpacttrans.h"
+#include "ftp/kv_ftpman.h"
+#include "requests/kv_filetreenode.h"
+#include "support/kv_nettest.h"
+#include "support/kv_testdir.h"
+#include "support/kv_testtools.h"
+#include "transfers/kv_filefrag.h"
+#include "transfers/kv_translogcp.h"
+#include "transfers/kv_transtest.h"
+
+using namespace kvtest;
+
+namespace {
+
+bool starts(const std::string& s, const char* p)
+{
+    return s.rfind(p, 0) == 0;
+}
+
+// A scripted FTP server: logs everyone in, answers TYPE, REST, PASV and
+// PORT itself and hands every transfer command to the script, which gets
+// the data connection (accepted after PASV, connected after PORT).
+class ScriptFtp
+{
+public:
+    struct Ctl
+    {
+        ScriptFtp& srv;
+        const Fd& ctrl;
+        void reply(const std::string& s) const { ctrl.write_all(s + "\r\n"); }
+        // The data connection of the transfer.
+        Fd data() const { return srv.open_data(); }
+        // Whether the client closed the data connection (read until EOF or
+        // a reset).
+        static bool drained(const Fd& d)
+        {
+            bool eof = false;
+            d.read_to_eof(eof, 5000);
+            return eof;
+        }
+    };
+    using Script = std::function<void(const std::string& cmd, Ctl& ctl)>;
+
+    explicit ScriptFtp(Script s) : script_(std::move(s))
+    {
+        th_ = std::thread([this] { loop(); });
+    }
+    ~ScriptFtp()
+    {
+        stop_ = true;
+        th_.join();
+    }
+    std::string dest() const { return "127.0.0.1:" + std::to_string(server_.port()); }
+    std::vector<std::string> cmds() const
+    {
+        std::lock_guard<std::mutex> g(m_);
+        return cmds_;
+    }
+    int count(const char* prefix) const
+    {
+        int n = 0;
+        for (const std::string& c : cmds())
+            n += starts(c, prefix) ? 1 : 0;
+        return n;
+    }
+    int conns() const { return conns_; }
+    // What PASV names as its host ("127,0,0,1" unless changed).
+    std::string pasv_host = "127,0,0,1";
+    bool refuse_pasv = false;
+
+private:
+    Fd open_data()
+    {
+        if (pasv_) {
+            Fd d = pasv_->accept(5000);
+            pasv_.reset();
+            return d;
+        }
+        return port_ ? plain_connect(port_) : Fd();
+    }
+    void loop()
+    {
+        while (!stop_) {
+            Fd c = server_.accept(50);
+            if (c.ok()) {
+                ++conns_;
+                serve(c);
+            }
+        }
+    }
+    void serve(const Fd& c)
+    {
+        c.write_all("220 Scripted.\r\n");
+        std::string buf;
+        Ctl ctl{*this, c};
+        while (!stop_) {
+            pollfd p{c.get(), POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char b[4096];
+            const ssize_t n = ::recv(c.get(), b, sizeof(b), 0);
+            if (n <= 0)
+                return;
+            buf.append(b, static_cast<size_t>(n));
+            size_t eol;
+            while ((eol = buf.find("\r\n")) != std::string::npos) {
+                const std::string line = buf.substr(0, eol);
+                buf.erase(0, eol + 2);
+                {
+                    std::lock_guard<std::mutex> g(m_);
+                    cmds_.push_back(line);
+                }
+                answer(line, ctl);
+            }
+        }
+    }
+    void answer(const std::string& l, Ctl& ctl)
+    {
+        if (starts(l, "USER"))
+            ctl.reply("331 Password please.");
+        else if (starts(l, "PASS"))
+            ctl.reply("230 Logged in.");
+        else if (starts(l, "SYST"))
+            ctl.reply("215 UNIX Type: L8");
+        else if (starts(l, "TYPE"))
+            ctl.reply("200 Ok.");
+        else if (starts(l, "REST"))
+            ctl.reply("350 Restarting.");
+        else if (starts(l, "PASV")) {
+            if (refuse_pasv) {
+                ctl.reply("500 No passive mode here.");
+                return;
+            }
+            pasv_ = std::make_unique<PlainServer>();
+            port_ = 0;
+            const uint16_t p = pasv_->port();
+            ctl.reply("227 Entering Passive Mode (" + pasv_host + "," + std::to_string(p >> 8) +
+                      "," + std::to_string(p & 0xFF) + ").");
+        } else if (starts(l, "PORT")) {
+            // Only the port: the test runs on loopback.
+            unsigned a, b, c, d, hi, lo;
+            if (std::sscanf(l.c_str(), "PORT %u,%u,%u,%u,%u,%u", &a, &b, &c, &d, &hi, &lo) == 6) {
+                port_ = static_cast<uint16_t>(hi << 8 | lo);
+                pasv_.reset();
+                ctl.reply("200 PORT ok.");
+            } else {
+                ctl.reply("501 Bad PORT.");
+            }
+        } else {
+            script_(l, ctl);
+        }
+    }
+
+    PlainServer server_;
+    Script script_;
+    std::unique_ptr<PlainServer> pasv_;
+    uint16_t port_ = 0;
+    mutable std::mutex m_;
+    std::vector<std::string> cmds_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> conns_{0};
+    std::thread th_;
+};
+
+class FtpDataScripted : public TempDirTest
+{
+protected:
+    void setup(KV_FtpMan& ftp, const ScriptFtp& srv, KV_FTP_CONN_MODE mode = KV_FTP_CONN_PASSIVE)
+    {
+        ftp.set_informer(&informer);
+        opts.set_tmout_cmd_resp(5);
+        opts.set_tmout_trans_beg(5);
+        opts.set_conn_mode(mode);
+        ftp.set_opts(opts);
+        ftp.set_ldata(KV_FtpLoginData("joe", "pw"));
+        ftp.set_ctrl_addrs("", srv.dest().c_str(), KV_ProxyOptsFtp());
+    }
+    std::unique_ptr<KV_TransLogCp> fetch_log(const std::string& name, int64_t size,
+                                             bool multifrag = false)
+    {
+        KV_FileData fd("f.bin", "Jan 01 2024", size, KV_Time());
+        fd.set_fd_flags(KV_FD_SIZE, 0);
+        auto log =
+            std::make_unique<KV_TransLogCp>(nullptr, "", fd, transtest::path_of({"/", "f.bin"}),
+                                            transtest::path_of({"/", "g.bin"}));
+        log->set_flags_init(true, multifrag, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
+        EXPECT_TRUE(log->set_name((dir / name).c_str()));
+        EXPECT_TRUE(log->create(eh));
+        if (multifrag)
+            log->man_frag().clear();
+        return log;
+    }
+    std::string stored(KV_TransLogCp& log)
+    {
+        const std::string out = dir / "out.bin";
+        KV_File f(out.c_str(), "wb");
+        EXPECT_TRUE(f.open());
+        log.copy_frags(f, nullptr);
+        f.close();
+        return read_file(out);
+    }
+
+    KV_Informer informer;
+    KV_FtpManOpts opts;
+    LogErr eh;
+};
+
+// RETR answered with a data connection that never sends a byte nor ends.
+void silent_retr(const std::string& cmd, ScriptFtp::Ctl& ctl)
+{
+    if (!starts(cmd, "RETR")) {
+        ctl.reply("502 No.");
+        return;
+    }
+    Fd d = ctl.data();
+    ctl.reply("150 Here it comes.");
+    ScriptFtp::Ctl::drained(d);
+    ctl.reply("426 Closed.");
+}
+
+} // namespace
+
+TEST_F(FtpDataScripted, ASilentDataConnectionTimesOut)
+{
+    ScriptFtp srv(silent_retr);
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    opts.set_tmout_trans_ack(1);
+    ftp.set_opts(opts);
+    auto log = fetch_log("silent.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_TRUE(act.timed_out());
+    EXPECT_LT(ms_since(t0), 4000);
+    EXPECT_EQ(eh.last(), "FTP: Transfer timed out: no data moved.");
+}
+
+TEST_F(FtpDataScripted, AStopEndsTheTransferAtOnce)
+{
+    ScriptFtp srv(silent_retr);
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    auto log = fetch_log("stop.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    KV_Stoppable stopper;
+    std::thread t([&] {
+        eventually([&] { return srv.count("RETR") > 0; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stopper.stop(KV_STOP_CANCEL);
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    ftp.exec(eh, act, &stopper);
+    t.join();
+    EXPECT_FALSE(act.executed());
+    EXPECT_LT(ms_since(t0), 3000);
+    EXPECT_EQ(ftp.data_conn(), nullptr);
+}
+
+TEST_F(FtpDataScripted, AFragmentTakesNoBytePastItsEnd)
+{
+    // Large enough that the client's cut reaches the server before it has
+    // written everything.
+    const std::string file = pattern(16 << 20);
+    // Sends the rest of the file from the REST point and complains when the
+    // client cuts the connection.
+    std::atomic<int64_t> from{0};
+    std::atomic<int> aborted{0};
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "RETR")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Here it comes.");
+        const bool all = d.write_all(file.data() + from, file.size() - from);
+        d.reset();
+        aborted += all ? 0 : 1;
+        ctl.reply(all ? "226 Done." : "426 Connection closed; transfer aborted.");
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    const int64_t size = static_cast<int64_t>(file.size());
+    auto log = fetch_log("frag.log", size, true);
+    ASSERT_TRUE(log->man_frag().add_new(0, 100000, KV_FileFrag::IN_TRANSFER));
+    ASSERT_TRUE(log->man_frag().add_new(100000, 200000, KV_FileFrag::IN_TRANSFER));
+    ASSERT_TRUE(log->man_frag().add_new(200000, size, KV_FileFrag::IN_TRANSFER));
+    KV_FileFrag* mid = nullptr;
+    ASSERT_TRUE(log->man_frag().find_pos(&mid, 100000));
+    from = 100000;
+    KV_FtpActGet act("/f.bin", "", mid, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_EQ(mid->pos(), 200000);
+    EXPECT_EQ(srv.count("REST 100000"), 1);
+    EXPECT_EQ(aborted.load(), 1);
+    EXPECT_EQ(eh.count(), 0u) << eh.last();
+
+    // The same fragment's data, and nothing of the next one's.
+    KV_FileFrag* next = nullptr;
+    ASSERT_TRUE(log->man_frag().find_pos(&next, 200000));
+    EXPECT_EQ(next->pos(), 200000);
+    EXPECT_EQ(next->rec_pos(), 0);
+    unsigned char buf[100000];
+    uint32_t n = sizeof(buf);
+    ASSERT_TRUE(log->read_frag(*mid, buf, 0, n));
+    ASSERT_EQ(n, 100000u);
+    EXPECT_TRUE(std::string(reinterpret_cast<char*>(buf), n) == file.substr(100000, 100000));
+
+    // A server whose file ends before the fragment does has not filled it.
+    KV_FileFrag* last = next;
+    from = size - 50000;
+    KV_FtpActGet short_act("/f.bin", "", last, log.get());
+    // The fragment starts at its position, 200000, but the server sends only
+    // 50000 bytes (as if the file had shrunk) and calls it complete.
+    ASSERT_TRUE(ftp.exec(eh, short_act, nullptr));
+    EXPECT_FALSE(short_act.executed());
+    EXPECT_EQ(last->pos(), 250000);
+    EXPECT_FALSE(last->done());
+}
+
+TEST_F(FtpDataScripted, AutomaticModeRetriesOnceInTheOtherMode)
+{
+    const std::string file = pattern(5000);
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "RETR")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Here it comes.");
+        d.write_all(file);
+        d.reset();
+        ctl.reply("226 Done.");
+    });
+    srv.refuse_pasv = true;
+    KV_FtpMan ftp;
+    setup(ftp, srv, KV_FTP_CONN_AUTO);
+    auto log = fetch_log("auto.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_EQ(srv.count("PASV"), 1);
+    EXPECT_EQ(srv.count("PORT"), 1);
+    EXPECT_EQ(ftp.last_conn_mode(), KV_FTP_CONN_ACTIVE);
+    EXPECT_TRUE(stored(*log) == file);
+
+    // The next transfer starts in the mode that worked.
+    auto log2 = fetch_log("auto2.log", 0);
+    KV_FtpActGet again(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log2.get());
+    ASSERT_TRUE(ftp.exec(eh, again, nullptr));
+    EXPECT_TRUE(again.executed()) << eh.last();
+    EXPECT_EQ(srv.count("PASV"), 1);
+    EXPECT_EQ(srv.count("PORT"), 2);
+
+    // A configured passive mode is never retried actively. (Options change
+    // only between connections: the control session reads them.)
+    ftp.close();
+    KV_FtpMan ftp2;
+    setup(ftp2, srv, KV_FTP_CONN_PASSIVE);
+    auto log3 = fetch_log("auto3.log", 0);
+    KV_FtpActGet pasv(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log3.get());
+    ASSERT_TRUE(ftp2.exec(eh, pasv, nullptr));
+    EXPECT_FALSE(pasv.executed());
+    EXPECT_EQ(srv.count("PASV"), 2);
+    EXPECT_EQ(srv.count("PORT"), 2);
+    EXPECT_EQ(eh.last(), "FTP: No passive mode here.");
+}
+
+TEST_F(FtpDataScripted, ATransferThatBrokeAfterDataMovedIsNotRetried)
+{
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "RETR")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Here it comes.");
+        d.write_all(pattern(20000));
+        d.reset();
+        ctl.reply("426 Broken.");
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv, KV_FTP_CONN_AUTO);
+    auto log = fetch_log("broken.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_EQ(srv.count("RETR"), 1);
+    EXPECT_EQ(srv.count("PORT"), 0);
+    EXPECT_EQ(eh.last(), "FTP: Broken.");
+}
+
+TEST_F(FtpDataScripted, APassiveReplyNamingAnotherHostReachesTheControlHost)
+{
+    const std::string file = pattern(7000);
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "RETR")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Here it comes.");
+        d.write_all(file);
+        d.reset();
+        ctl.reply("226 Done.");
+    });
+    // A host that would swallow the connection attempt.
+    srv.pasv_host = "192,0,2,1";
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    auto log = fetch_log("foreign.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    EXPECT_TRUE(stored(*log) == file);
+}
+
+TEST_F(FtpDataScripted, ARetryAfterAControlTimeOutDoesNotReconnect)
+{
+    // RETR is never answered.
+    ScriptFtp srv([](const std::string&, ScriptFtp::Ctl&) {});
+    KV_FtpMan ftp;
+    setup(ftp, srv, KV_FTP_CONN_AUTO);
+    opts.set_tmout_cmd_resp(1);
+    ftp.set_opts(opts);
+    auto log = fetch_log("tmo.log", 0);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    ftp.exec(eh, act, nullptr);
+    EXPECT_FALSE(act.executed());
+    EXPECT_TRUE(act.timed_out());
+    EXPECT_FALSE(ftp.connected());
+    EXPECT_EQ(srv.count("RETR"), 1);
+    EXPECT_EQ(srv.count("PORT"), 0);
+    EXPECT_EQ(srv.conns(), 1);
+}
+
+TEST_F(FtpDataScripted, AListingWithoutAStoreArrivesAsMessages)
+{
+    // Lines cut at odd places across blocks, LF and CR LF ends mixed, the
+    // last line without an end.
+    const std::vector<std::string> blocks = {
+        "-rw-r--r-- 1 joe staff 12 Jan 01  2024 one.txt\r\n-rw-r--r-- 1 joe st",
+        "aff 3 Jan 01  2024 two.txt\ndrwxr-xr-x 2 joe staff 4096 Jan 01  2024 sub\r",
+        "\ntotal 9\r\n\r\n-rw-r--r-- 1 joe staff 77 Jan 01  2024 last one.txt"};
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "LIST")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Listing.");
+        for (const std::string& b : blocks) {
+            d.write_all(b);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        d.reset();
+        ctl.reply("226 Done.");
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    opts.set_sz_unrel(true);
+    ftp.set_opts(opts);
+    KV_Informer gui;
+    KV_FtpActListParams params(nullptr, &gui, transtest::path_of({"/", "home"}));
+    KV_FtpActList list(params);
+    ASSERT_TRUE(ftp.exec(eh, list, nullptr));
+    EXPECT_TRUE(list.executed()) << eh.last();
+    EXPECT_EQ(srv.count("LIST"), 1);
+
+    std::vector<std::string> names;
+    int messages = 0;
+    while (KV_Msg* m = gui.pop()) {
+        if (m->type() == KV_MSG_TREE_SCAN) {
+            ++messages;
+            auto* scan = static_cast<KV_MsgTreeScan*>(m);
+            for (uint32_t i = 0; i < scan->nodes.size(); ++i) {
+                const KV_FileTreeNode* n = scan->nodes.at(i);
+                names.push_back(n->name().data());
+                if (n->name() == "two.txt") {
+                    const auto& fd = static_cast<const KV_FileDataExt&>(n->fdc());
+                    EXPECT_EQ(fd.type(), KV_FD_DATA_EXT);
+                    EXPECT_STREQ(fd.user().data(), "joe");
+                    EXPECT_STREQ(fd.group().data(), "staff");
+                    EXPECT_FALSE(fd.valid_size(false));
+                    EXPECT_EQ(fd.size(true), 3);
+                }
+            }
+        }
+        delete m;
+    }
+    EXPECT_GE(messages, 2);
+    EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt", "sub", "last one.txt"}));
+}
+
+TEST_F(FtpDataScripted, ADirectDownloadOpensNoDataConnection)
+{
+    // The other server fetches the data: this one only answers.
+    ScriptFtp srv([](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (starts(cmd, "RETR")) {
+            ctl.reply("150 Sending to the other server.");
+            ctl.reply("226 Done.");
+        } else {
+            ctl.reply("502 No.");
+        }
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv, KV_FTP_CONN_AUTO);
+    // The pair's set-up leaves the server passive.
+    KV_FtpActPasv pasv;
+    ASSERT_TRUE(ftp.exec(eh, pasv, nullptr));
+    ASSERT_TRUE(pasv.executed()) << eh.last();
+    ASSERT_TRUE(ftp.passive());
+    ftp.set_last_conn_mode(KV_FTP_CONN_PASSIVE);
+
+    KV_FtpActGetDirect act("/src.bin", 4096);
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_TRUE(act.executed()) << eh.last();
+    const std::vector<std::string> cmds = srv.cmds();
+    ASSERT_GE(cmds.size(), 2u);
+    EXPECT_EQ(cmds[cmds.size() - 2], "REST 4096");
+    EXPECT_EQ(cmds.back(), "RETR /src.bin");
+    EXPECT_EQ(srv.count("TYPE"), 0);
+    EXPECT_EQ(srv.count("PASV"), 1);
+    EXPECT_EQ(srv.count("PORT"), 0);
+    EXPECT_FALSE(ftp.passive());
+    EXPECT_EQ(ftp.last_conn_mode(), KV_FTP_CONN_PASSIVE);
+}
+
+TEST_F(FtpDataScripted, AnUnknownTransferModeSendsNothing)
+{
+    ScriptFtp srv([](const std::string&, ScriptFtp::Ctl& ctl) { ctl.reply("502 No."); });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    auto log = fetch_log("mode.log", 0);
+    KV_FtpActGet act(static_cast<KV_TRANS_MODE>(7), "/f.bin", "", 0, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_EQ(srv.count("TYPE"), 0);
+    EXPECT_EQ(srv.count("PASV"), 0);
+    EXPECT_EQ(srv.count("RETR"), 0);
+}
