@@ -101,40 +101,50 @@ bool KV_HttpActGet::store_in(KV_Stream& stream, uint32_t n, KV_HTTP_SESS_IN& in)
     if (!log_)
         return false;
     const unsigned char* data = stream;
-    bool ok = true;
+    uint32_t take = n;
     if (frag_) {
-        const int64_t pos = frag_->pos();
+        const int64_t pos = frag_->pos() + static_cast<int64_t>(pend_.size());
         int64_t np = pos + n;
         if (np >= frag_->end()) {
             np = frag_->end();
             in = KV_HTTP_SESS_IN_STOP;
         }
-        if (np > pos)
-            ok = log_->write_frag(*frag_, data, static_cast<uint32_t>(np - pos));
-    } else {
-        ok = log_->write_at(offset_, data, n);
-        if (ok)
-            offset_ += n;
+        take = np > pos ? static_cast<uint32_t>(np - pos) : 0;
     }
+    pend_.insert(pend_.end(), data, data + take);
+    return pend_.size() < FLUSH_SIZE || flush();
+}
+
+bool KV_HttpActGet::flush()
+{
+    if (pend_.empty() || !log_)
+        return true;
+    const uint32_t n = static_cast<uint32_t>(pend_.size());
+    const bool ok = frag_ ? log_->write_frag(*frag_, pend_.data(), n)
+                          : log_->write_at(offset_, pend_.data(), n);
     if (!ok) {
         if (http())
             http()->set_err_msg("Couldn't write the temporary file.");
         return false;
     }
+    if (!frag_)
+        offset_ += n;
+    pend_.clear();
     log_->progress(0);
     return true;
 }
 
 bool KV_HttpActGet::cleanup()
 {
+    const bool written = flush();
     const bool closed = file_.close();
     const bool base = KV_HttpActTrans::cleanup();
     // A fragment counts only when all its bytes came.
-    if (frag_ && !frag_->done())
+    if (!written || (frag_ && !frag_->done()))
         set_executed(false);
     if (log_)
         log_->close();
-    return closed && base;
+    return written && closed && base;
 }
 
 // ---------------------------------------------------------------------------

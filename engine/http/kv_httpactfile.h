@@ -16,7 +16,9 @@
 // file access.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_string.h"
@@ -28,6 +30,9 @@ class KV_TransLogCp;
 class KV_HttpActGet : public KV_HttpActTrans
 {
 public:
+    // Bytes held back before they are written to the log.
+    static constexpr size_t FLUSH_SIZE = 256 * 1024;
+
     // One fragment of a segmented transfer, from its current position to its
     // end. log: not owned, required.
     KV_HttpActGet(const KV_String& uri, const KV_String& path, KV_FileFrag* frag,
@@ -36,7 +41,8 @@ public:
     KV_HttpActGet(const KV_String& uri, const KV_String& path, int64_t offset, KV_TransLogCp* log);
     ~KV_HttpActGet() override;
 
-    // The position the next byte is written at.
+    // The position the next byte is written at (once the bytes held back
+    // are written, which the end of the action does).
     int64_t offset() const { return offset_; }
 
     uint16_t auth_cmds() const override;
@@ -49,8 +55,15 @@ public:
     bool cleanup() override;
 
 private:
+    // Writes the bytes held back to the log; false (with the message) when
+    // that fails.
+    bool flush();
+
     KV_File file_;
     KV_String uri_;
+    // Received bytes not written yet: the log is written in large pieces,
+    // not once per receive. Written at the latest when the action ends.
+    std::vector<unsigned char> pend_;
     KV_FileFrag* frag_ = nullptr;
     KV_TransLogCp* log_ = nullptr;
     int64_t offset_ = 0;

@@ -161,6 +161,10 @@ bool KV_HttpSess::process_hdr(const KV_String& text)
                 std::memcpy(reason.get(), why.data(), n);
             man->set_version(ver);
             man->set_code(code);
+            // Before 1.1 a connection ends with its response unless the
+            // server says otherwise: a next request must not go out on it.
+            if (ver < KV_HttpVer(1, 1))
+                man->set_conn_close(true);
             success = (code >= 100 && code <= 299) || man->act_code_allowed(code);
             if (code == 204)
                 man->set_no_cont(true);
@@ -193,8 +197,11 @@ bool KV_HttpSess::process_hdr(const KV_String& text)
         if (value.upper() == "BYTES")
             fd.set_fd_flags(KV_FD_MULTIFRAG, 0);
     } else if (name == "CONNECTION" || name == "PROXY-CONNECTION") {
-        if (value.upper() == "CLOSE")
+        const KV_String v = value.upper();
+        if (v == "CLOSE")
             man->set_conn_close(true);
+        else if (v == "KEEP-ALIVE")
+            man->set_conn_close(false);
     } else if (name == "LAST-MODIFIED") {
         KV_Time t;
         if (t.from_str(value, KV_STR_TM_GMT))
@@ -272,8 +279,13 @@ bool KV_HttpSess::process_in(KV_Stream& in, KV_Stream& out)
             log(KV_SESS_LOG_RECV, line, false);
         ok = process_hdr(line);
         line.clear();
-        if (ok && !man->hdr_rcv())
+        if (ok && !man->hdr_rcv()) {
             ok = man->act_preprocess_in(st);
+            // The body of a refusal is of no use, and one without a length
+            // would hold the worker until the server closes.
+            if (ok && st == KV_HTTP_SESS_IN_NONE && !man->response(true))
+                st = KV_HTTP_SESS_IN_COMPLETE;
+        }
     }
     if (ok && !man->hdr_rcv() && st == KV_HTTP_SESS_IN_NONE && !in.empty())
         ok = man->act_process_in(in, st);

@@ -22,6 +22,8 @@
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filetreenode.h"
+#include "root/kv_filemanpool.h"
+#include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"
 
 namespace {
@@ -334,6 +336,8 @@ TEST_F(HttpWorker_MT, PlainHttpFolderListsTheDocumentsWithHead)
                 reply(200, "OK", "Last-Modified: Fri, 11 Dec 2026 01:00:00 GMT\r\n"));
         return fd.write_all(reply(404, "Not Found"));
     });
+    // The engine's pool receives the notices about documents.
+    KV_FileManPool pool;
     start(peer.host(), {"/a/b/c.txt", "/a/d.txt", "/a/b/e.txt", "/a/gone.txt", "/x/y.txt"});
     std::vector<Entry> entries;
     ASSERT_EQ(list("/a", entries), KV_REQ_STAT_COMPLETED) << eh.all();
@@ -349,6 +353,46 @@ TEST_F(HttpWorker_MT, PlainHttpFolderListsTheDocumentsWithHead)
         asked.push_back(target_of(r));
     }
     EXPECT_EQ(asked, (std::vector<std::string>{"/a/d.txt", "/a/gone.txt"}));
+    // The vanished document leaves the list.
+    std::vector<std::string> notices;
+    while (KV_Msg* m = pool.informer().pop()) {
+        if (m->type() == KV_MSG_MAN) {
+            auto* n = static_cast<KV_MsgManNtf*>(m);
+            notices.push_back(std::to_string(n->ntf) + ":" + n->text.data());
+            EXPECT_TRUE(n->man_id == KV_FileManId(KV_DsId(4, "web", peer.host().c_str(), ""), 0));
+        }
+        KV_Informer::destroy(m);
+    }
+    EXPECT_EQ(notices, (std::vector<std::string>{"5:/a/gone.txt"}));
+    fm.reset();
+}
+
+TEST_F(HttpWorker_MT, FoldersExistByListingOnlyInWebDav)
+{
+    const std::string body =
+        "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/sub/</D:href><D:propstat>"
+        "<D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop></D:propstat>"
+        "</D:response></D:multistatus>";
+    ScriptPeer peer([&](const Fd& fd, const Request&, int) {
+        return fd.write_all(reply(207, "Multi-Status", "", body));
+    });
+    start(peer.host(), {"/dav/", "/pub/x.txt"});
+    reqtest::Journal journal;
+    reqtest::TestTrans trans(journal, reqtest::TestParams());
+    bool exists = false;
+    ASSERT_TRUE(fm->dir_exists(trans, path("/dav"), "sub", exists));
+    EXPECT_TRUE(exists);
+    exists = true;
+    ASSERT_TRUE(fm->dir_exists(trans, path("/dav"), "none", exists));
+    EXPECT_FALSE(exists);
+    const size_t asked = peer.requests().size();
+    EXPECT_EQ(asked, 2u);
+    // Nothing can be listed in a plain-HTTP folder: the folder counts as
+    // there, and the server is not asked.
+    exists = false;
+    ASSERT_TRUE(fm->dir_exists(trans, path("/pub"), "new", exists));
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(peer.requests().size(), asked);
 }
 
 TEST_F(HttpWorker_MT, CurrentFolderComesFromTheDocuments)

@@ -107,8 +107,9 @@ public:
         if (opts_.tls) {
             certs_ = std::make_unique<CertKey>(
                 make_cert(dir_, "apache-ca", {"kvtest Apache CA", "", -3600, 86400, true}));
-            server_ = std::make_unique<CertKey>(make_cert(
-                dir_, "apache-srv", {"localhost", "DNS:localhost,IP:127.0.0.1"}, certs_.get()));
+            server_ = std::make_unique<CertKey>(
+                make_cert(dir_, "apache-srv",
+                          {"localhost", "DNS:localhost,DNS:127.0.0.1,IP:127.0.0.1"}, certs_.get()));
             if (!certs_->cert || !server_->cert)
                 return false;
             c << "SSLEngine on\n"
