@@ -82,6 +82,8 @@ void KV_SftpMan::act_set(KV_SftpAct* const act)
     std::lock_guard<KV_Lock> g(lock);
     ev_act.reset();
     act_ = act;
+    if (act)
+        act->reg = this;
 }
 
 void KV_SftpMan::act_done()
@@ -198,13 +200,14 @@ KV_SftpAct::~KV_SftpAct() = default;
 KV_SftpMan* KV_SftpAct::sftp()
 {
     KV_SshMan* m = ssh();
-    return m && m->type_ssh() == KV_SSH_MAN_SFTP ? static_cast<KV_SftpMan*>(m) : nullptr;
+    if (!m)
+        return reg;
+    return m->type_ssh() == KV_SSH_MAN_SFTP ? static_cast<KV_SftpMan*>(m) : nullptr;
 }
 
 const KV_SftpMan* KV_SftpAct::sftp() const
 {
-    const KV_SshMan* m = ssh();
-    return m && m->type_ssh() == KV_SSH_MAN_SFTP ? static_cast<const KV_SftpMan*>(m) : nullptr;
+    return const_cast<KV_SftpAct*>(this)->sftp();
 }
 
 bool KV_SftpAct::run()

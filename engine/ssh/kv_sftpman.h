@@ -57,6 +57,9 @@ public:
     const KV_SftpManOpts& opts_sftp() const { return opts_; }
     // Number of requests awaiting a reply.
     uint32_t ack_reg() const;
+    // The same from inside the lock: for the actions' handlers, which the
+    // manager calls with `lock` held.
+    uint32_t ack_reg_locked() const { return ids.size(); }
 
     // ---- slots of the SSH manager
     // A table with one SFTP channel under the lowest free number.
@@ -72,7 +75,8 @@ public:
     const KV_SshManOpts& opts() const override { return opts_; }
 
     // ---- the running action
-    // Makes `act` the running action (event reset).
+    // Makes `act` the running action (event reset); the action knows this
+    // manager from then on, even before a connection bound it.
     void act_set(KV_SftpAct* const act);
     // Signals the action event.
     void act_done();
@@ -118,6 +122,8 @@ private:
 // The base of every SFTP action.
 class KV_SftpAct : public KV_SshActTrans
 {
+    friend class KV_SftpMan;
+
 public:
     KV_SftpAct() = default;
     KV_SftpAct(const KV_SftpAct&) = default;
@@ -144,7 +150,8 @@ public:
     // request each id stands for.
     virtual void numbered(const KV_SftpMsgList& out);
 
-    // The manager when it is an SFTP manager, else null.
+    // The manager that runs the action when it is an SFTP manager, else the
+    // one it was registered with; null before either.
     KV_SftpMan* sftp();
     const KV_SftpMan* sftp() const;
     bool done() const { return done_; }
@@ -164,6 +171,7 @@ protected:
 private:
     bool first = true;
     bool done_ = false;
+    KV_SftpMan* reg = nullptr;
 };
 
 // INIT version 3; done with VERSION.

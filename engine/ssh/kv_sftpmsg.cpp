@@ -26,6 +26,14 @@ KV_String sftp_text(const KV_SshString& s)
     return t;
 }
 
+KV_SshString sftp_str(const KV_String& s)
+{
+    KV_SshString t;
+    if (!s.empty())
+        t.append(reinterpret_cast<const unsigned char*>(s.data()), s.length());
+    return t;
+}
+
 // ---------------------------------------------------------------------------
 // KV_SftpFileAttr
 

@@ -135,8 +135,9 @@ private:
     uint8_t type_;
 };
 
-// The bytes of an SSH string as log text.
+// The bytes of an SSH string as text, and back: names are bytes both ways.
 KV_String sftp_text(const KV_SshString& s);
+KV_SshString sftp_str(const KV_String& s);
 
 // 1: u32 version.
 class KV_SftpMsgInit : public KV_SftpMsg

@@ -14,6 +14,9 @@
 // ever); the time the user takes to answer the host-key question is not
 // counted, and a stop ends the wait at once.
 //
+// The session calls the subclass's slots from its thread: a subclass ends
+// the connection (close()) in its own destructor, before its part goes.
+//
 // Threads: the worker's thread runs exec, the actions and check_conn; the
 // session's thread calls set_err_msg, new_conn, end_sess, init_channels,
 // chans_open and asking. The error text is guarded by lock_err; the
@@ -74,6 +77,7 @@ public:
     // True; whether a connection exists is connected().
     bool check_conn();
     bool connect() { return check_conn(); }
+    using KV_Connector::connect;
     // Closes the connection's sessions.
     void close();
 
@@ -138,5 +142,7 @@ private:
     bool conn_failed_ = false;
     std::atomic<bool> chans_open_{false};
     std::atomic<bool> asking_{false};
+    // The SSH session of the current attempt has run its init.
+    std::atomic<bool> sess_started_{false};
     KV_Event ev_chans{false, true};
 };

@@ -17,7 +17,7 @@
 // Bounds on what the server sends before the keys are in force: the
 // identification line and any line before it are at most max_line bytes,
 // at most max_pre_lines lines may come before it, and the whole version
-// phase ends after the manager's open time-out. Every global or channel
+// phase ends after half the manager's open time-out. Every global or channel
 // request that wants a reply is refused (REQUEST_FAILURE, CHANNEL_FAILURE):
 // servers that probe the client with keep-alive requests hang up on a
 // client that stays silent.
@@ -169,6 +169,9 @@ private:
     std::unique_ptr<KV_SshChanMapIf> channels_;
     KV_Stream session_id_;
     std::unique_ptr<char[]> soft_ver_;
+    // This side's KEXINIT of the running exchange is out; exchanges done.
+    bool kexinit_sent = false;
+    uint32_t kex_done = 0;
     // Version phase: lines skipped so far, and when it began.
     uint32_t pre_lines = 0;
     std::chrono::steady_clock::time_point started;

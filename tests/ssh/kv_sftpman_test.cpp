@@ -199,4 +199,20 @@ TEST_F(SftpManTest, SilenceTimesOutOnTheOutputPass)
     man.act_end(true);
 }
 
+// A peer that sends nothing at all gives the session no pass to check in:
+// the waiting worker finds the time-out itself.
+TEST_F(SftpManTest, SilenceTimesOutWithoutAnyPass)
+{
+    KV_SftpManOpts o;
+    o.set_tmout_msg_resp(1);
+    man.set_opts(o);
+    KV_SftpActMkDir mk(KV_SshString("/d"));
+    man.act_set(&mk);
+    pull();
+    man.wait_trans_end();
+    EXPECT_FALSE(mk.executed());
+    EXPECT_EQ(std::string(man.err_msg().data()), "Message acknowledgment timed out.");
+    man.act_end(false);
+}
+
 } // namespace

@@ -1,0 +1,452 @@
+// SFTP transfers through the engine (KV_SftpMan with the download and upload
+// actions, aggressive reads and writes) against OpenSSH's sftp client doing
+// the same with the same algorithms, both to one sshd of the run's own that
+// offers only diffie-hellman-group1-sha1, ssh-rsa, aes128-cbc, hmac-sha1 and
+// no compression; and the bound `openssl speed` gives for aes-128-cbc and
+// HMAC-SHA1 on this machine (one encryption, one decryption and two MACs
+// per byte, as both ends of the connection run here).
+//
+// Sizes (defaults keep a CI run short; the full figures use the values in
+// brackets):
+//   KV_BENCH_SFTP_MB     size of the one big file in MiB (16) [1024]
+//   KV_BENCH_SFTP_FILES  number of 4 KiB files (100) [10000]
+// Reported per benchmark: MB/s (or files/s) of each side, x_sftp (the
+// engine's rate over sftp's: above 1 the engine is faster) and, for the big
+// file, vs_openssl (the engine's rate over the bound). Needs root,
+// openssh-server and openssh-client; skipped otherwise.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+
+#include "foundation/kv_file.h"
+#include "foundation/kv_ids.h"
+#include "requests/kv_fileman.h"
+#include "ssh/kv_sftpacttrans.h"
+#include "ssh/kv_sftpman.h"
+#include "ssh/kv_sshkey.h"
+#include "ssh/kv_sshkeyman.h"
+#include "ssh/kv_sshsess.h"
+#include "transfers/kv_translogcp.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kUser = "kvsshtest";
+const char* const kPass = "kv-S3cret.pw";
+
+bool sh(const std::string& cmd)
+{
+    return std::system(cmd.c_str()) == 0;
+}
+
+long env_num(const char* name, long def)
+{
+    const char* v = std::getenv(name);
+    const long n = v ? std::atol(v) : def;
+    return n > 0 ? n : def;
+}
+
+uint16_t free_port()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool port_open(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// sshd with one RSA host key, the legacy algorithms only, internal-sftp; a
+// work folder in the test user's home and a local one.
+class Server
+{
+public:
+    Server()
+    {
+        char templ[] = "/tmp/kvsftpbench.XXXXXX";
+        if (::geteuid() != 0 || !::mkdtemp(templ)) {
+            why = "needs root";
+            return;
+        }
+        dir = templ;
+        ::chmod(dir.c_str(), 0755);
+        ::mkdir("/run/sshd", 0755);
+        if ((!sh(std::string("id -u ") + kUser + " >/dev/null 2>&1") &&
+             !sh(std::string("useradd -m -s /bin/sh ") + kUser + " >/dev/null 2>&1")) ||
+            !sh(std::string("echo '") + kUser + ":" + kPass + "' | chpasswd") ||
+            !sh("ssh-keygen -q -t rsa -b 2048 -N '' -f " + dir + "/rsa_key")) {
+            why = "no test user or host key";
+            return;
+        }
+        remote = std::string("/home/") + kUser + "/kvsftpbench-" + std::to_string(::getpid());
+        fs::create_directories(remote);
+        sh(std::string("chown ") + kUser + " " + remote);
+        port = free_port();
+        std::ofstream(dir + "/sshd_config")
+            << "ListenAddress 127.0.0.1\nPort " << port << "\nHostKey " << dir
+            << "/rsa_key\nPidFile " << dir
+            << "/sshd.pid\nKexAlgorithms diffie-hellman-group1-sha1\nHostKeyAlgorithms "
+               "ssh-rsa\nCiphers aes128-cbc\nMACs hmac-sha1\nCompression no\n"
+               "PasswordAuthentication yes\nKbdInteractiveAuthentication no\nUsePAM yes\n"
+               "StrictModes no\nAllowUsers "
+            << kUser << "\nSubsystem sftp internal-sftp\n";
+        std::ofstream(dir + "/askpass") << "#!/bin/sh\necho '" << kPass << "'\n";
+        ::chmod((dir + "/askpass").c_str(), 0755);
+        pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open((dir + "/sshd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f",
+                    (dir + "/sshd_config").c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 500 && !port_open(port); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!port_open(port)) {
+            why = "sshd did not start";
+            return;
+        }
+        dst = "127.0.0.1:" + std::to_string(port);
+        KV_File::set_path(KV_PATH_HOST_KEYS, (dir + "/trusted-pks.bin").c_str());
+        KV_SshSess::man_key().clear();
+        KV_SshKey key;
+        if (!host_key(key) || !KV_SshSess::man_key().add(key, dst.c_str(), "bench"))
+            why = "host key not readable";
+    }
+    ~Server()
+    {
+        KV_SshSess::man_key().clear();
+        KV_File::set_path(KV_PATH_HOST_KEYS, "");
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+        std::error_code ec;
+        if (!remote.empty())
+            fs::remove_all(remote, ec);
+        if (!dir.empty())
+            fs::remove_all(dir, ec);
+    }
+
+    // OpenSSH's sftp running a batch file; seconds, negative on failure.
+    double sftp_batch(const std::string& commands) const
+    {
+        std::ofstream(dir + "/batch") << commands;
+        const std::string cmd =
+            "SSH_ASKPASS=" + dir +
+            "/askpass SSH_ASKPASS_REQUIRE=force setsid -w sftp -q -oBatchMode=no -b " + dir +
+            "/batch -P " + std::to_string(port) +
+            " -oKexAlgorithms=diffie-hellman-group1-sha1 -oHostKeyAlgorithms=ssh-rsa"
+            " -oCiphers=aes128-cbc -oMACs=hmac-sha1 -oCompression=no"
+            " -oStrictHostKeyChecking=no -oUserKnownHostsFile=/dev/null"
+            " -oPubkeyAuthentication=no -oPreferredAuthentications=password " +
+            kUser + "@127.0.0.1 >/dev/null 2>&1";
+        const auto t0 = Clock::now();
+        const bool ok = sh(cmd);
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        return ok ? s : -1;
+    }
+
+    std::string dir;
+    std::string remote;
+    std::string dst;
+    std::string why;
+    uint16_t port = 0;
+    pid_t pid = -1;
+
+private:
+    bool host_key(KV_SshKey& key) const
+    {
+        std::ifstream f(dir + "/rsa_key.pub");
+        std::string type, b64;
+        f >> type >> b64;
+        std::vector<unsigned char> raw(b64.size());
+        const int n =
+            EVP_DecodeBlock(raw.data(), reinterpret_cast<const unsigned char*>(b64.data()),
+                            static_cast<int>(b64.size()));
+        KV_Stream st;
+        return n > 0 && st.append(raw.data(), static_cast<uint32_t>(n)) && key.read(st);
+    }
+};
+
+class BenchFileMan : public KV_FileMan
+{
+public:
+    BenchFileMan() : KV_FileMan(KV_FileManId(KV_DsId(4, "bench", kUser, "S"), 1)) {}
+    ~BenchFileMan() override { terminate(); }
+    KV_FILE_MAN_TYPE type() const override { return KV_FILE_MAN_TYPE_SFTP; }
+    KV_Tavo* create_tavo() override { return nullptr; }
+};
+
+class QuietErr : public KV_ErrHandler
+{
+protected:
+    void process_err(uint8_t, const KV_String&) override {}
+};
+
+// A connected SFTP manager.
+struct Conn
+{
+    explicit Conn(const Server& s)
+    {
+        man.set_file_man(&fm, nullptr);
+        man.set_addrs("", s.dst.c_str(), KV_ProxyOptsSsh());
+        man.set_ldata(KV_SshLoginData(kUser, kPass));
+    }
+    bool run(KV_SftpAct& act)
+    {
+        man.exec(eh, act, nullptr);
+        if (!act.executed())
+            std::fprintf(stderr, "engine failed: %s\n", man.err_msg().data());
+        return act.executed();
+    }
+    BenchFileMan fm;
+    KV_SftpMan man;
+    QuietErr eh;
+};
+
+// A sub-log that keeps the data (what a download from a server fills), or
+// one over a local file (what an upload reads).
+std::unique_ptr<KV_TransLogCp> make_log(const std::string& name, int64_t size,
+                                        const std::string& data_file)
+{
+    KV_FileData fd("f", "", size, KV_Time());
+    fd.set_fd_flags(KV_FD_SIZE, 0);
+    auto log =
+        std::make_unique<KV_TransLogCp>(nullptr, data_file.c_str(), fd, KV_PathDef(), KV_PathDef());
+    log->set_flags_init(data_file.empty(), false, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
+    QuietErr eh;
+    if (!log->set_name(name.c_str()) || !log->create(eh))
+        return nullptr;
+    return log;
+}
+
+double openssl_rate(const std::string& args)
+{
+    const std::string cmd =
+        "openssl speed -mr -elapsed -seconds 2 -bytes 16384 " + args + " 2>/dev/null";
+    double rate = 0;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, p)) {
+            if (line[0] != '+' || line[1] != 'F')
+                continue;
+            if (const char* last = std::strrchr(line, ':'))
+                rate = std::strtod(last + 1, nullptr);
+        }
+        pclose(p);
+    }
+    return rate;
+}
+
+double openssl_bound()
+{
+    static const double bound = [] {
+        const double enc = openssl_rate("-evp aes-128-cbc");
+        const double dec = openssl_rate("-decrypt -evp aes-128-cbc");
+        const double mac = openssl_rate("-hmac sha1");
+        return enc > 0 && dec > 0 && mac > 0 ? 1 / (1 / enc + 1 / dec + 2 / mac) : 0;
+    }();
+    return bound;
+}
+
+void write_file(const std::string& path, size_t n, unsigned seed)
+{
+    std::ofstream f(path, std::ios::binary);
+    std::vector<char> buf(1 << 20);
+    for (size_t i = 0; i < buf.size(); ++i)
+        buf[i] = static_cast<char>((i * 131 + seed) ^ (i >> 9));
+    for (size_t done = 0; done < n;) {
+        const size_t k = std::min(buf.size(), n - done);
+        f.write(buf.data(), static_cast<std::streamsize>(k));
+        done += k;
+    }
+}
+
+// The big file each way: state.range(0) 0 download, 1 upload.
+void BM_SftpBigFile(benchmark::State& state)
+{
+    const bool up = state.range(0) == 1;
+    state.SetLabel(up ? "upload" : "download");
+    Server s;
+    if (!s.why.empty()) {
+        state.SkipWithError(s.why.c_str());
+        return;
+    }
+    const size_t size = static_cast<size_t>(env_num("KV_BENCH_SFTP_MB", 16)) << 20;
+    const std::string rfile = s.remote + "/big";
+    const std::string lfile = s.dir + "/big";
+    if (up)
+        write_file(lfile, size, 1);
+    else {
+        write_file(rfile, size, 1);
+        sh(std::string("chown ") + kUser + " " + rfile);
+    }
+    double engine_s = 0, sftp_s = 0;
+    bool failed = false;
+    for (auto _ : state) {
+        Conn c(s);
+        KV_SftpActConnMan connect;
+        failed |= !c.run(connect);
+        const std::string logname = s.dir + "/log";
+        auto log = make_log(logname, static_cast<int64_t>(size), up ? lfile : "");
+        if (!log) {
+            failed = true;
+            break;
+        }
+        const auto t0 = Clock::now();
+        if (up) {
+            KV_SftpActPut put(lfile.c_str(), rfile.c_str(), log.get(), 0);
+            failed |= !c.run(put);
+        } else {
+            KV_SftpActGet get(rfile.c_str(), "", int64_t{0}, log.get());
+            failed |= !c.run(get);
+        }
+        const double e = std::chrono::duration<double>(Clock::now() - t0).count();
+        log.reset();
+        std::remove(logname.c_str());
+        const double t = s.sftp_batch(up ? "put " + lfile + " " + rfile + ".sftp\n"
+                                         : "get " + rfile + " " + lfile + ".sftp\n");
+        if (t < 0)
+            std::fprintf(stderr, "sftp failed\n");
+        failed |= t < 0;
+        engine_s += e;
+        sftp_s += t;
+        state.SetIterationTime(e);
+    }
+    if (failed) {
+        state.SkipWithError("a transfer failed");
+        return;
+    }
+    const double bytes = double(size) * double(state.iterations());
+    const double bound = openssl_bound();
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["MiB"] = double(size >> 20);
+    state.counters["engine_MBps"] = bytes / engine_s / 1e6;
+    state.counters["sftp_MBps"] = bytes / sftp_s / 1e6;
+    state.counters["x_sftp"] = sftp_s / engine_s;
+    state.counters["openssl_MBps"] = bound / 1e6;
+    if (bound > 0)
+        state.counters["vs_openssl"] = bytes / engine_s / bound;
+}
+
+// Many 4 KiB files each way on one connection: state.range(0) 0 download,
+// 1 upload. sftp runs "get -r" / "put -r" of the folder.
+void BM_SftpManyFiles(benchmark::State& state)
+{
+    const bool up = state.range(0) == 1;
+    state.SetLabel(up ? "upload" : "download");
+    Server s;
+    if (!s.why.empty()) {
+        state.SkipWithError(s.why.c_str());
+        return;
+    }
+    const long n = env_num("KV_BENCH_SFTP_FILES", 100);
+    const std::string rdir = s.remote + "/many";
+    const std::string ldir = s.dir + "/many";
+    fs::create_directories(rdir);
+    fs::create_directories(ldir);
+    fs::create_directories(ldir + "-out");
+    const std::string& src = up ? ldir : rdir;
+    for (long i = 0; i < n; ++i)
+        write_file(src + "/f" + std::to_string(i), 4096, static_cast<unsigned>(i));
+    sh(std::string("chown -R ") + kUser + " " + s.remote);
+    double engine_s = 0, sftp_s = 0;
+    bool failed = false;
+    for (auto _ : state) {
+        Conn c(s);
+        KV_SftpActConnMan connect;
+        failed |= !c.run(connect);
+        const auto t0 = Clock::now();
+        for (long i = 0; i < n && !failed; ++i) {
+            const std::string name = "/f" + std::to_string(i);
+            const std::string logname = s.dir + "/log";
+            auto log = make_log(logname, 4096, up ? ldir + name : "");
+            if (!log) {
+                failed = true;
+                break;
+            }
+            if (up) {
+                KV_SftpActPut put((ldir + name).c_str(), (rdir + name + ".up").c_str(), log.get(),
+                                  0);
+                failed |= !c.run(put);
+            } else {
+                KV_SftpActGet get((rdir + name).c_str(), "", int64_t{0}, log.get());
+                failed |= !c.run(get);
+            }
+            log.reset();
+            std::remove(logname.c_str());
+        }
+        const double e = std::chrono::duration<double>(Clock::now() - t0).count();
+        const double t = s.sftp_batch(up ? "put -r " + ldir + " " + s.remote + "/many-sftp\n"
+                                         : "get -r " + rdir + " " + ldir + "-out\n");
+        failed |= t < 0;
+        engine_s += e;
+        sftp_s += t;
+        state.SetIterationTime(e);
+    }
+    if (failed) {
+        state.SkipWithError("a transfer failed");
+        return;
+    }
+    const double files = double(n) * double(state.iterations());
+    state.counters["files"] = double(n);
+    state.counters["engine_files/s"] = files / engine_s;
+    state.counters["sftp_files/s"] = files / sftp_s;
+    state.counters["x_sftp"] = sftp_s / engine_s;
+}
+
+BENCHMARK(BM_SftpBigFile)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SftpManyFiles)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
