@@ -13,6 +13,7 @@
 #include "requests/kv_fileman.h"
 #include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqman.h"
+#include "ssh/kv_filemansftp.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_translogtranscp.h"
@@ -134,9 +135,7 @@ KV_FileMan* KV_FileManPool::reg(const KV_FileManId& id_in)
             m = new (std::nothrow) KV_FileManHttp(id);
             break;
         case KV_FILE_MAN_TYPE_SFTP:
-            // No SFTP file manager is linked into this build: the data
-            // source cannot be served.
-            eh().set_err(2, "No file manager for SFTP data sources.");
+            m = new (std::nothrow) KV_FileManSftp(id);
             break;
         default:
             break;

@@ -20,11 +20,15 @@
 #include "root/kv_autoupdtman.h"
 #include "root/kv_filemanpool.h"
 #include "root/kv_init.h"
+#include "ssh/kv_sshkeyman.h"
+#include "ssh/kv_sshsess.h"
 #include "support/kv_apache.h"
 #include "support/kv_childproc.h"
 #include "support/kv_nettest.h"
 #include "support/kv_poolthreads.h"
+#include "support/kv_sshd.h"
 #include "support/kv_testdir.h"
+#include "support/kv_tlstest.h"
 
 namespace {
 
@@ -224,7 +228,7 @@ protected:
     std::vector<KV_Msg*> fileops;
 };
 
-std::string ds_file(uint16_t ftp_port, uint16_t http_port)
+std::string ds_file(uint16_t ftp_port, uint16_t http_port, uint16_t sftp_port = 0)
 {
     std::string t = "### Node definition: Kivrel ###\n"
                     "NODE: TYPE = GROUP|DS NAME = Kivrel\n\n"
@@ -246,6 +250,13 @@ std::string ds_file(uint16_t ftp_port, uint16_t http_port)
              std::to_string(http_port) +
              "\n"
              "SET SECURITY 1\n\n";
+    t += "### Node definition: SFtp ###\n"
+         "NODE: TYPE = GROUP|SFTP NAME = Kivrel|SFtp\n\n";
+    if (sftp_port != 0)
+        t += "### Node definition: Ssh ###\n"
+             "NODE: TYPE = SFTP NAME = Kivrel|SFtp|Ssh\n"
+             "SET DST_ADDR 127.0.0.1:" +
+             std::to_string(sftp_port) + "\nSET USER " + kvtest::Sshd::user + "\n\n";
     return t;
 }
 
@@ -298,6 +309,40 @@ TEST_F(RootPeers, WebDavOverHttpsTreeBothWays)
               0);
     round_trip(web, "/up", apache->path("up"), "back");
     web->unlock(false);
+}
+
+TEST_F(RootPeers, SftpTreeBothWays)
+{
+    ASSERT_TRUE(KV_File::set_path(KV_PATH_HOST_KEYS, (tmp / "host-keys.bin").c_str()));
+    KV_SshSess::man_key().clear();
+    kvtest::Sshd sshd;
+    if (!sshd.ready())
+        GTEST_SKIP() << sshd.why();
+    // The host key is new: the user accepts it.
+    kvtest::TrustHost host;
+    for (int i = 0; i < 10; ++i)
+        host.push(KV_ANS_YES);
+    const std::string remote =
+        std::string("/home/") + kvtest::Sshd::user + "/kvroot-" + std::to_string(::getpid());
+    fs::create_directories(remote);
+    ASSERT_EQ(std::system(("chown " + std::string(kvtest::Sshd::user) + " " + remote).c_str()), 0);
+
+    load(ds_file(0, 0, sshd.port()));
+    KV_DsTreeNode* ssh = node("Ssh");
+    ASSERT_NE(ssh, nullptr);
+    pool->tree().set_pass(ssh->id(), KV_String(kvtest::Sshd::pass));
+    KV_FileMan* sftp = pool->reg(KV_FileManId(ssh->id(), 0));
+    ASSERT_NE(sftp, nullptr);
+    EXPECT_EQ(sftp->type(), KV_FILE_MAN_TYPE_SFTP);
+    sftp->lock(false);
+    round_trip(sftp, remote, remote, "back");
+    sftp->unlock(false);
+    EXPECT_TRUE(pump_until([this] { return pool->term(); }));
+    pool.reset();
+    std::error_code ec;
+    fs::remove_all(remote, ec);
+    KV_SshSess::man_key().clear();
+    KV_File::set_path(KV_PATH_HOST_KEYS, "");
 }
 
 // The download is queued over HTTPS only, and once: a second check while
