@@ -11,6 +11,14 @@
 #include "foundation/kv_time.h"
 #include "http/kv_xml.h"
 
+namespace {
+
+// Whether kv_init started the XML library, so that kv_cleanup ends only
+// what was started.
+bool xml_started = false;
+
+} // namespace
+
 bool kv_init(const char* locale)
 {
     KV_Time t;
@@ -20,7 +28,9 @@ bool kv_init(const char* locale)
     bool ok = OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS,
                                nullptr) == 1;
     ok = kv_ossl_providers() && ok;
-    ok = KV_XmlHelperImpl::init() && ok;
+    if (!xml_started)
+        xml_started = KV_XmlHelperImpl::init();
+    ok = xml_started && ok;
 
     // A peer that closes its end must not kill the process on the next write.
     std::signal(SIGPIPE, SIG_IGN);
@@ -32,5 +42,7 @@ bool kv_init(const char* locale)
 
 void kv_cleanup()
 {
-    KV_XmlHelperImpl::term();
+    if (xml_started)
+        KV_XmlHelperImpl::term();
+    xml_started = false;
 }
