@@ -155,6 +155,7 @@ void BM_RootLoad(benchmark::State& state)
         return;
     }
     set_paths(s.tmp);
+    double reloaded = 0;
     for (auto _ : state) {
         auto pool = std::make_unique<KV_FileManPool>();
         if (!pool->load_ds() || !pool->load_req()) {
@@ -162,12 +163,15 @@ void BM_RootLoad(benchmark::State& state)
             return;
         }
         state.PauseTiming();
+        // The requests wait in the intake until the thread starts.
+        reloaded = pool->man_trans().list_req_add().size();
         term(*pool);
         pool.reset();
         state.ResumeTiming();
     }
     state.counters["data_sources"] = static_cast<double>(s.nds);
     state.counters["requests"] = static_cast<double>(s.nreqs);
+    state.counters["reloaded"] = reloaded;
 }
 BENCHMARK(BM_RootLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
 
