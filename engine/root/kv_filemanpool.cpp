@@ -562,9 +562,8 @@ bool KV_FileManPool::fileop(const KV_FileManId& id, const KV_String& path,
         *out = mid;
     KV_PathDef folder;
     KVTL::KV_ListVal<KV_String> names;
-    bool ok = m->man_path().split_path(path, folder, true) &&
-              folder.entries() > folder.first_ind() && names.add(folder.last()) &&
-              folder.remove_last();
+    bool ok = split_path(*m, path, folder) && folder.entries() > folder.first_ind() &&
+              names.add(folder.last()) && folder.remove_last();
     if (ok)
         ok = fileop(mid, folder, names, params, op);
     m->unlock(false);
