@@ -143,14 +143,17 @@ bool KV_FtpMan::proxy_login(bool& ok)
 bool KV_FtpMan::secure_conn(KV_InetAddr& local, const KV_InetAddr& dest, bool via_proxy, bool& ok)
 {
     bool go = true;
+    // Through a tunnel (HTTP CONNECT, SOCKS) the server's welcome comes as
+    // on a direct connection. Unawaited, it would be taken for the answer
+    // to USER, and every later reply for the command before its own.
+    const bool tunnel = via_proxy && proxy_.type() <= KV_PROXY_FTP_SOCKS5;
     switch (secure_) {
     case KV_FTP_SECURE_IMPLICIT: {
         req_secure();
-        if (!via_proxy) {
+        if (!via_proxy)
             ok = open(local, dest, nullptr);
-            if (ok)
-                wait_welcome();
-        }
+        if (ok && (!via_proxy || tunnel))
+            wait_welcome();
         if (!(connected() && secure_res(true)))
             return false;
         if (!(ok && live()))
@@ -169,11 +172,10 @@ bool KV_FtpMan::secure_conn(KV_InetAddr& local, const KV_InetAddr& dest, bool vi
         return connected();
     }
     case KV_FTP_SECURE_EXPLICIT: {
-        if (!via_proxy) {
+        if (!via_proxy)
             ok = open(local, dest, nullptr);
-            if (ok)
-                wait_welcome();
-        }
+        if (ok && (!via_proxy || tunnel))
+            wait_welcome();
         if (!(ok && live()))
             return false;
         KV_FtpActAuth auth;
@@ -192,11 +194,10 @@ bool KV_FtpMan::secure_conn(KV_InetAddr& local, const KV_InetAddr& dest, bool vi
         return sub_ok(prot, ok);
     }
     default:
-        if (!via_proxy) {
+        if (!via_proxy)
             ok = open(local, dest, nullptr);
-            if (ok)
-                wait_welcome();
-        }
+        if (ok && (!via_proxy || tunnel))
+            wait_welcome();
         return go;
     }
 }
@@ -251,7 +252,9 @@ bool KV_FtpMan::check_ctrl_conn(KV_FtpAct* act)
                 go = proxy_login(ok);
             }
         }
-        ev_welcome.reset();
+        // A tunnel's welcome may be in already: it must not be lost.
+        if (!via_proxy || proxy_.type() > KV_PROXY_FTP_SOCKS5)
+            ev_welcome.reset();
         if (ok && go && !stopped())
             go = secure_conn(local, dest, via_proxy, ok);
         if (!(ok && go))

@@ -627,4 +627,23 @@ TEST_F(ProxiedVsftpd, PassiveModeThroughHttpConnect)
     EXPECT_TRUE(tunnel);
 }
 
+// A server whose welcome comes late through a tunnel: had USER gone out
+// before it, the welcome would answer USER and every later reply the command
+// before its own (a busy machine made this happen now and then).
+TEST_F(ProxiedVsftpd, ALateWelcomeThroughATunnelIsAwaited)
+{
+    if (!start_pyftpd("import time\n"
+                      "class Handler(FTPHandler):\n"
+                      "    def on_connect(self):\n"
+                      "        time.sleep(0.4)\n"))
+        GTEST_SKIP() << kNoPyftpd;
+    if (!start_proxy("tinyproxy",
+                     "Port " + std::to_string(proxy_port) +
+                         "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 20\n",
+                     {"-d", "-c", dir / "proxy.conf"}))
+        GTEST_SKIP() << "tinyproxy is not installed (package tinyproxy)";
+    round_trip(KV_PROXY_FTP_CONNECT, KV_FTP_CONN_PASSIVE);
+    EXPECT_FALSE(sent_prefix("PORT ")) << "no fall-back to active mode";
+}
+
 } // namespace
