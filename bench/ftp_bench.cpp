@@ -46,6 +46,7 @@
 #include "ftp/kv_filemanftp.h"
 #include "ftp/kv_filemanparamsftp.h"
 #include "ftp/kv_ftpman.h"
+#include "kv_benchtools.h"
 #include "net/kv_sslctx.h"
 #include "requests/kv_filemanstd.h"
 #include "transfers/kv_filereqtranscp.h"
@@ -56,11 +57,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-uint64_t env_num(const char* name, uint64_t def)
-{
-    const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0' ? std::strtoull(v, nullptr, 10) : def;
-}
+using kvbench::env_num;
+using kvbench::free_port;
+using kvbench::port_open;
 
 double seconds_since(Clock::time_point t)
 {
@@ -73,33 +72,6 @@ double cpu_seconds(int who)
     ::getrusage(who, &ru);
     return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
            static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-uint16_t free_port()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    uint16_t port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-bool port_open(uint16_t port)
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
 }
 
 void chown_ftp(const std::string& path)

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "foundation/kv_file.h"
+#include "kv_benchtools.h"
 #include "requests/kv_filemanstd.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filetransman.h"
@@ -31,11 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-uint64_t env_num(const char* name, uint64_t def)
-{
-    const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0' ? std::strtoull(v, nullptr, 10) : def;
-}
+using kvbench::env_num;
 
 // The source data, made once per program run.
 struct Data

@@ -38,11 +38,15 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "kv_benchtools.h"
 #include "net/kv_comm.h"
 #include "net/kv_session.h"
 #include "net/kv_sslctx.h"
 
 namespace {
+
+using kvbench::free_port;
+using kvbench::port_open;
 
 using Clock = std::chrono::steady_clock;
 
@@ -78,31 +82,6 @@ bool make_cert(const std::string& file)
         std::fclose(f);
     X509_free(x);
     EVP_PKEY_free(key);
-    return ok;
-}
-
-uint16_t free_port()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(sa);
-    ::bind(s, reinterpret_cast<sockaddr*>(&sa), len);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
-
-bool port_open(uint16_t port)
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
-    ::close(s);
     return ok;
 }
 

@@ -25,14 +25,11 @@
 #include "root/kv_filemanpool.h"
 // The benchmarks are built without the tests' include folder.
 #include "../tests/support/kv_testtools.h"
+#include "kv_benchtools.h"
 
 namespace {
 
-uint64_t env_num(const char* name, uint64_t def)
-{
-    const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0' ? std::strtoull(v, nullptr, 10) : def;
-}
+using kvbench::env_num;
 
 // Empties the engine root's informer (the notices pile up otherwise).
 void drain(KV_FileManPool& pool)

@@ -39,6 +39,7 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_ids.h"
+#include "kv_benchtools.h"
 #include "requests/kv_fileman.h"
 #include "ssh/kv_sftpacttrans.h"
 #include "ssh/kv_sftpman.h"
@@ -51,49 +52,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using kvbench::env_num;
+using kvbench::free_port;
+using kvbench::port_open;
+using kvbench::sh;
+
 using Clock = std::chrono::steady_clock;
 
 const char* const kUser = "kvsshtest";
 const char* const kPass = "kv-S3cret.pw";
-
-bool sh(const std::string& cmd)
-{
-    return std::system(cmd.c_str()) == 0;
-}
-
-long env_num(const char* name, long def)
-{
-    const char* v = std::getenv(name);
-    const long n = v ? std::atol(v) : def;
-    return n > 0 ? n : def;
-}
-
-uint16_t free_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool port_open(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // sshd with one RSA host key, the legacy algorithms only, internal-sftp; a
 // work folder in the test user's home and a local one.

@@ -37,6 +37,7 @@
 #include "datasources/kv_manopts.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_ids.h"
+#include "kv_benchtools.h"
 #include "requests/kv_fileman.h"
 #include "ssh/kv_sshact.h"
 #include "ssh/kv_sshchanif.h"
@@ -46,42 +47,14 @@
 
 namespace {
 
+using kvbench::free_port;
+using kvbench::port_open;
+using kvbench::sh;
+
 using Clock = std::chrono::steady_clock;
 
 const char* const kUser = "kvsshtest";
 const char* const kPass = "kv-S3cret.pw";
-
-bool sh(const std::string& cmd)
-{
-    return std::system(cmd.c_str()) == 0;
-}
-
-uint16_t free_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool port_open(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // One sshd in a temporary folder, with an RSA host key made for the run.
 class BenchSshd
