@@ -110,7 +110,7 @@ void KV_TavoFtp::status(const KV_String& text)
     informer().send(new (std::nothrow) KV_MsgTavoNtf(KV_TAVO_NTF_STATUS, id(), text, KV_String()));
 }
 
-bool KV_TavoFtp::run(KV_FileReq& r, KV_FtpAct& act)
+bool KV_TavoFtp::run_act(KV_FileReq& r, KV_FtpAct& act)
 {
     const bool res = ftp_.exec(r.eh(), act, &r);
     r.set_executed(act.executed());
@@ -176,7 +176,7 @@ bool KV_TavoFtp::do_mkdir(KV_FileReq& req)
         return false;
     status(KV_String("MKDIR ") + path);
     KV_FtpActMkDir act(path);
-    return run(req, act);
+    return run_act(req, act);
 }
 
 bool KV_TavoFtp::do_chmod(KV_FileReq& req)
@@ -187,7 +187,7 @@ bool KV_TavoFtp::do_chmod(KV_FileReq& req)
         return false;
     status(KV_String("CHMOD ") + path);
     KV_FtpActChmod act(path, r.accf());
-    return run(req, act);
+    return run_act(req, act);
 }
 
 bool KV_TavoFtp::do_rm(KV_FileReqRm& r)
@@ -198,11 +198,11 @@ bool KV_TavoFtp::do_rm(KV_FileReqRm& r)
     if (r.path().is_dir()) {
         status(KV_String("RMDIR ") + path);
         KV_FtpActRmDir act(path);
-        return run(r, act);
+        return run_act(r, act);
     }
     status(KV_String("DEL ") + path);
     KV_FtpActDel act(path);
-    return run(r, act);
+    return run_act(r, act);
 }
 
 bool KV_TavoFtp::do_ren(KV_FileReqRen& r)
@@ -214,7 +214,7 @@ bool KV_TavoFtp::do_ren(KV_FileReqRen& r)
     status(KV_String("RENAME ") + from + " -> " + to);
     if (!r.dst_exists()) {
         KV_FtpActRen act(from, to);
-        return run(r, act);
+        return run_act(r, act);
     }
     // Replacing a target: most servers rename over an existing file; try
     // that first, quietly, since a refusal is handled here.
@@ -240,15 +240,15 @@ bool KV_TavoFtp::do_ren(KV_FileReqRen& r)
     if (!res)
         return false;
     KV_FtpActRen away(to, aside);
-    res = run(r, away);
+    res = run_act(r, away);
     if (!res || !r.executed())
         return res;
     KV_FtpActRen act(from, to);
-    res = run(r, act);
+    res = run_act(r, act);
     if (res && act.executed()) {
         status(KV_String("DEL ") + aside);
         KV_FtpActDel del(aside);
-        return run(r, del);
+        return run_act(r, del);
     }
     // Put the target back where it was; the rename's failure stays the
     // request's outcome.
@@ -275,7 +275,7 @@ bool KV_TavoFtp::do_pwd(KV_FileReq& req)
         return res;
     status("PWD");
     KV_FtpActPwd pwd;
-    res = run(req, pwd);
+    res = run_act(req, pwd);
     if (!res || !req.executed())
         return res;
     KV_PathDef path;
@@ -298,13 +298,13 @@ bool KV_TavoFtp::do_scan(KV_FileReqScan& r)
         return false;
     status(KV_String("CWD ") + path);
     KV_FtpActCd cd(opts_.man_path().compl_dir(path));
-    bool res = run(r, cd);
+    bool res = run_act(r, cd);
     if (!res || !r.executed())
         return res;
     status(KV_String("LIST ") + path);
     KV_FtpActListParams params(store, &informer(), r.path());
     KV_FtpActList list(params);
-    return run(r, list);
+    return run_act(r, list);
 }
 
 bool KV_TavoFtp::do_uman(KV_FileReqUMan& r)
@@ -313,12 +313,12 @@ bool KV_TavoFtp::do_uman(KV_FileReqUMan& r)
     case KV_MANAGE_CMD_KEEP_ALIVE: {
         status("Keep alive");
         KV_FtpActConnMan act(1);
-        return run(r, act);
+        return run_act(r, act);
     }
     case KV_MANAGE_CMD_CONNECT: {
         status("Connecting");
         KV_FtpActConnMan act(2);
-        return run(r, act);
+        return run_act(r, act);
     }
     case KV_MANAGE_CMD_DISCONNECT:
         ftp_.close();
@@ -326,7 +326,7 @@ bool KV_TavoFtp::do_uman(KV_FileReqUMan& r)
     case KV_MANAGE_CMD_USER: {
         status("User defined command");
         KV_FtpActUsrDef act(r.param());
-        return run(r, act);
+        return run_act(r, act);
     }
     case KV_MANAGE_CMD_SERVER_CHECK: {
         status("Server check");
@@ -364,5 +364,5 @@ bool KV_TavoFtp::do_dtrans(KV_FileReqDTrans& r)
     }
     status("FTP -> FTP: get");
     KV_FtpActGetDirect act(r.path(), r.from());
-    return run(r, act);
+    return run_act(r, act);
 }

@@ -67,7 +67,7 @@ private:
     bool path_text(const KV_PathDef& path, KV_String& text) const;
     void status(const KV_String& text);
     // Runs `act` for `r` and lowers r's executed flag with the action's.
-    bool run(KV_FileReq& r, KV_FtpAct& act);
+    bool run_act(KV_FileReq& r, KV_FtpAct& act);
     // Whether the control connection is gone while the file manager lives.
     bool conn_lost() const;
 

@@ -73,10 +73,10 @@ bool KV_TavoFtp::copy_get(KV_FileReqCopy& r)
         status(KV_String::format_impl("%s %s", "GET", log.file_name().data()));
     if (frag != nullptr) {
         KV_FtpActGet act(src, dst, frag, &log);
-        return run(r, act);
+        return run_act(r, act);
     }
     KV_FtpActGet act(mode, src, dst, rest, &log);
-    return run(r, act);
+    return run_act(r, act);
 }
 
 bool KV_TavoFtp::remote_size(KV_FileReqCopy& r, const KV_PathDef& dst, int64_t& size)
@@ -89,14 +89,14 @@ bool KV_TavoFtp::remote_size(KV_FileReqCopy& r, const KV_PathDef& dst, int64_t& 
         return false;
     status(KV_String("CWD ") + dir_text);
     KV_FtpActCd cd(opts_.man_path().compl_dir(dir_text));
-    bool res = run(r, cd);
+    bool res = run_act(r, cd);
     if (!res || !r.executed())
         return res;
     status(KV_String("LIST ") + dir_text);
     KV_FileListStore store(r.dst().man().case_sens(), nullptr);
     KV_FtpActListParams params(&store, &informer(), dir);
     KV_FtpActList list(params);
-    res = run(r, list);
+    res = run_act(r, list);
     if (!res || !r.executed())
         return res;
     KV_FileTreeNode* node = nullptr;
@@ -132,7 +132,7 @@ bool KV_TavoFtp::copy_put(KV_FileReqCopy& r)
     else
         status(KV_String::format_impl("%s %s", "PUT", log.file_name().data()));
     KV_FtpActPut act(mode, src, dst, &log, rest);
-    return run(r, act);
+    return run_act(r, act);
 }
 
 bool KV_TavoFtp::copy_dtrans_init(KV_FileReqCopy& r)
@@ -140,10 +140,10 @@ bool KV_TavoFtp::copy_dtrans_init(KV_FileReqCopy& r)
     KV_TransLogCp& log = *r.log();
     status("FTP -> FTP: init");
     KV_FtpActType type(KV_TRANS_MODE_BINARY);
-    bool res = run(r, type);
+    bool res = run_act(r, type);
     if (res && r.executed()) {
         KV_FtpActPasv pasv;
-        res = run(r, pasv);
+        res = run_act(r, pasv);
         if (res && r.executed())
             log.set_dtrans_addr(ftp_.data_addr());
     }
@@ -184,7 +184,7 @@ bool KV_TavoFtp::copy_dtrans_put(KV_FileReqCopy& r)
         status("FTP -> FTP: put");
         KV_FtpActPutDirect act(log.dtrans_addr(), src, dst, r.stop_resp(), *man_src, r.eh(),
                                log.dtrans_id(), rest);
-        res = run(r, act);
+        res = run_act(r, act);
     }
     if (!res || !r.executed())
         ftp_.close();

@@ -13,9 +13,11 @@
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translogcp.h"
 
-KV_TavoSftp::KV_TavoSftp(KV_FileManSftp* const fm, KV_Informer& informer)
-    : KV_Tavo(informer), fm_(fm)
+KV_TavoSftp::KV_TavoSftp(KV_FileManSftp* const fm, KV_Informer& informer) : KV_Tavo(informer)
 {
+    // The manager hands each request its settings; the worker needs no more
+    // of it.
+    (void)fm;
 }
 
 KV_TavoSftp::~KV_TavoSftp()

@@ -76,7 +76,6 @@ private:
     bool copy(KV_FileReqCopy& r);
     bool uman(KV_FileReqUMan& r);
 
-    KV_FileManSftp* fm_;
     KV_SftpMan man_;
     KV_FileManSftpOpts opts_;
     uint32_t aside_count = 0;
