@@ -41,6 +41,7 @@
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filetreenode.h"
 #include "support/kv_childproc.h"
+#include "support/kv_filedigest.h"
 #include "support/kv_ftppeer.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"
@@ -54,63 +55,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using kvtest::digests;
+using kvtest::sha256;
+using kvtest::write_random;
+
 uint64_t env_num(const char* name, uint64_t def)
 {
     const char* v = std::getenv(name);
     return v != nullptr && *v != '\0' ? std::strtoull(v, nullptr, 10) : def;
-}
-
-std::string sha256(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
-        return {};
-    std::vector<char> buf(1 << 20);
-    while (in) {
-        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-        const std::streamsize n = in.gcount();
-        if (n > 0 && EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(n)) != 1)
-            return {};
-    }
-    std::array<unsigned char, EVP_MAX_MD_SIZE> md{};
-    unsigned int len = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), md.data(), &len) != 1)
-        return {};
-    std::string hex;
-    char two[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(two, sizeof two, "%02x", md[i]);
-        hex += two;
-    }
-    return hex;
-}
-
-std::map<std::string, std::string> digests(const std::string& dir)
-{
-    std::map<std::string, std::string> out;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        if (e.is_regular_file())
-            out[fs::relative(e.path(), dir).string()] = sha256(e.path().string());
-    }
-    return out;
-}
-
-void write_random(const std::string& path, uint64_t size, uint64_t seed)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::mt19937_64 rng(seed);
-    std::ofstream out(path, std::ios::binary);
-    std::vector<uint64_t> buf(1 << 17);
-    while (size > 0) {
-        for (auto& w : buf)
-            w = rng();
-        const uint64_t n = std::min<uint64_t>(size, buf.size() * sizeof(uint64_t));
-        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
-        size -= n;
-    }
 }
 
 // A tree of small files in nested folders plus one large file.
