@@ -40,12 +40,6 @@ bool IsFrameClass(const CRuntimeClass* cls)
     return cls != nullptr && cls->IsDerivedFrom(&CInnerFrm::classCInnerFrm);
 }
 
-bool IsView(const QWidget* wnd)
-{
-    const CRuntimeClass* cls = CRuntimeClass::Of(wnd);
-    return cls != nullptr && cls->IsDerivedFrom(&classCView);
-}
-
 // Splitter bar of a flat splitter: button face with a light top and left
 // edge and a dark bottom and right edge, like a raised button.
 class CFlatSplitterHandle : public QSplitterHandle
@@ -130,8 +124,8 @@ void CInnerFrm::changeEvent(QEvent* event)
     CNewFrameWnd::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isWindow()) {
         OnActivate(isActiveWindow());
-    } else if (event->type() == QEvent::WindowStateChange && isMinimized()) {
-        splitter->SetMinimized(true);
+    } else if (event->type() == QEvent::WindowStateChange) {
+        splitter->SetMinimized(isMinimized());
     }
 }
 
@@ -183,11 +177,6 @@ void CFileSplitter::AddPane(const CRuntimeClass* cls, int size, uint32_t number)
 void CFileSplitter::SetPendingPane(const CPaneInfo& info)
 {
     g_pending_pane = info;
-}
-
-CPaneInfo CFileSplitter::GetPendingPane()
-{
-    return g_pending_pane;
 }
 
 bool CFileSplitter::Create(bool layout)
@@ -315,12 +304,13 @@ void CFileSplitter::DeleteView(int row, int column)
         return;
     }
     QWidget* pane = widget(index);
-    if (IsView(pane)) {
-        for (QWidget* w = owner; w != nullptr; w = w->parentWidget()) {
-            auto* frame = qobject_cast<CInnerFrm*>(w);
-            if (frame != nullptr && frame->GetActiveView() == pane) {
-                frame->SetActiveView(nullptr);
-            }
+    // No frame may keep a view that is leaving as its active view, also not
+    // one inside a nested frame that leaves.
+    for (QWidget* w = owner; w != nullptr; w = w->parentWidget()) {
+        auto* frame = qobject_cast<CInnerFrm*>(w);
+        QWidget* active = frame == nullptr ? nullptr : frame->GetActiveView();
+        if (active != nullptr && (active == pane || pane->isAncestorOf(active))) {
+            frame->SetActiveView(nullptr);
         }
     }
     // The pane may be running the command that removes it: take it out of
@@ -613,11 +603,14 @@ bool CFileSplitter::HasSeveralPanes() const
 void CFileSplitter::resizeEvent(QResizeEvent* event)
 {
     // The child geometries still hold the sizes from before the resize.
+    if (minimized) {
+        // A minimized window is not seen; leaving the panes as they are lets
+        // the resize that restores it start from the sizes the user saw.
+        return;
+    }
     const QList<int> before = sizes();
     QSplitter::resizeEvent(event);
-    const bool was_minimized = minimized;
-    minimized = false;
-    if (was_minimized || count() != 2 || before.size() != 2 || before[0] + before[1] <= 0) {
+    if (count() != 2 || before.size() != 2 || before[0] + before[1] <= 0) {
         return;
     }
     const QRect client = contentsRect();

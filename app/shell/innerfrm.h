@@ -129,7 +129,6 @@ public:
 
     // The pane the next pane creation makes, for every splitter.
     static void SetPendingPane(const CPaneInfo& info);
-    static CPaneInfo GetPendingPane();
 
     // Sets the orientation (`layout` true: side by side) and makes the first
     // pane from the pending pane. False when it could not be made.
@@ -179,8 +178,8 @@ public:
     bool DeleteRow(int row);
     bool DeleteColumn(int column);
 
-    // Set by the frame when it is minimized: the next resize leaves the kept
-    // sizes alone.
+    // Set by the frame while it is minimized: resizing then leaves the panes
+    // alone, so that restoring keeps their sizes.
     void SetMinimized(bool minimized) { this->minimized = minimized; }
 
 protected:

@@ -2,6 +2,7 @@
 // panes by class and number through nested frames, sizes kept on resizing,
 // focus moving between leaf panes, the blink.
 #include "shell/innerfrm.h"
+#include "shell/kvdialog.h"
 
 #include <QApplication>
 #include <QTest>
@@ -238,8 +239,11 @@ TEST(CFileSplitter, NestedFramesHoldPanesAndHideWithTheirLastPane)
     // nested frame.
     EXPECT_TRUE(top->TogglePane(b));
     EXPECT_EQ(inner->GetRowCount(), 1);
+    frame->SetActiveView(top->LocatePane(c));
     EXPECT_TRUE(top->TogglePane(c));
     EXPECT_EQ(top->GetColumnCount(), 1);
+    // The active view left with its frame; the view that stays takes over.
+    EXPECT_EQ(frame->GetActiveView(), top->GetPane(0, 0));
     EXPECT_FALSE(top->IsPaneShown(c));
     EXPECT_EQ(top->FindPane(&CInnerFrm::classCInnerFrm, nullptr, true), nullptr);
 
@@ -399,6 +403,48 @@ TEST(CInnerFrm, CreateFailsWithoutAMatchingPane)
     CFileTreeFrm tree;
     CFileSplitter::SetPendingPane(CPaneInfo(&classCFileTreeView, 0));
     EXPECT_FALSE(tree.Create());
+}
+
+TEST(CRuntimeClass, FramesAndDialogsAreMadeByName)
+{
+    struct Case
+    {
+        const char* name;
+        const CRuntimeClass* cls;
+        const CRuntimeClass* base;
+    };
+    const Case cases[] = {
+        {"CInnerFrm", &CInnerFrm::classCInnerFrm, &CInnerFrm::classCInnerFrm},
+        {"CFileTreeFrm", &CFileTreeFrm::classCFileTreeFrm, &CInnerFrm::classCInnerFrm},
+        {"CKVDialog", &CKVDialog::classCKVDialog, &CKVDialog::classCKVDialog},
+        {"CView", &classCView, &classCView},
+        {"TestNestedFrm", &NestedFrm::classNestedFrm, &CInnerFrm::classCInnerFrm},
+        {"CFileTreeView", &classCFileTreeView, &classCView},
+        {"cinnerfrm", nullptr, nullptr},
+        {"", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CRuntimeClass* cls = CRuntimeClass::FromName(c.name);
+        EXPECT_EQ(cls, c.cls);
+        if (cls != nullptr) {
+            EXPECT_TRUE(cls->IsDerivedFrom(c.base));
+            EXPECT_FALSE(cls->IsDerivedFrom(&classViewA));
+        }
+    }
+
+    // Made by name, an inner frame lays its panes side by side.
+    std::unique_ptr<QWidget> made(CRuntimeClass::FromName("CInnerFrm")->CreateObject());
+    auto* frame = qobject_cast<CInnerFrm*>(made.get());
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->IsSideBySide());
+    EXPECT_EQ(CRuntimeClass::Of(frame), &CInnerFrm::classCInnerFrm);
+    std::unique_ptr<QWidget> dialog(CKVDialog::classCKVDialog.CreateObject());
+    EXPECT_NE(qobject_cast<CKVDialog*>(dialog.get()), nullptr);
+    // A frame made directly is no pane and has no class.
+    CInnerFrm direct(0, 0);
+    EXPECT_EQ(CRuntimeClass::Of(&direct), nullptr);
+    EXPECT_FALSE(direct.IsSideBySide());
 }
 
 } // namespace
