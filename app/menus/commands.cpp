@@ -18,6 +18,12 @@ struct Entry
     KV_CmdEnabler enabler;
 };
 
+QList<QPointer<CCommandLayer>>& Layers()
+{
+    static QList<QPointer<CCommandLayer>> layers;
+    return layers;
+}
+
 QHash<const QObject*, QList<Entry>>& Targets()
 {
     static QHash<const QObject*, QList<Entry>> map;
@@ -34,6 +40,12 @@ void Register(QObject* target, Entry entry)
         QObject::connect(target, &QObject::destroyed, [target] { Targets().remove(target); });
     }
     map[target].append(std::move(entry));
+    // What is enabled may have changed for every window.
+    for (const QPointer<CCommandLayer>& layer : Layers()) {
+        if (layer != nullptr) {
+            layer->RequestUpdate();
+        }
+    }
 }
 
 const Entry* Find(const QObject* target, uint32_t id, bool wantEnabler)
@@ -59,6 +71,15 @@ CCommandLayer::CCommandLayer(QWidget* window) : QObject(window), window_(window)
     idle_.setInterval(0);
     connect(&idle_, &QTimer::timeout, this, &CCommandLayer::UpdateActions);
     qApp->installEventFilter(this);
+    Layers().removeAll(nullptr);
+    Layers().append(this);
+}
+
+void CCommandLayer::RequestUpdate()
+{
+    if (!idle_.isActive()) {
+        idle_.start();
+    }
 }
 
 CCommandLayer* CCommandLayer::Of(QWidget* widget)
@@ -276,9 +297,7 @@ bool CCommandLayer::eventFilter(QObject* watched, QEvent* event)
     case QEvent::FocusIn:
     case QEvent::WindowActivate:
     case QEvent::Show:
-        if (!idle_.isActive()) {
-            idle_.start();
-        }
+        RequestUpdate();
         break;
     default:
         break;

@@ -101,6 +101,8 @@ public:
     void UpdateMenu(QMenu* popup);
     // Brings the window's actions up to date (the idle update).
     void UpdateActions();
+    // Arms the idle update.
+    void RequestUpdate();
 
     QWidget* Window() const { return window_; }
 
