@@ -175,9 +175,12 @@ bool CNewMenu::LoadMenu(QMenu* menu)
     if (menu == nullptr) {
         return false;
     }
-    if (menu_ != menu) {
-        DestroyMenu();
+    if (menu_ == menu) {
+        // Already this menu's: its submenus have their objects.
+        ConvertMenuItems();
+        return true;
     }
+    DestroyMenu();
     Attach(menu);
     popup_ = false;
     for (QAction* action : menu->actions()) {

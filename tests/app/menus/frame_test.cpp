@@ -42,6 +42,40 @@ TEST(NewFrame, LoadFrameFailsWithoutAMenu)
     EXPECT_EQ(bar, (QStringList{"&File", "&Edit", "&Data Source", "&View", "&Help"}));
 }
 
+TEST(NewFrame, MenuBarShowsAPopupBorrowedFromAnotherMenu)
+{
+    CNewFrameWnd frame;
+    ASSERT_TRUE(frame.LoadFrame(109));
+    CNewMenu popups;
+    ASSERT_TRUE(popups.LoadMenu(110));
+    CNewMenu& bar = frame.DefaultMenu();
+
+    // The browse window's swap of its "&Data Source" popup.
+    uint32_t pos = 0;
+    ASSERT_NE(FindMenuByText(&bar, QStringLiteral("&Data Source"), &pos, false), nullptr);
+    ASSERT_TRUE(bar.RemoveItemById(pos, MF_BYPOSITION));
+    CNewMenu* ftp = FindMenuByText(&popups, QStringLiteral("FTP"), nullptr, false);
+    ASSERT_NE(ftp, nullptr);
+    ASSERT_TRUE(bar.InsertItemWithIcon(pos, QStringLiteral("&Data Source"),
+                                       MF_POPUP | MF_OWNERDRAW | MF_BYPOSITION,
+                                       MenuHandleId(ftp->GetSafeHmenu()), -1));
+    frame.DrawMenuBar();
+    const QList<QAction*> shown = frame.FrameMenuBar()->actions();
+    ASSERT_EQ(shown.size(), 5);
+    EXPECT_EQ(shown[2]->menu(), ftp->GetSafeHmenu());
+    EXPECT_EQ(shown[2]->text(), "&Data Source");
+    EXPECT_EQ(FindMenuById(&bar, 32846),
+              FindMenuByText(&popups, QStringLiteral("&Transfer mode"), nullptr, true));
+    QString text;
+    ASSERT_TRUE(bar.GetItemText(2, text, MF_BYPOSITION));
+    EXPECT_EQ(text, "&Data Source");
+
+    // The bar follows on its own once the event loop runs.
+    ASSERT_TRUE(bar.DeleteItemById(3, MF_BYPOSITION)); // "&View"
+    QTest::qWait(1);
+    EXPECT_EQ(frame.FrameMenuBar()->actions().size(), 4);
+}
+
 // A frame of table 109 with a list view inside (the "view").
 struct Browser
 {
@@ -225,6 +259,39 @@ TEST(KVToolBar, ButtonsRunCommandsAndLendTheirPicturesOnce)
     EXPECT_EQ(DataOf(other, 32809)->icon_index, -1);
     // Both menus share one icon object.
     EXPECT_EQ(DataOf(other, 57634)->icons, DataOf(frame.DefaultMenu(), 57634)->icons);
+}
+
+} // namespace
+
+namespace {
+
+TEST(NewMenu, IconRefreshFollowsThePaletteAtMostEveryTwoSeconds)
+{
+    CNewMenu menu;
+    ASSERT_TRUE(menu.LoadMenu(109));
+    const uint16_t toolbar[] = {36, 16, 16, 57665, 32809, 0};
+    ASSERT_TRUE(menu.AddToolBarIcons(toolbar));
+    CNewMenuItemData* contents = DataOf(menu, 32809);
+    ASSERT_NE(contents, nullptr);
+    ASSERT_EQ(contents->icon_index, 3);
+    CNewMenuIcons* icons = contents->icons;
+    auto disabledPixel = [icons] { return icons->Image(5).pixel(6, 6); };
+
+    CNewMenu::RefreshIcons();
+    const QRgb before = disabledPixel();
+    const QPalette saved = QApplication::palette();
+    QPalette red = saved;
+    red.setColor(QPalette::Window, QColor(255, 0, 0));
+    QApplication::setPalette(red);
+    CNewMenu::RefreshIcons(); // within two seconds of the last: nothing
+    EXPECT_EQ(disabledPixel(), before);
+
+    QTest::qWait(2100);
+    CNewMenu::RefreshIcons();
+    const QRgb after = disabledPixel();
+    QApplication::setPalette(saved);
+    EXPECT_GT(qRed(after), qRed(before));
+    EXPECT_LT(qBlue(after), qBlue(before));
 }
 
 } // namespace
