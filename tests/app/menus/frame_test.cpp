@@ -159,8 +159,9 @@ TEST(NewFrame, CommandsRouteFromViewToWindowToApplication)
     EXPECT_EQ(log, QStringList{"window"});
     // Help contents is the application's.
     log.clear();
+    const int runsBefore = appRuns;
     EXPECT_TRUE(CCommandLayer::Execute(&b.frame, 32809));
-    EXPECT_EQ(appRuns, 1);
+    EXPECT_EQ(appRuns, runsBefore + 1);
     EXPECT_TRUE(log.isEmpty());
 
     // An enabler that disables the command stops it, from a menu too.
@@ -173,7 +174,6 @@ TEST(NewFrame, CommandsRouteFromViewToWindowToApplication)
     EXPECT_TRUE(log.isEmpty());
     CCommandLayer::Of(&b.frame)->UpdateActions();
     EXPECT_FALSE(refresh->isEnabled());
-    CCommandLayer::OnUpdate(qApp, 32809, [](CCmdUI& ui) { ui.Enable(false); });
 }
 
 TEST(NewDialog, PopupItemsFollowTheDialogsEnablers)
