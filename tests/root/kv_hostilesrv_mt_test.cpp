@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,8 +15,10 @@
 #include <gtest/gtest.h>
 
 #include "datasources/kv_dstreenodeds.h"
+#include "http/kv_httptest.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"
+#include "root/kv_init.h"
 #include "root/kv_rootfixture.h"
 #include "support/kv_ftpscript.h"
 #include "support/kv_poolthreads.h"
@@ -95,7 +98,7 @@ protected:
         tree().set_pass(evil->id(), KV_String("guest@"));
         ftp = pool->reg(KV_FileManId(evil->id(), 0));
         ASSERT_NE(ftp, nullptr);
-        ASSERT_EQ(ftp->type(), KV_FILE_MAN_TYPE_FTP);
+        ASSERT_EQ(ftp->type(), kind());
         ftp->lock(false);
         local = pool->reg(KV_FileManId(local_ds(), 0));
         ASSERT_NE(local, nullptr);
@@ -112,6 +115,19 @@ protected:
         if (local)
             local->unlock(false);
         RootTest::TearDown();
+    }
+
+    virtual KV_FILE_MAN_TYPE kind() const { return KV_FILE_MAN_TYPE_FTP; }
+    // Serves /pub/<id>/tree holding ok.txt and the hostile entries.
+    virtual void serve(const std::string& id, const std::vector<Line>& hostile)
+    {
+        const std::string pub = "/pub/" + id;
+        srv.set_listing(pub, kvtest::FtpScript::unix_line("tree", 4096, true));
+        std::string listing = kvtest::FtpScript::unix_line("ok.txt", kOk.size());
+        for (const Line& l : hostile)
+            listing += kvtest::FtpScript::unix_line(l.name, l.size, l.dir);
+        srv.set_listing(pub + "/tree", listing);
+        srv.set_file(pub + "/tree/ok.txt", kOk);
     }
 
     static KV_PathDef path(KV_FileMan* m, const std::string& text)
@@ -151,18 +167,13 @@ protected:
         return all ? failed : "requests still running\n" + failed;
     }
 
-    // Serves /pub/<id>/tree holding ok.txt and the hostile lines, downloads
-    // the folder "tree" into <work>/<id>/a/b/dst and checks what is where.
+    // Downloads the folder "tree" of /pub/<id> into <work>/<id>/a/b/dst and
+    // checks what is where.
     void run(const std::string& id, const Case& c)
     {
         SCOPED_TRACE(c.what);
+        serve(id, c.hostile);
         const std::string pub = "/pub/" + id;
-        srv.set_listing(pub, kvtest::FtpScript::unix_line("tree", 4096, true));
-        std::string listing = kvtest::FtpScript::unix_line("ok.txt", kOk.size());
-        for (const Line& l : c.hostile)
-            listing += kvtest::FtpScript::unix_line(l.name, l.size, l.dir);
-        srv.set_listing(pub + "/tree", listing);
-        srv.set_file(pub + "/tree/ok.txt", kOk);
 
         const std::string base = work + "/" + id;
         const std::string dst = base + "/a/b/dst";
@@ -231,6 +242,167 @@ TEST_F(HostileFtp, AFileWithANegativeSizeIsCopied)
     const std::string bytes = kvtest::pattern(70000, 3);
     srv.set_file("/pub/neg/tree/neg.bin", bytes);
     run("neg", {"negative size", {{"neg.bin", -5, false}}, {{"neg.bin", desc(bytes)}}});
+}
+
+// ---------------------------------------------------------------------------
+// WebDAV: the same names in the hrefs of a PROPFIND answer
+
+// A WebDAV server of the test's own: PROPFIND answers from scripted
+// responses, GET from scripted bytes; every connection is closed after one
+// answer, so that the peer, serving one connection at a time, never waits
+// on a client that keeps one open.
+class DavScript
+{
+public:
+    DavScript()
+        : peer_([this](const kvtest::Fd& fd, const httptest::Request& req, int) {
+              answer(fd, req);
+              return false;
+          })
+    {
+    }
+    std::string host() const { return peer_.host(); }
+    // The <response> elements of the folder `dir` ("/pub/x/", as requested).
+    void set_listing(const std::string& dir, const std::string& responses)
+    {
+        std::lock_guard<std::mutex> g(m_);
+        listings_[dir] = responses;
+    }
+    void set_file(const std::string& path, const std::string& bytes)
+    {
+        std::lock_guard<std::mutex> g(m_);
+        files_[path] = bytes;
+    }
+    static std::string response(const std::string& href, bool dir, long long size)
+    {
+        std::string props = dir ? "<D:resourcetype><D:collection/></D:resourcetype>"
+                                : "<D:resourcetype/><D:getcontentlength>" + std::to_string(size) +
+                                      "</D:getcontentlength>";
+        return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop>" + props +
+               "<D:getlastmodified>Mon, 01 Jan 2024 10:00:00 GMT</D:getlastmodified>"
+               "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+    }
+    std::vector<httptest::Request> requests() { return peer_.requests(); }
+
+private:
+    static void reply(const kvtest::Fd& fd, const std::string& status, const std::string& type,
+                      const std::string& body)
+    {
+        fd.write_all("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    }
+    void answer(const kvtest::Fd& fd, const httptest::Request& req)
+    {
+        const size_t sp = req.head.find(' ');
+        const std::string method = req.head.substr(0, sp);
+        const std::string path = req.head.substr(sp + 1, req.head.find(' ', sp + 1) - sp - 1);
+        std::lock_guard<std::mutex> g(m_);
+        if (method == "PROPFIND") {
+            std::string dir = path;
+            if (dir.empty() || dir.back() != '/')
+                dir += '/';
+            const auto it = listings_.find(dir);
+            // A hostile server lists something in every folder it is asked
+            // for, so that a name that led astray would be filled.
+            const std::string body =
+                "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">" +
+                response(dir, true, 0) +
+                (it != listings_.end() ? it->second : response(dir + "inner.txt", false, 14)) +
+                "</D:multistatus>";
+            reply(fd, "207 Multi-Status", "text/xml; charset=\"utf-8\"", body);
+        } else if (method == "GET") {
+            const auto it = files_.find(path);
+            reply(fd, "200 OK", "application/octet-stream",
+                  it != files_.end() ? it->second : kHostile);
+        } else if (method == "OPTIONS") {
+            fd.write_all("HTTP/1.1 200 OK\r\nDAV: 1,2\r\nAllow: OPTIONS, GET, HEAD, PROPFIND\r\n"
+                         "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        } else {
+            reply(fd, "405 Method Not Allowed", "text/plain", "");
+        }
+    }
+
+    std::mutex m_;
+    std::map<std::string, std::string> listings_;
+    std::map<std::string, std::string> files_;
+    httptest::ScriptPeer peer_;
+};
+
+class HostileDav : public HostileFtp
+{
+protected:
+    std::string ds_text() const override
+    {
+        return "### Node definition: Kivrel ###\n"
+               "NODE: TYPE = GROUP|DS NAME = Kivrel\n\n"
+               "### Node definition: Http ###\n"
+               "NODE: TYPE = GROUP|HTTP NAME = Kivrel|Http\n\n"
+               "### Node definition: Evil ###\n"
+               "NODE: TYPE = HTTP NAME = Kivrel|Http|Evil\n"
+               "SET DST_ADDR " +
+               dav.host() + "\n\n";
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(kv_init("C"));
+        inited = true;
+        HostileFtp::SetUp();
+    }
+    void TearDown() override
+    {
+        HostileFtp::TearDown();
+        if (inited)
+            kv_cleanup();
+    }
+    KV_FILE_MAN_TYPE kind() const override { return KV_FILE_MAN_TYPE_HTTP; }
+
+    // /pub/<id>/tree/ holds ok.txt and the hostile responses (hrefs as the
+    // server writes them).
+    void serve(const std::string& id, const std::vector<Line>& hostile) override
+    {
+        const std::string pub = "/pub/" + id + "/";
+        dav.set_listing(pub, DavScript::response(pub + "tree/", true, 0));
+        std::string listing = DavScript::response(pub + "tree/ok.txt", false, kOk.size());
+        for (const Line& l : hostile)
+            listing += DavScript::response(pub + "tree/" + l.name, l.dir, l.size);
+        dav.set_listing(pub + "tree/", listing);
+        dav.set_file(pub + "tree/ok.txt", kOk);
+    }
+
+    bool inited = false;
+    DavScript dav;
+};
+
+TEST_F(HostileDav, ListedNamesNeverLeaveTheDestination)
+{
+    const Case cases[] = {
+        {"file ..", {{"..", 14, false}}, {}},
+        {"folder ..", {{"../", 0, true}}, {}},
+        {"file .", {{".", 14, false}}, {}},
+        {"folder .", {{"./", 0, true}}, {}},
+        {"file ../x", {{"..%2Fx", 14, false}, {"..%2F..%2FESC_file.txt", 14, false}}, {}},
+        {"folder ../x", {{"..%2Fx/", 0, true}, {"..%2F..%2FESC_dir/", 0, true}}, {}},
+        {"file ../x unescaped", {{"../../ESC_file.txt", 14, false}}, {}},
+        {"file a/b", {{"a%2Fb", 14, false}}, {}},
+        {"folder a/b", {{"a%2Fb/", 0, true}}, {}},
+        {"file /etc/x", {{"%2Fetc%2Fx", 14, false}}, {}},
+        {"folder /etc/x", {{"%2Fetc%2Fx/", 0, true}}, {}},
+        {"NUL inside a file name", {{"cut.txt%00%2F..%2F..%2FESC_nul", 14, false}}, {}},
+        {"NUL inside a folder name", {{"sub%00%2F..%2FESC_nul/", 0, true}}, {}},
+    };
+    dav.set_file("/pub/nul/tree/cut.txt", kHostile);
+    const std::string ids[] = {"dotdot_f", "dotdot_d", "dot_f", "dot_d", "up_f", "up_d", "up_raw",
+                               "slash_f",  "slash_d",  "abs_f", "abs_d", "nul",  "nul_d"};
+    static_assert(std::size(cases) == std::size(ids));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        run(ids[i], cases[i]);
+}
+
+TEST_F(HostileDav, AFileWithANegativeLengthIsCopied)
+{
+    const std::string bytes = kvtest::pattern(70000, 4);
+    dav.set_file("/pub/neg/tree/neg.bin", bytes);
+    run("neg", {"negative length", {{"neg.bin", -5, false}}, {{"neg.bin", desc(bytes)}}});
 }
 
 } // namespace
