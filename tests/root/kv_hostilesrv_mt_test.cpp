@@ -20,9 +20,13 @@
 #include "root/kv_filemanpool.h"
 #include "root/kv_init.h"
 #include "root/kv_rootfixture.h"
+#include "ssh/kv_sshkeyman.h"
+#include "ssh/kv_sshsess.h"
 #include "support/kv_ftpscript.h"
 #include "support/kv_poolthreads.h"
+#include "support/kv_sshscript.h"
 #include "support/kv_testtools.h"
+#include "support/kv_tlstest.h"
 
 namespace {
 
@@ -403,6 +407,241 @@ TEST_F(HostileDav, AFileWithANegativeLengthIsCopied)
     const std::string bytes = kvtest::pattern(70000, 4);
     dav.set_file("/pub/neg/tree/neg.bin", bytes);
     run("neg", {"negative length", {{"neg.bin", -5, false}}, {{"neg.bin", desc(bytes)}}});
+}
+
+// ---------------------------------------------------------------------------
+// SFTP: the same names in the NAME answers of a listing
+
+// The SFTP subsystem (version 3) over the scripted SSH server's channel:
+// REALPATH, OPENDIR, READDIR, OPEN, READ and CLOSE from scripted folders and
+// files; every other request gets "unsupported". Called on the server's
+// thread only.
+class SftpScript
+{
+public:
+    struct Entry
+    {
+        std::string name; // raw bytes, NUL and all
+        bool dir;
+        uint64_t size;
+    };
+
+    // Folders by path without a trailing '/'.
+    std::map<std::string, std::vector<Entry>> dirs;
+    std::map<std::string, std::string> files;
+
+    std::string on_data(const std::string& data)
+    {
+        in_ += data;
+        std::string out;
+        for (;;) {
+            if (in_.size() < 4)
+                return out;
+            size_t p = 0;
+            const uint32_t len = get32(in_, p);
+            if (in_.size() < 4 + size_t(len))
+                return out;
+            const std::string pkt = in_.substr(4, len);
+            in_.erase(0, 4 + size_t(len));
+            out += answer(pkt);
+        }
+    }
+
+private:
+    static uint32_t get32(const std::string& b, size_t& p)
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < 4 && p < b.size(); ++i, ++p)
+            v = (v << 8) | static_cast<unsigned char>(b[p]);
+        return v;
+    }
+    static uint64_t get64(const std::string& b, size_t& p)
+    {
+        const uint64_t hi = get32(b, p);
+        return hi << 32 | get32(b, p);
+    }
+    static std::string getstr(const std::string& b, size_t& p)
+    {
+        const uint32_t n = get32(b, p);
+        std::string s = p < b.size() ? b.substr(p, n) : std::string();
+        p += n;
+        return s;
+    }
+    static std::string be64(uint64_t v)
+    {
+        return kvtest::be32(static_cast<uint32_t>(v >> 32)) +
+               kvtest::be32(static_cast<uint32_t>(v));
+    }
+    static std::string frame(uint8_t type, const std::string& body)
+    {
+        return kvtest::be32(static_cast<uint32_t>(body.size() + 1)) + static_cast<char>(type) +
+               body;
+    }
+    static std::string status(uint32_t id, uint32_t code)
+    {
+        return frame(101,
+                     kvtest::be32(id) + kvtest::be32(code) + kvtest::sstr("") + kvtest::sstr(""));
+    }
+    static std::string attrs(const Entry& e)
+    {
+        // SIZE, PERMISSIONS, ACMODTIME.
+        return kvtest::be32(0x1 | 0x4 | 0x8) + be64(e.dir ? 0 : e.size) +
+               kvtest::be32(e.dir ? 040755 : 0100644) + kvtest::be32(1704103200) +
+               kvtest::be32(1704103200);
+    }
+    static std::string trimmed(std::string path)
+    {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+
+    std::string answer(const std::string& pkt)
+    {
+        size_t p = 1;
+        const uint8_t type = static_cast<uint8_t>(pkt[0]);
+        if (type == 1) // INIT
+            return frame(2, kvtest::be32(3));
+        const uint32_t id = get32(pkt, p);
+        switch (type) {
+        case 16: { // REALPATH
+            std::string path = trimmed(getstr(pkt, p));
+            if (path.empty() || path == ".")
+                path = "/";
+            return frame(104, kvtest::be32(id) + kvtest::be32(1) + kvtest::sstr(path) +
+                                  kvtest::sstr(path) + kvtest::be32(0));
+        }
+        case 11: { // OPENDIR
+            const std::string path = trimmed(getstr(pkt, p));
+            listed_[path] = false;
+            return frame(102, kvtest::be32(id) + kvtest::sstr("d" + path));
+        }
+        case 12: { // READDIR
+            const std::string path = getstr(pkt, p).substr(1);
+            if (listed_[path])
+                return status(id, 1);
+            listed_[path] = true;
+            const auto it = dirs.find(path);
+            // A hostile server lists something in every folder it is asked
+            // for, so that a name that led astray would be filled.
+            const std::vector<Entry> entries =
+                it != dirs.end() ? it->second : std::vector<Entry>{{"inner.txt", false, 14}};
+            std::string body = kvtest::be32(id) + kvtest::be32(uint32_t(entries.size()));
+            for (const Entry& e : entries)
+                body += kvtest::sstr(e.name) + kvtest::sstr(e.name) + attrs(e);
+            return frame(104, body);
+        }
+        case 3: { // OPEN
+            const std::string path = getstr(pkt, p);
+            return frame(102, kvtest::be32(id) + kvtest::sstr("f" + path));
+        }
+        case 5: { // READ
+            const std::string path = getstr(pkt, p).substr(1);
+            const uint64_t off = get64(pkt, p);
+            const uint32_t len = get32(pkt, p);
+            const auto it = files.find(path);
+            const std::string& bytes = it != files.end() ? it->second : kHostile;
+            if (off >= bytes.size())
+                return status(id, 1);
+            return frame(103, kvtest::be32(id) + kvtest::sstr(bytes.substr(off, len)));
+        }
+        case 4: // CLOSE
+            return status(id, 0);
+        default:
+            return status(id, 8);
+        }
+    }
+
+    std::string in_;
+    std::map<std::string, bool> listed_;
+};
+
+class HostileSftp : public HostileFtp
+{
+protected:
+    std::string ds_text() const override
+    {
+        return "### Node definition: Kivrel ###\n"
+               "NODE: TYPE = GROUP|DS NAME = Kivrel\n\n"
+               "### Node definition: SFtp ###\n"
+               "NODE: TYPE = GROUP|SFTP NAME = Kivrel|SFtp\n\n"
+               "### Node definition: Evil ###\n"
+               "NODE: TYPE = SFTP NAME = Kivrel|SFtp|Evil\n"
+               "SET DST_ADDR " +
+               ssh.addr() + "\nSET USER tester\nSET NTHREADS 1\n\n";
+    }
+    void SetUp() override
+    {
+        for (int i = 0; i < 10; ++i)
+            trust.push(KV_ANS_YES);
+        ASSERT_TRUE(tmp.ok());
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_HOST_KEYS, (tmp / "host-keys.bin").c_str()));
+        KV_SshSess::man_key().clear();
+        HostileFtp::SetUp();
+    }
+    void TearDown() override
+    {
+        HostileFtp::TearDown();
+        ssh.join();
+        KV_SshSess::man_key().clear();
+        KV_File::set_path(KV_PATH_HOST_KEYS, "");
+    }
+    KV_FILE_MAN_TYPE kind() const override { return KV_FILE_MAN_TYPE_SFTP; }
+
+    void serve(const std::string& id, const std::vector<Line>& hostile) override
+    {
+        const std::string pub = "/pub/" + id;
+        std::lock_guard<std::mutex> g(m_);
+        sftp_.dirs[pub] = {{"tree", true, 0}};
+        std::vector<SftpScript::Entry> tree{{"ok.txt", false, kOk.size()}};
+        for (const Line& l : hostile)
+            tree.push_back({l.name, l.dir, static_cast<uint64_t>(l.size)});
+        sftp_.dirs[pub + "/tree"] = tree;
+        sftp_.files[pub + "/tree/ok.txt"] = kOk;
+    }
+    void set_file(const std::string& path, const std::string& bytes)
+    {
+        std::lock_guard<std::mutex> g(m_);
+        sftp_.files[path] = bytes;
+    }
+
+    kvtest::TrustHost trust;
+    std::mutex m_;
+    SftpScript sftp_;
+    kvtest::ScriptServer ssh{[this] {
+        kvtest::ScriptServer::Script s;
+        s.on_data = [this](const std::string& d) {
+            std::lock_guard<std::mutex> g(m_);
+            return sftp_.on_data(d);
+        };
+        return s;
+    }()};
+};
+
+TEST_F(HostileSftp, ListedNamesNeverLeaveTheDestination)
+{
+    const std::string nul(1, '\0');
+    set_file("/pub/nul/tree/cut.txt", kHostile);
+    const Case cases[] = {
+        {"file ..", {{"..", 14, false}}, {}},
+        {"folder ..", {{"..", 0, true}}, {}},
+        {"file .", {{".", 14, false}}, {}},
+        {"folder .", {{".", 0, true}}, {}},
+        {"file ../x", {{"../x", 14, false}, {"../../ESC_file.txt", 14, false}}, {}},
+        {"folder ../x", {{"../x", 0, true}, {"../../ESC_dir", 0, true}}, {}},
+        {"file a/b", {{"a/b", 14, false}}, {}},
+        {"folder a/b", {{"a/b", 0, true}}, {}},
+        {"file /etc/x", {{"/etc/x", 14, false}}, {}},
+        {"folder /etc/x", {{"/etc/x", 0, true}}, {}},
+        {"empty name", {{"", 14, false}}, {}},
+        {"NUL inside a file name", {{"cut.txt" + nul + "/../../ESC_nul", 14, false}}, {}},
+        {"NUL inside a folder name", {{"sub" + nul + "/../../ESC_nul", 0, true}}, {}},
+    };
+    const std::string ids[] = {"dotdot_f", "dotdot_d", "dot_f", "dot_d", "up_f", "up_d", "slash_f",
+                               "slash_d",  "abs_f",    "abs_d", "empty", "nul",  "nul_d"};
+    static_assert(std::size(cases) == std::size(ids));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        run(ids[i], cases[i]);
 }
 
 } // namespace
