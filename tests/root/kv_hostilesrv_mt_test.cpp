@@ -61,7 +61,8 @@ Tree snapshot(const std::string& root)
     return t;
 }
 
-// A listing line as the server sends it, NUL bytes and all.
+// One entry of a hostile listing: its name as the server sends it (NUL
+// bytes and all), its size and kind.
 struct Line
 {
     std::string name;
@@ -100,10 +101,10 @@ protected:
         KV_DsTreeNode* evil = tree().find(KV_String("Evil"));
         ASSERT_NE(evil, nullptr);
         tree().set_pass(evil->id(), KV_String("guest@"));
-        ftp = pool->reg(KV_FileManId(evil->id(), 0));
-        ASSERT_NE(ftp, nullptr);
-        ASSERT_EQ(ftp->type(), kind());
-        ftp->lock(false);
+        remote = pool->reg(KV_FileManId(evil->id(), 0));
+        ASSERT_NE(remote, nullptr);
+        ASSERT_EQ(remote->type(), kind());
+        remote->lock(false);
         local = pool->reg(KV_FileManId(local_ds(), 0));
         ASSERT_NE(local, nullptr);
         local->lock(false);
@@ -114,8 +115,8 @@ protected:
     }
     void TearDown() override
     {
-        if (ftp)
-            ftp->unlock(false);
+        if (remote)
+            remote->unlock(false);
         if (local)
             local->unlock(false);
         RootTest::TearDown();
@@ -184,8 +185,8 @@ protected:
         fs::create_directories(dst);
         Names names;
         names.add("tree");
-        ASSERT_TRUE(pool->copy(ftp->id(), local->id(), path(ftp, pub), path(local, dst), names,
-                               KV_FileReqTransParamsCp(), false, false, false));
+        ASSERT_TRUE(pool->copy(remote->id(), local->id(), path(remote, pub), path(local, dst),
+                               names, KV_FileReqTransParamsCp(), false, false, false));
         EXPECT_EQ(requests_done(), "") << (errors.empty() ? "" : errors.back());
 
         // Nothing beside the destination on the way up to the test's root.
@@ -210,7 +211,7 @@ protected:
     kvtest::FtpScript srv;
     std::set<unsigned int> judged;
     std::set<std::string> escaped;
-    KV_FileMan* ftp = nullptr;
+    KV_FileMan* remote = nullptr;
     KV_FileMan* local = nullptr;
 };
 

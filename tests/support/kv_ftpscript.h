@@ -5,8 +5,8 @@
 // hook that takes over any command (odd replies, silence, a close).
 //
 // Without a hook it serves what a folder download needs: USER, PASS, SYST,
-// PWD, CWD, CDUP, TYPE, REST, PASV, PORT, LIST, NLST, RETR, SIZE, NOOP and
-// QUIT; anything else gets "502". Every connection is served on a thread of
+// PWD, CWD, CDUP, TYPE, REST, PASV, PORT, LIST (NLST gets the same bytes),
+// RETR, SIZE, NOOP and QUIT; anything else gets "502". Every connection is served on a thread of
 // its own, so that the workers of one file manager may log in side by side.
 // Paths are kept as the client sent them (made absolute against the current
 // folder, never resolved), so that a test sees exactly what was asked for.
@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -69,6 +70,7 @@ public:
         std::unique_ptr<PlainServer> pasv_;
         uint16_t port_ = 0;
         bool closed_ = false;
+        size_t rest_ = 0;
     };
 
     // Takes a command line (without CR LF) first; true when it answered it.
@@ -290,6 +292,7 @@ private:
         } else if (is(l, "TYPE") || is(l, "NOOP")) {
             s.reply("200 Ok.");
         } else if (is(l, "REST")) {
+            s.rest_ = static_cast<size_t>(std::strtoull(arg_of(l).c_str(), nullptr, 10));
             s.reply("350 Restarting.");
         } else if (is(l, "PASV")) {
             s.pasv_ = std::make_unique<PlainServer>();
@@ -315,8 +318,10 @@ private:
                 s.reply("550 No such folder.");
         } else if (is(l, "RETR")) {
             std::string bytes;
+            const size_t from = s.rest_;
+            s.rest_ = 0;
             if (lookup(files_, absolute(s.cwd, arg_of(l)), any_file_, bytes))
-                transfer(s, bytes);
+                transfer(s, from < bytes.size() ? bytes.substr(from) : std::string());
             else
                 s.reply("550 No such file.");
         } else if (is(l, "SIZE")) {
