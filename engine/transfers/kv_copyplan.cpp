@@ -326,7 +326,7 @@ bool KV_TavoTrans::mirror_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src,
         removed = false;
         for (uint32_t i = 0; i < ls_dst.entries().size(); ++i) {
             KV_FileTreeNode* node = ls_dst.entries().at(i);
-            if (!KV_PathDef::is_entry_name(node->name()) || ls_src.contains(node))
+            if (dot_entry(node->name()) || ls_src.contains(node))
                 continue;
             if (!names.add(node->name()) || !ls_dst.remove_at(i))
                 return false;
