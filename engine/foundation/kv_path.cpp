@@ -1,6 +1,7 @@
 #include "foundation/kv_path.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/kv_storage.h"
 
@@ -73,6 +74,20 @@ bool KV_PathDef::operator=(const KV_PathDef& other)
 void KV_PathDef::clear()
 {
     list_.clear();
+}
+
+bool KV_PathDef::is_entry_name(const unsigned char* name, uint32_t n)
+{
+    if (name == nullptr || n == 0)
+        return false;
+    if (name[0] == '.' && (n == 1 || (n == 2 && name[1] == '.')))
+        return false;
+    return std::memchr(name, '/', n) == nullptr && std::memchr(name, 0, n) == nullptr;
+}
+
+bool KV_PathDef::is_entry_name(const KV_String& name)
+{
+    return is_entry_name(reinterpret_cast<const unsigned char*>(name.data()), name.length());
 }
 
 bool KV_PathDef::append(const KV_String& entry)

@@ -43,6 +43,15 @@ public:
     void clear();
     bool append(const KV_String& entry);
     bool prepend(const KV_String& entry);
+
+    // Whether the n bytes at name can be appended as one entry below a
+    // folder and stay there: not empty, not "." or "..", no '/' and no NUL.
+    // Names that a server lists are checked with this before they become
+    // part of any path; a NUL is refused rather than cut at, since the text
+    // before it may name another file.
+    static bool is_entry_name(const unsigned char* name, uint32_t n);
+    // The same over all of the string's bytes, NUL bytes included.
+    static bool is_entry_name(const KV_String& name);
     // Removes the last entry; true also when the path is empty.
     bool remove_last();
 

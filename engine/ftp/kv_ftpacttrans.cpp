@@ -1,6 +1,7 @@
 #include "ftp/kv_ftpacttrans.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "foundation/kv_errhandler.h"
@@ -403,10 +404,17 @@ bool KV_FtpActList::add_entry(const KV_String& line, KV_MsgTreeScan* msg)
         return false;
     if (line.empty())
         return true;
+    // The dialects read the name up to a NUL and trim it off the end: what
+    // is left could name another file, so such a line is no entry at all.
+    if (std::memchr(line.data(), 0, line.length()) != nullptr)
+        return true;
     KV_String name, attr, user, group, date;
     int64_t size = 0;
     uint8_t flags = 0;
     if (!serv->parse_line(line, name, attr, user, group, date, size, flags))
+        return true;
+    // Whatever the server lists must stay one entry of the listed folder.
+    if (!KV_PathDef::is_entry_name(name))
         return true;
     if (params.store && !params.store->is_wanted(name))
         return true;

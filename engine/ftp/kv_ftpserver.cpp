@@ -134,9 +134,25 @@ uint8_t attr_flags(const KV_String& attr, uint8_t dir, uint8_t file)
     return f;
 }
 
+// A negative size is no size: the entry stays, its size unknown (neither
+// exact nor estimated), so that a copy still fetches the file.
+uint8_t known_size(int64_t& size, uint8_t flags)
+{
+    if (size >= 0)
+        return flags;
+    size = 0;
+    return static_cast<uint8_t>(flags & ~(KV_FTP_ENTRY_SZ_EXACT | KV_FTP_ENTRY_SZ_EST));
+}
+
+// The product, or -1 (no size) when a factor is negative; false only when
+// the product overflows.
 bool mul(int64_t a, int64_t b, int64_t& out)
 {
-    return a >= 0 && b >= 0 && !__builtin_mul_overflow(a, b, &out);
+    if (a < 0 || b < 0) {
+        out = -1;
+        return true;
+    }
+    return !__builtin_mul_overflow(a, b, &out);
 }
 
 } // namespace
@@ -167,7 +183,7 @@ bool KV_FtpServer::parse_generic(const KV_String& line, KV_String& name, KV_Stri
             ok = s.word(gr);
         ok = ok && s.num(sz) && s.word(mon) && s.word(day) && s.word(toy) && s.rest(rest);
         bool year = false;
-        if (!ok || sz < 0 || !time_or_year(toy, year))
+        if (!ok || !time_or_year(toy, year))
             continue;
         KV_String n = rest.part(1, rest.length());
         if (year)
@@ -180,7 +196,7 @@ bool KV_FtpServer::parse_generic(const KV_String& line, KV_String& name, KV_Stri
         group = gr.trim();
         date = join3(mon, day, toy);
         size = sz;
-        flags = attr_flags(attr, 0x29, 0x38);
+        flags = known_size(size, attr_flags(attr, 0x29, 0x38));
         return true;
     }
     return false;
@@ -212,16 +228,15 @@ bool KV_FtpServerNetware::parse_line(const KV_String& line, KV_String& name, KV_
     KV_String type, rights, o, mon, day, toy, rest;
     int64_t sz = 0;
     bool year = false;
-    if (s.word(type) && s.word(rights) && s.word(o) && s.num(sz) && sz >= 0 && s.word(mon) &&
-        s.word(day) && s.word(toy) && s.rest(rest) && time_or_year(toy, year) &&
-        rest.length() > 1) {
+    if (s.word(type) && s.word(rights) && s.word(o) && s.num(sz) && s.word(mon) && s.word(day) &&
+        s.word(toy) && s.rest(rest) && time_or_year(toy, year) && rest.length() > 1) {
         name = rest.part(1, rest.length());
         attr = type.trim() + rights.trim();
         owner = o.trim();
         group.clear();
         date = join3(mon, day, toy);
         size = sz;
-        flags = attr_flags(attr, 0x21, 0x30);
+        flags = known_size(size, attr_flags(attr, 0x21, 0x30));
         return true;
     }
     return parse_generic(line, name, attr, owner, group, date, size, flags);
@@ -245,7 +260,7 @@ bool KV_FtpServerVM::parse_line(const KV_String& line, KV_String& name, KV_Strin
         group.clear();
         date = d + " " + t;
         size = sz;
-        flags = KV_FTP_ENTRY_SZ_EST | 0x20;
+        flags = known_size(size, KV_FTP_ENTRY_SZ_EST | 0x20);
         return true;
     }
     return parse_generic(line, name, attr, owner, group, date, size, flags);
@@ -290,6 +305,7 @@ bool KV_FtpServerVMS::parse_one(const KV_String& text, KV_String& name, KV_Strin
     attr = prot.trim();
     date = d + " " + tm;
     size = sz;
+    flags = known_size(size, flags);
     return true;
 }
 
@@ -388,8 +404,6 @@ bool KV_FtpServerWinNT::parse_line(const KV_String& line, KV_String& name, KV_St
     int64_t sz = 0;
     Scan ns(sod);
     const bool is_num = ns.num(sz, false);
-    if (is_num && sz < 0)
-        return false;
     if (!is_num) {
         // An overflowing number is no directory tag either.
         const char c = sod.data(0);
@@ -403,6 +417,6 @@ bool KV_FtpServerWinNT::parse_line(const KV_String& line, KV_String& name, KV_St
     group.clear();
     date = d + " " + t;
     size = sz;
-    flags = is_num ? 0x30 : 0x21;
+    flags = is_num ? known_size(size, 0x30) : 0x21;
     return true;
 }

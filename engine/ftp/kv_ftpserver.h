@@ -5,9 +5,10 @@
 // send in Unix mode); the kinds add Netware, VM/CMS, VMS and the DOS style of
 // IIS, each falling back to the Unix form where servers mix them. Lines come
 // from the network, so every field is scanned by a tokenizer of our own:
-// sizes are 64-bit and checked for overflow, a fixed field longer than
-// max_field or a line longer than max_line is no entry, and the name is
-// the whole rest of the line, however long.
+// sizes are 64-bit and checked for overflow, a negative size leaves the
+// entry with its size unknown (neither flag 0x04 nor 0x10, size 0), a fixed
+// field longer than max_field or a line longer than max_line is no entry,
+// and the name is the whole rest of the line, however long.
 //
 // Threads: one object per connection, used by the thread that runs its
 // actions; the VMS kind carries a line from one call to the next.

@@ -139,7 +139,7 @@ bool read_href(const DOMElement* href, const KV_HttpActPropfindParams& params, b
         return true;
     }
     // The path syntax turns a doubled separator into an entry "/" of its own.
-    if (name.empty() || name == "." || name == ".." || name.contains('/') ||
+    if (!KV_PathDef::is_entry_name(name) ||
         (params.store != nullptr && !params.store->is_wanted(name))) {
         e.skip = true;
         return true;

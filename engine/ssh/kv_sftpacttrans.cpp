@@ -470,17 +470,6 @@ bool KV_SftpActList::window_full(const KV_SftpMsgList& out) const
     return !man || out.size() + man->ack_reg_locked() >= window(man, false);
 }
 
-bool KV_SftpActList::name_ok(const KV_SshString& name)
-{
-    const uint32_t n = name.length();
-    if (n == 0)
-        return false;
-    const unsigned char* p = name;
-    if ((n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.'))
-        return false;
-    return std::memchr(p, '/', n) == nullptr && std::memchr(p, 0, n) == nullptr;
-}
-
 KV_String KV_SftpActList::rights(uint32_t perm)
 {
     static const uint32_t bits[9] = {0x100, 0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01};
@@ -509,7 +498,7 @@ bool KV_SftpActList::read(KV_SftpMsgList& out, const KV_SftpMsgName* name)
             const KV_SftpMsgNameElem& e = entries.at(i);
             // A name that is no single entry of this folder would put a
             // download outside its target.
-            if (!name_ok(e.filename))
+            if (!KV_PathDef::is_entry_name(e.filename, e.filename.length()))
                 continue;
             const KV_String fname = sftp_text(e.filename);
             if (store && !store->is_wanted(fname))

@@ -147,8 +147,6 @@ public:
     bool process_in(const KV_SftpMsg& msg, KV_SftpMsgList& out, uint32_t buf_len,
                     uint8_t* const buf) override;
 
-    // Whether the server's name may become an entry of the listed folder.
-    static bool name_ok(const KV_SshString& name);
     // The ten-letter rights text of POSIX permissions.
     static KV_String rights(uint32_t perm);
 

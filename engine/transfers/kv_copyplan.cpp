@@ -146,10 +146,18 @@ bool KV_TavoTrans::cmp_dir(KV_FileReqTransCp& req, KV_FileListStore& ls_src,
         if (!fd.valid_file())
             continue;
         const KV_String& sname = node->name();
+        // Listings of folders may hold their own "." and "..".
         if (node->is_dir() && dot_entry(sname))
             continue;
         KV_String dname;
         map_name(dname, sname, names_src, names_dst, cs);
+        // Whatever protocol listed it, a name that is no single entry would
+        // put the copy outside its destination folder.
+        if (!KV_PathDef::is_entry_name(sname) || !KV_PathDef::is_entry_name(dname)) {
+            req.eh().set_err(2, "Skipped %s: not a valid file name.",
+                             KV_PathDef::is_entry_name(sname) ? dname.data() : sname.data());
+            continue;
+        }
         KV_PathDef ps;
         KV_PathDef pd;
         if (!sub_path(ps, src, sname) || !sub_path(pd, dst, dname)) {

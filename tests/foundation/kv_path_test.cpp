@@ -517,3 +517,45 @@ TEST(KvPathDefBin, AnyNonZeroRootByteMeansRoot)
 }
 
 } // namespace
+
+// A name that a server lists becomes one entry below a folder, or nothing.
+TEST(KV_PathDef, EntryNamesStayInTheirFolder)
+{
+    const struct
+    {
+        std::string name;
+        bool ok;
+    } cases[] = {
+        {"a.txt", true},
+        {"...", true},
+        {".hidden", true},
+        {"..x", true},
+        {"x..", true},
+        {"back\\slash", true},
+        {"with blank ", true},
+        {"\xc3\xa9t\xc3\xa9", true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {"../x", false},
+        {"a/b", false},
+        {"/etc/x", false},
+        {"/", false},
+        {"x/", false},
+        {std::string("x\0", 2), false},
+        {std::string("\0", 1), false},
+        {std::string("a.txt\0/../b", 11), false},
+        {std::string(".\0", 2), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KV_String k;
+        ASSERT_TRUE(k.append(reinterpret_cast<const unsigned char*>(c.name.data()),
+                             static_cast<uint32_t>(c.name.size())));
+        EXPECT_EQ(KV_PathDef::is_entry_name(k), c.ok);
+        EXPECT_EQ(KV_PathDef::is_entry_name(reinterpret_cast<const unsigned char*>(c.name.data()),
+                                            static_cast<uint32_t>(c.name.size())),
+                  c.ok);
+    }
+    EXPECT_FALSE(KV_PathDef::is_entry_name(nullptr, 3));
+}

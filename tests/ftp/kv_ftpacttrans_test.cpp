@@ -1,6 +1,7 @@
 // The transfer actions' command lines and the framework's refusal to run
 // without a logged-in connection, on a manager that never connects.
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
+#include "requests/kv_filetreenode.h"
 #include "transfers/kv_transtest.h"
 
 namespace {
@@ -88,4 +90,54 @@ TEST(KV_FtpActTrans, TransferCommandLines)
     KV_FtpActPut rest(KV_TRANS_MODE_BINARY, "", "/up.bin", nullptr, 10);
     bind(ftp, rest);
     EXPECT_STREQ(rest.get_cmd().data(), "STOR /up.bin");
+}
+
+// Each listing line's name must stay one entry of the listed folder; a
+// line holding a NUL is no entry, since the dialects cut the name there
+// and what is left may name another file. A negative size keeps the entry,
+// its size unknown.
+TEST(KV_FtpActTrans, ListingKeepsOnlyNamesOfTheListedFolder)
+{
+    KV_FtpMan ftp;
+    ftp.serv = new KV_FtpServer;
+    KV_FileListStore store(true, nullptr);
+    KV_FtpActListParams params(&store, nullptr, transtest::path_of({"/"}));
+    KV_FtpActList list(params);
+    bind(ftp, list);
+    const std::string nul(1, '\0');
+    const struct
+    {
+        std::string line;
+        const char* kept; // null: dropped
+    } lines[] = {
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 ok.txt", "ok.txt"},
+        {"drwxr-xr-x 2 u g 4096 Jan 1 2020 okdir", "okdir"},
+        {"drwxr-xr-x 2 u g 4096 Jan 1 2020 .", nullptr},
+        {"drwxr-xr-x 2 u g 4096 Jan 1 2020 ..", nullptr},
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 ..", nullptr},
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 ../../ESC_file.txt", nullptr},
+        {"drwxr-xr-x 2 u g 4096 Jan 1 2020 ../../ESC_dir", nullptr},
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 a/b", nullptr},
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 /etc/x", nullptr},
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 ok.txt" + nul + "/../x", nullptr},
+        {"-rw-r--r-- 1 u g 3 Jan 1 2020 ok.txt" + nul, nullptr},
+        {"-rw-r--r-- 1 u g -7 Jan 1 2020 neg.bin", "neg.bin"},
+    };
+    std::vector<std::string> want;
+    for (const auto& l : lines) {
+        KV_String k;
+        k.append(reinterpret_cast<const unsigned char*>(l.line.data()),
+                 static_cast<uint32_t>(l.line.size()));
+        EXPECT_TRUE(list.add_entry(k, nullptr));
+        if (l.kept)
+            want.emplace_back(l.kept);
+    }
+    std::vector<std::string> got;
+    for (KV_FileTreeNode* n : store.entries())
+        got.emplace_back(n->name().data(), n->name().length());
+    EXPECT_EQ(got, want);
+    KV_FileTreeNode* neg = nullptr;
+    ASSERT_TRUE(store.find("neg.bin", &neg));
+    EXPECT_FALSE(neg->fdc().valid_size(true));
+    EXPECT_FALSE(neg->is_dir());
 }

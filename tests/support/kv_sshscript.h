@@ -2,7 +2,8 @@
 // building blocks (packet, direction parameters, host key, mpint): it
 // accepts one connection on 127.0.0.1 and plays the server's side of the
 // version exchange, one diffie-hellman-group1-sha1 exchange with an RSA
-// host key, the password login and one channel, with the deviations the
+// host key, the password login and one channel (whose data it echoes, or
+// hands to the test's own subsystem), with the deviations the
 // test asks for (odd version lines, a bad signature, a chosen f, silence,
 // an unexpected message, a banner, requests that want replies).
 //
@@ -108,6 +109,10 @@ public:
         bool data_to_unknown = false;
         // After the channel is open: stay silent (no confirmation) instead.
         bool silent_before_confirm = false;
+        // Instead of the echo: the bytes to send back for each piece of
+        // channel data (a subsystem played by the test, such as SFTP); sent
+        // in as many CHANNEL_DATA messages as the client's packet size asks.
+        std::function<std::string(const std::string& data)> on_data;
     };
 
     explicit ScriptServer(Script s) : script_(std::move(s))
@@ -389,6 +394,7 @@ private:
                     !ssh_read_u32(st, maxp))
                     return;
                 remote_chan_ = sender;
+                max_packet_ = maxp;
                 if (script_.open_failure) {
                     send(std::string(1, '\x5c') + be32(sender) + be32(script_.open_failure) +
                          sstr("refused") + sstr(""));
@@ -420,7 +426,13 @@ private:
                 KV_SshString data;
                 if (ssh_read_u32(st, ch) && data.read(st)) {
                     channel_data += bytes(data);
-                    send(std::string(1, '\x5e') + be32(remote_chan_) + sstr(bytes(data)));
+                    const std::string back =
+                        script_.on_data ? script_.on_data(bytes(data)) : bytes(data);
+                    // Some room in each packet for its own header.
+                    const size_t step = max_packet_ > 1024 ? max_packet_ - 512 : 512;
+                    for (size_t at = 0; at < back.size(); at += step)
+                        send(std::string(1, '\x5e') + be32(remote_chan_) +
+                             sstr(back.substr(at, step)));
                 }
                 break;
             }
@@ -438,6 +450,7 @@ private:
     KV_SshDirParams rx_, tx_;
     std::string keys_[6];
     uint32_t remote_chan_ = 0;
+    uint32_t max_packet_ = 0x8000;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

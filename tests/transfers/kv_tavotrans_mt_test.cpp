@@ -369,14 +369,21 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return out;
 }
 
+// Also while another process renames or deletes below `root`: a folder
+// that goes while it is walked spoils that walk, which is then made again.
 size_t count_files(const std::string& root)
 {
-    size_t n = 0;
-    if (!fs::exists(root))
-        return 0;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        n += e.is_regular_file() ? 1 : 0;
-    return n;
+    for (;;) {
+        std::error_code ec;
+        if (!fs::exists(root, ec))
+            return 0;
+        size_t n = 0;
+        auto it = fs::recursive_directory_iterator(root, ec);
+        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            n += it->is_regular_file(ec) ? 1 : 0;
+        if (!ec)
+            return n;
+    }
 }
 
 // Waits until `pred` holds; false after `ms`.
