@@ -12,23 +12,7 @@
 
 namespace {
 
-// The login's fields, for the key tables.
-template <class P> const KV_String& user_of(const P& p)
-{
-    return p.ldata().user();
-}
-template <class P> void set_user_of(P& p, const KV_String& user)
-{
-    p.ldata().set_user(user);
-}
-template <class P> const KV_String& pass_of(const P& p)
-{
-    return p.ldata().pass();
-}
-template <class P> void set_pass_of(P& p, const KV_String& pass)
-{
-    p.ldata().set_pass(pass);
-}
+// The login's fields that only one kind has, for the key tables.
 const KV_String& acct_of(const KV_FileManParamsFtp& p)
 {
     return p.ldata().acct();
@@ -67,9 +51,9 @@ constexpr KV_OptKey<Ftp> ftp_keys[] = {
     FtpKeys::num<&Ftp::server_type, &Ftp::set_server_type, &kv_optread::loose<UINT32_MAX>>(
         "SERVER_TYPE"),
     FtpKeys::flag<&Ftp::anonymous, &Ftp::set_anonymous>("ANONYMOUS"),
-    FtpKeys::text<&user_of<Ftp>, &set_user_of<Ftp>>("USER"),
+    FtpKeys::text<&kv_ldata_user<Ftp>, &kv_ldata_set_user<Ftp>>("USER"),
     FtpKeys::text<&acct_of, &set_acct_of>("ACCT"),
-    FtpKeys::pass<&pass_of<Ftp>, &set_pass_of<Ftp>>("PASS"),
+    FtpKeys::pass<&kv_ldata_pass<Ftp>, &kv_ldata_set_pass<Ftp>>("PASS"),
 };
 
 using Http = KV_FileManParamsHttp;
@@ -81,8 +65,8 @@ constexpr KV_OptKey<Http> http_keys[] = {
     HttpKeys::flag<&auth_of, &set_auth_of>("AUTH"),
     // A 16-bit set of methods: a larger number is not one.
     HttpKeys::num<&auth_cmds_of, &set_auth_cmds_of, &kv_optread::uloose<UINT16_MAX>>("AUTH_CMDS"),
-    HttpKeys::text<&user_of<Http>, &set_user_of<Http>>("USER"),
-    HttpKeys::pass<&pass_of<Http>, &set_pass_of<Http>>("PASS"),
+    HttpKeys::text<&kv_ldata_user<Http>, &kv_ldata_set_user<Http>>("USER"),
+    HttpKeys::pass<&kv_ldata_pass<Http>, &kv_ldata_set_pass<Http>>("PASS"),
     HttpKeys::text<&Http::docs, &Http::set_docs>("DOCS"),
     HttpKeys::flag<&Http::update_docs, &Http::set_update_docs>("UPDATE_DOCS"),
 };
@@ -92,8 +76,8 @@ using SftpKeys = KV_OptKeys<Sftp>;
 constexpr KV_OptKey<Sftp> sftp_keys[] = {
     SftpKeys::text<&Sftp::src_addr, &Sftp::set_src_addr>("SRC_ADDR"),
     SftpKeys::text<&Sftp::dst_addr, &Sftp::set_dst_addr>("DST_ADDR"),
-    SftpKeys::text<&user_of<Sftp>, &set_user_of<Sftp>>("USER"),
-    SftpKeys::pass<&pass_of<Sftp>, &set_pass_of<Sftp>>("PASS"),
+    SftpKeys::text<&kv_ldata_user<Sftp>, &kv_ldata_set_user<Sftp>>("USER"),
+    SftpKeys::pass<&kv_ldata_pass<Sftp>, &kv_ldata_set_pass<Sftp>>("PASS"),
 };
 
 // A server node's keys against a new node's parameters, then its options'.

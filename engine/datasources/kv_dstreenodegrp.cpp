@@ -25,24 +25,6 @@ void init_opts(const KV_DsTree& tree, KV_FileManOpts& opts)
     opts.set_disp_info(static_cast<uint16_t>(opts.disp_info() | disp_open_with_list));
 }
 
-// The proxy login's fields, for the key tables.
-template <class Proxy> const KV_String& proxy_user(const Proxy& p)
-{
-    return p.ldata().user();
-}
-template <class Proxy> void set_proxy_user(Proxy& p, const KV_String& user)
-{
-    p.ldata().set_user(user);
-}
-template <class Proxy> const KV_String& proxy_pass(const Proxy& p)
-{
-    return p.ldata().pass();
-}
-template <class Proxy> void set_proxy_pass(Proxy& p, const KV_String& pass)
-{
-    p.ldata().set_pass(pass);
-}
-
 // The PROXY keys of the three protocols, in their writing order. A proxy
 // kind above Max or a port above 65535 is ignored, so that a damaged file
 // cannot make the client use a kind it does not know or a port it did not
@@ -54,8 +36,10 @@ constexpr KV_OptKey<Proxy> proxy_keys[] = {
     KV_OptKeys<Proxy>::template text<&Proxy::addr, &Proxy::set_addr>("PROXY_ADDR"),
     KV_OptKeys<Proxy>::template num<&Proxy::port, &Proxy::set_port,
                                     &kv_optread::uloose<UINT16_MAX>>("PROXY_PORT"),
-    KV_OptKeys<Proxy>::template text<&proxy_user<Proxy>, &set_proxy_user<Proxy>>("PROXY_USER"),
-    KV_OptKeys<Proxy>::template pass<&proxy_pass<Proxy>, &set_proxy_pass<Proxy>>("PROXY_PASS"),
+    KV_OptKeys<Proxy>::template text<&kv_ldata_user<Proxy>, &kv_ldata_set_user<Proxy>>(
+        "PROXY_USER"),
+    KV_OptKeys<Proxy>::template pass<&kv_ldata_pass<Proxy>, &kv_ldata_set_pass<Proxy>>(
+        "PROXY_PASS"),
 };
 
 constexpr auto& ftp_proxy_keys = proxy_keys<KV_ProxyOptsFtp, KV_PROXY_FTP_USER_PORT>;

@@ -135,6 +135,29 @@ constexpr KV_OptKey<KV_FileManStdOpts> std_keys[] = {
                                         &KV_FileManStdOpts::set_recycle>("RECYCLE"),
 };
 
+// The common keys, the kind's own, then its protocol's (m, an option object
+// the kind holds).
+template <class O, size_t N, class M, size_t P>
+bool save_kind(KV_Storage& st, const O& o, const O& ref, const KV_OptKey<O> (&own)[N],
+               const KV_OptKey<M> (&man)[P], const M& m, const M& m_ref)
+{
+    return kv_opt_save(common_keys, st, o, ref) && kv_opt_save(own, st, o, ref) &&
+           kv_opt_save(man, st, m, m_ref);
+}
+
+// Each key is in one of the three tables. handled := whether one holds it.
+template <class O, size_t N, class M, size_t P>
+bool load_kind(O& o, const KV_OptKey<O> (&own)[N], const KV_OptKey<M> (&man)[P], M& m,
+               const KV_String& key, const KV_String& value, bool& handled)
+{
+    bool ok = kv_opt_load(common_keys, o, key, value, handled);
+    if (!handled)
+        ok = kv_opt_load(own, o, key, value, handled);
+    if (!handled)
+        ok = kv_opt_load(man, m, key, value, handled);
+    return ok;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- common part
@@ -164,17 +187,12 @@ KV_FileManFtpOpts::KV_FileManFtpOpts() : KV_FileManOpts(5, 3, 7)
 
 bool KV_FileManFtpOpts::save(KV_Storage& st, const KV_FileManFtpOpts& ref) const
 {
-    return KV_FileManOpts::save(st, ref) && kv_opt_save(ftp_keys, st, *this, ref) &&
-           kv_opt_save(ftp_man_keys, st, ftp_, ref.ftp_);
+    return save_kind(st, *this, ref, ftp_keys, ftp_man_keys, ftp_, ref.ftp_);
 }
 
 bool KV_FileManFtpOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    const bool ok = KV_FileManOpts::load(key, value, handled);
-    if (handled)
-        return ok;
-    const bool own = kv_opt_load(ftp_keys, *this, key, value, handled);
-    return handled ? own : kv_opt_load(ftp_man_keys, ftp_, key, value, handled);
+    return load_kind(*this, ftp_keys, ftp_man_keys, ftp_, key, value, handled);
 }
 
 // ---------------------------------------------------------------- HTTP
@@ -188,17 +206,12 @@ KV_FileManHttpOpts::KV_FileManHttpOpts() : KV_FileManOpts(5, 3, 5)
 
 bool KV_FileManHttpOpts::save(KV_Storage& st, const KV_FileManHttpOpts& ref) const
 {
-    return KV_FileManOpts::save(st, ref) && kv_opt_save(http_keys, st, *this, ref) &&
-           kv_opt_save(http_man_keys, st, http_, ref.http_);
+    return save_kind(st, *this, ref, http_keys, http_man_keys, http_, ref.http_);
 }
 
 bool KV_FileManHttpOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    const bool ok = KV_FileManOpts::load(key, value, handled);
-    if (handled)
-        return ok;
-    const bool own = kv_opt_load(http_keys, *this, key, value, handled);
-    return handled ? own : kv_opt_load(http_man_keys, http_, key, value, handled);
+    return load_kind(*this, http_keys, http_man_keys, http_, key, value, handled);
 }
 
 // ---------------------------------------------------------------- SFTP
@@ -211,17 +224,12 @@ KV_FileManSftpOpts::KV_FileManSftpOpts() : KV_FileManOpts(5, 3, 7)
 
 bool KV_FileManSftpOpts::save(KV_Storage& st, const KV_FileManSftpOpts& ref) const
 {
-    return KV_FileManOpts::save(st, ref) && kv_opt_save(sftp_keys, st, *this, ref) &&
-           kv_opt_save(sftp_man_keys, st, sftp_, ref.sftp_);
+    return save_kind(st, *this, ref, sftp_keys, sftp_man_keys, sftp_, ref.sftp_);
 }
 
 bool KV_FileManSftpOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    const bool ok = KV_FileManOpts::load(key, value, handled);
-    if (handled)
-        return ok;
-    const bool own = kv_opt_load(sftp_keys, *this, key, value, handled);
-    return handled ? own : kv_opt_load(sftp_man_keys, sftp_, key, value, handled);
+    return load_kind(*this, sftp_keys, sftp_man_keys, sftp_, key, value, handled);
 }
 
 // ---------------------------------------------------------------- local disk

@@ -48,11 +48,12 @@ template <class O> struct KV_OptKey
     const char* def;
 };
 
-// Writes the keys of `keys` in their order. False as soon as one write
+// Writes the keys of `keys` in their order (o and ref may be of a class
+// derived from O). False as soon as one write
 // fails.
 template <class O, size_t N>
-bool kv_opt_save(const KV_OptKey<O> (&keys)[N], KV_Storage& st, const O& o, const O& ref,
-                 KV_ErrHandler* eh = nullptr)
+bool kv_opt_save(const KV_OptKey<O> (&keys)[N], KV_Storage& st, const std::type_identity_t<O>& o,
+                 const std::type_identity_t<O>& ref, KV_ErrHandler* eh = nullptr)
 {
     for (const KV_OptKey<O>& k : keys)
         if (!k.save(st, k, o, ref, eh))
@@ -63,8 +64,8 @@ bool kv_opt_save(const KV_OptKey<O> (&keys)[N], KV_Storage& st, const O& o, cons
 // handled := whether `key` is one of `keys`. The load result of that key, or
 // true.
 template <class O, size_t N>
-bool kv_opt_load(const KV_OptKey<O> (&keys)[N], O& o, const KV_String& key, const KV_String& value,
-                 bool& handled)
+bool kv_opt_load(const KV_OptKey<O> (&keys)[N], std::type_identity_t<O>& o, const KV_String& key,
+                 const KV_String& value, bool& handled)
 {
     for (const KV_OptKey<O>& k : keys) {
         if (key == k.name) {
@@ -74,6 +75,25 @@ bool kv_opt_load(const KV_OptKey<O> (&keys)[N], O& o, const KV_String& key, cons
     }
     handled = false;
     return true;
+}
+
+// The user name and password of the login an object holds as ldata() (a
+// server's parameters, a proxy), as key getters and setters.
+template <class P> const KV_String& kv_ldata_user(const P& p)
+{
+    return p.ldata().user();
+}
+template <class P> void kv_ldata_set_user(P& p, const KV_String& user)
+{
+    p.ldata().set_user(user);
+}
+template <class P> const KV_String& kv_ldata_pass(const P& p)
+{
+    return p.ldata().pass();
+}
+template <class P> void kv_ldata_set_pass(P& p, const KV_String& pass)
+{
+    p.ldata().set_pass(pass);
 }
 
 // Rules by which the text of a number is read. Each gives false, with out

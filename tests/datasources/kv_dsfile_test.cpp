@@ -22,6 +22,7 @@
 #include "net/kv_session.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_dstest.h"
 #include "support/kv_nobf.h"
 #include "support/kv_testdir.h"
 
@@ -575,15 +576,7 @@ class DsFileEveryKeyTest : public DsFileTest
 {
 protected:
     // The transfer manager's forwarded settings are process-wide.
-    static void reset_statics()
-    {
-        KV_FileReqInfo::set_add_init_cnt(7);
-        KV_Session::set_bwt_speed_in(0);
-        KV_Session::set_bwt_speed_out(0);
-        KV_FtpMan::set_trexpl(true);
-        KV_HttpMan::set_trexpl(false);
-        KV_FileData::set_tm_form_disp("%c");
-    }
+    static void reset_statics() { dstest::reset_trans_statics(); }
     void SetUp() override
     {
         reset_statics();
