@@ -221,16 +221,25 @@ private:
         else
             return Get();
     }
+    // v as the setter's parameter: itself when it has that type already (a
+    // text is not copied), else converted.
+    template <class A, class V> static decltype(auto) arg(const V& v)
+    {
+        if constexpr (std::is_same_v<A, V>)
+            return (v);
+        else
+            return static_cast<A>(v);
+    }
     // Calls the setter with v converted to its parameter's type; its result.
     template <auto Set, class V> static decltype(auto) set(O& o, const V& v)
     {
         using A = typename Arg<decltype(Set)>::type;
         if constexpr (std::is_member_function_pointer_v<decltype(Set)>)
-            return (o.*Set)(static_cast<A>(v));
+            return (o.*Set)(arg<A>(v));
         else if constexpr (std::is_invocable_v<decltype(Set), O&, A>)
-            return Set(o, static_cast<A>(v));
+            return Set(o, arg<A>(v));
         else
-            return Set(static_cast<A>(v));
+            return Set(arg<A>(v));
     }
     // The setter's result when it has one, else true.
     template <auto Set, class V> static bool take(O& o, const V& v)
@@ -292,9 +301,9 @@ private:
                          KV_ErrHandler*)
         {
             const auto& v = get<Get>(o);
-            if (k.def != nullptr ? KV_String(v) == k.def : v == get<Get>(ref))
+            if (k.def != nullptr ? arg<KV_String>(v) == k.def : v == get<Get>(ref))
                 return true;
-            return KV_KeyVal::save_var(st, k.name, KV_String(v));
+            return KV_KeyVal::save_var(st, k.name, arg<KV_String>(v));
         }
         static bool load(O& o, const KV_String& value) { return take<Set>(o, value); }
     };
