@@ -23,13 +23,8 @@
 // block each data read and write moves); unset, the options' default.
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -49,6 +44,11 @@
 #include "kv_benchtools.h"
 #include "net/kv_sslctx.h"
 #include "requests/kv_filemanstd.h"
+#include "support/kv_childproc.h"
+#include "support/kv_nettest.h"
+#include "support/kv_testtools.h"
+#include "support/kv_tlstest.h"
+#include "support/kv_vsftpd.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filetransman.h"
 
@@ -58,8 +58,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 using kvbench::env_num;
-using kvbench::free_port;
-using kvbench::port_open;
 
 double seconds_since(Clock::time_point t)
 {
@@ -93,30 +91,28 @@ void fresh(const std::string& path, bool ftp_owned)
 // large random file and a tree of 4 KiB files, on the server and locally.
 struct Bench
 {
-    std::string root;
-    uint16_t port = 0;
-    pid_t pid = -1;
+    kvtest::TempDir tmp{"kvftpbench"};
+    std::string root = tmp.path();
+    uint16_t port = kvtest::closed_port();
+    std::unique_ptr<kvtest::ChildProc> proc;
     uint64_t big = 0;
     uint64_t files = 0;
     std::string error;
-    // FTPS: the server's self-signed certificate, trusted by the engine.
+    // FTPS: the server's certificate, signed by a CA of the run's own that
+    // the engine trusts.
     bool tls = false;
     KV_SSLCtx ctx;
 
     Bench()
     {
-        if (::getuid() != 0 || ::getpwnam("ftp") == nullptr || !fs::exists("/usr/sbin/vsftpd")) {
+        if (!kvtest::vsftpd_usable()) {
             error = "needs root and vsftpd";
             return;
         }
-        std::string templ = (fs::temp_directory_path() / "kvftpbench-XXXXXX").string();
-        if (::mkdtemp(templ.data()) == nullptr) {
+        if (!tmp.ok()) {
             error = "no temporary folder";
             return;
         }
-        root = templ;
-        fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
         big = env_num("KV_FTPBENCH_BIG_MIB", 64) << 20;
         files = env_num("KV_FTPBENCH_FILES", 1000);
         fresh(srv(), false);
@@ -145,50 +141,23 @@ struct Bench
                 std::ofstream(d + "/f" + std::to_string(i % 100), std::ios::binary) << block;
             }
         }
-        const std::string cert = root + "/cert.pem";
-        const std::string key = root + "/key.pem";
-        tls = std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
-                           "-addext subjectAltName=DNS:127.0.0.1,IP:127.0.0.1 -keyout " +
-                           key + " -out " + cert + " >/dev/null 2>&1")
-                              .c_str()) == 0 &&
-              ctx.init("", "", cert.c_str(), "", nullptr) &&
+        const kvtest::CertKey ca =
+            kvtest::make_cert(tmp, "ca", {"kvftpbench CA", "", -3600, 86400, true});
+        const kvtest::CertKey cert =
+            kvtest::make_cert(tmp, "server", {"127.0.0.1", "IP:127.0.0.1"}, &ca);
+        tls = !cert.cert_file.empty() && ctx.init("", "", ca.cert_file.c_str(), "", nullptr) &&
               KV_File::set_path(KV_PATH_SRV_CERTS, (root + "/trusted-certs.bin").c_str());
         KV_FtpMan::set_trexpl(false);
-        fs::create_directories("/var/run/vsftpd/empty");
-        port = free_port();
-        std::ofstream(root + "/vsftpd.conf")
-            << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port
-            << "\nbackground=NO\nanonymous_enable=YES\nanon_root=" << srv()
-            << "\nno_anon_password=YES\nftp_username=ftp\nseccomp_sandbox=NO\npasv_enable=YES\n"
-               "secure_chroot_dir=/var/run/vsftpd/empty\nxferlog_enable=NO\nwrite_enable=YES\n"
-               "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
-               "anon_other_write_enable=YES\nanon_umask=022\nmax_clients=200\n"
-            << (tls ? "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=NO\n"
-                      "force_anon_data_ssl=NO\nrequire_ssl_reuse=NO\nssl_ciphers=HIGH\n"
-                      "rsa_cert_file=" +
-                          cert + "\nrsa_private_key_file=" + key + "\n"
-                    : std::string());
-        pid = ::fork();
-        if (pid == 0) {
-            const std::string conf = root + "/vsftpd.conf";
-            ::execl("/usr/sbin/vsftpd", "vsftpd", conf.c_str(), nullptr);
-            ::_exit(127);
-        }
-        for (int i = 0; i < 200 && !port_open(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!port_open(port))
-            error = "vsftpd did not start";
-    }
-    ~Bench()
-    {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-        if (!root.empty()) {
-            std::error_code ec;
-            fs::remove_all(root, ec);
-        }
+        proc = kvtest::start_vsftpd(
+            root, srv(), port,
+            "max_clients=200\n" +
+                (tls ? "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=NO\n"
+                       "force_anon_data_ssl=NO\nrequire_ssl_reuse=NO\nssl_ciphers=HIGH\n"
+                       "rsa_cert_file=" +
+                           cert.cert_file + "\nrsa_private_key_file=" + cert.key_file + "\n"
+                     : std::string()));
+        if (!proc || !proc->wait_port(port))
+            error = "vsftpd did not start: " + (proc ? proc->log() : std::string());
     }
     std::string srv() const { return root + "/srv"; }
     std::string url() const { return "ftp://127.0.0.1:" + std::to_string(port); }

@@ -1,5 +1,6 @@
-// What the benchmarks that run peer programs and servers share: sizes from
-// the environment, loopback ports, shell commands. Needs no test framework.
+// What the benchmarks that run peer programs and servers share beyond the
+// tests' fixtures (tests/support): sizes from the environment, loopback
+// ports.
 #pragma once
 
 #include <cstdint>
@@ -49,12 +50,6 @@ inline bool port_open(uint16_t port)
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
     ::close(fd);
     return ok;
-}
-
-// Runs cmd through the shell; true when it exits with 0.
-inline bool sh(const std::string& cmd)
-{
-    return std::system(cmd.c_str()) == 0;
 }
 
 } // namespace kvbench

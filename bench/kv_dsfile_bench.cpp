@@ -15,8 +15,7 @@
 #include "datasources/kv_dstreenodegrp.h"
 #include "foundation/kv_file.h"
 #include "root/kv_filemanpool.h"
-// The benchmarks are built without the tests' include folder.
-#include "../tests/support/kv_testtools.h"
+#include "support/kv_testtools.h"
 
 namespace {
 

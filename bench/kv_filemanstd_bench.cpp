@@ -33,12 +33,11 @@
 #include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "support/kv_testtools.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogcp.h"
 #include "transfers/kv_translogtrans.h"
-// The benchmarks are built without the tests' include folder.
-#include "../tests/support/kv_testtools.h"
 
 namespace fs = std::filesystem;
 

@@ -19,8 +19,7 @@
 #include "foundation/kv_thread.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
-// The benchmarks are built without the tests' include folder.
-#include "../tests/support/kv_testtools.h"
+#include "support/kv_testtools.h"
 
 namespace {
 

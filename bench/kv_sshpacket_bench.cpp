@@ -26,8 +26,7 @@
 
 #include "ssh/kv_sshdirparams.h"
 #include "ssh/kv_sshpacket.h"
-// The benchmarks are built without the tests' include folder.
-#include "../tests/support/kv_sshtest.h"
+#include "support/kv_sshtest.h"
 
 namespace {
 

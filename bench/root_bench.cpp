@@ -21,11 +21,10 @@
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "foundation/kv_file.h"
+#include "kv_benchtools.h"
 #include "requests/kv_fileman.h"
 #include "root/kv_filemanpool.h"
-// The benchmarks are built without the tests' include folder.
-#include "../tests/support/kv_testtools.h"
-#include "kv_benchtools.h"
+#include "support/kv_testtools.h"
 
 namespace {
 

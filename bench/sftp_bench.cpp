@@ -17,35 +17,23 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <openssl/evp.h>
-
 #include "foundation/kv_file.h"
 #include "foundation/kv_ids.h"
+#include "kv_benchsshd.h"
 #include "kv_benchtools.h"
 #include "requests/kv_fileman.h"
 #include "ssh/kv_sftpacttrans.h"
 #include "ssh/kv_sftpman.h"
-#include "ssh/kv_sshkey.h"
-#include "ssh/kv_sshkeyman.h"
-#include "ssh/kv_sshsess.h"
 #include "transfers/kv_translogcp.h"
 
 namespace fs = std::filesystem;
@@ -53,127 +41,56 @@ namespace fs = std::filesystem;
 namespace {
 
 using kvbench::env_num;
-using kvbench::free_port;
-using kvbench::port_open;
-using kvbench::sh;
+using kvtest::sh;
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kUser = "kvsshtest";
-const char* const kPass = "kv-S3cret.pw";
+using kvbench::BenchSshd;
 
-// sshd with one RSA host key, the legacy algorithms only, internal-sftp; a
-// work folder in the test user's home and a local one.
+const char* const kUser = BenchSshd::user;
+const char* const kPass = BenchSshd::pass;
+
+// The benchmark's sshd; a work folder in the test user's home and a local
+// one.
 class Server
 {
 public:
     Server()
     {
-        char templ[] = "/tmp/kvsftpbench.XXXXXX";
-        if (::geteuid() != 0 || !::mkdtemp(templ)) {
-            why = "needs root";
+        if (!sshd.why().empty()) {
+            why = sshd.why();
             return;
         }
-        dir = templ;
-        ::chmod(dir.c_str(), 0755);
-        ::mkdir("/run/sshd", 0755);
-        if ((!sh(std::string("id -u ") + kUser + " >/dev/null 2>&1") &&
-             !sh(std::string("useradd -m -s /bin/sh ") + kUser + " >/dev/null 2>&1")) ||
-            !sh(std::string("echo '") + kUser + ":" + kPass + "' | chpasswd") ||
-            !sh("ssh-keygen -q -t rsa -b 2048 -N '' -f " + dir + "/rsa_key")) {
-            why = "no test user or host key";
-            return;
-        }
+        dir = sshd.dir();
+        dst = sshd.addr();
         remote = std::string("/home/") + kUser + "/kvsftpbench-" + std::to_string(::getpid());
         fs::create_directories(remote);
         sh(std::string("chown ") + kUser + " " + remote);
-        port = free_port();
-        std::ofstream(dir + "/sshd_config")
-            << "ListenAddress 127.0.0.1\nPort " << port << "\nHostKey " << dir
-            << "/rsa_key\nPidFile " << dir
-            << "/sshd.pid\nKexAlgorithms diffie-hellman-group1-sha1\nHostKeyAlgorithms "
-               "ssh-rsa\nCiphers aes128-cbc\nMACs hmac-sha1\nCompression no\n"
-               "PasswordAuthentication yes\nKbdInteractiveAuthentication no\nUsePAM yes\n"
-               "StrictModes no\nAllowUsers "
-            << kUser << "\nSubsystem sftp internal-sftp\n";
-        std::ofstream(dir + "/askpass") << "#!/bin/sh\necho '" << kPass << "'\n";
-        ::chmod((dir + "/askpass").c_str(), 0755);
-        pid = ::fork();
-        if (pid == 0) {
-            const int out = ::open((dir + "/sshd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f",
-                    (dir + "/sshd_config").c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 500 && !port_open(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!port_open(port)) {
-            why = "sshd did not start";
-            return;
-        }
-        dst = "127.0.0.1:" + std::to_string(port);
-        KV_File::set_path(KV_PATH_HOST_KEYS, (dir + "/trusted-pks.bin").c_str());
-        KV_SshSess::man_key().clear();
-        KV_SshKey key;
-        if (!host_key(key) || !KV_SshSess::man_key().add(key, dst.c_str(), "bench"))
-            why = "host key not readable";
     }
     ~Server()
     {
-        KV_SshSess::man_key().clear();
-        KV_File::set_path(KV_PATH_HOST_KEYS, "");
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
         std::error_code ec;
         if (!remote.empty())
             fs::remove_all(remote, ec);
-        if (!dir.empty())
-            fs::remove_all(dir, ec);
     }
 
     // OpenSSH's sftp running a batch file; seconds, negative on failure.
     double sftp_batch(const std::string& commands) const
     {
         std::ofstream(dir + "/batch") << commands;
-        const std::string cmd =
-            "SSH_ASKPASS=" + dir +
-            "/askpass SSH_ASKPASS_REQUIRE=force setsid -w sftp -q -oBatchMode=no -b " + dir +
-            "/batch -P " + std::to_string(port) +
-            " -oKexAlgorithms=diffie-hellman-group1-sha1 -oHostKeyAlgorithms=ssh-rsa"
-            " -oCiphers=aes128-cbc -oMACs=hmac-sha1 -oCompression=no"
-            " -oStrictHostKeyChecking=no -oUserKnownHostsFile=/dev/null"
-            " -oPubkeyAuthentication=no -oPreferredAuthentications=password " +
-            kUser + "@127.0.0.1 >/dev/null 2>&1";
+        const std::string cmd = sshd.sftp_cmd() + " -oBatchMode=no -b " + dir + "/batch " +
+                                BenchSshd::login() + " >/dev/null 2>&1";
         const auto t0 = Clock::now();
         const bool ok = sh(cmd);
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
         return ok ? s : -1;
     }
 
+    BenchSshd sshd;
     std::string dir;
     std::string remote;
     std::string dst;
     std::string why;
-    uint16_t port = 0;
-    pid_t pid = -1;
-
-private:
-    bool host_key(KV_SshKey& key) const
-    {
-        std::ifstream f(dir + "/rsa_key.pub");
-        std::string type, b64;
-        f >> type >> b64;
-        std::vector<unsigned char> raw(b64.size());
-        const int n =
-            EVP_DecodeBlock(raw.data(), reinterpret_cast<const unsigned char*>(b64.data()),
-                            static_cast<int>(b64.size()));
-        KV_Stream st;
-        return n > 0 && st.append(raw.data(), static_cast<uint32_t>(n)) && key.read(st);
-    }
 };
 
 class BenchFileMan : public KV_FileMan

@@ -5,23 +5,102 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodegrp.h"
-#include "datasources/kv_logindata.h"
+#include "datasources/kv_optkeys.h"
 #include "foundation/kv_uriman.h"
 #include "requests/kv_filereqman.h"
 #include "transfers/kv_filereqtransparams.h"
 
 namespace {
 
-// A u32 field written as decimal text. A number that does not fit (negative
-// or above 32 bits) is ignored rather than wrapped round into some other
-// value; anything else is read as leniently as the file always was.
-bool load_u32(const KV_String& value, uint32_t& out)
+// The login's fields that only one kind has, for the key tables.
+const KV_String& acct_of(const KV_FileManParamsFtp& p)
 {
-    const long n = value.as_signed();
-    if (n < 0 || static_cast<unsigned long>(n) > UINT32_MAX)
+    return p.ldata().acct();
+}
+void set_acct_of(KV_FileManParamsFtp& p, const KV_String& acct)
+{
+    p.ldata().set_acct(acct);
+}
+bool auth_of(const KV_FileManParamsHttp& p)
+{
+    return p.ldata().auth();
+}
+void set_auth_of(KV_FileManParamsHttp& p, bool auth)
+{
+    p.ldata().set_auth(auth);
+}
+uint16_t auth_cmds_of(const KV_FileManParamsHttp& p)
+{
+    return p.ldata().auth_cmds();
+}
+void set_auth_cmds_of(KV_FileManParamsHttp& p, uint16_t cmds)
+{
+    p.ldata().set_auth_cmds(cmds);
+}
+
+// The keys of each server kind in writing order, between the common keys of
+// every node and the options' keys. The server keys read numbers as
+// leniently as they always did, but a number that does not fit is ignored
+// rather than cut down into some other value.
+using Ftp = KV_FileManParamsFtp;
+using FtpKeys = KV_OptKeys<Ftp>;
+constexpr KV_OptKey<Ftp> ftp_keys[] = {
+    FtpKeys::text<&Ftp::src_addr, &Ftp::set_src_addr>("SRC_ADDR"),
+    FtpKeys::text<&Ftp::dst_addr, &Ftp::set_dst_addr>("DST_ADDR"),
+    FtpKeys::num<&Ftp::security, &Ftp::set_security, &kv_optread::loose<UINT32_MAX>>("SECURITY"),
+    FtpKeys::num<&Ftp::server_type, &Ftp::set_server_type, &kv_optread::loose<UINT32_MAX>>(
+        "SERVER_TYPE"),
+    FtpKeys::flag<&Ftp::anonymous, &Ftp::set_anonymous>("ANONYMOUS"),
+    FtpKeys::text<&kv_ldata_user<Ftp>, &kv_ldata_set_user<Ftp>>("USER"),
+    FtpKeys::text<&acct_of, &set_acct_of>("ACCT"),
+    FtpKeys::pass<&kv_ldata_pass<Ftp>, &kv_ldata_set_pass<Ftp>>("PASS"),
+};
+
+using Http = KV_FileManParamsHttp;
+using HttpKeys = KV_OptKeys<Http>;
+constexpr KV_OptKey<Http> http_keys[] = {
+    HttpKeys::text<&Http::src_addr, &Http::set_src_addr>("SRC_ADDR"),
+    HttpKeys::text<&Http::dst_addr, &Http::set_dst_addr>("DST_ADDR"),
+    HttpKeys::num<&Http::security, &Http::set_security, &kv_optread::loose<UINT32_MAX>>("SECURITY"),
+    HttpKeys::flag<&auth_of, &set_auth_of>("AUTH"),
+    // A 16-bit set of methods: a larger number is not one.
+    HttpKeys::num<&auth_cmds_of, &set_auth_cmds_of, &kv_optread::uloose<UINT16_MAX>>("AUTH_CMDS"),
+    HttpKeys::text<&kv_ldata_user<Http>, &kv_ldata_set_user<Http>>("USER"),
+    HttpKeys::pass<&kv_ldata_pass<Http>, &kv_ldata_set_pass<Http>>("PASS"),
+    HttpKeys::text<&Http::docs, &Http::set_docs>("DOCS"),
+    HttpKeys::flag<&Http::update_docs, &Http::set_update_docs>("UPDATE_DOCS"),
+};
+
+using Sftp = KV_FileManParamsSftp;
+using SftpKeys = KV_OptKeys<Sftp>;
+constexpr KV_OptKey<Sftp> sftp_keys[] = {
+    SftpKeys::text<&Sftp::src_addr, &Sftp::set_src_addr>("SRC_ADDR"),
+    SftpKeys::text<&Sftp::dst_addr, &Sftp::set_dst_addr>("DST_ADDR"),
+    SftpKeys::text<&kv_ldata_user<Sftp>, &kv_ldata_set_user<Sftp>>("USER"),
+    SftpKeys::pass<&kv_ldata_pass<Sftp>, &kv_ldata_set_pass<Sftp>>("PASS"),
+};
+
+// A server node's keys against a new node's parameters, then its options'.
+template <size_t N, class Params, class Opts>
+bool save_server(const KV_DsTree& tree, KV_Storage& st, const KV_OptKey<Params> (&keys)[N],
+                 const Params& p, const Params& def, const Opts& (Params::*opts)() const)
+{
+    return kv_opt_save(keys, st, p, def, &tree.eh()) && (p.*opts)().save(st, (def.*opts)());
+}
+
+// The node's own keys, then its options' keys, then the common keys of every
+// node.
+template <size_t N, class Params, class Opts>
+bool load_server(KV_DsTreeNode& node, const KV_OptKey<Params> (&keys)[N], Params& p, Opts& opts,
+                 const KV_String& key, const KV_String& value)
+{
+    bool handled = false;
+    const bool ok = kv_opt_load(keys, p, key, value, handled);
+    if (handled)
+        return ok;
+    if (!opts.load(key, value, handled))
         return false;
-    out = static_cast<uint32_t>(n);
-    return true;
+    return handled || node.KV_DsTreeNode::load(key, value);
 }
 
 // The first line of a server's info and the inheritance and comment lines.
@@ -37,64 +116,6 @@ template <class Grp> const Grp* inh_grp(const KV_DsTree* tree, const KV_DsTreeNo
     if (tree == nullptr || !node.inh_params())
         return nullptr;
     return dynamic_cast<const Grp*>(tree->parent_grp(&node, true));
-}
-
-// The address and login keys that FTP, HTTP and SFTP share.
-template <class Params> bool save_addrs(KV_Storage& st, const Params& p, const Params& def)
-{
-    if (p.src_addr() != def.src_addr() && !KV_KeyVal::save_var(st, "SRC_ADDR", p.src_addr()))
-        return false;
-    return p.dst_addr() == def.dst_addr() || KV_KeyVal::save_var(st, "DST_ADDR", p.dst_addr());
-}
-
-bool save_user(KV_Storage& st, const KV_LoginData& l, const KV_LoginData& def)
-{
-    return l.user() == def.user() || KV_KeyVal::save_var(st, "USER", l.user());
-}
-
-// Compared scrambled, as the file holds it.
-bool save_pass(const KV_DsTree& tree, KV_Storage& st, const KV_LoginData& l,
-               const KV_LoginData& def)
-{
-    KV_String pass;
-    KV_String def_pass;
-    if (!KV_LoginData::scramble(l.pass(), tree.eh(), pass) ||
-        !KV_LoginData::scramble(def.pass(), tree.eh(), def_pass))
-        return false;
-    return pass == def_pass || KV_KeyVal::save_var(st, "PASS", pass);
-}
-
-// handled := whether `key` is SRC_ADDR, DST_ADDR, USER or PASS. False when a
-// PASS value cannot be unscrambled.
-template <class Params>
-bool load_common(const KV_String& key, const KV_String& value, Params& p, bool& handled)
-{
-    handled = true;
-    if (key == "SRC_ADDR") {
-        p.set_src_addr(value);
-    } else if (key == "DST_ADDR") {
-        p.set_dst_addr(value);
-    } else if (key == "USER") {
-        p.ldata().set_user(value);
-    } else if (key == "PASS") {
-        KV_String pass;
-        if (!KV_LoginData::unscramble(value, pass))
-            return false;
-        p.ldata().set_pass(pass);
-    } else {
-        handled = false;
-    }
-    return true;
-}
-
-// Options' keys, then the common keys of every node.
-template <class Opts>
-bool load_rest(KV_DsTreeNode& node, Opts& opts, const KV_String& key, const KV_String& value)
-{
-    bool handled = false;
-    if (!opts.load(key, value, handled))
-        return false;
-    return handled || node.KV_DsTreeNode::load(key, value);
 }
 
 // A copy of a server data source whose options come from its group when the
@@ -141,23 +162,8 @@ KV_DsTreeNodeFtp::~KV_DsTreeNodeFtp() = default;
 bool KV_DsTreeNodeFtp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeFtp def_node;
-    const KV_FileManParamsFtp& def = def_node.params_;
-    const KV_FileManParamsFtp& p = params_;
-    if (!KV_DsTreeNode::save(st, def_node) || !save_addrs(st, p, def))
-        return false;
-    if (p.security() != def.security() &&
-        !save_var(st, "SECURITY", static_cast<unsigned long>(p.security())))
-        return false;
-    if (p.server_type() != def.server_type() &&
-        !save_var(st, "SERVER_TYPE", static_cast<unsigned long>(p.server_type())))
-        return false;
-    if (p.anonymous() != def.anonymous() && !save_bool(st, "ANONYMOUS", p.anonymous()))
-        return false;
-    if (!save_user(st, p.ldata(), def.ldata()))
-        return false;
-    if (p.ldata().acct() != def.ldata().acct() && !save_var(st, "ACCT", p.ldata().acct()))
-        return false;
-    return save_pass(tree, st, p.ldata(), def.ldata()) && p.opts_ftp().save(st, def.opts_ftp());
+    return KV_DsTreeNode::save(st, def_node) &&
+           save_server(tree, st, ftp_keys, params_, def_node.params_, &Ftp::opts_ftp);
 }
 
 bool KV_DsTreeNodeFtp::operator=(const KV_DsTreeNode* other)
@@ -204,35 +210,7 @@ bool KV_DsTreeNodeFtp::node_doc_add(const KV_String& doc, bool& changed)
 
 bool KV_DsTreeNodeFtp::load(const KV_String& key, const KV_String& value)
 {
-    bool handled = false;
-    if (!load_common(key, value, params_, handled))
-        return false;
-    if (handled)
-        return true;
-    if (key == "SECURITY") {
-        uint32_t n = 0;
-        if (load_u32(value, n))
-            params_.set_security(static_cast<KV_FTP_SECURE>(n));
-        return true;
-    }
-    if (key == "SERVER_TYPE") {
-        uint32_t n = 0;
-        if (load_u32(value, n))
-            params_.set_server_type(static_cast<KV_FTP_SERV_TYPE>(n));
-        return true;
-    }
-    if (key == "ANONYMOUS") {
-        bool anonymous = params_.anonymous();
-        if (!set_bool(value, anonymous))
-            return false;
-        params_.set_anonymous(anonymous);
-        return true;
-    }
-    if (key == "ACCT") {
-        params_.ldata().set_acct(value);
-        return true;
-    }
-    return load_rest(*this, params_.opts_ftp(), key, value);
+    return load_server(*this, ftp_keys, params_, params_.opts_ftp(), key, value);
 }
 
 bool KV_DsTreeNodeFtp::set_pass(const KV_String& pass)
@@ -286,26 +264,8 @@ KV_DsTreeNodeHttp::~KV_DsTreeNodeHttp() = default;
 bool KV_DsTreeNodeHttp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeHttp def_node;
-    const KV_FileManParamsHttp& def = def_node.params_;
-    const KV_FileManParamsHttp& p = params_;
-    if (!KV_DsTreeNode::save(st, def_node) || !save_addrs(st, p, def))
-        return false;
-    if (p.security() != def.security() &&
-        !save_var(st, "SECURITY", static_cast<unsigned long>(p.security())))
-        return false;
-    if (p.ldata().auth() != def.ldata().auth() && !save_bool(st, "AUTH", p.ldata().auth()))
-        return false;
-    if (p.ldata().auth_cmds() != def.ldata().auth_cmds() &&
-        !save_var(st, "AUTH_CMDS", static_cast<unsigned long>(p.ldata().auth_cmds())))
-        return false;
-    if (!save_user(st, p.ldata(), def.ldata()) || !save_pass(tree, st, p.ldata(), def.ldata()))
-        return false;
-    const KV_String docs = p.docs();
-    if (docs != def.docs() && !save_var(st, "DOCS", docs))
-        return false;
-    if (p.update_docs() != def.update_docs() && !save_bool(st, "UPDATE_DOCS", p.update_docs()))
-        return false;
-    return p.opts_http().save(st, def.opts_http());
+    return KV_DsTreeNode::save(st, def_node) &&
+           save_server(tree, st, http_keys, params_, def_node.params_, &Http::opts_http);
 }
 
 bool KV_DsTreeNodeHttp::operator=(const KV_DsTreeNode* other)
@@ -359,42 +319,7 @@ bool KV_DsTreeNodeHttp::node_doc_del(const KV_String& doc, bool& changed)
 
 bool KV_DsTreeNodeHttp::load(const KV_String& key, const KV_String& value)
 {
-    bool handled = false;
-    if (!load_common(key, value, params_, handled))
-        return false;
-    if (handled)
-        return true;
-    if (key == "SECURITY") {
-        uint32_t n = 0;
-        if (load_u32(value, n))
-            params_.set_security(static_cast<KV_FTP_SECURE>(n));
-        return true;
-    }
-    if (key == "AUTH") {
-        bool auth = params_.ldata().auth();
-        if (!set_bool(value, auth))
-            return false;
-        params_.ldata().set_auth(auth);
-        return true;
-    }
-    if (key == "AUTH_CMDS") {
-        // A 16-bit set of methods: a larger number is not one, and is
-        // ignored rather than cut down to some other set.
-        const unsigned long cmds = value.as_unsigned();
-        if (cmds <= UINT16_MAX)
-            params_.ldata().set_auth_cmds(static_cast<uint16_t>(cmds));
-        return true;
-    }
-    if (key == "DOCS")
-        return params_.set_docs(value);
-    if (key == "UPDATE_DOCS") {
-        bool update = params_.update_docs();
-        if (!set_bool(value, update))
-            return false;
-        params_.set_update_docs(update);
-        return true;
-    }
-    return load_rest(*this, params_.opts_http(), key, value);
+    return load_server(*this, http_keys, params_, params_.opts_http(), key, value);
 }
 
 bool KV_DsTreeNodeHttp::set_pass(const KV_String& pass)
@@ -429,11 +354,8 @@ KV_DsTreeNodeSftp::~KV_DsTreeNodeSftp() = default;
 bool KV_DsTreeNodeSftp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeSftp def_node;
-    const KV_FileManParamsSftp& def = def_node.params_;
-    const KV_FileManParamsSftp& p = params_;
-    return KV_DsTreeNode::save(st, def_node) && save_addrs(st, p, def) &&
-           save_user(st, p.ldata(), def.ldata()) && save_pass(tree, st, p.ldata(), def.ldata()) &&
-           p.opts_sftp().save(st, def.opts_sftp());
+    return KV_DsTreeNode::save(st, def_node) &&
+           save_server(tree, st, sftp_keys, params_, def_node.params_, &Sftp::opts_sftp);
 }
 
 bool KV_DsTreeNodeSftp::operator=(const KV_DsTreeNode* other)
@@ -480,12 +402,7 @@ bool KV_DsTreeNodeSftp::node_doc_add(const KV_String& doc, bool& changed)
 
 bool KV_DsTreeNodeSftp::load(const KV_String& key, const KV_String& value)
 {
-    bool handled = false;
-    if (!load_common(key, value, params_, handled))
-        return false;
-    if (handled)
-        return true;
-    return load_rest(*this, params_.opts_sftp(), key, value);
+    return load_server(*this, sftp_keys, params_, params_.opts_sftp(), key, value);
 }
 
 bool KV_DsTreeNodeSftp::set_pass(const KV_String& pass)
@@ -561,7 +478,10 @@ KV_DsTreeNode* KV_DsTreeNodeStd::clone(const KV_DsTree* tree) const
 
 bool KV_DsTreeNodeStd::load(const KV_String& key, const KV_String& value)
 {
-    return load_rest(*this, params_.opts_std(), key, value);
+    bool handled = false;
+    if (!params_.opts_std().load(key, value, handled))
+        return false;
+    return handled || KV_DsTreeNode::load(key, value);
 }
 
 bool KV_DsTreeNodeStd::rdonly() const

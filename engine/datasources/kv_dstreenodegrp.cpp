@@ -3,7 +3,7 @@
 #include <new>
 
 #include "datasources/kv_dstree.h"
-#include "datasources/kv_logindata.h"
+#include "datasources/kv_optkeys.h"
 #include "transfers/kv_filetransman.h"
 
 namespace {
@@ -15,18 +15,6 @@ const char anonymous_pass_def[] = "guest@example.com";
 // Bit of KV_FileManOpts::disp_info: the list pane for the open-with source.
 constexpr uint16_t disp_open_with_list = 0x0200;
 
-// A password setting written scrambled when it differs from `def`'s.
-bool save_pass(const KV_DsTree& tree, KV_Storage& st, const char* key, const KV_String& pass,
-               const KV_String& def)
-{
-    KV_String text;
-    KV_String def_text;
-    if (!KV_LoginData::scramble(pass, tree.eh(), text) ||
-        !KV_LoginData::scramble(def, tree.eh(), def_text))
-        return false;
-    return text == def_text || KV_KeyVal::save_var(st, key, text);
-}
-
 // A new protocol group opens the local computer next to its servers.
 void init_opts(const KV_DsTree& tree, KV_FileManOpts& opts)
 {
@@ -37,52 +25,53 @@ void init_opts(const KV_DsTree& tree, KV_FileManOpts& opts)
     opts.set_disp_info(static_cast<uint16_t>(opts.disp_info() | disp_open_with_list));
 }
 
-// The PROXY keys shared by the three protocols, in their writing order, each
-// only when it differs from `def`.
-template <class Proxy>
-bool save_proxy(const KV_DsTree& tree, KV_Storage& st, const Proxy& proxy, const Proxy& def)
-{
-    if (proxy.type() != def.type() &&
-        !KV_KeyVal::save_var(st, "PROXY", static_cast<unsigned long>(proxy.type())))
-        return false;
-    if (proxy.addr() != def.addr() && !KV_KeyVal::save_var(st, "PROXY_ADDR", proxy.addr()))
-        return false;
-    if (proxy.port() != def.port() &&
-        !KV_KeyVal::save_var(st, "PROXY_PORT", static_cast<unsigned long>(proxy.port())))
-        return false;
-    if (proxy.ldata().user() != def.ldata().user() &&
-        !KV_KeyVal::save_var(st, "PROXY_USER", proxy.ldata().user()))
-        return false;
-    return save_pass(tree, st, "PROXY_PASS", proxy.ldata().pass(), def.ldata().pass());
-}
+// The PROXY keys of the three protocols, in their writing order. A proxy
+// kind above Max or a port above 65535 is ignored, so that a damaged file
+// cannot make the client use a kind it does not know or a port it did not
+// name.
+template <class Proxy, unsigned long Max>
+constexpr KV_OptKey<Proxy> proxy_keys[] = {
+    KV_OptKeys<Proxy>::template num<&Proxy::type, &Proxy::set_type, &kv_optread::loose<Max>>(
+        "PROXY"),
+    KV_OptKeys<Proxy>::template text<&Proxy::addr, &Proxy::set_addr>("PROXY_ADDR"),
+    KV_OptKeys<Proxy>::template num<&Proxy::port, &Proxy::set_port,
+                                    &kv_optread::uloose<UINT16_MAX>>("PROXY_PORT"),
+    KV_OptKeys<Proxy>::template text<&kv_ldata_user<Proxy>, &kv_ldata_set_user<Proxy>>(
+        "PROXY_USER"),
+    KV_OptKeys<Proxy>::template pass<&kv_ldata_pass<Proxy>, &kv_ldata_set_pass<Proxy>>(
+        "PROXY_PASS"),
+};
 
-// handled := whether `key` is one of the PROXY keys. A proxy kind outside
-// `max` or a port above 65535 is ignored, so that a damaged file cannot make
-// the client use a kind it does not know or a port it did not name. False
-// when a PROXY_PASS value cannot be unscrambled.
-template <class Proxy, class Kind>
-bool load_proxy(const KV_String& key, const KV_String& value, Proxy& proxy, Kind max, bool& handled)
+constexpr auto& ftp_proxy_keys = proxy_keys<KV_ProxyOptsFtp, KV_PROXY_FTP_USER_PORT>;
+constexpr auto& http_proxy_keys = proxy_keys<KV_ProxyOptsHttp, KV_PROXY_HTTP_SOCKS5>;
+constexpr auto& sftp_proxy_keys = proxy_keys<KV_ProxyOptsSsh, KV_PROXY_SSH_SOCKS5>;
+
+// The FTP group writes these after its PROXY keys.
+constexpr KV_OptKey<KV_ProxyOptsFtp> ftp_pasv_keys[] = {
+    KV_OptKeys<KV_ProxyOptsFtp>::flag<&KV_ProxyOptsFtp::pasv, &KV_ProxyOptsFtp::set_pasv>(
+        "PROXY_PASV"),
+};
+
+// The FTP group writes this before its PROXY keys.
+constexpr KV_OptKey<KV_DsTreeNodeGrpFtp> ftp_grp_keys[] = {
+    KV_OptKeys<KV_DsTreeNodeGrpFtp>::pass<&KV_DsTreeNodeGrpFtp::anonymous_pass,
+                                          &KV_DsTreeNodeGrpFtp::set_anonymous_pass>(
+        "ANONYMOUS_PASS"),
+};
+
+// A protocol group's options' keys, then its proxy's, then the common keys
+// of every node.
+template <class Opts, size_t N, class Proxy>
+bool load_grp(KV_DsTreeNode& node, Opts& opts, const KV_OptKey<Proxy> (&keys)[N], Proxy& proxy,
+              const KV_String& key, const KV_String& value)
 {
-    handled = true;
-    if (key == "PROXY") {
-        const long kind = value.as_signed();
-        if (kind >= 0 && kind <= static_cast<long>(max))
-            proxy.set_type(static_cast<Kind>(kind));
-    } else if (key == "PROXY_ADDR") {
-        proxy.set_addr(value);
-    } else if (key == "PROXY_PORT") {
-        proxy.set_port(value.as_unsigned());
-    } else if (key == "PROXY_USER") {
-        proxy.ldata().set_user(value);
-    } else if (key == "PROXY_PASS") {
-        KV_String pass;
-        if (!KV_LoginData::unscramble(value, pass))
-            return false;
-        proxy.ldata().set_pass(pass);
-    } else {
-        handled = false;
-    }
-    return true;
+    bool handled = false;
+    if (!opts.load(key, value, handled))
+        return false;
+    if (handled)
+        return true;
+    const bool ok = kv_opt_load(keys, proxy, key, value, handled);
+    return handled ? ok : node.KV_DsTreeNode::load(key, value);
 }
 
 // The text of a protocol group's info.
@@ -227,15 +216,10 @@ void KV_DsTreeNodeGrpFtp::copy_settings(const KV_DsTreeNodeGrpFtp& from)
 bool KV_DsTreeNodeGrpFtp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeGrpFtp def(tree);
-    if (!KV_DsTreeNode::save(st, def))
-        return false;
-    if (!save_pass(tree, st, "ANONYMOUS_PASS", anonymous_pass_, def.anonymous_pass_))
-        return false;
-    if (!save_proxy(tree, st, proxy_, def.proxy_))
-        return false;
-    if (proxy_.pasv() != def.proxy_.pasv() && !save_bool(st, "PROXY_PASV", proxy_.pasv()))
-        return false;
-    return opts_.save(st, def.opts_);
+    KV_ErrHandler* eh = &tree.eh();
+    return KV_DsTreeNode::save(st, def) && kv_opt_save(ftp_grp_keys, st, *this, def, eh) &&
+           kv_opt_save(ftp_proxy_keys, st, proxy_, def.proxy_, eh) &&
+           kv_opt_save(ftp_pasv_keys, st, proxy_, def.proxy_) && opts_.save(st, def.opts_);
 }
 
 bool KV_DsTreeNodeGrpFtp::operator=(const KV_DsTreeNode* other)
@@ -261,27 +245,10 @@ KV_DsTreeNode* KV_DsTreeNodeGrpFtp::clone(const KV_DsTree* tree) const
 bool KV_DsTreeNodeGrpFtp::load(const KV_String& key, const KV_String& value)
 {
     bool handled = false;
-    if (!opts_.load(key, value, handled))
-        return false;
-    if (handled)
-        return true;
-    if (key == "ANONYMOUS_PASS") {
-        KV_String pass;
-        if (!KV_LoginData::unscramble(value, pass))
-            return false;
-        set_anonymous_pass(pass);
-        return true;
-    }
-    if (key == "PROXY_PASV") {
-        bool pasv = proxy_.pasv();
-        if (!set_bool(value, pasv))
-            return false;
-        proxy_.set_pasv(pasv);
-        return true;
-    }
-    if (!load_proxy(key, value, proxy_, KV_PROXY_FTP_USER_PORT, handled))
-        return false;
-    return handled || KV_DsTreeNode::load(key, value);
+    bool ok = kv_opt_load(ftp_grp_keys, *this, key, value, handled);
+    if (!handled)
+        ok = kv_opt_load(ftp_pasv_keys, proxy_, key, value, handled);
+    return handled ? ok : load_grp(*this, opts_, ftp_proxy_keys, proxy_, key, value);
 }
 
 KV_String KV_DsTreeNodeGrpFtp::info(const KV_FileManPool& pool) const
@@ -325,7 +292,8 @@ void KV_DsTreeNodeGrpHttp::copy_settings(const KV_DsTreeNodeGrpHttp& from)
 bool KV_DsTreeNodeGrpHttp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeGrpHttp def(tree);
-    return KV_DsTreeNode::save(st, def) && save_proxy(tree, st, proxy_, def.proxy_) &&
+    return KV_DsTreeNode::save(st, def) &&
+           kv_opt_save(http_proxy_keys, st, proxy_, def.proxy_, &tree.eh()) &&
            opts_.save(st, def.opts_);
 }
 
@@ -351,14 +319,7 @@ KV_DsTreeNode* KV_DsTreeNodeGrpHttp::clone(const KV_DsTree* tree) const
 
 bool KV_DsTreeNodeGrpHttp::load(const KV_String& key, const KV_String& value)
 {
-    bool handled = false;
-    if (!opts_.load(key, value, handled))
-        return false;
-    if (handled)
-        return true;
-    if (!load_proxy(key, value, proxy_, KV_PROXY_HTTP_SOCKS5, handled))
-        return false;
-    return handled || KV_DsTreeNode::load(key, value);
+    return load_grp(*this, opts_, http_proxy_keys, proxy_, key, value);
 }
 
 KV_String KV_DsTreeNodeGrpHttp::info(const KV_FileManPool& pool) const
@@ -397,7 +358,8 @@ void KV_DsTreeNodeGrpSftp::copy_settings(const KV_DsTreeNodeGrpSftp& from)
 bool KV_DsTreeNodeGrpSftp::save(const KV_DsTree& tree, KV_Storage& st) const
 {
     static const KV_DsTreeNodeGrpSftp def(tree);
-    return KV_DsTreeNode::save(st, def) && save_proxy(tree, st, proxy_, def.proxy_) &&
+    return KV_DsTreeNode::save(st, def) &&
+           kv_opt_save(sftp_proxy_keys, st, proxy_, def.proxy_, &tree.eh()) &&
            opts_.save(st, def.opts_);
 }
 
@@ -423,14 +385,7 @@ KV_DsTreeNode* KV_DsTreeNodeGrpSftp::clone(const KV_DsTree* tree) const
 
 bool KV_DsTreeNodeGrpSftp::load(const KV_String& key, const KV_String& value)
 {
-    bool handled = false;
-    if (!opts_.load(key, value, handled))
-        return false;
-    if (handled)
-        return true;
-    if (!load_proxy(key, value, proxy_, KV_PROXY_SSH_SOCKS5, handled))
-        return false;
-    return handled || KV_DsTreeNode::load(key, value);
+    return load_grp(*this, opts_, sftp_proxy_keys, proxy_, key, value);
 }
 
 KV_String KV_DsTreeNodeGrpSftp::info(const KV_FileManPool& pool) const

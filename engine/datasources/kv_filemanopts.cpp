@@ -3,35 +3,159 @@
 #include <climits>
 
 #include "datasources/kv_keyval.h"
+#include "datasources/kv_optkeys.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_storage.h"
 
 namespace {
 
-// Each key is written only when its value differs from the reference.
-bool save_num(KV_Storage& st, const char* key, unsigned long value, unsigned long ref)
+using Common = KV_OptKeys<KV_FileManOpts>;
+using FtpMan = KV_OptKeys<KV_FtpManOpts>;
+using HttpMan = KV_OptKeys<KV_HttpManOpts>;
+using SftpMan = KV_OptKeys<KV_SftpManOpts>;
+
+// The multi-part size as the file holds it, in KB.
+template <class O> uint32_t min_frag_kb(const O& o)
 {
-    return value == ref || KV_KeyVal::save_var(st, key, value);
+    return static_cast<uint32_t>(o.min_frag_size() / 1024);
 }
 
-bool save_flag(KV_Storage& st, const char* key, bool value, bool ref)
+// The data source that opens alongside, in its binary form, then the panes
+// as 2 bytes, least significant first; written when either differs.
+bool save_disp_info(KV_Storage& st, const KV_OptKey<KV_FileManOpts>& k, const KV_FileManOpts& o,
+                    const KV_FileManOpts& ref, KV_ErrHandler*)
 {
-    return value == ref || KV_KeyVal::save_bool(st, key, value);
+    if (o.open_with() == ref.open_with() && o.disp_info() == ref.disp_info())
+        return true;
+    KV_Stream strm;
+    return o.open_with().write_bin(strm) && strm.write_le(o.disp_info()) &&
+           KV_KeyVal::save_strm(st, k.name, strm);
 }
 
-bool save_text(KV_Storage& st, const char* key, const KV_String& value, const KV_String& ref)
+// The identifier is taken as soon as it has been read whole; the panes only
+// when both of their bytes follow.
+bool load_disp_info(KV_FileManOpts& o, const KV_String& value)
 {
-    return value == ref || KV_KeyVal::save_var(st, key, value);
-}
-
-// A flag that is neither YES nor NO fails the load and leaves the setting.
-template <class O> bool load_flag(const KV_String& value, O& obj, void (O::*set)(bool))
-{
-    bool flag = false;
-    if (!KV_KeyVal::set_bool(value, flag))
+    KV_Stream strm;
+    KV_DsId id;
+    if (!KV_KeyVal::set_strm(value, strm) || !id.read_bin(strm))
         return false;
-    (obj.*set)(flag);
+    o.set_open_with(id);
+    uint16_t panes = 0;
+    if (!strm.read_le(panes))
+        return false;
+    o.set_disp_info(panes);
     return true;
+}
+
+// Every kind's keys, in writing order.
+constexpr KV_OptKey<KV_FileManOpts> common_keys[] = {
+    Common::num<&KV_FileManOpts::ntavos, &KV_FileManOpts::set_ntavos>("NTHREADS"),
+    Common::num<&KV_FileManOpts::rest_wait, &KV_FileManOpts::set_rest_wait>("REST_WAIT"),
+    Common::text<&KV_FileManOpts::path_down, &KV_FileManOpts::set_path_down>("PATH_DOWN"),
+    Common::flag<&KV_FileManOpts::temporary, &KV_FileManOpts::set_temporary>("TEMPORARY"),
+    Common::flag<&KV_FileManOpts::rdonly, &KV_FileManOpts::set_rdonly>("RDONLY"),
+    Common::num<&KV_FileManOpts::scan_cache, &KV_FileManOpts::set_scan_cache>("SCAN_CACHE"),
+    {"DISP_INFO", &save_disp_info, &load_disp_info, nullptr},
+};
+
+// NTHREADS (a common key) precedes NTHREADS_CONN, whose setter is capped by
+// it.
+constexpr KV_OptKey<KV_FileManFtpOpts> ftp_keys[] = {
+    KV_OptKeys<KV_FileManFtpOpts>::num<&KV_FileManFtpOpts::ntavos_conn,
+                                       &KV_FileManFtpOpts::set_ntavos_conn>("NTHREADS_CONN"),
+    KV_OptKeys<KV_FileManFtpOpts>::num<&min_frag_kb<KV_FileManFtpOpts>,
+                                       &KV_FileManFtpOpts::set_min_frag_size>("MIN_FRAG_SIZE"),
+};
+
+using FtpO = KV_FtpManOpts;
+constexpr KV_OptKey<FtpO> ftp_man_keys[] = {
+    // The setters' own range checks decide; the bounds only keep the number
+    // from wrapping on its way to an int.
+    FtpMan::num<&FtpO::conn_mode, static_cast<void (FtpO::*)(int)>(&FtpO::set_conn_mode),
+                &kv_optread::snum<INT_MIN, INT_MAX>>("CONN_MODE"),
+    FtpMan::num<&FtpO::list_flags, &FtpO::set_list_flags, &kv_optread::bits8>("LIST_PARAMS"),
+    FtpMan::num<&FtpO::dtrans, static_cast<void (FtpO::*)(int)>(&FtpO::set_dtrans),
+                &kv_optread::snum<INT_MIN, INT_MAX>>("DIRECT_TRANS"),
+    FtpMan::num<&FtpO::keep_alive_int, &FtpO::set_keep_alive_int, &kv_optread::num<UINT16_MAX>>(
+        "KEEP_ALIVE_INT"),
+    FtpMan::num<&FtpO::keep_alive_cmd, &FtpO::set_keep_alive_cmd, &kv_optread::snum<0, UINT32_MAX>>(
+        "KEEP_ALIVE_CMD"),
+    FtpMan::secs<&FtpO::tmout_welcome, &FtpO::set_tmout_welcome>("TMOUT_WELCOME"),
+    FtpMan::secs<&FtpO::tmout_cmd_resp, &FtpO::set_tmout_cmd_resp>("TMOUT_CMD_RESP"),
+    FtpMan::secs<&FtpO::tmout_trans_beg, &FtpO::set_tmout_trans_beg>("TMOUT_TRANS_BEG"),
+    FtpMan::secs<&FtpO::tmout_trans_ack, &FtpO::set_tmout_trans_ack>("TMOUT_TRANS_ACK"),
+    FtpMan::num<&FtpO::buff_send, &FtpO::set_buff_send>("BUFF_SEND"),
+    FtpMan::num<&FtpO::buff_recv, &FtpO::set_buff_recv>("BUFF_RECV"),
+    FtpMan::flag<&FtpO::use_append, &FtpO::set_use_append>("USE_APPEND"),
+    FtpMan::flag<&FtpO::use_rest_get, &FtpO::set_use_rest_get>("USE_REST_GET"),
+    FtpMan::flag<&FtpO::use_rest_put, &FtpO::set_use_rest_put>("USE_REST_PUT"),
+    FtpMan::flag<&FtpO::sz_unrel, &FtpO::set_sz_unrel>("SZ_UNRELIABLE"),
+    FtpMan::text<&FtpO::amode_exts, &FtpO::set_amode_exts>("ASCII_EXTS"),
+};
+
+constexpr KV_OptKey<KV_FileManHttpOpts> http_keys[] = {
+    KV_OptKeys<KV_FileManHttpOpts>::num<&min_frag_kb<KV_FileManHttpOpts>,
+                                        &KV_FileManHttpOpts::set_min_frag_size>("MIN_FRAG_SIZE"),
+    KV_OptKeys<KV_FileManHttpOpts>::flag<&KV_FileManHttpOpts::auto_mkdir,
+                                         &KV_FileManHttpOpts::set_auto_mkdir>("AUTO_MKDIR"),
+};
+
+using HttpO = KV_HttpManOpts;
+constexpr KV_OptKey<HttpO> http_man_keys[] = {
+    HttpMan::flag<&HttpO::can_resume_get, &HttpO::set_can_resume_get>("RESUME_GET"),
+    HttpMan::flag<&HttpO::can_resume_put, &HttpO::set_can_resume_put>("RESUME_PUT"),
+    HttpMan::flag<&HttpO::persistent, &HttpO::set_persistent>("PERSISTENT"),
+    HttpMan::secs<&HttpO::tmout_hdr_resp, &HttpO::set_tmout_hdr_resp>("TMOUT_HEADER_RESP"),
+    HttpMan::num<&HttpO::buff_send, &HttpO::set_buff_send>("BUFF_SEND"),
+    HttpMan::num<&HttpO::buff_recv, &HttpO::set_buff_recv>("BUFF_RECV"),
+    HttpMan::text<&HttpO::version, &HttpO::set_version>("VERSION"),
+};
+
+constexpr KV_OptKey<KV_FileManSftpOpts> sftp_keys[] = {
+    KV_OptKeys<KV_FileManSftpOpts>::num<&min_frag_kb<KV_FileManSftpOpts>,
+                                        &KV_FileManSftpOpts::set_min_frag_size>("MIN_FRAG_SIZE"),
+};
+
+using SftpO = KV_SftpManOpts;
+constexpr KV_OptKey<SftpO> sftp_man_keys[] = {
+    SftpMan::flag<&SftpO::can_resume_get, &SftpO::set_can_resume_get>("RESUME_GET"),
+    SftpMan::flag<&SftpO::can_resume_put, &SftpO::set_can_resume_put>("RESUME_PUT"),
+    SftpMan::text<&SftpO::ciphers, &SftpO::set_ciphers>("CIPHERS_DISABLE"),
+    SftpMan::flag<&SftpO::compress, &SftpO::set_compress>("COMPRESS"),
+    SftpMan::flag<&SftpO::aggressive_read, &SftpO::set_aggressive_read>("AGGRESSIVE_READ"),
+    SftpMan::flag<&SftpO::aggressive_write, &SftpO::set_aggressive_write>("AGGRESSIVE_WRITE"),
+    SftpMan::secs<&SftpO::tmout_msg_resp, &SftpO::set_tmout_msg_resp>("TMOUT_MESSAGE_RESP"),
+    SftpMan::num<&SftpO::buff_send, &SftpO::set_buff_send>("BUFF_SEND"),
+    SftpMan::num<&SftpO::buff_recv, &SftpO::set_buff_recv>("BUFF_RECV"),
+};
+
+constexpr KV_OptKey<KV_FileManStdOpts> std_keys[] = {
+    KV_OptKeys<KV_FileManStdOpts>::flag<&KV_FileManStdOpts::recycle,
+                                        &KV_FileManStdOpts::set_recycle>("RECYCLE"),
+};
+
+// The common keys, the kind's own, then its protocol's (m, an option object
+// the kind holds).
+template <class O, size_t N, class M, size_t P>
+bool save_kind(KV_Storage& st, const O& o, const O& ref, const KV_OptKey<O> (&own)[N],
+               const KV_OptKey<M> (&man)[P], const M& m, const M& m_ref)
+{
+    return kv_opt_save(common_keys, st, o, ref) && kv_opt_save(own, st, o, ref) &&
+           kv_opt_save(man, st, m, m_ref);
+}
+
+// Each key is in one of the three tables. handled := whether one holds it.
+template <class O, size_t N, class M, size_t P>
+bool load_kind(O& o, const KV_OptKey<O> (&own)[N], const KV_OptKey<M> (&man)[P], M& m,
+               const KV_String& key, const KV_String& value, bool& handled)
+{
+    bool ok = kv_opt_load(common_keys, o, key, value, handled);
+    if (!handled)
+        ok = kv_opt_load(own, o, key, value, handled);
+    if (!handled)
+        ok = kv_opt_load(man, m, key, value, handled);
+    return ok;
 }
 
 } // namespace
@@ -45,55 +169,12 @@ KV_FileManOpts::KV_FileManOpts(uint32_t ntavos, uint32_t rest_wait, uint16_t dis
 
 bool KV_FileManOpts::save(KV_Storage& st, const KV_FileManOpts& ref) const
 {
-    if (!save_num(st, "NTHREADS", ntavos(), ref.ntavos()) ||
-        !save_num(st, "REST_WAIT", rest_wait(), ref.rest_wait()) ||
-        !save_text(st, "PATH_DOWN", path_down_, ref.path_down_) ||
-        !save_flag(st, "TEMPORARY", temporary_, ref.temporary_) ||
-        !save_flag(st, "RDONLY", rdonly_, ref.rdonly_) ||
-        !save_num(st, "SCAN_CACHE", scan_cache_, ref.scan_cache_))
-        return false;
-    if (open_with_ == ref.open_with_ && disp_info_ == ref.disp_info_)
-        return true;
-    // The identifier in its binary form, then the panes as 2 bytes, least
-    // significant first.
-    KV_Stream strm;
-    return open_with_.write_bin(strm) && strm.write_le(disp_info_) &&
-           KV_KeyVal::save_strm(st, "DISP_INFO", strm);
+    return kv_opt_save(common_keys, st, *this, ref);
 }
 
 bool KV_FileManOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    handled = true;
-    unsigned long n = 0;
-    if (key == "NTHREADS") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_ntavos(static_cast<uint32_t>(n));
-    } else if (key == "REST_WAIT") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_rest_wait(static_cast<uint32_t>(n));
-    } else if (key == "PATH_DOWN") {
-        set_path_down(value);
-    } else if (key == "TEMPORARY") {
-        return load_flag<KV_FileManOpts>(value, *this, &KV_FileManOpts::set_temporary);
-    } else if (key == "RDONLY") {
-        return load_flag<KV_FileManOpts>(value, *this, &KV_FileManOpts::set_rdonly);
-    } else if (key == "SCAN_CACHE") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_scan_cache(static_cast<uint32_t>(n));
-    } else if (key == "DISP_INFO") {
-        // The identifier is taken as soon as it has been read whole; the
-        // panes only when both of their bytes follow.
-        KV_Stream strm;
-        KV_DsId id;
-        if (!KV_KeyVal::set_strm(value, strm) || !id.read_bin(strm))
-            return false;
-        open_with_ = id;
-        if (!strm.read_le(disp_info_))
-            return false;
-    } else {
-        handled = false;
-    }
-    return true;
+    return kv_opt_load(common_keys, *this, key, value, handled);
 }
 
 // ---------------------------------------------------------------- FTP
@@ -106,97 +187,12 @@ KV_FileManFtpOpts::KV_FileManFtpOpts() : KV_FileManOpts(5, 3, 7)
 
 bool KV_FileManFtpOpts::save(KV_Storage& st, const KV_FileManFtpOpts& ref) const
 {
-    const KV_FtpManOpts& r = ref.ftp_;
-    // NTHREADS (in the base) precedes NTHREADS_CONN, whose setter is capped
-    // by it.
-    return KV_FileManOpts::save(st, ref) &&
-           save_num(st, "NTHREADS_CONN", ntavos_conn_, ref.ntavos_conn_) &&
-           save_num(st, "MIN_FRAG_SIZE", min_frag_size_, ref.min_frag_size_) &&
-           save_num(st, "CONN_MODE", ftp_.conn_mode(), r.conn_mode()) &&
-           save_num(st, "LIST_PARAMS", ftp_.list_flags(), r.list_flags()) &&
-           save_num(st, "DIRECT_TRANS", ftp_.dtrans(), r.dtrans()) &&
-           save_num(st, "KEEP_ALIVE_INT", ftp_.keep_alive_int(), r.keep_alive_int()) &&
-           save_num(st, "KEEP_ALIVE_CMD", ftp_.keep_alive_cmd(), r.keep_alive_cmd()) &&
-           save_num(st, "TMOUT_WELCOME", ftp_.tmout_welcome() / 1000, r.tmout_welcome() / 1000) &&
-           save_num(st, "TMOUT_CMD_RESP", ftp_.tmout_cmd_resp() / 1000,
-                    r.tmout_cmd_resp() / 1000) &&
-           save_num(st, "TMOUT_TRANS_BEG", ftp_.tmout_trans_beg() / 1000,
-                    r.tmout_trans_beg() / 1000) &&
-           save_num(st, "TMOUT_TRANS_ACK", ftp_.tmout_trans_ack() / 1000,
-                    r.tmout_trans_ack() / 1000) &&
-           save_num(st, "BUFF_SEND", ftp_.buff_send(), r.buff_send()) &&
-           save_num(st, "BUFF_RECV", ftp_.buff_recv(), r.buff_recv()) &&
-           save_flag(st, "USE_APPEND", ftp_.use_append(), r.use_append()) &&
-           save_flag(st, "USE_REST_GET", ftp_.use_rest_get(), r.use_rest_get()) &&
-           save_flag(st, "USE_REST_PUT", ftp_.use_rest_put(), r.use_rest_put()) &&
-           save_flag(st, "SZ_UNRELIABLE", ftp_.sz_unrel(), r.sz_unrel()) &&
-           save_text(st, "ASCII_EXTS", ftp_.amode_exts(), r.amode_exts());
+    return save_kind(st, *this, ref, ftp_keys, ftp_man_keys, ftp_, ref.ftp_);
 }
 
 bool KV_FileManFtpOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    bool ok = KV_FileManOpts::load(key, value, handled);
-    if (!ok || handled)
-        return ok;
-    handled = true;
-    unsigned long n = 0;
-    long s = 0;
-    if (key == "NTHREADS_CONN") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_ntavos_conn(static_cast<uint32_t>(n));
-    } else if (key == "MIN_FRAG_SIZE") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_min_frag_size(static_cast<uint32_t>(n));
-    } else if (key == "CONN_MODE") {
-        // The setter's own range check decides; the bounds only keep the
-        // number from wrapping on its way to an int.
-        if (parse_signed(value, INT_MIN, INT_MAX, s))
-            ftp_.set_conn_mode(static_cast<int>(s));
-    } else if (key == "LIST_PARAMS") {
-        // A set of flag bits: a wider number keeps the flags it has.
-        if (parse_unsigned(value, ULONG_MAX, n))
-            ftp_.set_list_flags(static_cast<uint8_t>(n & 0xFF));
-    } else if (key == "DIRECT_TRANS") {
-        if (parse_signed(value, INT_MIN, INT_MAX, s))
-            ftp_.set_dtrans(static_cast<int>(s));
-    } else if (key == "KEEP_ALIVE_INT") {
-        if (parse_unsigned(value, UINT16_MAX, n))
-            ftp_.set_keep_alive_int(static_cast<uint16_t>(n));
-    } else if (key == "KEEP_ALIVE_CMD") {
-        if (parse_signed(value, 0, UINT32_MAX, s))
-            ftp_.set_keep_alive_cmd(static_cast<KV_FTP_KA_CMD>(s));
-    } else if (key == "TMOUT_WELCOME") {
-        if (parse_unsigned(value, KV_TMOUT_MAX_SEC, n))
-            ftp_.set_tmout_welcome(static_cast<uint32_t>(n));
-    } else if (key == "TMOUT_CMD_RESP") {
-        if (parse_unsigned(value, KV_TMOUT_MAX_SEC, n))
-            ftp_.set_tmout_cmd_resp(static_cast<uint32_t>(n));
-    } else if (key == "TMOUT_TRANS_BEG") {
-        if (parse_unsigned(value, KV_TMOUT_MAX_SEC, n))
-            ftp_.set_tmout_trans_beg(static_cast<uint32_t>(n));
-    } else if (key == "TMOUT_TRANS_ACK") {
-        if (parse_unsigned(value, KV_TMOUT_MAX_SEC, n))
-            ftp_.set_tmout_trans_ack(static_cast<uint32_t>(n));
-    } else if (key == "BUFF_SEND") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            ftp_.set_buff_send(static_cast<uint32_t>(n));
-    } else if (key == "BUFF_RECV") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            ftp_.set_buff_recv(static_cast<uint32_t>(n));
-    } else if (key == "USE_APPEND") {
-        return load_flag(value, ftp_, &KV_FtpManOpts::set_use_append);
-    } else if (key == "USE_REST_GET") {
-        return load_flag(value, ftp_, &KV_FtpManOpts::set_use_rest_get);
-    } else if (key == "USE_REST_PUT") {
-        return load_flag(value, ftp_, &KV_FtpManOpts::set_use_rest_put);
-    } else if (key == "SZ_UNRELIABLE") {
-        return load_flag(value, ftp_, &KV_FtpManOpts::set_sz_unrel);
-    } else if (key == "ASCII_EXTS") {
-        return ftp_.set_amode_exts(value);
-    } else {
-        handled = false;
-    }
-    return true;
+    return load_kind(*this, ftp_keys, ftp_man_keys, ftp_, key, value, handled);
 }
 
 // ---------------------------------------------------------------- HTTP
@@ -210,54 +206,12 @@ KV_FileManHttpOpts::KV_FileManHttpOpts() : KV_FileManOpts(5, 3, 5)
 
 bool KV_FileManHttpOpts::save(KV_Storage& st, const KV_FileManHttpOpts& ref) const
 {
-    const KV_HttpManOpts& r = ref.http_;
-    return KV_FileManOpts::save(st, ref) &&
-           save_num(st, "MIN_FRAG_SIZE", min_frag_size_, ref.min_frag_size_) &&
-           save_flag(st, "AUTO_MKDIR", auto_mkdir_, ref.auto_mkdir_) &&
-           save_flag(st, "RESUME_GET", http_.can_resume_get(), r.can_resume_get()) &&
-           save_flag(st, "RESUME_PUT", http_.can_resume_put(), r.can_resume_put()) &&
-           save_flag(st, "PERSISTENT", http_.persistent(), r.persistent()) &&
-           save_num(st, "TMOUT_HEADER_RESP", http_.tmout_hdr_resp() / 1000,
-                    r.tmout_hdr_resp() / 1000) &&
-           save_num(st, "BUFF_SEND", http_.buff_send(), r.buff_send()) &&
-           save_num(st, "BUFF_RECV", http_.buff_recv(), r.buff_recv()) &&
-           (http_.version() == r.version() ||
-            KV_KeyVal::save_var(st, "VERSION", KV_String(http_.version())));
+    return save_kind(st, *this, ref, http_keys, http_man_keys, http_, ref.http_);
 }
 
 bool KV_FileManHttpOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    bool ok = KV_FileManOpts::load(key, value, handled);
-    if (!ok || handled)
-        return ok;
-    handled = true;
-    unsigned long n = 0;
-    if (key == "MIN_FRAG_SIZE") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_min_frag_size(static_cast<uint32_t>(n));
-    } else if (key == "AUTO_MKDIR") {
-        return load_flag<KV_FileManHttpOpts>(value, *this, &KV_FileManHttpOpts::set_auto_mkdir);
-    } else if (key == "RESUME_GET") {
-        return load_flag(value, http_, &KV_HttpManOpts::set_can_resume_get);
-    } else if (key == "RESUME_PUT") {
-        return load_flag(value, http_, &KV_HttpManOpts::set_can_resume_put);
-    } else if (key == "PERSISTENT") {
-        return load_flag(value, http_, &KV_HttpManOpts::set_persistent);
-    } else if (key == "TMOUT_HEADER_RESP") {
-        if (parse_unsigned(value, KV_TMOUT_MAX_SEC, n))
-            http_.set_tmout_hdr_resp(static_cast<uint32_t>(n));
-    } else if (key == "BUFF_SEND") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            http_.set_buff_send(static_cast<uint32_t>(n));
-    } else if (key == "BUFF_RECV") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            http_.set_buff_recv(static_cast<uint32_t>(n));
-    } else if (key == "VERSION") {
-        http_.set_version(KV_HttpVer(value));
-    } else {
-        handled = false;
-    }
-    return true;
+    return load_kind(*this, http_keys, http_man_keys, http_, key, value, handled);
 }
 
 // ---------------------------------------------------------------- SFTP
@@ -270,56 +224,12 @@ KV_FileManSftpOpts::KV_FileManSftpOpts() : KV_FileManOpts(5, 3, 7)
 
 bool KV_FileManSftpOpts::save(KV_Storage& st, const KV_FileManSftpOpts& ref) const
 {
-    const KV_SftpManOpts& r = ref.sftp_;
-    return KV_FileManOpts::save(st, ref) &&
-           save_num(st, "MIN_FRAG_SIZE", min_frag_size_, ref.min_frag_size_) &&
-           save_flag(st, "RESUME_GET", sftp_.can_resume_get(), r.can_resume_get()) &&
-           save_flag(st, "RESUME_PUT", sftp_.can_resume_put(), r.can_resume_put()) &&
-           save_text(st, "CIPHERS_DISABLE", sftp_.ciphers(), r.ciphers()) &&
-           save_flag(st, "COMPRESS", sftp_.compress(), r.compress()) &&
-           save_flag(st, "AGGRESSIVE_READ", sftp_.aggressive_read(), r.aggressive_read()) &&
-           save_flag(st, "AGGRESSIVE_WRITE", sftp_.aggressive_write(), r.aggressive_write()) &&
-           save_num(st, "TMOUT_MESSAGE_RESP", sftp_.tmout_msg_resp() / 1000,
-                    r.tmout_msg_resp() / 1000) &&
-           save_num(st, "BUFF_SEND", sftp_.buff_send(), r.buff_send()) &&
-           save_num(st, "BUFF_RECV", sftp_.buff_recv(), r.buff_recv());
+    return save_kind(st, *this, ref, sftp_keys, sftp_man_keys, sftp_, ref.sftp_);
 }
 
 bool KV_FileManSftpOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    bool ok = KV_FileManOpts::load(key, value, handled);
-    if (!ok || handled)
-        return ok;
-    handled = true;
-    unsigned long n = 0;
-    if (key == "MIN_FRAG_SIZE") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            set_min_frag_size(static_cast<uint32_t>(n));
-    } else if (key == "RESUME_GET") {
-        return load_flag<KV_SftpManOpts>(value, sftp_, &KV_SftpManOpts::set_can_resume_get);
-    } else if (key == "RESUME_PUT") {
-        return load_flag<KV_SftpManOpts>(value, sftp_, &KV_SftpManOpts::set_can_resume_put);
-    } else if (key == "CIPHERS_DISABLE") {
-        sftp_.set_ciphers(value);
-    } else if (key == "COMPRESS") {
-        return load_flag<KV_SshManOpts>(value, sftp_, &KV_SshManOpts::set_compress);
-    } else if (key == "AGGRESSIVE_READ") {
-        return load_flag<KV_SftpManOpts>(value, sftp_, &KV_SftpManOpts::set_aggressive_read);
-    } else if (key == "AGGRESSIVE_WRITE") {
-        return load_flag<KV_SftpManOpts>(value, sftp_, &KV_SftpManOpts::set_aggressive_write);
-    } else if (key == "TMOUT_MESSAGE_RESP") {
-        if (parse_unsigned(value, KV_TMOUT_MAX_SEC, n))
-            sftp_.set_tmout_msg_resp(static_cast<uint32_t>(n));
-    } else if (key == "BUFF_SEND") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            sftp_.set_buff_send(static_cast<uint32_t>(n));
-    } else if (key == "BUFF_RECV") {
-        if (parse_unsigned(value, UINT32_MAX, n))
-            sftp_.set_buff_recv(static_cast<uint32_t>(n));
-    } else {
-        handled = false;
-    }
-    return true;
+    return load_kind(*this, sftp_keys, sftp_man_keys, sftp_, key, value, handled);
 }
 
 // ---------------------------------------------------------------- local disk
@@ -332,17 +242,11 @@ KV_FileManStdOpts::KV_FileManStdOpts() : KV_FileManOpts(3, 2, 3)
 
 bool KV_FileManStdOpts::save(KV_Storage& st, const KV_FileManStdOpts& ref) const
 {
-    return KV_FileManOpts::save(st, ref) && save_flag(st, "RECYCLE", recycle_, ref.recycle_);
+    return KV_FileManOpts::save(st, ref) && kv_opt_save(std_keys, st, *this, ref);
 }
 
 bool KV_FileManStdOpts::load(const KV_String& key, const KV_String& value, bool& handled)
 {
-    bool ok = KV_FileManOpts::load(key, value, handled);
-    if (!ok || handled)
-        return ok;
-    handled = true;
-    if (key == "RECYCLE")
-        return load_flag<KV_FileManStdOpts>(value, *this, &KV_FileManStdOpts::set_recycle);
-    handled = false;
-    return true;
+    const bool ok = KV_FileManOpts::load(key, value, handled);
+    return handled ? ok : kv_opt_load(std_keys, *this, key, value, handled);
 }

@@ -48,15 +48,6 @@ public:
     // The path notation of this side.
     const KV_PathMan& man_path() const { return *this; }
 
-protected:
-    // Readers of numbers from the data-source file. The text must start with a
-    // decimal digit (a '-' first for the signed form); its leading number must
-    // lie within the bounds. False, with out untouched, otherwise.
-    static bool parse_unsigned(const KV_String& text, unsigned long max, unsigned long& out);
-    static bool parse_signed(const KV_String& text, long min, long max, long& out);
-    // A non-negative decimal fraction ("1.500000"), read in the C locale.
-    static bool parse_real(const KV_String& text, double& out);
-
 private:
     uint32_t ntavos_;
     uint32_t nretries_ = 0;

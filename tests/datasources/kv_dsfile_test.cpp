@@ -14,9 +14,15 @@
 #include "datasources/kv_dstreenodegrp.h"
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_file.h"
+#include "foundation/kv_filedata.h"
 #include "foundation/kv_path.h"
 #include "foundation/posix_fs.h"
+#include "ftp/kv_ftpman.h"
+#include "http/kv_httpman.h"
+#include "net/kv_session.h"
+#include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"
+#include "support/kv_dstest.h"
 #include "support/kv_nobf.h"
 #include "support/kv_testdir.h"
 
@@ -560,6 +566,405 @@ TEST_F(DsFileTest, DiskFormUsesCrLf)
     const ino_t before = inode(main_name);
     ASSERT_TRUE(again.save());
     EXPECT_EQ(inode(main_name), before);
+}
+
+// Every key that a node of any kind writes, each set away from its default,
+// in one file: the bytes are the stored format, so they must not move, and
+// reading them back must reach every setting (a key that load() skipped
+// would be missing when the tree is written again).
+class DsFileEveryKeyTest : public DsFileTest
+{
+protected:
+    // The transfer manager's forwarded settings are process-wide.
+    static void reset_statics() { dstest::reset_trans_statics(); }
+    void SetUp() override
+    {
+        reset_statics();
+        DsFileTest::SetUp();
+    }
+    void TearDown() override { reset_statics(); }
+
+    // The keys every data-source kind shares; `n` makes the values of one
+    // node differ from another's.
+    static void set_common(KV_FileManOpts& o, uint32_t n)
+    {
+        o.set_ntavos(10 + n);
+        o.set_rest_wait(20 + n);
+        o.set_path_down(KV_String(("/down/" + std::to_string(n)).c_str()));
+        o.set_temporary(true);
+        o.set_rdonly(true);
+        o.set_scan_cache(30 + n);
+        o.set_open_with(KV_DsId(KV_DS_NODE_STD, "THIS COMPUTER", "", ""));
+        o.set_disp_info(static_cast<uint16_t>(0x0301 + n));
+    }
+    static void set_ftp(KV_FileManFtpOpts& o, uint32_t n)
+    {
+        set_common(o, n);
+        o.set_ntavos_conn(2 + n);
+        o.set_min_frag_size(64 + n);
+        o.ftp().set_conn_mode(KV_FTP_CONN_ACTIVE);
+        o.ftp().set_list_flags(0x03);
+        o.ftp().set_dtrans(KV_FTP_DTRANS_SAME_DS);
+        o.ftp().set_keep_alive_int(static_cast<uint16_t>(40 + n));
+        o.ftp().set_keep_alive_cmd(KV_FTP_KA_PWD);
+        o.ftp().set_tmout_welcome(11 + n);
+        o.ftp().set_tmout_cmd_resp(12 + n);
+        o.ftp().set_tmout_trans_beg(13 + n);
+        o.ftp().set_tmout_trans_ack(14 + n);
+        o.ftp().set_buff_send(5000 + n);
+        o.ftp().set_buff_recv(9000 + n);
+        o.ftp().set_use_append(true);
+        o.ftp().set_use_rest_get(false);
+        o.ftp().set_use_rest_put(true);
+        o.ftp().set_sz_unrel(true);
+        ASSERT_TRUE(o.ftp().set_amode_exts("txt, md"));
+    }
+    static void set_http(KV_FileManHttpOpts& o, uint32_t n)
+    {
+        set_common(o, n);
+        o.set_min_frag_size(64 + n);
+        o.set_auto_mkdir(false);
+        o.http().set_can_resume_get(false);
+        o.http().set_can_resume_put(true);
+        o.http().set_persistent(false);
+        o.http().set_tmout_hdr_resp(15 + n);
+        o.http().set_buff_send(5000 + n);
+        o.http().set_buff_recv(9000 + n);
+        o.http().set_version(KV_HttpVer(1, 0));
+    }
+    static void set_sftp(KV_FileManSftpOpts& o, uint32_t n)
+    {
+        set_common(o, n);
+        o.set_min_frag_size(64 + n);
+        o.sftp().set_can_resume_get(false);
+        o.sftp().set_can_resume_put(false);
+        o.sftp().set_ciphers("none,3des-cbc");
+        o.sftp().set_compress(false);
+        o.sftp().set_aggressive_read(false);
+        o.sftp().set_aggressive_write(false);
+        o.sftp().set_tmout_msg_resp(16 + n);
+        o.sftp().set_buff_send(5000 + n);
+        o.sftp().set_buff_recv(9000 + n);
+    }
+    template <class Proxy> static void set_proxy(Proxy& p, decltype(p.type()) kind)
+    {
+        p.set_type(kind);
+        p.set_addr("proxy.example.com");
+        p.set_port(3128);
+        p.ldata().set_user("pxuser");
+        p.ldata().set_pass("pxpass");
+    }
+
+    // The file's bytes, with LF line ends; the disk holds CR LF.
+    static std::string every_key_text()
+    {
+        return R"ds(### Node definition: Kivrel ###
+NODE: TYPE = GROUP|DS NAME = Kivrel
+SET COMMENT Root
+SET NTHREADS 9
+SET NRETRIES 8
+SET NFRETRIES 7
+SET NTMPFILES 6
+SET BWT_SPEED_IN 1.500000
+SET BWT_SPEED_OUT 0.250000
+SET TREXPL_FTPS NO
+SET TREXPL_HTTPS YES
+SET TM_DISP_FORM %Y-%m-%d
+SET AUTO_RM_REQ 3
+SET AUTO_RM_REQ_START 4
+SET AUTO_RM_REQ_BLNK 3
+
+### Node definition: Ftp ###
+NODE: TYPE = GROUP|FTP NAME = Kivrel|Ftp
+SET COMMENT You can create own sub-folders|to categorize your servers and/or|to manage the settings using|the properties inheritence.
+SET ANONYMOUS_PASS d98af6067243ae108706c00ab7833df6bd67b71e4f6593e75868bdd1f3eaf752
+SET PROXY 7
+SET PROXY_ADDR proxy.example.com
+SET PROXY_PORT 3128
+SET PROXY_USER pxuser
+SET PROXY_PASS e11957ef4ff1bb315c3653398ecfb9eb
+SET PROXY_PASV NO
+SET NTHREADS 10
+SET REST_WAIT 20
+SET PATH_DOWN /down/0
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 30
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000103
+SET NTHREADS_CONN 2
+SET MIN_FRAG_SIZE 64
+SET CONN_MODE 1
+SET LIST_PARAMS 3
+SET DIRECT_TRANS 2
+SET KEEP_ALIVE_INT 40
+SET KEEP_ALIVE_CMD 1
+SET TMOUT_WELCOME 11
+SET TMOUT_CMD_RESP 12
+SET TMOUT_TRANS_BEG 13
+SET TMOUT_TRANS_ACK 14
+SET BUFF_SEND 5000
+SET BUFF_RECV 9000
+SET USE_APPEND YES
+SET USE_REST_GET NO
+SET USE_REST_PUT YES
+SET SZ_UNRELIABLE YES
+SET ASCII_EXTS TXT, MD
+
+### Node definition: Ftp Server ###
+NODE: TYPE = FTP NAME = Kivrel|Ftp|Ftp Server
+SET INH_PARAMS NO
+SET DEFAULT_PATH /pub
+SET SRC_ADDR 10.0.0.1
+SET DST_ADDR ftp.example.com:2121
+SET SECURITY 2
+SET SERVER_TYPE 5
+SET ANONYMOUS YES
+SET USER joe
+SET ACCT acct1
+SET PASS 1b7eb22a34959185ed2a0bfbd8de2839
+SET NTHREADS 11
+SET REST_WAIT 21
+SET PATH_DOWN /down/1
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 31
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000203
+SET NTHREADS_CONN 3
+SET MIN_FRAG_SIZE 65
+SET CONN_MODE 1
+SET LIST_PARAMS 3
+SET DIRECT_TRANS 2
+SET KEEP_ALIVE_INT 41
+SET KEEP_ALIVE_CMD 1
+SET TMOUT_WELCOME 12
+SET TMOUT_CMD_RESP 13
+SET TMOUT_TRANS_BEG 14
+SET TMOUT_TRANS_ACK 15
+SET BUFF_SEND 5001
+SET BUFF_RECV 9001
+SET USE_APPEND YES
+SET USE_REST_GET NO
+SET USE_REST_PUT YES
+SET SZ_UNRELIABLE YES
+SET ASCII_EXTS TXT, MD
+
+### Node definition: Http ###
+NODE: TYPE = GROUP|HTTP NAME = Kivrel|Http
+SET COMMENT You can create own sub-folders|to categorize your servers and/or|to manage the settings using|the properties inheritence.
+SET PROXY 2
+SET PROXY_ADDR proxy.example.com
+SET PROXY_PORT 3128
+SET PROXY_USER pxuser
+SET PROXY_PASS e11957ef4ff1bb315c3653398ecfb9eb
+SET NTHREADS 10
+SET REST_WAIT 20
+SET PATH_DOWN /down/0
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 30
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000103
+SET MIN_FRAG_SIZE 64
+SET AUTO_MKDIR NO
+SET RESUME_GET NO
+SET RESUME_PUT YES
+SET PERSISTENT NO
+SET TMOUT_HEADER_RESP 15
+SET BUFF_SEND 5000
+SET BUFF_RECV 9000
+SET VERSION 1.0
+
+### Node definition: Web Server ###
+NODE: TYPE = HTTP NAME = Kivrel|Http|Web Server
+SET INH_PARAMS NO
+SET DEFAULT_PATH /dav
+SET SRC_ADDR 10.0.0.2
+SET DST_ADDR www.example.com
+SET SECURITY 1
+SET AUTH YES
+SET AUTH_CMDS 258
+SET USER ann
+SET PASS 3ec8315382d87c747ec24f03320d05d7
+SET DOCS /a.html|/b.html
+SET UPDATE_DOCS NO
+SET NTHREADS 12
+SET REST_WAIT 22
+SET PATH_DOWN /down/2
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 32
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000303
+SET MIN_FRAG_SIZE 66
+SET AUTO_MKDIR NO
+SET RESUME_GET NO
+SET RESUME_PUT YES
+SET PERSISTENT NO
+SET TMOUT_HEADER_RESP 17
+SET BUFF_SEND 5002
+SET BUFF_RECV 9002
+SET VERSION 1.0
+
+### Node definition: SFtp ###
+NODE: TYPE = GROUP|SFTP NAME = Kivrel|SFtp
+SET COMMENT You can create own sub-folders|to categorize your servers and/or|to manage the settings using|the properties inheritence.
+SET PROXY 2
+SET PROXY_ADDR proxy.example.com
+SET PROXY_PORT 3128
+SET PROXY_USER pxuser
+SET PROXY_PASS e11957ef4ff1bb315c3653398ecfb9eb
+SET NTHREADS 10
+SET REST_WAIT 20
+SET PATH_DOWN /down/0
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 30
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000103
+SET MIN_FRAG_SIZE 64
+SET RESUME_GET NO
+SET RESUME_PUT NO
+SET CIPHERS_DISABLE none,3des-cbc
+SET COMPRESS NO
+SET AGGRESSIVE_READ NO
+SET AGGRESSIVE_WRITE NO
+SET TMOUT_MESSAGE_RESP 16
+SET BUFF_SEND 5000
+SET BUFF_RECV 9000
+
+### Node definition: Shell ###
+NODE: TYPE = SFTP NAME = Kivrel|SFtp|Shell
+SET INH_PARAMS NO
+SET DEFAULT_PATH /home/root
+SET SRC_ADDR 10.0.0.3
+SET DST_ADDR ssh.example.com
+SET USER root
+SET PASS 102ad3902c31a3615abbe519439c206b
+SET NTHREADS 13
+SET REST_WAIT 23
+SET PATH_DOWN /down/3
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 33
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000403
+SET MIN_FRAG_SIZE 67
+SET RESUME_GET NO
+SET RESUME_PUT NO
+SET CIPHERS_DISABLE none,3des-cbc
+SET COMPRESS NO
+SET AGGRESSIVE_READ NO
+SET AGGRESSIVE_WRITE NO
+SET TMOUT_MESSAGE_RESP 19
+SET BUFF_SEND 5003
+SET BUFF_RECV 9003
+
+### Node definition: This Computer ###
+NODE: TYPE = STD NAME = Kivrel|This Computer
+SET COMMENT Use this data source|to transfer files from/to|the local computer.
+SET NTHREADS 14
+SET REST_WAIT 24
+SET PATH_DOWN /down/4
+SET TEMPORARY YES
+SET RDONLY YES
+SET SCAN_CACHE 34
+SET DISP_INFO 01000d0000005400480049005300200043004f004d005000550054004500520000000000000000000503
+SET RECYCLE NO
+
+)ds";
+    }
+
+    void build_every_key_tree()
+    {
+        ASSERT_TRUE(load_text(tree, ""));
+        auto* root = static_cast<KV_DsTreeNodeGrpDs*>(tree.find(KV_DS_NODE_GRP_DS, true));
+        auto* ftp = static_cast<KV_DsTreeNodeGrpFtp*>(tree.find(KV_DS_NODE_FTP, true));
+        auto* http = static_cast<KV_DsTreeNodeGrpHttp*>(tree.find(KV_DS_NODE_HTTP, true));
+        auto* sftp = static_cast<KV_DsTreeNodeGrpSftp*>(tree.find(KV_DS_NODE_SFTP, true));
+        auto* local = static_cast<KV_DsTreeNodeStd*>(tree.find(KV_DS_NODE_STD, false));
+        ASSERT_TRUE(root && ftp && http && sftp && local);
+
+        KV_FileTransManOpts& t = root->opts_trans();
+        t.set_ntavos(9);
+        t.set_nretries(8);
+        t.set_nfretries(7);
+        t.set_ntmpfiles(6);
+        t.set_bwt_speed_in(1.5);
+        t.set_bwt_speed_out(0.25);
+        t.set_trexpl_ftps(false);
+        t.set_trexpl_https(true);
+        t.set_tm_form_disp("%Y-%m-%d");
+        t.set_auto_rm_req(0x03);
+        t.set_auto_rm_req_st(0x04);
+        t.set_add_init_cnt(3);
+        root->set_comment("Root");
+
+        ftp->set_anonymous_pass("me@example.org");
+        set_proxy(ftp->proxy(), KV_PROXY_FTP_USER_PORT);
+        ftp->proxy().set_pasv(false);
+        set_ftp(ftp->opts_ftp(), 0);
+        set_proxy(http->proxy(), KV_PROXY_HTTP_CONNECT);
+        set_http(http->opts_http(), 0);
+        set_proxy(sftp->proxy(), KV_PROXY_SSH_SOCKS4);
+        set_sftp(sftp->opts_sftp(), 0);
+
+        local->params_std().opts_std().set_recycle(false);
+        set_common(local->params_std().opts_std(), 4);
+
+        KV_DsTreeNodeFtp a;
+        a.set_name("Ftp Server");
+        a.set_inh_params(false);
+        a.params_ftp().set_def_path("/pub", false);
+        a.params_ftp().set_src_addr("10.0.0.1");
+        a.params_ftp().set_dst_addr("ftp.example.com:2121");
+        a.params_ftp().set_security(KV_FTP_SECURE_EXPLICIT);
+        a.params_ftp().set_server_type(KV_FTP_SERV_VMS);
+        a.params_ftp().set_anonymous(true);
+        a.params_ftp().ldata().set_user("joe");
+        a.params_ftp().ldata().set_acct("acct1");
+        a.params_ftp().ldata().set_pass("secret");
+        set_ftp(a.params_ftp().opts_ftp(), 1);
+        ASSERT_NE(tree.create(ftp, &a, 0, true), nullptr);
+
+        KV_DsTreeNodeHttp w;
+        w.set_name("Web Server");
+        w.set_inh_params(false);
+        w.params_http().set_def_path("/dav", false);
+        w.params_http().set_src_addr("10.0.0.2");
+        w.params_http().set_dst_addr("www.example.com");
+        w.params_http().set_security(1);
+        w.params_http().ldata().set_auth(true);
+        w.params_http().ldata().set_auth_cmds(0x0102);
+        w.params_http().ldata().set_user("ann");
+        w.params_http().ldata().set_pass("hidden");
+        ASSERT_TRUE(w.params_http().set_docs("/a.html\r\n/b.html"));
+        w.params_http().set_update_docs(false);
+        set_http(w.params_http().opts_http(), 2);
+        ASSERT_NE(tree.create(http, &w, 0, true), nullptr);
+
+        KV_DsTreeNodeSftp s;
+        s.set_name("Shell");
+        s.set_inh_params(false);
+        s.params_sftp().set_def_path("/home/root", false);
+        s.params_sftp().set_src_addr("10.0.0.3");
+        s.params_sftp().set_dst_addr("ssh.example.com");
+        s.params_sftp().ldata().set_user("root");
+        s.params_sftp().ldata().set_pass("toor");
+        set_sftp(s.params_sftp().opts_sftp(), 3);
+        ASSERT_NE(tree.create(sftp, &s, 0, true), nullptr);
+    }
+};
+
+TEST_F(DsFileEveryKeyTest, EveryKeyKeepsItsBytesAndReadsBack)
+{
+    build_every_key_tree();
+    ASSERT_TRUE(tree.save());
+    EXPECT_EQ(read_file(main_name), crlf(every_key_text()));
+
+    // A second tree read from those bytes writes them again, key for key,
+    // once the process-wide settings are back at their defaults (so that the
+    // file, not what the first tree left behind, sets them).
+    reset_statics();
+    FileTree again(err);
+    again.set_pool(&pool);
+    ASSERT_TRUE(again.load_file());
+    EXPECT_EQ(again.text(), every_key_text());
 }
 
 } // namespace

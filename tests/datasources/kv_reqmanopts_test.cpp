@@ -30,15 +30,7 @@ std::string saved(const KV_FileTransManOpts& o)
 class KvFileTransManOpts : public ::testing::Test
 {
 protected:
-    static void reset_statics()
-    {
-        KV_FileReqInfo::set_add_init_cnt(7);
-        KV_Session::set_bwt_speed_in(0);
-        KV_Session::set_bwt_speed_out(0);
-        KV_FtpMan::set_trexpl(true);
-        KV_HttpMan::set_trexpl(false);
-        KV_FileData::set_tm_form_disp("%c");
-    }
+    static void reset_statics() { dstest::reset_trans_statics(); }
     void SetUp() override { reset_statics(); }
     void TearDown() override { reset_statics(); }
 };

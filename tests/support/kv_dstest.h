@@ -8,8 +8,13 @@
 
 #include "datasources/kv_dstreenode.h"
 #include "foundation/kv_errhandler.h"
+#include "foundation/kv_filedata.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
+#include "ftp/kv_ftpman.h"
+#include "http/kv_httpman.h"
+#include "net/kv_session.h"
+#include "requests/kv_filereqinfo.h"
 
 namespace dstest {
 
@@ -63,6 +68,18 @@ template <class Opts> void load_opt_lines(Opts& opts, const std::string& text)
         EXPECT_TRUE(opts.load(line.part(sp1 + 1, sp2), line.part(sp2 + 1, line.length()), handled));
         EXPECT_TRUE(handled) << line.data();
     }
+}
+
+// The transfer manager's options forward some settings to process-wide
+// values of other classes; tests that set them put back these defaults.
+inline void reset_trans_statics()
+{
+    KV_FileReqInfo::set_add_init_cnt(7);
+    KV_Session::set_bwt_speed_in(0);
+    KV_Session::set_bwt_speed_out(0);
+    KV_FtpMan::set_trexpl(true);
+    KV_HttpMan::set_trexpl(false);
+    KV_FileData::set_tm_form_disp("%c");
 }
 
 } // namespace dstest

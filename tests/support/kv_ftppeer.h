@@ -33,6 +33,7 @@
 #include "support/kv_nettest.h"
 #include "support/kv_testtools.h"
 #include "support/kv_tlstest.h"
+#include "support/kv_vsftpd.h"
 
 namespace kvtest {
 
@@ -62,30 +63,14 @@ protected:
     // Starts vsftpd with the lines of `extra` added to the base config.
     bool start_vsftpd(const std::string& extra)
     {
-        const std::string exe = find_program("/usr/sbin/vsftpd");
-        if (exe.empty() || ::getuid() != 0 || !::getpwnam("ftp"))
+        if (!vsftpd_usable())
             return false;
-        namespace fs = std::filesystem;
-        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
-        fs::create_directories(pub());
+        std::filesystem::create_directories(pub());
         std::ofstream(pub() + "/old.txt") << "old\n";
         const passwd* pw = ::getpwnam("ftp");
         EXPECT_EQ(::chown(pub().c_str(), pw->pw_uid, pw->pw_gid), 0);
         EXPECT_EQ(::chown((pub() + "/old.txt").c_str(), pw->pw_uid, pw->pw_gid), 0);
-        fs::create_directories("/var/run/vsftpd/empty");
-        const std::string conf =
-            "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port) +
-            "\nbackground=NO\nanonymous_enable=YES\nanon_root=" + root() +
-            "\nno_anon_password=YES\nftp_username=ftp\nseccomp_sandbox=NO\npasv_enable=YES\n"
-            "secure_chroot_dir=/var/run/vsftpd/empty\nxferlog_enable=NO\nwrite_enable=YES\n"
-            "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\nanon_other_write_enable=YES\n"
-            "anon_umask=022\n" +
-            extra;
-        std::ofstream(dir / "vsftpd.conf") << conf;
-        proc = std::make_unique<ChildProc>(exe, std::vector<std::string>{dir / "vsftpd.conf"},
-                                           dir / "vsftpd.log");
+        proc = kvtest::start_vsftpd(dir.path(), root(), port, extra);
         EXPECT_TRUE(proc->wait_port(port)) << proc->log();
         return true;
     }
