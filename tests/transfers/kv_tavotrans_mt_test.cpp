@@ -24,6 +24,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -369,13 +370,23 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return out;
 }
 
+// The files below `root`, counted while a walker may be deleting or moving
+// them: a folder that goes while it is read counts as empty, as it is about
+// to be.
 size_t count_files(const std::string& root)
 {
     size_t n = 0;
-    if (!fs::exists(root))
-        return 0;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        n += e.is_regular_file() ? 1 : 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        const fs::file_status st = it->symlink_status(kind);
+        if (kind)
+            continue;
+        if (fs::is_directory(st))
+            n += count_files(it->path().string());
+        else if (fs::is_regular_file(st))
+            ++n;
+    }
     return n;
 }
 
