@@ -91,6 +91,11 @@ bool open_dst_dir(const KV_PathMan& syntax, const KV_PathDef& root, const KV_Pat
     for (uint32_t i = from; i + 1 < dst.entries(); ++i)
         below.push_back(dst.at(i).data());
     name = dst.last();
+    // The file's own name is one entry of its folder, as the folders' are.
+    if (name.empty() || name == "." || name == ".." || name.contains('/')) {
+        errno = EINVAL;
+        return false;
+    }
     return dir.open(text.data(), below.data(), static_cast<uint32_t>(below.size()));
 }
 
