@@ -193,6 +193,43 @@ TEST_F(HttpLoop, HttpProxyGetsTheAbsoluteUriAndItsLogin)
                   std::string(KV_String("pu:pp").encrypt_base64().data()) + "\r\n\r\n");
 }
 
+// The server's and the proxy's Basic credentials go on the wire; the
+// session log shows each line with a mask in the credential's place.
+TEST_F(HttpLoop, LoginsReachThePeerButTheSessionLogShowsAMask)
+{
+    ScriptPeer peer(answer("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+    KV_ProxyOptsHttp proxy;
+    proxy.set_type(KV_PROXY_HTTP_STD);
+    proxy.set_addr("127.0.0.1");
+    ASSERT_TRUE(proxy.set_port(peer.port()));
+    proxy.set_ldata(KV_LoginData("pu", "proxy-pw"));
+    // Outlives the connection, whose session thread logs to it.
+    KV_Informer informer;
+    kvtest::SessLog log(informer);
+    Conn c("far.test:8080", proxy);
+    KV_HttpLoginData login("joe", "server-pw");
+    login.set_auth(true);
+    login.set_auth_cmds(0xFF);
+    c.man.set_ldata(login);
+    c.man.set_informer(&informer);
+    KV_HttpActDel del("/d/x");
+    EXPECT_TRUE(c.run(del)) << c.man.err_msg().data();
+    const std::string cred = KV_String("joe:server-pw").encrypt_base64().data();
+    const std::string pcred = KV_String("pu:proxy-pw").encrypt_base64().data();
+    ASSERT_EQ(peer.requests().size(), 1u);
+    const std::string head = peer.requests()[0].head;
+    EXPECT_NE(head.find("\r\nAuthorization: Basic " + cred + "\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nProxy-Authorization: Basic " + pcred + "\r\n"), std::string::npos)
+        << head;
+    EXPECT_TRUE(log.has("Authorization: Basic ******", KV_SESS_LOG_SENT));
+    EXPECT_TRUE(log.has("Proxy-Authorization: Basic ******", KV_SESS_LOG_SENT));
+    for (const auto& l : log.lines()) {
+        EXPECT_EQ(l.text.find(cred), std::string::npos) << l.text;
+        EXPECT_EQ(l.text.find(pcred), std::string::npos) << l.text;
+        EXPECT_EQ(l.text.find("-pw"), std::string::npos) << l.text;
+    }
+}
+
 TEST_F(HttpLoop, GetRangeLines)
 {
     ScriptPeer peer([](const Fd& fd, const Request& req, int) {
