@@ -312,8 +312,7 @@ TEST(ProxySocks5, WithoutLoginOffersNoAuthenticationThenAsksForTheName)
     EXPECT_EQ(h.sent(), "") << "nothing before the proxy chose";
     ASSERT_TRUE(h.pass(bytes({0x05, 0x00})));
     EXPECT_EQ(h.sent(), bytes({0x05, 0x01, 0x00, 0x03, 0x0A}) + "127.0.0.10" + bytes({0x00, 0x15}));
-    EXPECT_TRUE(h.conn.log.has("SOCKS5 - CONNECT ( 127.0.0.10:21 [ ip: 127.0.0.10 , port: 21 ] )",
-                               KV_SESS_LOG_SENT));
+    EXPECT_TRUE(h.conn.log.has("SOCKS5 - CONNECT ( 127.0.0.10:21 )", KV_SESS_LOG_SENT));
     ASSERT_TRUE(h.pass(bytes({0x05, 0x00, 0x00, 0x01, 0x7F, 0, 0, 1, 0x30, 0x39}) + "rest"));
     EXPECT_TRUE(h.done);
     EXPECT_EQ(h.rest(), "rest");
@@ -347,7 +346,6 @@ TEST(ProxySocks5, LongLoginsAndNamesAreRefused)
     };
     const std::string l255(255, 'x');
     const std::string l256(256, 'x');
-    // Starts like an address, so that no name lookup runs for it.
     const std::string long_name = "1.1.1.1" + std::string(249, 'a');
     const Case cases[] = {
         {"255-byte user and password", l255, l255, "localhost:21", true},
