@@ -78,15 +78,15 @@ KV_String::KV_String(const KV_String& other)
         buf = static_cast<char*>(std::malloc(size_t(other.len) + 1));
         if (buf) {
             std::memcpy(buf, other.buf, size_t(other.len) + 1);
-            len = other.len;
+            len = cap = other.len;
         }
     }
 }
 
-KV_String::KV_String(KV_String&& other) noexcept : buf(other.buf), len(other.len)
+KV_String::KV_String(KV_String&& other) noexcept : buf(other.buf), len(other.len), cap(other.cap)
 {
     other.buf = nullptr;
-    other.len = 0;
+    other.len = other.cap = 0;
 }
 
 KV_String::KV_String(const char* text)
@@ -124,7 +124,7 @@ KV_String& KV_String::operator=(const KV_String& other)
         std::memcpy(p, other.buf, size_t(other.len) + 1);
     std::free(buf);
     buf = p;
-    len = p ? other.len : 0;
+    len = cap = p ? other.len : 0;
     return *this;
 }
 
@@ -134,8 +134,9 @@ KV_String& KV_String::operator=(KV_String&& other) noexcept
         std::free(buf);
         buf = other.buf;
         len = other.len;
+        cap = other.cap;
         other.buf = nullptr;
-        other.len = 0;
+        other.len = other.cap = 0;
     }
     return *this;
 }
@@ -155,7 +156,7 @@ bool KV_String::init(const char* text)
     }
     std::free(buf);
     buf = p;
-    len = static_cast<uint32_t>(n);
+    len = cap = static_cast<uint32_t>(n);
     return true;
 }
 
@@ -178,7 +179,7 @@ void KV_String::init_ncpy(char* block)
 {
     std::free(buf);
     buf = nullptr;
-    len = 0;
+    len = cap = 0;
     if (!block)
         return;
     size_t n = std::strlen(block);
@@ -187,7 +188,7 @@ void KV_String::init_ncpy(char* block)
         return;
     }
     buf = block;
-    len = static_cast<uint32_t>(n);
+    len = cap = static_cast<uint32_t>(n);
 }
 
 // ---------------------------------------------------------------------------
@@ -199,16 +200,35 @@ bool KV_String::append(const unsigned char* bytes, uint32_t n)
         return true;
     if (n > UINT32_MAX - len) // the length must stay a u32
         return false;
-    char* p = static_cast<char*>(std::malloc(size_t(len) + n + 1));
+    const uint32_t need = len + n;
+    if (need <= cap) {
+        // bytes may lie inside buf.
+        std::memmove(buf + len, bytes, n);
+        buf[need] = 0;
+        len = need;
+        return true;
+    }
+    // Half as much again as the block held, so that a string built piece by
+    // piece is copied a bounded number of times per byte. A first append
+    // takes exactly what it needs: most strings are appended to once.
+    uint32_t grown = cap + cap / 2;
+    if (grown < cap || grown < need)
+        grown = need;
+    char* p = static_cast<char*>(std::malloc(size_t(grown) + 1));
+    if (!p && grown > need) {
+        grown = need;
+        p = static_cast<char*>(std::malloc(size_t(grown) + 1));
+    }
     if (!p)
         return false;
     if (len)
         std::memcpy(p, buf, len);
     std::memcpy(p + len, bytes, n); // bytes may lie inside buf: copied before the free
-    p[len + n] = 0;
+    p[need] = 0;
     std::free(buf);
     buf = p;
-    len += n;
+    len = need;
+    cap = grown;
     return true;
 }
 
@@ -281,7 +301,7 @@ void KV_String::clear()
 {
     std::free(buf);
     buf = nullptr;
-    len = 0;
+    len = cap = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -473,14 +493,14 @@ void KV_String::adopt(char* block, uint32_t n)
 {
     std::free(buf);
     buf = nullptr;
-    len = 0;
+    len = cap = 0;
     if (!block || n == 0) {
         std::free(block);
         return;
     }
     block[n] = 0;
     buf = block;
-    len = n;
+    len = cap = n;
 }
 
 // Replacement keeps the Part's rule -- search again from the start after

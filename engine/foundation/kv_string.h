@@ -2,7 +2,10 @@
 // KV_StringStd, a bare NUL-terminated byte block.
 //
 // KV_String holds bytes (UTF-8 on this platform, passed through unchanged) in a
-// heap block of exactly len + 1 bytes; an empty string holds no block at all.
+// heap block of at least len + 1 bytes; an empty string holds no block at all.
+// Appending grows the block geometrically, so text built piece by piece (a
+// listing line, a reply head) costs time linear in its length; copies and
+// assignments take a block of exactly the length.
 // Allocating operations report memory exhaustion as false and never throw.
 // The one exception that leaves this class is std::invalid_argument
 // ("Incorrect key length") from encrypt_bf / decrypt_bf given an empty key, a
@@ -178,8 +181,9 @@ private:
     // inside); a null block or n 0 gives the empty string (the block is freed).
     void adopt(char* block, uint32_t n);
 
-    char* buf = nullptr; // malloc'ed, len + 1 bytes, or null when empty
+    char* buf = nullptr; // malloc'ed, cap + 1 bytes, or null when empty
     uint32_t len = 0;
+    uint32_t cap = 0; // characters the block holds before it must grow (>= len)
 };
 
 // A bare NUL-terminated byte block (null when empty); no stored length.

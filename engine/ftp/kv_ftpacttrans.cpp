@@ -339,6 +339,8 @@ bool KV_FtpActList::init()
         return false;
     ftp().serv->reset();
     buf.clear();
+    scanned = 0;
+    too_long = false;
     if (params.store)
         params.store->clear();
     return true;
@@ -347,6 +349,8 @@ bool KV_FtpActList::init()
 bool KV_FtpActList::process_in(KV_Stream& in, bool&)
 {
     retry_mode = 3;
+    if (too_long)
+        return false;
     if (in.empty())
         return true;
     const unsigned char* data = in;
@@ -358,6 +362,8 @@ bool KV_FtpActList::process_in(KV_Stream& in, bool&)
 
 bool KV_FtpActList::cleanup()
 {
+    if (too_long)
+        return false;
     // A last line without a line end is still an entry.
     buf += '\n';
     return inform();
@@ -370,14 +376,20 @@ bool KV_FtpActList::inform()
     const char* p = buf.data();
     const uint32_t len = buf.length();
     uint32_t start = 0;
+    // What an earlier call scanned holds no line end: a line that arrives a
+    // byte at a time is scanned once, not once per byte.
+    uint32_t i = scanned;
     while (ok) {
         // The line ends at the first CR or LF: a CR LF pair leaves an empty
         // line, which is skipped.
-        uint32_t i = start;
         while (i < len && p[i] != '\r' && p[i] != '\n')
             ++i;
         if (i >= len)
             break;
+        if (i - start > max_line) {
+            too_long = true;
+            break;
+        }
         if (!params.store && !msg) {
             msg = new (std::nothrow) KV_MsgTreeScan(params.path);
             ok = msg != nullptr;
@@ -385,9 +397,18 @@ bool KV_FtpActList::inform()
         if (ok)
             ok = add_entry(buf.part(start, i), msg);
         start = i + 1;
+        i = start;
     }
-    if (start > 0)
+    if (ok && len - start > max_line)
+        too_long = true;
+    if (too_long) {
+        ok = false;
+        buf.clear();
+        ftp().set_err_msg(too_long_msg);
+    } else if (start > 0) {
         buf = buf.part(start, len);
+    }
+    scanned = ok ? buf.length() : 0;
     if (msg) {
         if (ok && params.informer)
             params.informer->send(msg);

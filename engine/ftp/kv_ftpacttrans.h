@@ -149,9 +149,15 @@ public:
 };
 
 // LIST of the current directory, each line read by the server's dialect.
+// A line longer than max_line bytes (complete or still waiting for its end)
+// ends the listing as a failure with too_long_msg: a server that never sends
+// a line end must not fill the memory.
 class KV_FtpActList : public KV_FtpActTrans
 {
 public:
+    static constexpr uint32_t max_line = 65536;
+    static constexpr const char* too_long_msg = "Listing line longer than 65536 bytes.";
+
     // params must outlive the action.
     explicit KV_FtpActList(KV_FtpActListParams& params) : params(params) {}
     ~KV_FtpActList() override;
@@ -161,7 +167,8 @@ public:
     bool init() override;
     bool cleanup() override;
 
-    // Cuts the complete lines off buf and hands each to add_entry.
+    // Cuts the complete lines off buf and hands each to add_entry. False
+    // (too_long_msg set) once a line passes max_line.
     bool inform();
     // One listing line into msg (no store) or the store; lines that are no
     // entry, or not wanted, are skipped with success.
@@ -170,4 +177,8 @@ public:
 private:
     KV_String buf;
     KV_FtpActListParams& params;
+    // The bytes at buf's front known to hold no line end.
+    uint32_t scanned = 0;
+    // A line passed max_line: nothing more is read as entries.
+    bool too_long = false;
 };

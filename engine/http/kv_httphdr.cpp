@@ -17,6 +17,13 @@ KV_String basic_auth(const char* name, const KV_String& user, const KV_String& p
     return KV_String::format_impl("%s: Basic %s", name, cred.data());
 }
 
+// The session log is kept on disk and shown to whoever looks at the screen:
+// Base64 hides nothing, so the credential is masked as FTP's PASS is.
+KV_String basic_auth_masked(const char* name)
+{
+    return KV_String::format_impl("%s: Basic ******", name);
+}
+
 bool has_line_end(const KV_String& text)
 {
     return text.contains('\r') || text.contains('\n');
@@ -32,6 +39,11 @@ KV_HttpHdrElem::~KV_HttpHdrElem() = default;
 KV_HTTP_HDR_SRT KV_HttpHdrElem::srt() const
 {
     return KV_HTTP_HDR_SRT_OTHER;
+}
+
+KV_String KV_HttpHdrElem::log_str() const
+{
+    return as_str();
 }
 
 bool KV_HttpHdrElem::operator==(const KV_HttpHdrElem* other) const
@@ -122,6 +134,11 @@ KV_String KV_HttpHdrAuth::as_str() const
     return basic_auth("Authorization", user_, pass_);
 }
 
+KV_String KV_HttpHdrAuth::log_str() const
+{
+    return basic_auth_masked("Authorization");
+}
+
 KV_HttpHdrProxyAuth::KV_HttpHdrProxyAuth(const KV_String& user, const KV_String& pass)
     : user_(user), pass_(pass)
 {
@@ -130,6 +147,11 @@ KV_HttpHdrProxyAuth::KV_HttpHdrProxyAuth(const KV_String& user, const KV_String&
 KV_String KV_HttpHdrProxyAuth::as_str() const
 {
     return basic_auth("Proxy-Authorization", user_, pass_);
+}
+
+KV_String KV_HttpHdrProxyAuth::log_str() const
+{
+    return basic_auth_masked("Proxy-Authorization");
 }
 
 KV_String KV_HttpHdrText::as_str() const
@@ -176,7 +198,7 @@ KV_String KV_HttpHdr::as_str(KV_CommBase* comm) const
     if (informer) {
         for (uint32_t i = 0; i < n; ++i)
             informer->send(new (std::nothrow) KV_MsgSessLog(
-                comm->tavo_id(), KV_SessLogInfo(KV_SESS_LOG_SENT, texts.at(i), false)));
+                comm->tavo_id(), KV_SessLogInfo(KV_SESS_LOG_SENT, lines_.at(i)->log_str(), false)));
     }
     return head;
 }

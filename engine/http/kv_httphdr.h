@@ -38,6 +38,9 @@ public:
     virtual KV_HTTP_HDR_SRT srt() const;
     // The line's text without its line end.
     virtual KV_String as_str() const = 0;
+    // The line as the session log shows it: as_str(), except that a line
+    // carrying a credential shows a mask in its place.
+    virtual KV_String log_str() const;
 
     // Compare the sort keys; false against a null line.
     bool operator==(const KV_HttpHdrElem* other) const;
@@ -109,24 +112,28 @@ private:
     int64_t length_;
 };
 
-// "Authorization: Basic " and the Base64 form of user ":" password.
+// "Authorization: Basic " and the Base64 form of user ":" password; logged
+// as "Authorization: Basic ******".
 class KV_HttpHdrAuth : public KV_HttpHdrElem
 {
 public:
     KV_HttpHdrAuth(const KV_String& user, const KV_String& pass);
     KV_String as_str() const override;
+    KV_String log_str() const override;
 
 private:
     KV_String user_;
     KV_String pass_;
 };
 
-// "Proxy-Authorization: Basic " and the Base64 form of user ":" password.
+// "Proxy-Authorization: Basic " and the Base64 form of user ":" password;
+// logged as "Proxy-Authorization: Basic ******".
 class KV_HttpHdrProxyAuth : public KV_HttpHdrElem
 {
 public:
     KV_HttpHdrProxyAuth(const KV_String& user, const KV_String& pass);
     KV_String as_str() const override;
+    KV_String log_str() const override;
 
 private:
     KV_String user_;
@@ -220,7 +227,8 @@ public:
     // listed; the line is deleted then.
     bool add(KV_HttpHdrElem* line);
     // Every line followed by CR LF, then one more CR LF. With a connection
-    // that has an informer, each line is logged as a sent line. Empty when
+    // that has an informer, each line is logged (its log_str()) as a sent
+    // line. Empty when
     // a line's text holds a CR or LF of its own: such a head would carry
     // lines nobody added (nothing is logged then).
     KV_String as_str(KV_CommBase* comm) const;

@@ -265,21 +265,28 @@ bool KV_HttpSess::process_in(KV_Stream& in, KV_Stream& out)
         const bool complete = in.find(10, lf);
         const uint32_t n = complete ? lf : in.length();
         const unsigned char* b = in;
-        for (uint32_t i = 0; ok && i < n; ++i) {
-            if (b[i] != 13)
-                ok = line.append(b + i, 1);
+        // CRs are dropped; the runs between them go in whole.
+        for (uint32_t i = 0; ok && i < n;) {
+            uint32_t j = i;
+            while (j < n && b[j] != 13)
+                ++j;
+            if (j - i > max_line - line.length())
+                return refuse_head(line_too_long_msg);
+            ok = line.append(b + i, j - i);
+            i = j < n ? j + 1 : j;
         }
         if (!ok || !in.remove(complete ? n + 1 : n))
             return false;
-        if (line.length() > max_line)
-            return false;
         if (!complete)
             break;
+        if (++head_lines > max_head_lines)
+            return refuse_head(head_too_long_msg);
         if (!line.empty())
             log(KV_SESS_LOG_RECV, line, false);
         ok = process_hdr(line);
         line.clear();
         if (ok && !man->hdr_rcv()) {
+            head_lines = 0;
             ok = man->act_preprocess_in(st);
             // The body of a refusal is of no use, and one without a length
             // would hold the worker until the server closes.
@@ -296,6 +303,15 @@ bool KV_HttpSess::process_in(KV_Stream& in, KV_Stream& out)
     if (ok && man->trans_stop() && man->trans_cl() && out.empty() && !shutdown_req())
         req_shutdown();
     return ok;
+}
+
+bool KV_HttpSess::refuse_head(const char* msg)
+{
+    log(KV_SESS_LOG_NOTICE, msg, true);
+    man->set_err_msg(msg);
+    man->set_response(false, false);
+    line.clear();
+    return false;
 }
 
 bool KV_HttpSess::process_out(KV_Stream& out)

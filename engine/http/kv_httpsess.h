@@ -4,8 +4,9 @@
 //
 // Everything that comes from the server is checked before use: the status
 // line and the header values are read with a strict tokenizer, a line longer
-// than max_line ends the session, and a length that is negative or not a
-// number fails the response.
+// than max_line or a head (interim heads included) of more than
+// max_head_lines lines fails the response and ends the session, and a
+// length that is negative or not a number fails the response.
 //
 // Threads: the hooks run on the session's thread under the session lock; the
 // parse helpers are plain functions for any thread.
@@ -27,6 +28,12 @@ class KV_HttpSess : public KV_Session
 public:
     // The longest response line taken, in bytes without its line end.
     static constexpr uint32_t max_line = 65536;
+    // The most lines a response head may have, its status line, its empty
+    // last line and the lines of interim heads before it included.
+    static constexpr uint32_t max_head_lines = 100;
+    static constexpr const char* line_too_long_msg =
+        "Response header line longer than 65536 bytes.";
+    static constexpr const char* head_too_long_msg = "Response head longer than 100 lines.";
     // The longest reason phrase kept.
     static constexpr uint32_t max_reason = 4095;
 
@@ -60,8 +67,12 @@ protected:
 
 private:
     bool process_sess_in(KV_HTTP_SESS_IN in, KV_Stream& out);
+    // Fails the response with msg (logged as an error); false.
+    bool refuse_head(const char* msg);
 
     bool line_done = false;
+    // Lines of the head being read.
+    uint32_t head_lines = 0;
     KV_HttpMan* const man;
     std::unique_ptr<char[]> reason;
     KV_String line;

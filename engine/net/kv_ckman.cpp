@@ -88,22 +88,19 @@ bool KV_CKMan::del_ids(const KVTL::KV_ListVal<uint32_t>& ids)
 
 bool KV_CKMan::load_bin(KV_Storage& st)
 {
-    const uint32_t before = entries();
+    // A store cut short (a full disk, a crash while it was written) or
+    // damaged further on still holds sound entries before the damage; a
+    // count that promises more than the image holds ends at the first entry
+    // that cannot be read. Whatever is past that is dropped. An image too
+    // short even for the count is an empty store.
     uint32_t count = 0;
-    bool ok = st.read_le(count);
-    // Every entry takes bytes of the image, so a count larger than the image
-    // can hold ends at the first entry that is cut short.
-    for (uint32_t i = 0; ok && i < count; ++i)
-        ok = add(st);
-    if (ok) {
-        unsigned char extra;
-        ok = st.read(&extra, 1) == 0;
+    if (!st.read_le(count))
+        return true;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!add(st))
+            break;
     }
-    if (!ok) {
-        while (entries() > before && del(entries() - 1)) {
-        }
-    }
-    return ok;
+    return true;
 }
 
 bool KV_CKMan::save_bin(KV_Storage& st) const

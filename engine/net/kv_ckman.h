@@ -12,9 +12,11 @@
 //   u32 count, then count entries; each entry: u32 id, name, descr1, descr2
 //   (each as KV_String::write_bin writes it), then the kind's own data.
 //
-// A store file is loaded whole or not at all: a file that is cut short,
-// carries bytes after its last entry or holds an entry that cannot be read
-// is refused, and the store keeps exactly what it held before. Saving writes
+// Loading keeps every whole entry before the first one that cannot be read
+// (a file cut short, a length beyond the file's end, a count larger than the
+// entries there are) and drops the rest; bytes after the last counted entry
+// are ignored. An empty file is an empty store. Loading appends to what the
+// store holds; the next save writes what was kept. Saving writes
 // a complete new file beside the old one and renames it into place
 // (KV_SafeFile), so a failed save leaves the previous file intact.
 //
@@ -87,7 +89,8 @@ public:
     // Removes the entry at index.
     virtual bool del(uint32_t index) = 0;
     // Reads one entry of the kind from the storage and appends it; false,
-    // with nothing appended, when it cannot be read whole.
+    // with nothing appended, when it cannot be read whole (every length is
+    // bounded by the bytes there are).
     virtual bool add(KV_Storage& st) = 0;
     // The store's file, under the lock (load_impl / save_impl).
     virtual bool load() = 0;
@@ -109,10 +112,10 @@ public:
     // saved). When all went, the store is saved and its result returned.
     bool del_ids(const KVTL::KV_ListVal<uint32_t>& ids);
 
-    // Appends the entries of a whole store image (the count, then the
-    // entries, and nothing after them). All or nothing: on any fault the
-    // entries appended so far are removed again and the result is false.
-    // Caller holds the lock.
+    // Appends the entries of a store image (the count, then the entries):
+    // every whole entry before the first that cannot be read. An image too
+    // short for the count adds nothing. Always true: damage past the sound
+    // entries is no failure of the store. Caller holds the lock.
     bool load_bin(KV_Storage& st);
     // The whole store: the count, then every entry in index order. Caller
     // holds the lock.
@@ -120,8 +123,9 @@ public:
 
 protected:
     // Caller holds the lock. A missing file leaves the store as it is and
-    // succeeds; an unreadable or damaged one fails and changes nothing
-    // (load_bin). An unset path fails.
+    // succeeds; a damaged one adds its entries before the damage and
+    // succeeds (load_bin). A file that cannot be opened or read fails and
+    // changes nothing. An unset path fails.
     bool load_impl(KV_PATH_TYPE type);
     // Caller holds the lock. Writes the whole store to a new file and puts
     // it in place of the old one only once it is complete and synced.

@@ -160,6 +160,21 @@ KV_String KV_InetAddr::as_str(KV_IADDR_FORM form) const
     return KV_String();
 }
 
+bool KV_InetAddr::split(const KV_String& s, KV_String& host, KV_Port& port)
+{
+    KV_String t = s.trim();
+    uint16_t p = 0;
+    uint32_t colon = 0;
+    if (t.contains(':', 0, &colon)) {
+        if (!parse_port(t.part(colon + 1, t.length()), p))
+            return false;
+        t = t.part(0, colon).trim();
+    }
+    host = t;
+    port = p;
+    return true;
+}
+
 uint32_t KV_InetAddr::ip_as_num(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
 {
     return uint32_t(b3) << 24 | uint32_t(b2) << 16 | uint32_t(b1) << 8 | b0;

@@ -72,6 +72,11 @@ public:
     // The forms of KV_IADDR_FORM; any other value gives the empty string.
     KV_String as_str(KV_IADDR_FORM form) const;
 
+    // The host and the port of "host[:port]", each trimmed of blanks, with
+    // no lookup: for a destination that someone else resolves (a SOCKS5
+    // proxy). The port is 0 when none is given. False when the port is not a
+    // decimal number up to 65535 (host and port are unchanged then).
+    static bool split(const KV_String& s, KV_String& host, KV_Port& port);
     // b3 << 24 | b2 << 16 | b1 << 8 | b0.
     static uint32_t ip_as_num(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
     // "%u.%u.%u.%u" of n's bytes from the highest to the lowest.

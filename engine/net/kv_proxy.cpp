@@ -295,22 +295,23 @@ bool KV_ProxySocks5::process_out(KV_Session*, KV_Stream& out, bool&)
         return true;
     req_sent = true;
     first_reply = false;
-    KV_String name = dst.trim();
-    uint32_t colon = 0;
-    if (name.contains(':', 0, &colon))
-        name = name.part(0, colon).trim();
-    const KV_InetAddr a(dst, KV_Port(0));
-    const KV_String text = KV_String::format_impl("SOCKS5 - %s ( %s )", bind ? "BIND" : "CONNECT",
-                                                  a.as_str(KV_IADDR_LONG).data());
-    const uint16_t port = a.port();
-    if (name.empty() || name.length() > 255 || port == 0) {
+    // The proxy resolves the name (ATYP 3): looking it up here as well would
+    // tell the local resolver, and whoever watches it, where the connection
+    // goes. The log shows the name as sent.
+    KV_String name;
+    KV_Port port;
+    const bool parsed = KV_InetAddr::split(dst, name, port);
+    const KV_String text =
+        KV_String::format_impl("SOCKS5 - %s ( %s:%u )", bind ? "BIND" : "CONNECT", name.data(),
+                               static_cast<unsigned>(static_cast<uint16_t>(port)));
+    if (!parsed || name.empty() || name.length() > 255 || port == 0) {
         log(KV_SESS_LOG_NOTICE, text, true);
         return false;
     }
     unsigned char head[5] = {0x05, static_cast<unsigned char>(bind ? 0x02 : 0x01), 0x00, 0x03,
                              static_cast<unsigned char>(name.length())};
     unsigned char port_be[2];
-    kv_put_be(port_be, port);
+    kv_put_be(port_be, static_cast<uint16_t>(port));
     if (!out.append(head, sizeof(head)) ||
         !out.append(reinterpret_cast<const unsigned char*>(name.data()), name.length()) ||
         !out.append(port_be, sizeof(port_be)))

@@ -113,7 +113,7 @@ private:
 
 // SOCKS5: the method offer (no login, or user name and password), the login,
 // then the request with the destination as a name (ATYP 3), which the proxy
-// resolves.
+// resolves; nothing is looked up here, and the log shows the name as given.
 class KV_ProxySocks5 : public KV_Proxy
 {
 public:

@@ -182,6 +182,49 @@ TEST(KV_String, AppendOwnBuffer)
     EXPECT_EQ(str(s), "abcabcabcabc");
 }
 
+// Text built a byte at a time (a listing line, a reply head) must not be
+// copied whole on every append: the block is moved a number of times that
+// grows with the logarithm of the length, not with the length.
+TEST(KV_String, AppendingPieceByPieceMovesTheTextRarely)
+{
+    const uint32_t total = 1u << 20;
+    KV_String s;
+    const char* block = s.data();
+    uint32_t moves = 0;
+    for (uint32_t i = 0; i < total; ++i) {
+        s += static_cast<char>('a' + i % 26);
+        if (s.data() != block) {
+            block = s.data();
+            ++moves;
+        }
+    }
+    ASSERT_EQ(s.length(), total);
+    EXPECT_LE(moves, 40u);
+    EXPECT_EQ(s.data()[total], '\0');
+    for (uint32_t i = 0; i < total; i += 4099)
+        ASSERT_EQ(s.data(i), static_cast<char>('a' + i % 26)) << i;
+
+    // A block with room to spare takes its own text, and every form of
+    // append keeps the text terminated.
+    KV_String t;
+    for (int i = 0; i < 10; ++i)
+        t += "ab";
+    t.append(t.data(), 4);
+    EXPECT_EQ(str(t), "abababababababababababab");
+    const unsigned char nul_in[] = {'z', 0, 'y'};
+    t.append(nul_in, 3);
+    EXPECT_EQ(t.length(), 27u);
+    EXPECT_EQ(t.data()[27], '\0');
+    t += 'q';
+    EXPECT_EQ(str(t).substr(24), std::string("z\0yq", 4));
+    // Copies take their own block of the same text.
+    const KV_String copy(t);
+    EXPECT_EQ(str(copy), str(t));
+    KV_String moved(std::move(t));
+    moved += "!";
+    EXPECT_EQ(str(moved), str(copy) + "!");
+}
+
 TEST(KV_String, PlusOperators)
 {
     KV_String s("a");

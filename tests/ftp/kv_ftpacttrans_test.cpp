@@ -140,4 +140,110 @@ TEST(KV_FtpActTrans, ListingKeepsOnlyNamesOfTheListedFolder)
     ASSERT_TRUE(store.find("neg.bin", &neg));
     EXPECT_FALSE(neg->fdc().valid_size(true));
     EXPECT_FALSE(neg->is_dir());
+
+namespace {
+
+// A listing action on a manager that never connects, fed the data
+// connection's bytes in chunks as the data session would.
+struct ListFeed
+{
+    ListFeed() : params(&store, nullptr, transtest::path_of({"/"})), list(params)
+    {
+        ftp.serv = new KV_FtpServer;
+        bind(ftp, list);
+        EXPECT_TRUE(list.init());
+    }
+    // False once the listing refused the data.
+    bool feed(const std::string& bytes)
+    {
+        KV_Stream in;
+        in.append(reinterpret_cast<const unsigned char*>(bytes.data()),
+                  static_cast<uint32_t>(bytes.size()));
+        bool end = false;
+        return list.process_in(in, end);
+    }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> n;
+        for (uint32_t i = 0; i < store.entries().size(); ++i)
+            n.push_back(store.entries().at(i)->name().data());
+        return n;
+    }
+
+    KV_FtpMan ftp;
+    KV_FileListStore store{true, nullptr};
+    KV_FtpActListParams params;
+    KV_FtpActList list;
+};
+
+std::string unix_line(const std::string& name)
+{
+    return "-rw-r--r-- 1 joe staff 12 Jan 01  2024 " + name;
+}
+
+} // namespace
+
+// A server that never ends a line must not fill the memory: the listing is
+// refused with a clear error as soon as the line passes the limit, however
+// the bytes are cut, and nothing of the long line becomes an entry.
+TEST(KV_FtpActTrans, AListingLineLongerThanTheLimitIsRefused)
+{
+    const uint32_t max = KV_FtpActList::max_line;
+    const std::string at_limit = unix_line(std::string(max - unix_line("").size(), 'n'));
+    ASSERT_EQ(at_limit.size(), max);
+    struct Case
+    {
+        const char* what;
+        std::string data;
+        size_t chunk;
+        bool ok;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"a line at the limit",
+         unix_line("a") + "\n" + at_limit + "\r\n",
+         4096,
+         true,
+         {"a", std::string(max - unix_line("").size(), 'n')}},
+        {"one byte over, ended", unix_line("a") + "\n" + at_limit + "x\n", 4096, false, {"a"}},
+        {"one byte over, the last line",
+         unix_line("a") + "\r\n" + at_limit + "x",
+         4096,
+         false,
+         {"a"}},
+        {"one byte over, a byte at a time", at_limit + "x", 1, false, {}},
+        {"one byte over, in one piece",
+         unix_line("a") + "\n" + at_limit + "xyz",
+         1 << 20,
+         false,
+         {"a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ListFeed f;
+        bool ok = true;
+        for (size_t at = 0; ok && at < c.data.size(); at += c.chunk)
+            ok = f.feed(c.data.substr(at, c.chunk));
+        ok = f.list.cleanup() && ok;
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(f.names(), c.names);
+        EXPECT_STREQ(f.ftp.err_msg().data(), c.ok ? "" : KV_FtpActList::too_long_msg);
+    }
+
+    // 8 MB without a line end, in the data session's chunks: refused at the
+    // chunk that passes the limit, not after the whole of it.
+    ListFeed f;
+    const std::string chunk(16384, 'z');
+    size_t fed = 0;
+    bool ok = true;
+    while (ok && fed < (8u << 20)) {
+        ok = f.feed(chunk);
+        fed += chunk.size();
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_LE(fed, size_t(max) + chunk.size());
+    EXPECT_FALSE(f.feed(unix_line("after") + "\n")) << "nothing more is taken";
+    EXPECT_FALSE(f.list.cleanup());
+    EXPECT_TRUE(f.names().empty());
+    EXPECT_STREQ(f.ftp.err_msg().data(), KV_FtpActList::too_long_msg);
 }

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/kv_filedata.h"
+#include "foundation/kv_fileliststore.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_stoppable.h"
@@ -524,6 +525,36 @@ TEST_F(FtpDataScripted, AListingWithoutAStoreArrivesAsMessages)
     }
     EXPECT_GE(messages, 2);
     EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt", "sub", "last one.txt"}));
+}
+
+// A listing of 8 MB without a line end ends as a failure with a clear error
+// once its line passes the limit (the server's writes fail once the client
+// hung up).
+TEST_F(FtpDataScripted, AnEndlessListingLineFailsWithAClearError)
+{
+    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+        if (!starts(cmd, "LIST")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Listing.");
+        const std::string block(65536, 'z');
+        for (size_t n = 0; n < (8u << 20) && d.write_all(block); n += block.size()) {
+        }
+        d.reset();
+        ctl.reply("226 Done.");
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    KV_FileListStore store(true, nullptr);
+    KV_FtpActListParams params(&store, nullptr, transtest::path_of({"/"}));
+    KV_FtpActList list(params);
+    ftp.exec(eh, list, nullptr);
+    EXPECT_FALSE(list.executed());
+    EXPECT_EQ(eh.last(), std::string("FTP: ") + KV_FtpActList::too_long_msg);
+    EXPECT_EQ(store.entries().size(), 0u);
+    EXPECT_EQ(srv.count("LIST"), 1);
 }
 
 TEST_F(FtpDataScripted, ADirectDownloadOpensNoDataConnection)

@@ -93,6 +93,31 @@ TEST(HttpHdr, EachLineIsLoggedAsSent)
     EXPECT_EQ(lines[1].text, "Host: ftp.test:21");
 }
 
+// Base64 hides nothing: the server and the proxy get the credentials, the
+// session log only a mask.
+TEST(HttpHdr, CredentialsGoOnTheWireButTheLogShowsAMask)
+{
+    kvtest::TestConnector conn(kvtest::record_sessions());
+    KV_HttpHdr h;
+    ASSERT_TRUE(KV_HttpActConnect::get_hdr(h, "ftp.test:21", KV_HttpVer(1, 0)));
+    ASSERT_TRUE(h.add(new KV_HttpHdrAuth("Aladdin", "open sesame")));
+    ASSERT_TRUE(h.add(new KV_HttpHdrProxyAuth("pu", "proxy secret")));
+    const std::string cred = KV_String("Aladdin:open sesame").encrypt_base64().data();
+    const std::string pcred = KV_String("pu:proxy secret").encrypt_base64().data();
+    EXPECT_EQ(head(h, &conn), "CONNECT ftp.test:21 HTTP/1.0\r\nAuthorization: Basic " + cred +
+                                  "\r\nProxy-Authorization: Basic " + pcred + "\r\n\r\n");
+    std::vector<std::string> logged;
+    for (const auto& l : conn.log.lines()) {
+        logged.push_back(l.text);
+        EXPECT_EQ(l.text.find(cred), std::string::npos) << l.text;
+        EXPECT_EQ(l.text.find(pcred), std::string::npos) << l.text;
+        EXPECT_EQ(l.text.find("secret"), std::string::npos) << l.text;
+    }
+    EXPECT_EQ(logged, (std::vector<std::string>{"CONNECT ftp.test:21 HTTP/1.0",
+                                                "Authorization: Basic ******",
+                                                "Proxy-Authorization: Basic ******"}));
+}
+
 // A line with a line end of its own would put lines into the head that
 // nobody added: no head is made, and nothing is logged.
 TEST(HttpHdr, ALineWithALineEndSpoilsTheHead)

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "http/kv_httpsess.h"
 #include "http/kv_httptest.h"
 #include "requests/kv_filetreenode.h"
 #include "support/kv_testdir.h"
@@ -193,6 +194,43 @@ TEST_F(HttpLoop, HttpProxyGetsTheAbsoluteUriAndItsLogin)
                   std::string(KV_String("pu:pp").encrypt_base64().data()) + "\r\n\r\n");
 }
 
+// The server's and the proxy's Basic credentials go on the wire; the
+// session log shows each line with a mask in the credential's place.
+TEST_F(HttpLoop, LoginsReachThePeerButTheSessionLogShowsAMask)
+{
+    ScriptPeer peer(answer("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+    KV_ProxyOptsHttp proxy;
+    proxy.set_type(KV_PROXY_HTTP_STD);
+    proxy.set_addr("127.0.0.1");
+    ASSERT_TRUE(proxy.set_port(peer.port()));
+    proxy.set_ldata(KV_LoginData("pu", "proxy-pw"));
+    // Outlives the connection, whose session thread logs to it.
+    KV_Informer informer;
+    kvtest::SessLog log(informer);
+    Conn c("far.test:8080", proxy);
+    KV_HttpLoginData login("joe", "server-pw");
+    login.set_auth(true);
+    login.set_auth_cmds(0xFF);
+    c.man.set_ldata(login);
+    c.man.set_informer(&informer);
+    KV_HttpActDel del("/d/x");
+    EXPECT_TRUE(c.run(del)) << c.man.err_msg().data();
+    const std::string cred = KV_String("joe:server-pw").encrypt_base64().data();
+    const std::string pcred = KV_String("pu:proxy-pw").encrypt_base64().data();
+    ASSERT_EQ(peer.requests().size(), 1u);
+    const std::string head = peer.requests()[0].head;
+    EXPECT_NE(head.find("\r\nAuthorization: Basic " + cred + "\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nProxy-Authorization: Basic " + pcred + "\r\n"), std::string::npos)
+        << head;
+    EXPECT_TRUE(log.has("Authorization: Basic ******", KV_SESS_LOG_SENT));
+    EXPECT_TRUE(log.has("Proxy-Authorization: Basic ******", KV_SESS_LOG_SENT));
+    for (const auto& l : log.lines()) {
+        EXPECT_EQ(l.text.find(cred), std::string::npos) << l.text;
+        EXPECT_EQ(l.text.find(pcred), std::string::npos) << l.text;
+        EXPECT_EQ(l.text.find("-pw"), std::string::npos) << l.text;
+    }
+}
+
 TEST_F(HttpLoop, GetRangeLines)
 {
     ScriptPeer peer([](const Fd& fd, const Request& req, int) {
@@ -282,6 +320,57 @@ TEST_F(HttpLoop, StatusAndHeaderTable)
             EXPECT_EQ(g.data, sc.data);
         }
         if (!sc.err_msg.empty()) {
+            ASSERT_EQ(c.errors().size(), 1u);
+            EXPECT_EQ(c.errors()[0], "HTTP: " + sc.err_msg);
+        }
+    }
+}
+
+// A head that never ends must not fill the memory nor hold the worker: a
+// line over 64 KiB and a head of more than 100 lines (interim heads
+// included) fail the response with a clear error.
+TEST_F(HttpLoop, HeadLinesAndTheirNumberAreBounded)
+{
+    const uint32_t max = KV_HttpSess::max_line;
+    const std::string status = "HTTP/1.1 200 OK\r\n";
+    auto big = [](size_t len) { return "X-Big: " + std::string(len - 7, 'b') + "\r\n"; };
+    auto headers = [](int n) {
+        std::string h;
+        for (int i = 0; i < n; ++i)
+            h += "X-" + std::to_string(i) + ": v\r\n";
+        return h;
+    };
+    const std::string tail = "Content-Length: 2\r\n\r\nok";
+    std::string interims;
+    for (int i = 0; i < 60; ++i)
+        interims += "HTTP/1.1 100 Continue\r\n\r\n";
+    const std::vector<StatusCase> cases = {
+        {"a line at the limit", status + big(max) + tail, true, KV_HTTP_ERR_REASON, "", "ok"},
+        {"a line at the limit with CRs inside",
+         status + "X: " + std::string(max - 3, 'c') + "\r\r\r\n" + tail, true, KV_HTTP_ERR_REASON,
+         "", "ok"},
+        {"one byte over", status + big(max + 1) + tail, false, KV_HTTP_ERR_REASON,
+         KV_HttpSess::line_too_long_msg, ""},
+        {"8 MB without a line end", status + "X: " + std::string(8u << 20, 'a'), false,
+         KV_HTTP_ERR_REASON, KV_HttpSess::line_too_long_msg, ""},
+        // The status line, 97 more, Content-Length and the empty line.
+        {"100 lines", status + headers(97) + tail, true, KV_HTTP_ERR_REASON, "", "ok"},
+        {"101 lines", status + headers(98) + tail, false, KV_HTTP_ERR_REASON,
+         KV_HttpSess::head_too_long_msg, ""},
+        {"endless interim heads", interims + ok_resp("ok"), false, KV_HTTP_ERR_REASON,
+         KV_HttpSess::head_too_long_msg, ""},
+    };
+    for (const StatusCase& sc : cases) {
+        SCOPED_TRACE(sc.name);
+        ScriptPeer peer(answer(sc.response));
+        Conn c(peer.host());
+        const Got g = get(c);
+        EXPECT_EQ(g.executed, sc.executed);
+        EXPECT_FALSE(g.timed_out);
+        EXPECT_EQ(std::string(c.man.err_msg().data()), sc.err_msg);
+        if (sc.executed) {
+            EXPECT_EQ(g.data, sc.data);
+        } else {
             ASSERT_EQ(c.errors().size(), 1u);
             EXPECT_EQ(c.errors()[0], "HTTP: " + sc.err_msg);
         }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <vector>
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -170,9 +171,11 @@ TEST_F(CertStore, AMissingOrEmptyStoreLoadsNothing)
     EXPECT_EQ(man.entries(), 0u);
 }
 
-// A damaged file is refused whole: nothing of it is taken, what the store
-// held stays, and the file itself is left as it is.
-TEST_F(CertStore, ADamagedStoreIsRefusedAndChangesNothing)
+// A damaged file still holds the entries before the damage: they are kept
+// (after what the store held), the load succeeds, the file is left as it is
+// until the next save, and that save ("always trust" of another server)
+// writes them back beside the new entry.
+TEST_F(CertStore, ADamagedStoreKeepsTheEntriesBeforeTheDamage)
 {
     ASSERT_TRUE(man.add(a.cert.get(), "a", "", ""));
     ASSERT_TRUE(man.add(b.cert.get(), "b", "", ""));
@@ -187,36 +190,61 @@ TEST_F(CertStore, ADamagedStoreIsRefusedAndChangesNothing)
     const uint32_t der_len = uint32_t(uint8_t(good[22])) << 24 | uint32_t(uint8_t(good[23])) << 16 |
                              uint32_t(uint8_t(good[24])) << 8 | uint8_t(good[25]);
     const std::string single = u32_at(good.substr(0, 26 + der_len), 0, 1, false);
+    const size_t second = 26 + der_len; // where the second entry starts
     struct Case
     {
         const char* what;
         std::string data;
+        std::vector<std::string> kept; // the names loaded from the file
     };
     const Case cases[] = {
-        {"empty", ""},
-        {"shorter than a count", good.substr(0, 3)},
-        {"count without entries", good.substr(0, 4)},
-        {"cut in the second entry", good.substr(0, good.size() - 10)},
-        {"cut in a name", good.substr(0, 11)},
-        {"a count larger than the entries", u32_at(good, 0, 3, false)},
-        {"a count of 2^32-1", u32_at(good, 0, 0xFFFFFFFF, false)},
-        {"a name longer than the file", u32_at(good, 8, 0x7FFFFFFF, false)},
-        {"a certificate longer than the file", u32_at(good, 22, 0xFFFFFFFF, true)},
-        {"a certificate one byte too long", u32_at(single, 22, der_len + 1, true)},
-        {"bytes after the last entry", good + "x"},
+        {"empty", "", {}},
+        {"shorter than a count", good.substr(0, 3), {}},
+        {"count without entries", good.substr(0, 4), {}},
+        {"cut in the second entry", good.substr(0, good.size() - 10), {"a"}},
+        {"cut right after the first entry", good.substr(0, second), {"a"}},
+        {"cut in a name", good.substr(0, 11), {}},
+        {"a count larger than the entries", u32_at(good, 0, 3, false), {"a", "b"}},
+        {"a count of 2^32-1", u32_at(good, 0, 0xFFFFFFFF, false), {"a", "b"}},
+        {"a name longer than the file", u32_at(good, 8, 0x7FFFFFFF, false), {}},
+        {"a second name longer than the file", u32_at(good, second + 4, 0x7FFFFFFF, false), {"a"}},
+        {"a certificate longer than the file", u32_at(good, 22, 0xFFFFFFFF, true), {}},
+        {"a certificate one byte too long", u32_at(single, 22, der_len + 1, true), {}},
+        {"garbage after the entries", good + "garbage", {"a", "b"}},
+        {"garbage in place of the second entry",
+         good.substr(0, second) + std::string(40, '\xEE'),
+         {"a"}},
     };
-    KV_SSLCertMan check;
-    write_file(path, single);
-    ASSERT_TRUE(check.load()) << "the one-entry image itself is sound";
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         KV_SSLCertMan store;
-        ASSERT_TRUE(store.add(c.cert.get(), "kept", "", "")) << "the store's own entry";
+        ASSERT_TRUE(store.add(c.cert.get(), "held", "", "")) << "what the store held before";
         write_file(path, k.data); // the add above saved over it
-        EXPECT_FALSE(store.load());
-        ASSERT_EQ(store.entries(), 1u);
-        EXPECT_STREQ(store.at(0).name().data(), "kept");
+        EXPECT_TRUE(store.load());
+        std::vector<std::string> names;
+        for (uint32_t i = 0; i < store.entries(); ++i)
+            names.push_back(store.at(i).name().data());
+        std::vector<std::string> want{"held"};
+        want.insert(want.end(), k.kept.begin(), k.kept.end());
+        EXPECT_EQ(names, want);
         EXPECT_TRUE(read_file(path) == k.data);
+        if (!k.kept.empty()) {
+            EXPECT_TRUE(store.valid(a.cert.get(), "a")) << "a kept entry still vouches";
+        }
+
+        // The next trust decision saves a store that still holds them.
+        KV_SSLCertMan fresh;
+        write_file(path, k.data);
+        ASSERT_TRUE(fresh.load());
+        ASSERT_TRUE(fresh.add(c.cert.get(), "new", "", ""));
+        KV_SSLCertMan back;
+        ASSERT_TRUE(back.load());
+        std::vector<std::string> saved;
+        for (uint32_t i = 0; i < back.entries(); ++i)
+            saved.push_back(back.at(i).name().data());
+        std::vector<std::string> want_saved = k.kept;
+        want_saved.push_back("new");
+        EXPECT_EQ(saved, want_saved);
     }
 }
 

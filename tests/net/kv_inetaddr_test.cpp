@@ -134,4 +134,34 @@ TEST(KV_InetAddr, ServicePorts)
     EXPECT_EQ(uint16_t(KV_InetAddr::get_port(nullptr, "tcp")), 0);
 }
 
+// A destination split for someone else to resolve: the text as given, the
+// port read as set_addr reads it.
+TEST(KV_InetAddr, SplitTakesNameAndPortWithoutALookup)
+{
+    struct Case
+    {
+        const char* text;
+        bool ok;
+        const char* host;
+        uint16_t port;
+    };
+    const Case cases[] = {
+        {"only.the-proxy.knows:2121", true, "only.the-proxy.knows", 2121},
+        {"  spaced.test : 21 ", true, "spaced.test", 21},
+        {"10.0.0.1", true, "10.0.0.1", 0},
+        {"name:", true, "name", 0},
+        {":21", true, "", 21},
+        {"name:65536", false, "old", 9},
+        {"name:2x", false, "old", 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        KV_String host = "old";
+        KV_Port port(9);
+        EXPECT_EQ(KV_InetAddr::split(c.text, host, port), c.ok);
+        EXPECT_STREQ(host.data(), c.host);
+        EXPECT_EQ(uint16_t(port), c.port);
+    }
+}
+
 } // namespace

@@ -4,12 +4,41 @@
 // hang-up ending the connection as a failure.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <dlfcn.h>
+#include <netdb.h>
 #include <string>
 #include <vector>
 
 #include "net/kv_proxy.h"
 #include "support/kv_nettest.h"
 #include "support/kv_poolthreads.h"
+
+namespace {
+
+// Lookups of names under ".proxy-only.invalid" that reached the local
+// resolver.
+std::atomic<int> proxy_only_lookups{0};
+const char PROXY_ONLY[] = "ftp.proxy-only.invalid";
+
+} // namespace
+
+// Stands in front of the C library's resolver for this program, to tell
+// whether the engine looked a name up: names under ".proxy-only.invalid" are
+// counted and answered "no such name" at once (no query leaves the
+// machine); every other call is passed on unchanged.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** res)
+{
+    if (node && std::strstr(node, ".proxy-only.invalid")) {
+        ++proxy_only_lookups;
+        return EAI_NONAME;
+    }
+    using Fn = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const Fn next = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return next ? next(node, service, hints, res) : EAI_SYSTEM;
+}
 
 namespace {
 
@@ -219,6 +248,42 @@ TEST(ProxyScripted, HandshakesEndInTheProtocolOrInAFailure)
             }
         }
     }
+}
+
+// The proxy resolves the destination (ATYP 3): a name only the proxy knows
+// connects through it, the log shows the name as given, and the local
+// resolver never hears of it.
+TEST(ProxyScripted, Socks5SendsTheNameAndLooksNothingUp)
+{
+    const std::string dst = std::string(PROXY_ONLY) + ":2121";
+    PlainServer proxy;
+    ASSERT_TRUE(proxy.ok());
+    TestConnector conn(record_sessions());
+    KV_InetAddr local;
+    const int before = proxy_only_lookups.load();
+    ASSERT_TRUE(conn.connect(local, proxy.addr(),
+                             new KV_ProxySocks5(&conn, dst.c_str(), KV_LoginData(), false)));
+    Fd fd = proxy.accept();
+    ASSERT_TRUE(fd.ok());
+    EXPECT_EQ(fd.read_n(S5_HELLO.size()), S5_HELLO);
+    ASSERT_TRUE(fd.write_all(bytes({5, 0})));
+    const std::string req = bytes({5, 1, 0, 3, static_cast<int>(std::strlen(PROXY_ONLY))}) +
+                            PROXY_ONLY + bytes({0x08, 0x49});
+    EXPECT_EQ(fd.read_n(req.size()), req);
+    ASSERT_TRUE(fd.write_all(S5_OK));
+    conn.wait_open();
+    ASSERT_TRUE(eventually([&] { return conn.connected(); }));
+    ASSERT_TRUE(fd.write_all("220 hello"));
+    EXPECT_TRUE(eventually(
+        [&] { return static_cast<RecordSess*>(conn.last())->received() == "220 hello"; }));
+    EXPECT_FALSE(conn.conn_failed());
+    EXPECT_TRUE(conn.log.has("SOCKS5 - CONNECT ( " + dst + " )", KV_SESS_LOG_SENT));
+    EXPECT_EQ(proxy_only_lookups.load(), before);
+
+    // The counter does see a lookup when one is made.
+    const KV_InetAddr looked(dst.c_str(), KV_Port(0));
+    EXPECT_FALSE(looked.valid());
+    EXPECT_EQ(proxy_only_lookups.load(), before + 1);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "foundation/kv_file.h"
 #include "support/kv_sshtest.h"
@@ -140,44 +141,72 @@ TEST_F(KvSshKeyMan, KeysBesideNotInstead)
     EXPECT_EQ(man.entries(), 0u);
 }
 
-// Every cut of a store file, and lengths forged beyond its end, are refused
-// without a crash; the store keeps what it held and the file is untouched.
-TEST_F(KvSshKeyMan, DamagedFileRefusedStoreUnchanged)
+// Every cut of a store file, and lengths forged beyond its end: the keys
+// before the damage are kept after what the store held, the file is left
+// as it is, and the next trusted key is saved beside them.
+TEST_F(KvSshKeyMan, DamagedFileKeepsTheKeysBeforeTheDamage)
 {
-    const std::string good =
-        "02000000" + entry_bin(1, "a", "f1", blob_a) + entry_bin(2, "b", "f2", blob_b);
-    std::vector<std::string> bad;
-    const std::string bytes = unhex(good);
-    for (size_t cut = 1; cut < bytes.size(); ++cut)
-        bad.push_back(bytes.substr(0, cut));
-    bad.push_back(bytes + "x");
-    bad.push_back(unhex("ffffffff") + bytes.substr(4));
+    const std::string first = unhex(entry_bin(1, "a", "f1", blob_a));
+    const std::string bytes = unhex("02000000") + first + unhex(entry_bin(2, "b", "f2", blob_b));
+    struct Case
+    {
+        std::string data;
+        std::vector<std::string> kept;
+    };
+    std::vector<Case> cases;
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        Case c{bytes.substr(0, cut), {}};
+        if (cut >= 4 + first.size())
+            c.kept = {"a"};
+        cases.push_back(c);
+    }
+    cases.push_back({bytes + "x", {"a", "b"}});
+    cases.push_back({unhex("ffffffff") + bytes.substr(4), {"a", "b"}});
     std::string forged_host = bytes;
     forged_host.replace(8, 4, unhex("ffffff7f"));
-    bad.push_back(forged_host);
-    std::string forged_mpint = unhex("01000000" + entry_bin(1, "a", "f1", blob_a));
+    cases.push_back({forged_host, {}});
+    std::string forged_second_host = bytes;
+    forged_second_host.replace(4 + first.size() + 4, 4, unhex("ffffff7f"));
+    cases.push_back({forged_second_host, {"a"}});
+    std::string forged_mpint = unhex("01000000") + first;
     forged_mpint.replace(forged_mpint.size() - 5, 4, unhex("ffffffff"));
-    bad.push_back(forged_mpint);
-    bad.push_back(unhex("01000000" + entry_bin(1, "a", "f1",
-                                               "00000004"
-                                               "72736131"
-                                               "0000000103"
-                                               "0000000105")));
+    cases.push_back({forged_mpint, {}});
+    cases.push_back({unhex("01000000" + entry_bin(1, "a", "f1",
+                                                  "00000004"
+                                                  "72736131"
+                                                  "0000000103"
+                                                  "0000000105")),
+                     {}});
 
-    KV_SshKeyMan man;
-    ASSERT_TRUE(man.add(key_of(blob_b), "kept", "fk"));
-    for (const std::string& b : bad) {
-        SCOPED_TRACE(b.size());
-        ASSERT_TRUE(kvtest::write_file(file, b));
-        EXPECT_FALSE(man.load());
-        ASSERT_EQ(man.entries(), 1u);
-        EXPECT_STREQ(man.at(0).name().data(), "kept");
-        EXPECT_EQ(kvtest::read_file(file), b);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data.size());
+        KV_SshKeyMan man;
+        ASSERT_TRUE(man.add(key_of(blob_b), "held", "fk"));
+        ASSERT_TRUE(kvtest::write_file(file, c.data));
+        EXPECT_TRUE(man.load());
+        std::vector<std::string> names;
+        for (uint32_t i = 0; i < man.entries(); ++i)
+            names.push_back(man.at(i).name().data());
+        std::vector<std::string> want{"held"};
+        want.insert(want.end(), c.kept.begin(), c.kept.end());
+        EXPECT_EQ(names, want);
+        EXPECT_EQ(kvtest::read_file(file), c.data);
+
+        KV_SshKeyMan fresh;
+        ASSERT_TRUE(fresh.load());
+        ASSERT_TRUE(fresh.add(key_of(blob_a), "new", "fn"));
+        KV_SshKeyMan back;
+        ASSERT_TRUE(back.load());
+        std::vector<std::string> saved;
+        for (uint32_t i = 0; i < back.entries(); ++i)
+            saved.push_back(back.at(i).name().data());
+        std::vector<std::string> want_saved = c.kept;
+        want_saved.push_back("new");
+        EXPECT_EQ(saved, want_saved);
+        if (!c.kept.empty()) {
+            EXPECT_TRUE(back.valid(key_of(blob_a), "a")) << "a kept key still vouches";
+        }
     }
-    ASSERT_TRUE(kvtest::write_file(file, bytes));
-    man.clear();
-    ASSERT_TRUE(man.load());
-    EXPECT_EQ(man.entries(), 2u);
 }
 
 // A save that cannot be made leaves the key trusted in memory and the old

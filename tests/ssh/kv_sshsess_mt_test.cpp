@@ -92,6 +92,9 @@ TEST_F(SshSess_MT, LoginOpensTheChannelAndCarriesData)
     EXPECT_EQ(srv->types_seen, want);
     EXPECT_TRUE(log.has("The server is running SSH2"));
     EXPECT_TRUE(log.has("Opening the subsystem: sftp"));
+    // The password went to the server, and nowhere into the session log.
+    for (const SessLog::Line& l : log.lines())
+        EXPECT_EQ(l.text.find("pw-1"), std::string::npos) << l.text;
 }
 
 TEST_F(SshSess_MT, RequestsThatWantRepliesAreRefused)
