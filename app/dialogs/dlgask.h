@@ -36,6 +36,7 @@ public:
     CDlgAsk(const KV_String& msg, KV_ANS def_ans, KV_ASK kind, void* params, QWidget* parent);
 
     KV_ANS GetResult() const { return result; }
+    const QString& Text() const { return text; }
     // The template of a question kind (43 to 47).
     static int TemplateOf(KV_ASK kind);
     // Where the question is painted, in client pixels.
