@@ -8,7 +8,6 @@
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -108,7 +107,8 @@ bool CEngineBridge::StartThread(KV_ThreadProc proc, void* arg)
             }
             proc(arg);
         }).detach();
-    } catch (const std::system_error&) {
+    } catch (...) {
+        // No thread (std::system_error) or no memory: the engine is told.
         return false;
     }
     return true;

@@ -57,6 +57,9 @@ protected:
     }
 };
 
+// The threads are plain threads and no transfer manager runs, as with the
+// start-up dialog's loader: their questions are shown on the user-interface
+// thread all the same.
 TEST_F(AskTest, QuestionsOfTwoThreadsNewestFirstEachWithItsAnswer_MT)
 {
     KV_Informer first_inf, second_inf;
