@@ -30,7 +30,7 @@ CKivrelApp& App()
 }
 
 // The hooks of the program in place, as after start-up.
-class AskTest : public ::testing::Test
+class AskTest_MT : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -60,7 +60,7 @@ protected:
 // The threads are plain threads and no transfer manager runs, as with the
 // start-up dialog's loader: their questions are shown on the user-interface
 // thread all the same.
-TEST_F(AskTest, QuestionsOfTwoThreadsNewestFirstEachWithItsAnswer_MT)
+TEST_F(AskTest_MT, QuestionsOfTwoThreadsNewestFirstEachWithItsAnswer)
 {
     KV_Informer first_inf, second_inf;
     std::atomic<int> first{-1}, second{-1};
@@ -89,7 +89,7 @@ TEST_F(AskTest, QuestionsOfTwoThreadsNewestFirstEachWithItsAnswer_MT)
     EXPECT_EQ(first, KV_ANS_NO_ALL);
 }
 
-TEST_F(AskTest, OwnQuestionWhileAnEngineQuestionWaitsOnTheSameInformer_MT)
+TEST_F(AskTest_MT, OwnQuestionWhileAnEngineQuestionWaitsOnTheSameInformer)
 {
     KV_Informer root;
     std::atomic<int> engine{-1};
@@ -109,7 +109,7 @@ TEST_F(AskTest, OwnQuestionWhileAnEngineQuestionWaitsOnTheSameInformer_MT)
     EXPECT_EQ(shown, (std::vector<std::string>{"own question", "engine question"}));
 }
 
-TEST_F(AskTest, ErrorsOfEngineThreadsAreShownAndReleaseTheReporter_MT)
+TEST_F(AskTest_MT, ErrorsOfEngineThreadsAreShownAndReleaseTheReporter)
 {
     KV_Informer root;
     App().GetBridge().SetErrHook(root);
@@ -129,7 +129,7 @@ TEST_F(AskTest, ErrorsOfEngineThreadsAreShownAndReleaseTheReporter_MT)
     EXPECT_EQ(shown, (std::vector<std::string>{"Kivrel error|FTP: 550 No such file"}));
 }
 
-TEST_F(AskTest, WindowsDisabledBeforeAQuestionStayDisabled_MT)
+TEST_F(AskTest_MT, WindowsDisabledBeforeAQuestionStayDisabled)
 {
     QWidget frame, sheet_owner;
     frame.show();
@@ -153,7 +153,7 @@ TEST_F(AskTest, WindowsDisabledBeforeAQuestionStayDisabled_MT)
     EXPECT_FALSE(sheet_owner.isEnabled());
 }
 
-TEST_F(AskTest, ClosingAQuestionAnswersNone_MT)
+TEST_F(AskTest_MT, ClosingAQuestionAnswersNone)
 {
     KV_Informer informer;
     std::atomic<int> ans{-1};
