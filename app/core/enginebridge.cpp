@@ -32,14 +32,10 @@ CEngineBridge::~CEngineBridge()
         KV_ThreadMan::set_impl(&KV_ThreadMan::start_std);
     }
     bridge.store(nullptr);
-    std::vector<KV_Informer*> left;
-    {
-        std::lock_guard<std::mutex> guard(stack_lock);
-        left.swap(stack);
-    }
-    for (KV_Informer* informer : left) {
-        informer->set_ans(KV_ANS_NONE);
-    }
+    // Informers still listed may be gone with their managers; their askers
+    // were released when the informers shut down.
+    std::lock_guard<std::mutex> guard(stack_lock);
+    stack.clear();
 }
 
 CEngineBridge* CEngineBridge::Instance()

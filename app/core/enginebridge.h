@@ -40,8 +40,9 @@ public:
     // The calling thread becomes the user-interface thread. One bridge at a
     // time; the hooks reach it while it lives.
     explicit CEngineBridge(CInformerHost& host);
-    // Removes the hooks it installed; informers still on the stack are
-    // answered 0.
+    // Removes the hooks it installed and forgets the informers still on the
+    // stack (without touching them: they may be gone). Destroy the engine
+    // root, and with it every informer, first.
     ~CEngineBridge();
     CEngineBridge(const CEngineBridge&) = delete;
     CEngineBridge& operator=(const CEngineBridge&) = delete;

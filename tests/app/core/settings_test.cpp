@@ -205,6 +205,18 @@ TEST_F(SettingsTest, FailuresStopTheStartUpWithOneMessage)
     }
 }
 
+TEST_F(SettingsTest, BinaryValuesKeepTheirBytes)
+{
+    const QByteArray time("\x00\xff\x7f\x0a", 4);
+    ASSERT_TRUE(WriteProfileBinary("Init", "AutoUpdtCheck", time));
+    ASSERT_TRUE(WriteProfileString("UI", "Note", "a, b; c=d"));
+    EXPECT_EQ(GetProfileBinary("Init", "AutoUpdtCheck"), time);
+    EXPECT_EQ(GetProfileString("UI", "Note").toStdString(), "a, b; c=d");
+    EXPECT_EQ(GetProfileInt("UI", "Sounds", 1), 1);
+    ASSERT_TRUE(WriteProfileInt("UI", "Sounds", 0));
+    EXPECT_EQ(GetProfileInt("UI", "Sounds", 1), 0);
+}
+
 TEST_F(SettingsTest, NoDataFolderWithoutAHome)
 {
     CSettingsEnv env = SettingsEnv();
