@@ -1,13 +1,12 @@
 #include "shell/kivrelmain.h"
 
-#include <QApplication>
+#include "shell/kivrelapp.h"
+
 #include <cstdio>
 
 int KivrelMain(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("kivrel"));
-    QApplication::setOrganizationName(QStringLiteral("kivrel"));
+    CKivrelApp app(argc, argv);
     std::fputs("kivrel: the control window is not there yet\n", stderr);
     return 0;
 }

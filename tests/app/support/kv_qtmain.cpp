@@ -1,6 +1,8 @@
-// main() of the program's test programs: a QApplication for the widgets,
-// settings and folders of the test mode, then GoogleTest.
-#include <QApplication>
+// main() of the program's test programs: the program's application object
+// (a QApplication) for the widgets, settings and folders of the test mode,
+// then GoogleTest.
+#include "shell/kivrelapp.h"
+
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
@@ -11,7 +13,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QStandardPaths::setTestModeEnabled(true);
-    QApplication app(argc, argv);
+    CKivrelApp app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

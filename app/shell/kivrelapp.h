@@ -1,0 +1,190 @@
+#ifndef KIVREL_SHELL_KIVRELAPP_H
+#define KIVREL_SHELL_KIVRELAPP_H
+
+// The application object: what the whole program shares (the engine root,
+// the data-source images, two fonts, the clipboard formats, the browse-pane
+// adapters, the sound state) and the program's side of the engine's
+// questions: the informer stack, the question and error dialogs shown with
+// the other windows disabled, and the steps that prepare the quit.
+//
+// Exactly one exists, made on the process's first thread, which becomes the
+// user-interface thread. Every member is for that thread unless it says
+// otherwise.
+
+#include "core/appimages.h"
+#include "core/enginebridge.h"
+#include "core/soundgate.h"
+#include "core/versioninfo.h"
+#include "foundation/kv_informer.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QIcon>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class CFileManData;
+class CMainFrm;
+class KV_DsTreeNode;
+class KV_FileManPool;
+class QSoundEffect;
+
+// The data-source images, by the indexes of KV_IMG.
+class CImageList
+{
+public:
+    int Add(const QIcon& icon);
+    // The image, or a null icon for an index outside the list.
+    QIcon Icon(int index) const;
+    int Count() const { return static_cast<int>(icons.size()); }
+
+private:
+    QList<QIcon> icons;
+};
+
+// A message box with `text`, the caption "Kivrel error" and an error icon,
+// over `owner` (null: none). Returns when the user closed it.
+void ShowErrorBox(const QString& text, QWidget* owner);
+
+// Places the window `wnd` (not shown yet, without parent) above the window
+// of `owner` (null: nothing).
+void SetOwner(QWidget* wnd, QWidget* owner);
+
+// Gives every child widget of `wnd` the font `font`.
+void SetChildFont(QWidget* wnd, const QFont& font);
+
+class CKivrelApp : public QApplication, public CInformerHost
+{
+    Q_OBJECT
+public:
+    CKivrelApp(int& argc, char** argv);
+    // Deletes the engine root if it still exists (DeletePool).
+    ~CKivrelApp() override;
+
+    // The application object, or null before it exists.
+    static CKivrelApp* Instance();
+
+    // ---- accessors
+    KV_FileManPool* GetPool() const { return pool.get(); }
+    CMainFrm* GetMainFrm() const { return main_frm; }
+    void SetMainFrm(CMainFrm* frm) { main_frm = frm; }
+    const CImageList& GetDsImageList() const { return images; }
+    // Kind 0 the normal font, any other the bold one.
+    const QFont& GetFont(int kind) const { return kind == 0 ? font_normal : font_bold; }
+    const CVersionInfo& GetVersion() const { return version; }
+    CVersionInfo& GetVersion() { return version; }
+    // The program's own version as text (FormatVersion).
+    QString GetVersionText() const;
+    CEngineBridge& GetBridge() { return bridge; }
+
+    // The MIME types standing for the program's clipboard formats: data-source
+    // nodes, a browse window's copy, a browse window's drag.
+    static QString GetClipFormatDs();
+    static QString GetClipFormatBrCl();
+    static QString GetClipFormatBrDd();
+
+    void AddFileManData(CFileManData* data);
+    void RemoveFileManData(CFileManData* data);
+    const std::vector<CFileManData*>& GetFileManData() const { return adapters; }
+
+    // The images of `node` in the engine root's tree (see GetNodeImages in
+    // core/appimages.h); false without an engine root.
+    bool GetNodeImages(const KV_DsTreeNode* node, int& image, int& selected, bool variant) const;
+
+    // Fills the data-source image list: the theme's icons, drawn ones where
+    // the theme has none. True when the list holds every image.
+    bool CreateImageLists();
+    // Fills the engine's table of well-known folders (see InitSettings in
+    // core/settings.h); failures are shown with ShowErrorBox.
+    bool InitSettings();
+
+    // Creates the engine root and makes its informer report errors as
+    // dialogs. False when one exists already.
+    bool CreatePool();
+    // Deletes the engine root (dropping its informer from the stack first).
+    void DeletePool();
+
+    // ---- browse windows
+    // Shows or hides every visible browse window.
+    // Does nothing yet: there are no browse windows.
+    void ShowBrowseWnds(bool show);
+    // Does nothing yet: there are no browse windows.
+    void CloseBrowseWnds();
+    // The first browse window; leaves `wnd` unchanged when there is none.
+    // Finds none yet: there are no browse windows.
+    void FindBrowseWnd(QWidget*& wnd) const;
+    // Adds every browse window to `list`. Adds none yet.
+    void ListBrowseWnds(QList<QWidget*>& list) const;
+
+    // ---- the engine's questions
+    // Shows the informer's question or error with the other windows
+    // disabled and hands the answer back (set_ans). Null is ignored.
+    void ShowInformer(KV_Informer* informer) override;
+    // Any thread: queues ShowPendingInformers.
+    void WakeUiThread() override;
+    // Shows the waiting informers, newest first, one at a time, unless a
+    // question or error is shown already (it comes back when that is
+    // answered) or the quit is prepared.
+    void ShowPendingInformers();
+    // The question dialog with the attention sound; its answer.
+    KV_ANS AskUser(const KV_String& msg, KV_ANS def_ans, KV_ASK kind, void* params, QWidget* owner);
+    // Disables every top-level window (`disable`), or enables again the ones
+    // that were enabled before. Nested calls count: only the outermost pair
+    // acts, so a window disabled before the first stays disabled.
+    void EnableThreadWindows(bool disable);
+    bool WindowsDisabled() const { return disable_depth > 0; }
+
+    // Prepares the quit: saves the engine root and stops its saving, ends
+    // every dialog, disables the windows for good and sets the quitting flag.
+    // Does not yet save the list of open browse windows.
+    void PrepareQuit();
+    bool Quitting() const { return quitting; }
+
+    // ---- sounds, shell, help
+    // Plays `name` (relative to the program's folder, such as
+    // "sounds/attn.wav") unless "UI"/"Sounds" is 0 or the same sound played
+    // less than a second ago. Silent without an audio device.
+    void PlaySound(const QString& name);
+    // Opens `path` (a file or an address) with the desktop's program for it.
+    static bool ShellOpen(const QString& path);
+    // Opens the help page of the nearest window from `wnd` up that names one
+    // (its whatsThis, such as "html/browsewnd.htm#filelist"), else the help's
+    // start page.
+    static bool ShowHelp(QWidget* wnd);
+    // The address ShowHelp opens for `wnd`.
+    static QString HelpUrl(QWidget* wnd);
+    // Names the help page of `wnd`, as "html\\x.htm#a" or "html/x.htm#a".
+    static void SetHelpTopic(QWidget* wnd, const QString& topic);
+    static QString HelpTopic(const QWidget* wnd);
+    // The browser's context menu: no browser of this desktop reads the keys,
+    // so nothing is written; true.
+    static bool SetBrowserInt();
+
+protected:
+    // The sound gate's clock; tests replace it.
+    virtual CSoundGate::Clock::time_point Now() const;
+    // Plays the file; false when it cannot.
+    virtual bool PlayFile(const QString& path);
+
+private:
+    CEngineBridge bridge;
+    std::unique_ptr<KV_FileManPool> pool;
+    CMainFrm* main_frm = nullptr;
+    CImageList images;
+    QFont font_normal;
+    QFont font_bold;
+    CVersionInfo version;
+    std::vector<CFileManData*> adapters;
+    CSoundGate sound_gate;
+    QSoundEffect* sound = nullptr;
+
+    bool quitting = false;
+    int disable_depth = 0;
+    // Windows found disabled by the outermost disabling.
+    QList<QPointer<QWidget>> found_disabled;
+};
+
+#endif
