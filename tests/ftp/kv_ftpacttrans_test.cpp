@@ -140,6 +140,7 @@ TEST(KV_FtpActTrans, ListingKeepsOnlyNamesOfTheListedFolder)
     ASSERT_TRUE(store.find("neg.bin", &neg));
     EXPECT_FALSE(neg->fdc().valid_size(true));
     EXPECT_FALSE(neg->is_dir());
+}
 
 namespace {
 
