@@ -1,0 +1,389 @@
+// The looks of the menus: measuring, drawing, the popup borders and the
+// popup bookkeeping they rely on.
+#include "menus/menutheme.h"
+#include "menus/newframe.h"
+#include "menus/newmenu.h"
+#include "menus/newmenuicons.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QStyleFactory>
+#include <QStyleOptionMenuItem>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every render uses Fusion under the menu style, Fusion's own palette and
+// DejaVu Sans, so that pixels do not depend on the desktop.
+class Looks : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CMenuStyle::Instance()->setBaseStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(CMenuStyle::Instance()->baseStyle()->standardPalette());
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+        previous_style_ = CNewMenu::SetDrawStyle(3);
+        previous_look_ = CNewMenu::SetSelectionMode(0);
+    }
+    void TearDown() override
+    {
+        CNewMenu::SetDrawStyle(previous_style_);
+        CNewMenu::SetSelectionMode(previous_look_);
+        SetNumColors(64000);
+    }
+
+    int previous_style_ = 2;
+    int previous_look_ = 1;
+};
+
+// A bar with one popup: an item with an icon and accelerator, a separator,
+// a checked item, a checked radio item, a disabled item with an icon, a
+// plain item.
+struct Sample
+{
+    CNewMenu bar;
+    CNewMenu* popup = nullptr;
+    QMenu* menu = nullptr;
+    QList<QImage> images;
+
+    Sample()
+    {
+        QImage red(16, 15, QImage::Format_ARGB32);
+        red.fill(qRgb(200, 40, 40));
+        QImage blue(16, 15, QImage::Format_ARGB32);
+        blue.fill(qRgb(40, 40, 200));
+        images = {red, blue};
+        auto* top = new QMenu;
+        auto* sub = new QMenu(QStringLiteral("&Pop"), top);
+        top->addMenu(sub);
+        bar.LoadMenu(top);
+        popup = bar.GetSubMenu(0);
+        menu = popup->GetSafeHmenu();
+        popup->AppendItem(QStringLiteral("&Open\tCtrl+O"), MF_STRING, 41001, &images, 0);
+        popup->AppendItem(QString(), MF_SEPARATOR, 0);
+        popup->AppendItem(QStringLiteral("&Checked"), MF_CHECKED, 41002);
+        popup->AppendItem(QStringLiteral("&Radio"), MF_CHECKED, 41003);
+        popup->AppendItem(QStringLiteral("&Disabled"), MF_GRAYED, 41004, &images, 1);
+        popup->AppendItem(QStringLiteral("&Plain"), MF_STRING, 41005);
+        auto* group = new QActionGroup(menu);
+        group->addAction(popup->ItemAction(3));
+        menu->resize(menu->sizeHint());
+    }
+};
+
+KV_COLORREF Px(const QImage& image, int x, int y)
+{
+    return KV_ToColorRef(QColor(image.pixel(x, y)));
+}
+
+KV_COLORREF Sys(int index)
+{
+    return KV_GetSysColor(index);
+}
+
+QImage Grab(QMenu* menu)
+{
+    menu->resize(menu->sizeHint());
+    return menu->grab().toImage();
+}
+
+KV_Rect ItemRect(const Sample& s, int pos)
+{
+    return KV_Rect::From(s.menu->actionGeometry(s.popup->ItemAction(pos)));
+}
+
+// Where an item's icon sits in the XP look: 3 pixels into the column,
+// centred down the item.
+QPoint XPIconAt(const KV_Rect& item)
+{
+    return {item.left + 3, item.top + ((item.Height() - 15) >> 1)};
+}
+
+TEST(LooksMeasure, ItemSizesByLook)
+{
+    struct Case
+    {
+        const char* name;
+        KV_MeasureLook look;
+        KV_ItemMeasure item;
+        QSize want;
+    };
+    const QSize icons(16, 15);
+    const Case cases[] = {
+        {"classic popup",
+         KV_MeasureLook::Classic,
+         {false, false, false, {50, 15}, icons},
+         {84, 19}},
+        {"gradient popup",
+         KV_MeasureLook::Gradient,
+         {false, false, false, {50, 15}, icons},
+         {84, 21}},
+        {"xp popup", KV_MeasureLook::XP, {false, false, false, {50, 15}, icons}, {84, 22}},
+        {"accelerator", KV_MeasureLook::XP, {false, false, true, {50, 15}, icons}, {99, 22}},
+        {"classic bar", KV_MeasureLook::Classic, {true, false, false, {50, 15}, icons}, {44, 19}},
+        {"xp bar", KV_MeasureLook::XP, {true, false, false, {50, 15}, icons}, {44, 22}},
+        {"classic separator",
+         KV_MeasureLook::Classic,
+         {false, true, false, {50, 15}, icons},
+         {0, 3}},
+        {"gradient separator",
+         KV_MeasureLook::Gradient,
+         {false, true, false, {50, 15}, icons},
+         {0, 3}},
+        {"xp separator", KV_MeasureLook::XP, {false, true, false, {50, 15}, icons}, {0, 3}},
+        // Large icons raise the height; so does a tall font.
+        {"classic 24",
+         KV_MeasureLook::Classic,
+         {false, false, false, {50, 15}, {24, 24}},
+         {100, 28}},
+        {"gradient 24",
+         KV_MeasureLook::Gradient,
+         {false, false, false, {50, 15}, {24, 24}},
+         {100, 30}},
+        {"xp 24", KV_MeasureLook::XP, {false, false, false, {50, 15}, {24, 24}}, {100, 31}},
+        {"xp 10", KV_MeasureLook::XP, {false, false, false, {50, 15}, {16, 10}}, {84, 19}},
+        {"tall text", KV_MeasureLook::Classic, {false, false, false, {50, 40}, icons}, {84, 40}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(KV_MeasureMenuItem(c.look, c.item), c.want);
+    }
+}
+
+TEST(LooksTheme, BordersWithAndWithoutSystemShadows)
+{
+    struct Case
+    {
+        uint32_t flags;
+        bool shadows;
+        QMargins borders;
+        KV_Rect client;
+        KV_Rect placed;
+        KV_Rect content;
+    };
+    const KV_Rect window{100, 50, 300, 250};
+    const Case cases[] = {
+        {1, true, {2, 2, 2, 2}, {102, 52, 298, 248}, {100, 49, 298, 247}, {102, 52, 297, 247}},
+        {1, false, {2, 2, 5, 6}, {102, 52, 295, 244}, {100, 49, 302, 251}, {102, 52, 293, 243}},
+        // Without a flat border the window is the system's.
+        {0, true, {2, 2, 2, 2}, window, window, window},
+        {0, false, {2, 2, 5, 6}, window, window, window},
+    };
+    auto same = [](const KV_Rect& a, const KV_Rect& b) {
+        return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "flags " << c.flags << " shadows " << c.shadows);
+        const CMenuTheme theme(0, nullptr, nullptr, c.flags, c.shadows);
+        EXPECT_EQ(theme.IsFlatBorder(), c.flags == 1);
+        EXPECT_EQ(theme.Borders(), c.borders);
+        EXPECT_TRUE(same(theme.CalcClientRect(window), c.client));
+        EXPECT_TRUE(same(theme.AdjustWindowPos(window), c.placed));
+        EXPECT_TRUE(same(theme.GetContentRect(window), c.content));
+    }
+}
+
+TEST(LooksColors, XPSelectionColorInItsThreeCases)
+{
+    const KV_COLORREF window = KV_RGB(255, 255, 255);
+    const KV_COLORREF highlight = KV_RGB(49, 106, 197);
+    // 70 % white + 30 % highlight = (194, 211, 238), darkened by 30.
+    EXPECT_EQ(XPSelectionColor(false, 64000, window, highlight), KV_RGB(171, 186, 210));
+    EXPECT_EQ(XPSelectionColor(false, 256, window, highlight), window);
+    EXPECT_EQ(XPSelectionColor(true, 64000, window, highlight), highlight);
+    EXPECT_EQ(XPSelectionColor(true, 16, window, highlight), highlight);
+}
+
+// The flat borders painted into an image: the XP frame and its icon-column
+// strip, the classic line, the own shadow where the system draws none.
+TEST_F(Looks, FlatBordersAndOwnShadow)
+{
+    const QSize size(60, 40);
+    auto paint = [&](const CMenuTheme& theme, bool* drawn) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        QPainter p(&image);
+        *drawn = theme.DrawBorder(&p, nullptr, size, false);
+        return image;
+    };
+    const KV_COLORREF bar = MenuBarColor();
+    const KV_COLORREF window = Sys(KV_COLOR_WINDOW);
+    const KV_COLORREF menu = PopupMenuColor();
+    bool drawn = false;
+
+    const CMenuThemeXP xp(2, nullptr, nullptr, 1, true);
+    QImage image = paint(xp, &drawn);
+    ASSERT_TRUE(drawn);
+    EXPECT_EQ(Px(image, 0, 0), DarkenColor(128, bar));
+    EXPECT_EQ(Px(image, 59, 39), DarkenColor(128, bar));
+    EXPECT_EQ(Px(image, 1, 20), MixColors86(bar, window)); // continues the icon column
+    EXPECT_EQ(Px(image, 30, 1), MixColors86(window, bar));
+    EXPECT_EQ(Px(image, 58, 20), MixColors86(window, bar));
+    EXPECT_EQ(Px(image, 30, 20), KV_ToColorRef(QColor(Qt::magenta))); // the client is left
+
+    const CMenuThemeXP xpOwn(2, nullptr, nullptr, 1, false);
+    image = paint(xpOwn, &drawn);
+    EXPECT_EQ(Px(image, 55, 20), DarkenColor(128, bar)); // frame 4 pixels in
+    EXPECT_EQ(Px(image, 59, 20), DarkenColor(30, menu));
+    EXPECT_EQ(Px(image, 56, 20), DarkenColor(120, menu));
+    EXPECT_EQ(Px(image, 56, 5), DarkenColor(48, menu)); // fading in at the top
+    EXPECT_EQ(Px(image, 56, 2), menu);
+    EXPECT_EQ(Px(image, 30, 39), DarkenColor(30, menu));
+    EXPECT_EQ(Px(image, 2, 38), menu);
+
+    SetNumColors(256);
+    image = paint(xpOwn, &drawn);
+    EXPECT_EQ(Px(image, 56, 20), Sys(KV_COLOR_BTNSHADOW));
+    EXPECT_EQ(Px(image, 58, 20), menu);
+    EXPECT_EQ(Px(image, 1, 20), Sys(KV_COLOR_BTNFACE));
+    SetNumColors(64000);
+
+    const CMenuTheme classic(0, nullptr, nullptr, 1, true);
+    image = paint(classic, &drawn);
+    EXPECT_EQ(Px(image, 0, 0), Sys(KV_COLOR_HIGHLIGHT));
+    EXPECT_EQ(Px(image, 1, 1), menu);
+    EXPECT_EQ(Px(image, 59, 20), Sys(KV_COLOR_HIGHLIGHT));
+
+    // Odd ids leave the border to the system.
+    const CMenuThemeXP plain(3, nullptr, nullptr, 0, true);
+    image = paint(plain, &drawn);
+    EXPECT_FALSE(drawn);
+    EXPECT_EQ(Px(image, 0, 0), KV_ToColorRef(QColor(Qt::magenta)));
+}
+
+TEST_F(Looks, XPPopupColumnSeparatorSelectionAndAccelerator)
+{
+    Sample s;
+    s.menu->setActiveAction(s.popup->ItemAction(5)); // "&Plain"
+    const QImage image = Grab(s.menu);
+    const KV_COLORREF window = Sys(KV_COLOR_WINDOW);
+    const KV_COLORREF column = MixColors86(MenuBarColor(), window);
+    const KV_COLORREF background = MixColors86(window, PopupMenuColor());
+
+    const KV_Rect open = ItemRect(s, 0);
+    EXPECT_EQ(open.Height(), 22);
+    EXPECT_EQ(Px(image, open.left + 1, open.top + 1), column);
+    EXPECT_EQ(Px(image, open.left + 23, open.top + 1), column);
+    EXPECT_EQ(Px(image, open.left + 24, open.top + 1), background);
+
+    // The separator: one grey line in the middle row, from 4 pixels past
+    // the column to the item's right edge.
+    const KV_Rect sep = ItemRect(s, 1);
+    EXPECT_EQ(sep.Height(), 3);
+    const int line = sep.top + 1;
+    EXPECT_EQ(Px(image, open.left + 27, line), background);
+    EXPECT_EQ(Px(image, open.left + 28, line), Sys(KV_COLOR_GRAYTEXT));
+    EXPECT_EQ(Px(image, sep.right - 1, line), Sys(KV_COLOR_GRAYTEXT));
+    EXPECT_EQ(Px(image, open.left + 28, sep.top), background);
+
+    // The selection box over the whole item, framed in the highlight.
+    const KV_Rect plain = ItemRect(s, 5);
+    EXPECT_EQ(Px(image, plain.left, plain.top + 5), Sys(KV_COLOR_HIGHLIGHT));
+    EXPECT_EQ(Px(image, plain.right - 1, plain.bottom - 1), Sys(KV_COLOR_HIGHLIGHT));
+    EXPECT_EQ(Px(image, plain.left + 2, plain.top + 2), GetXPSelectionColor());
+    EXPECT_EQ(Px(image, plain.right - 3, plain.top + 2), GetXPSelectionColor());
+
+    // The caption starts after the column, the accelerator ends 15 pixels
+    // before the item's right edge.
+    int first = -1;
+    int last = -1;
+    for (int x = open.left + 24; x < open.right; ++x) {
+        for (int y = open.top; y < open.bottom; ++y) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                first = first < 0 ? x : first;
+                last = x;
+            }
+        }
+    }
+    EXPECT_GE(first, open.left + 28);
+    EXPECT_LE(first, open.left + 30);
+    EXPECT_LE(last, open.right - 16);
+    EXPECT_GE(last, open.right - 18);
+}
+
+TEST_F(Looks, XPIconsBySelectionAndIconLook)
+{
+    Sample s;
+    const CNewMenuItemData* disabled = s.popup->ItemDataList()[4];
+    ASSERT_NE(disabled->icons, nullptr);
+    const CNewMenuIcons* icons = disabled->icons;
+    const QPoint openAt = XPIconAt(ItemRect(s, 0));
+    const QPoint offAt = XPIconAt(ItemRect(s, 4));
+    const KV_COLORREF column = MixColors86(MenuBarColor(), Sys(KV_COLOR_WINDOW));
+    const KV_COLORREF red = KV_RGB(200, 40, 40);
+
+    // Selected: the icon one pixel up and left, its silhouette one pixel
+    // down and right in the shadow of the selection colour.
+    s.menu->setActiveAction(s.popup->ItemAction(0));
+    QImage image = Grab(s.menu);
+    EXPECT_EQ(Px(image, openAt.x() - 1, openAt.y() - 1), red);
+    EXPECT_EQ(Px(image, openAt.x() + 14, openAt.y() + 13), red);
+    EXPECT_EQ(Px(image, openAt.x() + 15, openAt.y() + 14), ShadowColor(GetXPSelectionColor()));
+
+    // Not selected: in place.
+    s.menu->setActiveAction(s.popup->ItemAction(5));
+    image = Grab(s.menu);
+    EXPECT_EQ(Px(image, openAt.x() - 1, openAt.y() - 1), column);
+    EXPECT_EQ(Px(image, openAt.x(), openAt.y()), red);
+    EXPECT_EQ(Px(image, openAt.x() + 15, openAt.y() + 14), red);
+    // Icon look 0: a disabled icon is a silhouette.
+    EXPECT_EQ(Px(image, offAt.x() + 5, offAt.y() + 5), DarkenColor(70, column));
+
+    // Icon look 1: the shaded image when not selected, the disabled image
+    // when disabled.
+    CNewMenu::SetSelectionMode(1);
+    image = Grab(s.menu);
+    const int open = s.popup->ItemDataList()[0]->icon_index;
+    EXPECT_EQ(Px(image, openAt.x() + 5, openAt.y() + 5),
+              KV_ToColorRef(QColor(icons->Image(open + 1).pixel(5, 5))));
+    EXPECT_EQ(Px(image, offAt.x() + 5, offAt.y() + 5),
+              KV_ToColorRef(QColor(icons->Image(disabled->icon_index + 2).pixel(5, 5))));
+    EXPECT_NE(icons->Image(open + 1).pixel(5, 5), icons->Image(open).pixel(5, 5));
+}
+
+TEST_F(Looks, XPCheckAndBulletGlyphs)
+{
+    Sample s;
+    s.menu->setActiveAction(s.popup->ItemAction(5));
+    const QImage image = Grab(s.menu);
+    const KV_COLORREF column = MixColors86(MenuBarColor(), Sys(KV_COLOR_WINDOW));
+    // The glyph's square: the column less 2 pixels at the top and bottom
+    // (for a 22-pixel item), shrunk by 2 on each side, centred across.
+    auto ink = [&](int pos, double u, double v) {
+        const KV_Rect item = ItemRect(s, pos);
+        const int em = item.Height() - 8;
+        const int x0 = item.left + (24 - em) / 2;
+        const int y0 = item.top + 4;
+        return qGray(image.pixel(x0 + static_cast<int>(u * em), y0 + static_cast<int>(v * em)));
+    };
+    // Both sit in a check box in the highlight frame.
+    for (int pos : {2, 3}) {
+        SCOPED_TRACE(pos);
+        const KV_Rect item = ItemRect(s, pos);
+        EXPECT_EQ(Px(image, item.left + 1, item.top + 5), Sys(KV_COLOR_HIGHLIGHT));
+        EXPECT_EQ(Px(image, item.left + 3, item.top + 3),
+                  MixColors86(column, Sys(KV_COLOR_HIGHLIGHT)));
+    }
+    // The check's left arm lies where the bullet has nothing.
+    EXPECT_LT(ink(2, 0.32, 0.58), 100);
+    EXPECT_GT(ink(3, 0.32, 0.58), 150);
+    EXPECT_LT(ink(3, 0.5, 0.5), 100);
+}
+
+TEST_F(Looks, XPFewColours)
+{
+    SetNumColors(256);
+    Sample s;
+    s.menu->setActiveAction(s.popup->ItemAction(5));
+    const QImage image = Grab(s.menu);
+    const KV_Rect plain = ItemRect(s, 5);
+    EXPECT_EQ(Px(image, plain.left + 2, ItemRect(s, 0).top + 2), Sys(KV_COLOR_BTNFACE));
+    EXPECT_EQ(Px(image, plain.left + 2, plain.top + 2), Sys(KV_COLOR_WINDOW));
+    EXPECT_EQ(Px(image, plain.left, plain.top + 5), Sys(KV_COLOR_HIGHLIGHT));
+}
+
+} // namespace
