@@ -386,4 +386,119 @@ TEST_F(Looks, XPFewColours)
     EXPECT_EQ(Px(image, plain.left, plain.top + 5), Sys(KV_COLOR_HIGHLIGHT));
 }
 
+// The browse window's menu bar shown in an active frame, with the "&Help"
+// popup open and its "Wi&zards" popup open below it.
+struct OpenFrame
+{
+    CNewFrameWnd frame;
+    QMenuBar* bar = nullptr;
+    QAction* helpAction = nullptr;
+    CNewMenu* help = nullptr;
+    CNewMenu* wizards = nullptr;
+
+    bool Open()
+    {
+        if (!frame.LoadFrame(109)) {
+            return false;
+        }
+        frame.resize(400, 300);
+        frame.show();
+        frame.activateWindow();
+        if (!QTest::qWaitForWindowActive(&frame)) {
+            return false;
+        }
+        bar = frame.FrameMenuBar();
+        helpAction = bar->actions().value(4);
+        help = frame.DefaultMenu().GetSubMenu(4);
+        wizards = help != nullptr ? help->GetSubMenu(4) : nullptr;
+        if (helpAction == nullptr || wizards == nullptr) {
+            return false;
+        }
+        bar->setActiveAction(helpAction);
+        if (!QTest::qWaitFor([&] { return help->GetSafeHmenu()->isVisible(); })) {
+            return false;
+        }
+        help->GetSafeHmenu()->setActiveAction(help->ItemAction(4));
+        return QTest::qWaitFor([&] { return wizards->GetSafeHmenu()->isVisible(); });
+    }
+
+    KV_Rect HelpItem() const { return KV_Rect::From(bar->actionGeometry(helpAction)); }
+};
+
+TEST_F(Looks, NestedPopupsCountBackToZeroAndTheBarItemIsOpenOrHot)
+{
+    OpenFrame f;
+    ASSERT_TRUE(f.Open());
+    CNewMenu& top = f.frame.DefaultMenu();
+    EXPECT_EQ(top.OpenPopupCount(), 1);
+    EXPECT_EQ(f.help->OpenPopupCount(), 1);
+    EXPECT_EQ(CNewMenuHook::ShowingCount(), 2);
+    EXPECT_EQ(CNewMenuHook::LastOpenedPopup(), nullptr); // taken over by its window
+
+    // Open: framed in the darkened bar colour over the icon-column colour,
+    // with the shadow at its right.
+    const KV_COLORREF barColour = MenuBarColor();
+    const KV_COLORREF column = MixColors86(barColour, Sys(KV_COLOR_WINDOW));
+    const KV_Rect item = f.HelpItem();
+    QImage image = f.bar->grab().toImage();
+    EXPECT_EQ(Px(image, item.left, item.top + 5), DarkenColor(128, barColour));
+    EXPECT_EQ(Px(image, item.left + 2, item.top + 2), column);
+    EXPECT_EQ(Px(image, item.right - 1, item.top + 10), DarkenColor(30, barColour));
+    EXPECT_EQ(Px(image, item.right - 4, item.top + 10), DarkenColor(120, barColour));
+    EXPECT_EQ(Px(image, item.right - 4, item.top + 5), DarkenColor(48, barColour));
+    const QPoint origin = f.bar->mapToGlobal(QPoint(0, 0));
+    EXPECT_EQ(top.GetMenuBarItemRect().left, item.left + origin.x());
+    EXPECT_EQ(top.GetMenuBarItemRect().bottom, item.bottom + origin.y());
+
+    f.wizards->GetSafeHmenu()->hide();
+    EXPECT_EQ(f.help->OpenPopupCount(), 0);
+    EXPECT_EQ(top.OpenPopupCount(), 1);
+    f.help->GetSafeHmenu()->hide();
+    EXPECT_EQ(top.OpenPopupCount(), 0);
+    EXPECT_EQ(CNewMenuHook::ShowingCount(), 0);
+
+    // Selected with no popup open: hot, in the selection colour framed in
+    // the highlight, no shadow.
+    QStyleOptionMenuItem opt;
+    opt.initFrom(f.bar);
+    opt.rect = item.ToQRect();
+    opt.state = QStyle::State_Enabled | QStyle::State_Selected;
+    opt.menuItemType = QStyleOptionMenuItem::Normal;
+    opt.text = f.helpAction->text();
+    image = QImage(f.bar->size(), QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    {
+        QPainter p(&image);
+        f.bar->style()->drawControl(QStyle::CE_MenuBarItem, &opt, &p, f.bar);
+    }
+    EXPECT_EQ(Px(image, item.left, item.top + 5), Sys(KV_COLOR_HIGHLIGHT));
+    EXPECT_EQ(Px(image, item.left + 2, item.top + 2), GetXPSelectionColor());
+    EXPECT_EQ(Px(image, item.right - 1, item.top + 10), barColour);
+}
+
+// With the flat XP border the popup covers the bottom line of its bar item
+// and shows no frame line where they touch.
+TEST_F(Looks, FlatPopupJoinsItsOpenBarItem)
+{
+    CNewMenu::SetDrawStyle(2);
+    OpenFrame f;
+    ASSERT_TRUE(f.Open());
+    const KV_Rect item = f.HelpItem();
+    f.bar->grab(); // the bar records its open item
+    QMenu* popup = f.help->GetSafeHmenu();
+    const QPoint barOrigin = f.bar->mapToGlobal(QPoint(0, 0));
+    EXPECT_EQ(popup->geometry().top(), item.bottom - 1 + barOrigin.y());
+    const QImage image = popup->grab().toImage();
+    const KV_COLORREF frameColour = DarkenColor(128, MenuBarColor());
+    const KV_COLORREF join = MixColors86(MenuBarColor(), Sys(KV_COLOR_WINDOW));
+    const int itemLeft = item.left + barOrigin.x() - popup->geometry().left();
+    EXPECT_EQ(Px(image, itemLeft, 0), frameColour);
+    EXPECT_EQ(Px(image, itemLeft + 1, 0), join);
+    EXPECT_EQ(Px(image, itemLeft + item.Width() - 2, 0), join);
+    EXPECT_EQ(Px(image, itemLeft + item.Width() - 1, 0), frameColour);
+    EXPECT_EQ(Px(image, image.width() - 1, 0), frameColour);
+    f.wizards->GetSafeHmenu()->hide();
+    popup->hide();
+}
+
 } // namespace
