@@ -167,6 +167,8 @@ void CNewMenu::AttachMenuBar(QMenuBar* bar)
     if (bar != nullptr) {
         Registry().insert(bar, this);
         bar->setStyle(CMenuStyle::Instance());
+        bar->removeEventFilter(CNewMenuHook::Instance());
+        bar->installEventFilter(CNewMenuHook::Instance());
         QObject::connect(bar, &QObject::destroyed, [bar] { Registry().remove(bar); });
     }
 }
@@ -1058,6 +1060,14 @@ int CNewMenuHook::ShowingCount()
 
 bool CNewMenuHook::eventFilter(QObject* watched, QEvent* event)
 {
+    if (auto* bar = qobject_cast<QMenuBar*>(watched)) {
+        // The looks draw the items of an inactive window's bar grey.
+        if (event->type() == QEvent::WindowActivate ||
+            event->type() == QEvent::WindowDeactivate) {
+            bar->update();
+        }
+        return false;
+    }
     auto* menu = qobject_cast<QMenu*>(watched);
     if (menu == nullptr || !menu->isWindow()) {
         return false;

@@ -287,7 +287,8 @@ private:
 // The popup windows' side of the library: it follows every CNewMenu popup
 // as it shows and hides (an event filter), keeping where each window first
 // showed and the popup most recently opened, and lets a flat-bordered theme
-// place the window. The open-popup counts are kept by the menus
+// place the window; it repaints a menu bar whose window gains or loses the
+// activation. The open-popup counts are kept by the menus
 // (OnInitMenuPopup, OnUnInitPopup).
 class CNewMenuHook : public QObject
 {
