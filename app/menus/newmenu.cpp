@@ -1062,8 +1062,7 @@ bool CNewMenuHook::eventFilter(QObject* watched, QEvent* event)
 {
     if (auto* bar = qobject_cast<QMenuBar*>(watched)) {
         // The looks draw the items of an inactive window's bar grey.
-        if (event->type() == QEvent::WindowActivate ||
-            event->type() == QEvent::WindowDeactivate) {
+        if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
             bar->update();
         }
         return false;

@@ -40,8 +40,8 @@ QString ScreenshotDir()
 QString GoldenPath(const char* name)
 {
     // The tests folder, which Qt Test tells its programs.
-    return QStringLiteral(QT_TESTCASE_SOURCEDIR "/menus/golden/") +
-           QLatin1String(name) + QStringLiteral(".png");
+    return QStringLiteral(QT_TESTCASE_SOURCEDIR "/menus/golden/") + QLatin1String(name) +
+           QStringLiteral(".png");
 }
 
 // Pixels whose channels differ by more than 24, counted; -1 when the sizes
