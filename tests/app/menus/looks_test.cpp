@@ -6,6 +6,7 @@
 #include "menus/newmenuicons.h"
 
 #include <QActionGroup>
+#include <QMenuBar>
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
@@ -384,6 +385,118 @@ TEST_F(Looks, XPFewColours)
     EXPECT_EQ(Px(image, plain.left + 2, ItemRect(s, 0).top + 2), Sys(KV_COLOR_BTNFACE));
     EXPECT_EQ(Px(image, plain.left + 2, plain.top + 2), Sys(KV_COLOR_WINDOW));
     EXPECT_EQ(Px(image, plain.left, plain.top + 5), Sys(KV_COLOR_HIGHLIGHT));
+}
+
+// Pixels of the classic, gradient and flat-bar looks that tell them apart
+// from one another and from the system's own pictures.
+TEST_F(Looks, ClassicGradientAndFlatBarKeyPixels)
+{
+    const KV_COLORREF menuColour = Sys(KV_COLOR_MENU);
+    const KV_COLORREF highlight = Sys(KV_COLOR_HIGHLIGHT);
+    const KV_COLORREF light = Sys(KV_COLOR_BTNHIGHLIGHT);
+    const KV_COLORREF shadow = Sys(KV_COLOR_BTNSHADOW);
+    {
+        SCOPED_TRACE("classic");
+        CNewMenu::SetDrawStyle(1);
+        Sample s;
+        s.menu->setActiveAction(s.popup->ItemAction(0));
+        QImage image = Grab(s.menu);
+        const KV_Rect open = ItemRect(s, 0);
+        EXPECT_EQ(open.Height(), 19);
+        // The selection leaves the icon column; the icon gets a raised frame.
+        const int mid = open.top + 9;
+        EXPECT_EQ(Px(image, open.left + 21, mid), menuColour);
+        EXPECT_EQ(Px(image, open.left + 22, mid), highlight);
+        EXPECT_EQ(Px(image, open.left + 1, mid), light);
+        EXPECT_EQ(Px(image, open.left + 20, mid), shadow);
+        // Checked, the frame is sunken.
+        QAction* action = s.popup->ItemAction(0);
+        action->setCheckable(true);
+        action->setChecked(true);
+        image = Grab(s.menu);
+        EXPECT_EQ(Px(image, open.left + 1, mid), shadow);
+        EXPECT_EQ(Px(image, open.left + 20, mid), light);
+        // A disabled caption is embossed: highlight under the grey.
+        const KV_Rect off = ItemRect(s, 4);
+        int grey = 0;
+        int lit = 0;
+        for (int y = off.top; y < off.bottom; ++y) {
+            for (int x = off.left + 28; x < off.right; ++x) {
+                grey += Px(image, x, y) == Sys(KV_COLOR_GRAYTEXT) ? 1 : 0;
+                lit += Px(image, x, y) == light ? 1 : 0;
+            }
+        }
+        EXPECT_GT(grey, 10);
+        EXPECT_GT(lit, 10);
+    }
+    {
+        SCOPED_TRACE("gradient");
+        CNewMenu::SetDrawStyle(7);
+        Sample s;
+        s.menu->setActiveAction(s.popup->ItemAction(0));
+        const QImage image = Grab(s.menu);
+        const KV_COLORREF m = PopupMenuColor();
+        const KV_Rect plain = ItemRect(s, 5);
+        EXPECT_EQ(plain.Height(), 21);
+        EXPECT_EQ(Px(image, plain.left + 60, plain.top), LightenColor(30, m));
+        EXPECT_NE(Px(image, plain.left + 60, plain.bottom - 1), LightenColor(30, m));
+        // The separator: one pixel in from the sides, etched, light below.
+        const KV_Rect sep = ItemRect(s, 1);
+        EXPECT_EQ(Px(image, sep.left + 5, sep.top), shadow);
+        EXPECT_EQ(Px(image, sep.left + 5, sep.top + 1), light);
+        EXPECT_EQ(Px(image, sep.left + 5, sep.top + 2), LightenColor(60, m));
+        EXPECT_EQ(Px(image, sep.left, sep.top + 2), menuColour);
+    }
+    {
+        SCOPED_TRACE("flat bar");
+        CNewMenu::SetDrawStyle(5);
+        CNewFrameWnd frame;
+        ASSERT_TRUE(frame.LoadFrame(109));
+        QMenuBar* bar = frame.FrameMenuBar();
+        bar->resize(400, bar->sizeHint().height());
+        QStyleOptionMenuItem opt;
+        opt.initFrom(bar);
+        opt.rect = bar->actionGeometry(bar->actions().value(0));
+        opt.state = QStyle::State_Enabled | QStyle::State_Selected;
+        opt.text = bar->actions().value(0)->text();
+        QImage image(bar->size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        {
+            QPainter p(&image);
+            bar->style()->drawControl(QStyle::CE_MenuBarItem, &opt, &p, bar);
+        }
+        EXPECT_EQ(Px(image, opt.rect.left(), opt.rect.top()), highlight);
+        EXPECT_EQ(Px(image, opt.rect.right(), opt.rect.bottom()), highlight);
+    }
+}
+
+// The system commands' glyphs: close, minimise, maximise and restore, also
+// under the ids they carry while a system menu is open; nothing for others.
+TEST_F(Looks, SystemCommandGlyphs)
+{
+    struct Case
+    {
+        quintptr id;
+        bool drawn;
+    };
+    const Case cases[] = {{0xF060, true}, {0xF061, true}, {0xF020, true}, {0xF030, true},
+                          {0xF120, true}, {0xF121, true}, {0xF070, false}, {0xF000, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        QImage image(24, 24, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        {
+            QPainter p(&image);
+            CNewMenu::DrawSystemGlyph(&p, {0, 0, 24, 24}, c.id, 0);
+        }
+        int ink = 0;
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 24; ++x) {
+                ink += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(ink > 10, c.drawn);
+    }
 }
 
 // The browse window's menu bar shown in an active frame, with the "&Help"
