@@ -6,9 +6,9 @@
 #include "menus/newmenuicons.h"
 
 #include <QActionGroup>
-#include <QMenuBar>
 #include <QApplication>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStyleFactory>
 #include <QStyleOptionMenuItem>
@@ -479,7 +479,7 @@ TEST_F(Looks, SystemCommandGlyphs)
         quintptr id;
         bool drawn;
     };
-    const Case cases[] = {{0xF060, true}, {0xF061, true}, {0xF020, true}, {0xF030, true},
+    const Case cases[] = {{0xF060, true}, {0xF061, true}, {0xF020, true},  {0xF030, true},
                           {0xF120, true}, {0xF121, true}, {0xF070, false}, {0xF000, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
