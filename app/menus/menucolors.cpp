@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <cstdlib>
+#include <utility>
 
 int KV_MulDiv(int number, int numerator, int denominator)
 {
@@ -79,4 +80,77 @@ KV_COLORREF PopupMenuColor()
 {
     const QPalette pal = qGuiApp ? QGuiApplication::palette() : QPalette();
     return KV_ToColorRef(pal.color(QPalette::Window));
+}
+
+namespace {
+
+int g_num_colors = 64000;
+
+struct SysColorRole
+{
+    int index;
+    QPalette::ColorGroup group;
+    QPalette::ColorRole role;
+};
+
+// The fixed stand-ins for the system colours.
+constexpr SysColorRole kSysColors[] = {
+    {KV_COLOR_MENU, QPalette::Active, QPalette::Window},
+    {KV_COLOR_WINDOW, QPalette::Active, QPalette::Base},
+    {KV_COLOR_MENUTEXT, QPalette::Active, QPalette::WindowText},
+    {KV_COLOR_WINDOWTEXT, QPalette::Active, QPalette::WindowText},
+    {KV_COLOR_HIGHLIGHT, QPalette::Active, QPalette::Highlight},
+    {KV_COLOR_HIGHLIGHTTEXT, QPalette::Active, QPalette::HighlightedText},
+    {KV_COLOR_BTNFACE, QPalette::Active, QPalette::Button},
+    {KV_COLOR_BTNSHADOW, QPalette::Active, QPalette::Dark},
+    {KV_COLOR_GRAYTEXT, QPalette::Disabled, QPalette::WindowText},
+    {KV_COLOR_BTNTEXT, QPalette::Active, QPalette::ButtonText},
+    {KV_COLOR_BTNHIGHLIGHT, QPalette::Active, QPalette::Light},
+    {KV_COLOR_MENUBAR, QPalette::Active, QPalette::Window},
+};
+
+} // namespace
+
+KV_COLORREF KV_GetSysColor(int index)
+{
+    for (const SysColorRole& entry : kSysColors) {
+        if (entry.index == index) {
+            const QPalette pal = qGuiApp ? QGuiApplication::palette() : QPalette();
+            return KV_ToColorRef(pal.color(entry.group, entry.role));
+        }
+    }
+    return 0;
+}
+
+int GetNumColors()
+{
+    return g_num_colors;
+}
+
+int SetNumColors(int count)
+{
+    return std::exchange(g_num_colors, count);
+}
+
+bool IsHighContrast()
+{
+    return false;
+}
+
+KV_COLORREF XPSelectionColor(bool highContrast, int numColors, KV_COLORREF window,
+                             KV_COLORREF highlight)
+{
+    if (highContrast) {
+        return highlight;
+    }
+    if (numColors > 256) {
+        return DarkenColor(30, MixColors70(window, highlight));
+    }
+    return window;
+}
+
+KV_COLORREF GetXPSelectionColor()
+{
+    return XPSelectionColor(IsHighContrast(), GetNumColors(), KV_GetSysColor(KV_COLOR_WINDOW),
+                            KV_GetSysColor(KV_COLOR_HIGHLIGHT));
 }

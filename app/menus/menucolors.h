@@ -58,4 +58,45 @@ KV_COLORREF GrayColor(KV_COLORREF c);
 KV_COLORREF MenuBarColor();
 KV_COLORREF PopupMenuColor();
 
+// The system colours the looks name, by their Windows index. Each comes from
+// one fixed role of the application's palette (KV_GetSysColor).
+enum KV_SysColor : int {
+    KV_COLOR_MENU = 4,
+    KV_COLOR_WINDOW = 5,
+    KV_COLOR_MENUTEXT = 7,
+    KV_COLOR_WINDOWTEXT = 8,
+    KV_COLOR_HIGHLIGHT = 13,
+    KV_COLOR_HIGHLIGHTTEXT = 14,
+    KV_COLOR_BTNFACE = 15,
+    KV_COLOR_BTNSHADOW = 16,
+    KV_COLOR_GRAYTEXT = 17,
+    KV_COLOR_BTNTEXT = 18,
+    KV_COLOR_BTNHIGHLIGHT = 20,
+    KV_COLOR_MENUBAR = 30,
+};
+// The colour of a system colour index; black for an index the table lacks.
+KV_COLORREF KV_GetSysColor(int index);
+
+// The system sizes the looks measure with: the height of a menu bar and the
+// width of a check mark, as on the system the menus were drawn for.
+constexpr int KV_SM_CYMENU = 19;
+constexpr int KV_SM_CXMENUCHECK = 13;
+
+// The number of colours the looks assume the screen shows: 64000 (true
+// colour) unless SetNumColors chose another. A count of 256 or less selects
+// the looks' few-colour pictures.
+int GetNumColors();
+// Returns the previous count.
+int SetNumColors(int count);
+// The system's high-contrast setting. Not read from the desktop yet: always
+// off.
+bool IsHighContrast();
+
+// The XP look's selection colour: the highlight in high contrast; with more
+// than 256 colours darken(30, 70 % window + 30 % highlight); else the window.
+KV_COLORREF XPSelectionColor(bool highContrast, int numColors, KV_COLORREF window,
+                             KV_COLORREF highlight);
+// The same for the current colours and settings.
+KV_COLORREF GetXPSelectionColor();
+
 #endif

@@ -9,10 +9,12 @@
 #include <QHash>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QStyleOption>
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -23,23 +25,43 @@ QHash<const QWidget*, CNewMenu*>& Registry()
     return map;
 }
 
-const std::array<CMenuTheme, 8>& Themes()
+// The eight themes, in the order in which the library has always made them.
+const std::array<std::unique_ptr<CMenuTheme>, 8>& Themes()
 {
-    // Created in the order in which the library's hook made them.
-    static const std::array<CMenuTheme, 8> themes = {{
-        {6, 1, &CNewMenu::MeasureItemGradient, &CNewMenu::DrawItemGradient},
-        {7, 0, &CNewMenu::MeasureItemGradient, &CNewMenu::DrawItemGradient},
-        {0, 1, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemClassic},
-        {1, 0, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemClassic},
-        {2, 1, &CNewMenu::MeasureItemXP, &CNewMenu::DrawItemXP},
-        {3, 0, &CNewMenu::MeasureItemXP, &CNewMenu::DrawItemXP},
-        {4, 1, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemFlatBar},
-        {5, 0, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemFlatBar},
-    }};
+    static const std::array<std::unique_ptr<CMenuTheme>, 8> themes = [] {
+        const bool shadows = IsDropShadowEnabled();
+        auto plain = [shadows](int id, CMenuTheme::MeasureFn m, CMenuTheme::DrawFn d,
+                               uint32_t flags) {
+            return std::make_unique<CMenuTheme>(id, m, d, flags, shadows);
+        };
+        auto xp = [shadows](int id, uint32_t flags) -> std::unique_ptr<CMenuTheme> {
+            return std::make_unique<CMenuThemeXP>(id, &CNewMenu::MeasureItemXP,
+                                                  &CNewMenu::DrawItemXP, flags, shadows);
+        };
+        return std::array<std::unique_ptr<CMenuTheme>, 8>{
+            plain(6, &CNewMenu::MeasureItemGradient, &CNewMenu::DrawItemGradient, 1),
+            plain(7, &CNewMenu::MeasureItemGradient, &CNewMenu::DrawItemGradient, 0),
+            plain(0, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemClassic, 1),
+            plain(1, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemClassic, 0),
+            xp(2, 1),
+            xp(3, 0),
+            plain(4, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemFlatBar, 1),
+            plain(5, &CNewMenu::MeasureItemClassic, &CNewMenu::DrawItemFlatBar, 0),
+        };
+    }();
     return themes;
 }
 
-const CMenuTheme* g_current_theme = &Themes()[4]; // style 2 until start-up picks one
+const CMenuTheme* g_current_theme = nullptr; // style 2 until start-up picks one
+
+const CMenuTheme& CurrentTheme()
+{
+    if (g_current_theme == nullptr) {
+        g_current_theme = Themes()[4].get();
+    }
+    return *g_current_theme;
+}
+
 int g_icon_look = 1;
 bool g_refreshed_once = false;
 QElapsedTimer g_last_refresh;
@@ -125,6 +147,7 @@ void CNewMenu::Attach(QMenu* menu)
     menu_ = menu;
     Registry().insert(menu, this);
     menu->setStyle(CMenuStyle::Instance());
+    CNewMenuHook::Watch(menu);
     QObject::connect(menu, &QObject::destroyed, [menu] { Registry().remove(menu); });
     QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] { PopupShowing(menu); });
     QObject::connect(menu, &QMenu::aboutToHide, menu, [menu] { PopupHiding(menu); });
@@ -144,6 +167,8 @@ void CNewMenu::AttachMenuBar(QMenuBar* bar)
     if (bar != nullptr) {
         Registry().insert(bar, this);
         bar->setStyle(CMenuStyle::Instance());
+        bar->removeEventFilter(CNewMenuHook::Instance());
+        bar->installEventFilter(CNewMenuHook::Instance());
         QObject::connect(bar, &QObject::destroyed, [bar] { Registry().remove(bar); });
     }
 }
@@ -215,10 +240,10 @@ void CNewMenu::DestroyMenu()
 
 int CNewMenu::SetDrawStyle(int id)
 {
-    for (const CMenuTheme& theme : Themes()) {
-        if (theme.id == id) {
-            const int previous = g_current_theme != nullptr ? g_current_theme->id : -1;
-            g_current_theme = &theme;
+    for (const auto& theme : Themes()) {
+        if (theme->Id() == id) {
+            const int previous = CurrentTheme().Id();
+            g_current_theme = theme.get();
             return previous;
         }
     }
@@ -227,12 +252,17 @@ int CNewMenu::SetDrawStyle(int id)
 
 int CNewMenu::GetDrawStyle()
 {
-    return g_current_theme->id;
+    return CurrentTheme().Id();
 }
 
 int CNewMenu::SetSelectionMode(int mode)
 {
     return std::exchange(g_icon_look, mode);
+}
+
+int CNewMenu::GetSelectionMode()
+{
+    return g_icon_look;
 }
 
 void CNewMenu::RefreshIcons()
@@ -259,58 +289,23 @@ void CNewMenu::RefreshIcons()
     }
 }
 
+// Qt tells bar items from popup items by the element: a frame's bar and the
+// popups it opens are different widgets, whatever the menu's popup flag.
 void CNewMenu::DrawItem(const KV_MenuItemPaint& paint)
 {
-    (this->*g_current_theme->draw)(paint, IsMenuBar());
+    (this->*CurrentTheme().Draw())(paint, paint.element == QStyle::CE_MenuBarItem);
 }
 
 QSize CNewMenu::MeasureItem(const KV_MenuItemPaint& paint)
 {
-    return (this->*g_current_theme->measure)(paint, IsMenuBar());
+    return (this->*CurrentTheme().Measure())(paint, paint.element == QStyle::CT_MenuBarItem);
 }
 
-QSize CNewMenu::MeasureItemClassic(const KV_MenuItemPaint& paint, bool)
+void CNewMenu::SetMenuBarItemRect(const KV_Rect& rect)
 {
-    // Not the classic look's own sizes yet: the base style measures.
-    return paint.base->sizeFromContents(static_cast<QStyle::ContentsType>(paint.element),
-                                        paint.option, paint.contents, paint.widget);
-}
-
-QSize CNewMenu::MeasureItemXP(const KV_MenuItemPaint& paint, bool menuBar)
-{
-    // Not the XP look's own sizes yet: the base style measures.
-    return MeasureItemClassic(paint, menuBar);
-}
-
-QSize CNewMenu::MeasureItemGradient(const KV_MenuItemPaint& paint, bool menuBar)
-{
-    // Not the gradient look's own sizes yet: the base style measures.
-    return MeasureItemClassic(paint, menuBar);
-}
-
-void CNewMenu::DrawItemClassic(const KV_MenuItemPaint& paint, bool)
-{
-    // Not the classic look yet: the base style draws.
-    paint.base->drawControl(static_cast<QStyle::ControlElement>(paint.element), paint.option,
-                            paint.painter, paint.widget);
-}
-
-void CNewMenu::DrawItemXP(const KV_MenuItemPaint& paint, bool menuBar)
-{
-    // Not the XP look yet: the base style draws.
-    DrawItemClassic(paint, menuBar);
-}
-
-void CNewMenu::DrawItemFlatBar(const KV_MenuItemPaint& paint, bool menuBar)
-{
-    // Not the flat menu-bar look yet: the base style draws.
-    DrawItemClassic(paint, menuBar);
-}
-
-void CNewMenu::DrawItemGradient(const KV_MenuItemPaint& paint, bool menuBar)
-{
-    // Not the gradient look yet: the base style draws.
-    DrawItemClassic(paint, menuBar);
+    if (IsMenuBar()) {
+        bar_item_rect_ = rect;
+    }
 }
 
 int CNewMenu::GetMenuItemCount() const
@@ -946,6 +941,7 @@ void CNewMenu::OnInitMenuPopup(QWidget* owner, QMenu* popup)
             menu->owner_ = owner;
         }
         menu->OnInitPopup();
+        CNewMenuHook::SetLastOpenedPopup(popup);
         if (CNewMenu* parent = FromHandle(menu->parent_)) {
             ++parent->open_popups_;
         }
@@ -1007,6 +1003,96 @@ void CNewMenu::PopupHiding(QMenu* qmenu)
     }
 }
 
+namespace {
+
+struct MenuWindow
+{
+    QPoint first;
+};
+
+QHash<const QWidget*, MenuWindow>& MenuWindows()
+{
+    static QHash<const QWidget*, MenuWindow> windows;
+    return windows;
+}
+
+QPointer<QMenu> g_last_opened;
+
+} // namespace
+
+CNewMenuHook* CNewMenuHook::Instance()
+{
+    static QPointer<CNewMenuHook> hook;
+    if (hook == nullptr) {
+        hook = new CNewMenuHook;
+        hook->setParent(qApp);
+    }
+    return hook;
+}
+
+void CNewMenuHook::Watch(QMenu* menu)
+{
+    menu->removeEventFilter(Instance());
+    menu->installEventFilter(Instance());
+    QObject::connect(menu, &QObject::destroyed, [menu] { MenuWindows().remove(menu); });
+}
+
+QPoint CNewMenuHook::FirstPosition(const QWidget* menu)
+{
+    const auto it = MenuWindows().constFind(menu);
+    return it != MenuWindows().constEnd() ? it->first : menu->mapToGlobal(QPoint(0, 0));
+}
+
+QMenu* CNewMenuHook::LastOpenedPopup()
+{
+    return g_last_opened;
+}
+
+void CNewMenuHook::SetLastOpenedPopup(QMenu* menu)
+{
+    g_last_opened = menu;
+}
+
+int CNewMenuHook::ShowingCount()
+{
+    return static_cast<int>(MenuWindows().size());
+}
+
+bool CNewMenuHook::eventFilter(QObject* watched, QEvent* event)
+{
+    if (auto* bar = qobject_cast<QMenuBar*>(watched)) {
+        // The looks draw the items of an inactive window's bar grey.
+        if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
+            bar->update();
+        }
+        return false;
+    }
+    auto* menu = qobject_cast<QMenu*>(watched);
+    if (menu == nullptr || !menu->isWindow()) {
+        return false;
+    }
+    if (event->type() == QEvent::Show) {
+        if (g_last_opened == menu) {
+            g_last_opened = nullptr;
+        }
+        // A flat border sits one pixel higher, so that a popup of the menu
+        // bar covers the bottom line of its item and joins it.
+        const KV_Rect placed = CurrentTheme().AdjustWindowPos(KV_Rect::From(menu->geometry()));
+        if (placed.top != menu->geometry().top()) {
+            menu->move(placed.left, placed.top);
+        }
+        MenuWindows().insert(menu, {menu->mapToGlobal(QPoint(0, 0))});
+    } else if (event->type() == QEvent::Hide) {
+        MenuWindows().remove(menu);
+    }
+    return false;
+}
+
+const CMenuTheme& CMenuStyle::Theme()
+{
+    return CurrentTheme();
+}
+
 CMenuStyle* CMenuStyle::Instance()
 {
     static QPointer<CMenuStyle> style;
@@ -1020,6 +1106,13 @@ CMenuStyle* CMenuStyle::Instance()
 void CMenuStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                              const QWidget* widget) const
 {
+    if (element == CE_MenuEmptyArea && CNewMenu::FromHandle(widget) != nullptr) {
+        return; // the background and border are painted already
+    }
+    if (element == CE_MenuBarEmptyArea && CNewMenu::FromHandle(widget) != nullptr) {
+        painter->fillRect(option->rect, KV_FromColorRef(MenuBarColor()));
+        return;
+    }
     if (element == CE_MenuItem || element == CE_MenuBarItem) {
         if (CNewMenu* menu = CNewMenu::FromHandle(widget)) {
             menu->DrawItem(
@@ -1040,4 +1133,53 @@ QSize CMenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option
         }
     }
     return QProxyStyle::sizeFromContents(type, option, size, widget);
+}
+
+void CMenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                               QPainter* painter, const QWidget* widget) const
+{
+    if ((element == PE_PanelMenu || element == PE_FrameMenu) &&
+        qobject_cast<const QMenu*>(widget) != nullptr && CNewMenu::FromHandle(widget) != nullptr) {
+        const CMenuTheme& theme = CurrentTheme();
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        if (element == PE_PanelMenu) {
+            // Background first, then the flat border, which the items and
+            // the last border pass are drawn over.
+            theme.EraseBackground(painter, option->rect);
+            theme.DrawBorder(painter, widget, option->rect.size(), false);
+        } else if (!theme.DrawBorder(painter, widget, option->rect.size(), true)) {
+            // The system's own border of a flat popup: one line in the
+            // button shadow colour.
+            const KV_COLORREF line = KV_GetSysColor(KV_COLOR_BTNSHADOW);
+            KV_Draw3dRect(painter, KV_Rect::From(option->rect), line, line);
+        }
+        painter->restore();
+        return;
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+}
+
+int CMenuStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
+                            const QWidget* widget) const
+{
+    if (qobject_cast<const QMenu*>(widget) != nullptr && CNewMenu::FromHandle(widget) != nullptr) {
+        const CMenuTheme& theme = CurrentTheme();
+        switch (metric) {
+        case PM_MenuPanelWidth:
+            if (!theme.IsFlatBorder()) {
+                return 1;
+            }
+            // Qt makes the border as wide on every side: the wider right
+            // and bottom borders an own shadow needs are not given (the
+            // program runs with the system's shadows).
+            return std::min(theme.Borders().left(), theme.Borders().top());
+        case PM_MenuHMargin:
+        case PM_MenuVMargin:
+            return 0;
+        default:
+            break;
+        }
+    }
+    return QProxyStyle::pixelMetric(metric, option, widget);
 }

@@ -9,6 +9,7 @@
 // item's id is its submenu (MenuHandleId). User-interface thread only.
 
 #include "menus/menucolors.h"
+#include "menus/menutheme.h"
 
 #include <QList>
 #include <QMenu>
@@ -91,15 +92,35 @@ struct KV_MenuItemPaint
     const QStyle* base = nullptr;
 };
 
-// One drawing style: its id, whether it paints its own popup border and
-// shadow (flags bit 0), and the measure and draw functions of CNewMenu.
-struct CMenuTheme
+// Item states of the drawing functions, as the system's owner-draw states.
+constexpr uint32_t KV_ODS_SELECTED = 0x1;
+constexpr uint32_t KV_ODS_GRAYED = 0x2;
+constexpr uint32_t KV_ODS_DISABLED = 0x4;
+constexpr uint32_t KV_ODS_CHECKED = 0x8;
+constexpr uint32_t KV_ODS_DEFAULT = 0x20;
+constexpr uint32_t KV_ODS_HOTLIGHT = 0x40;
+constexpr uint32_t KV_ODS_INACTIVE = 0x80;
+
+// The three measures of the looks.
+enum class KV_MeasureLook { Classic, Gradient, XP };
+
+// What an item's size depends on; the text size is that of the item text
+// (caption, or caption and accelerator) in the menu font.
+struct KV_ItemMeasure
 {
-    int id;
-    uint32_t flags;
-    QSize (CNewMenu::*measure)(const KV_MenuItemPaint&, bool menuBar);
-    void (CNewMenu::*draw)(const KV_MenuItemPaint&, bool menuBar);
+    bool menuBar = false;
+    bool separator = false;
+    bool hasTab = false;
+    QSize text;
+    QSize iconBox{16, 15};
 };
+
+// The size a look asks for an item (before the system adds its own share):
+// separators 3 high; menu-bar items the text width less half a check width
+// (classic, gradient) or less 6 (XP); popup items the text width plus twice
+// the icon box width plus 2, 15 more with an accelerator; heights from the
+// menu-bar height and the icon box, at least the text height.
+QSize KV_MeasureMenuItem(KV_MeasureLook look, const KV_ItemMeasure& item);
 
 class CNewMenu
 {
@@ -137,6 +158,7 @@ public:
     static int GetDrawStyle();
     // Icon look flag of the XP look; returns the previous value.
     static int SetSelectionMode(int mode);
+    static int GetSelectionMode();
     // Rebuilds the images of every icon object after a colour change, at
     // most once every 2 seconds, and gives the menus' items the new images.
     static void RefreshIcons();
@@ -196,8 +218,8 @@ public:
 
     void ConvertMenuItems();
 
-    // The looks. None of them draws its own pictures yet: each measures and
-    // draws with the base style.
+    // The looks: measure and draw one item of this menu (menuBar: an item of
+    // the menu bar). Called through the current theme.
     QSize MeasureItemClassic(const KV_MenuItemPaint& paint, bool menuBar);
     QSize MeasureItemXP(const KV_MenuItemPaint& paint, bool menuBar);
     QSize MeasureItemGradient(const KV_MenuItemPaint& paint, bool menuBar);
@@ -205,6 +227,28 @@ public:
     void DrawItemXP(const KV_MenuItemPaint& paint, bool menuBar);
     void DrawItemFlatBar(const KV_MenuItemPaint& paint, bool menuBar);
     void DrawItemGradient(const KV_MenuItemPaint& paint, bool menuBar);
+
+    // Glyphs of the looks, drawn as paths. DrawSymbol: one symbol character
+    // ("b" check, "i" bullet, "r" close, "0" minimise, "1" maximise, "2"
+    // restore, "8" submenu arrow) in the rectangle shrunk by 2, as high as
+    // that rectangle and centred across it.
+    static void DrawSymbol(QPainter* p, const KV_Rect& rect, char ch, bool bold, KV_COLORREF c);
+    // Grey when grayed or inactive, else the menu text colour; bold for the
+    // default item.
+    static void DrawMenuGlyph(QPainter* p, const KV_Rect& rect, char ch, uint32_t state);
+    // A sunken box and the check (radio false) or the bullet (radio true).
+    static void DrawCheckGlyph(QPainter* p, const KV_Rect& rect, bool radio, uint32_t state);
+    // The glyph of a system command (close, minimise, maximise, restore);
+    // nothing for other ids.
+    static void DrawSystemGlyph(QPainter* p, const KV_Rect& rect, quintptr id, uint32_t state);
+    void DrawSystemGlyphXP(QPainter* p, const KV_Rect& rect, quintptr id, uint32_t state) const;
+
+    // Whether this object is a menu bar (no parent, not a popup).
+    bool IsMenuBarObject() const { return IsMenuBar(); }
+    // The menu-bar item last drawn open or hot, in screen coordinates.
+    KV_Rect GetMenuBarItemRect() const { return bar_item_rect_; }
+    // Stores the rectangle only while this menu is a menu bar.
+    void SetMenuBarItemRect(const KV_Rect& rect);
 
 private:
     void Attach(QMenu* menu);
@@ -237,10 +281,40 @@ private:
     QMenu* parent_ = nullptr;
     bool popup_ = true;
     int open_popups_ = 0;
+    KV_Rect bar_item_rect_;
 };
 
-// The proxy style of every CNewMenu: item measuring and drawing go to the
-// menu's current look.
+// The popup windows' side of the library: it follows every CNewMenu popup
+// as it shows and hides (an event filter), keeping where each window first
+// showed and the popup most recently opened, and lets a flat-bordered theme
+// place the window; it repaints a menu bar whose window gains or loses the
+// activation. The open-popup counts are kept by the menus
+// (OnInitMenuPopup, OnUnInitPopup).
+class CNewMenuHook : public QObject
+{
+    Q_OBJECT
+public:
+    static CNewMenuHook* Instance();
+    // Follows a popup of the library.
+    static void Watch(QMenu* menu);
+    // Where the popup window first showed (screen); its position now when
+    // it is not showing.
+    static QPoint FirstPosition(const QWidget* menu);
+    // The popup most recently opened whose window has not shown yet.
+    static QMenu* LastOpenedPopup();
+    static void SetLastOpenedPopup(QMenu* menu);
+    // Number of popup windows of the library showing.
+    static int ShowingCount();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    CNewMenuHook() = default;
+};
+
+// The proxy style of every CNewMenu: item measuring and drawing, the popup's
+// background, border and border width go to the current theme.
 class CMenuStyle : public QProxyStyle
 {
     Q_OBJECT
@@ -251,6 +325,13 @@ public:
                      const QWidget* widget = nullptr) const override;
     QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
                            const QWidget* widget) const override;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+    int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
+                    const QWidget* widget = nullptr) const override;
+
+    // The current theme.
+    static const CMenuTheme& Theme();
 
 private:
     CMenuStyle() = default;
