@@ -30,7 +30,7 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "root/kv_filemanpool.h"
 #include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_filetransman.h"

@@ -44,13 +44,13 @@
 
 #include "datasources/kv_dstreenode.h"
 #include "datasources/kv_dstreenodegrp.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_ids.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filetree.h"
-#include "transfers/kv_filereqtransparams.h"
 
 class KV_DsTreeInfo;
 class KV_FileManPool;

@@ -2,8 +2,8 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "requests/kv_fileman.h"
-#include "transfers/kv_filereqtransparams.h"
 
 namespace {
 

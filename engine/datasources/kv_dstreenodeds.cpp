@@ -5,10 +5,10 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodegrp.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_uriman.h"
 #include "requests/kv_filereqman.h"
-#include "transfers/kv_filereqtransparams.h"
 
 namespace {
 

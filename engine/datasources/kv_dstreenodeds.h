@@ -23,12 +23,12 @@
 
 #include "datasources/kv_dstreenode.h"
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparamsftp.h"
+#include "datasources/kv_filemanparamshttp.h"
+#include "datasources/kv_filemanparamssftp.h"
 #include "foundation/kv_ids.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_filemanparamsftp.h"
-#include "http/kv_filemanparamshttp.h"
-#include "requests/kv_filemanstd.h"
-#include "ssh/kv_filemanparamssftp.h"
+#include "local/kv_filemanstd.h"
 
 class KV_DsTree;
 class KV_FileManPool;

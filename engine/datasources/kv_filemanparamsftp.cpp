@@ -1,4 +1,4 @@
-#include "ftp/kv_filemanparamsftp.h"
+#include "datasources/kv_filemanparamsftp.h"
 
 #include <new>
 

@@ -13,10 +13,10 @@
 #include <cstdint>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_ftplogindata.h"
+#include "datasources/kv_ftptypes.h"
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_ftplogindata.h"
-#include "ftp/kv_ftptypes.h"
 #include "requests/kv_fileman.h"
 
 class KV_DsTree;

@@ -1,4 +1,4 @@
-#include "http/kv_filemanparamshttp.h"
+#include "datasources/kv_filemanparamshttp.h"
 
 #include <new>
 

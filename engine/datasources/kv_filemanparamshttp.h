@@ -18,10 +18,10 @@
 #include <cstdint>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_httplogindata.h"
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "http/kv_httplogindata.h"
 #include "requests/kv_fileman.h"
 
 class KV_DsTree;

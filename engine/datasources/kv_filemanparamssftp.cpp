@@ -1,4 +1,4 @@
-#include "ssh/kv_filemanparamssftp.h"
+#include "datasources/kv_filemanparamssftp.h"
 
 #include <new>
 

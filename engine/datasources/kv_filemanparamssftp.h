@@ -11,9 +11,9 @@
 
 #include "datasources/kv_filemanopts.h"
 #include "datasources/kv_proxyopts.h"
+#include "datasources/kv_sshlogindata.h"
 #include "foundation/kv_string.h"
 #include "requests/kv_fileman.h"
-#include "ssh/kv_sshlogindata.h"
 
 class KV_DsTree;
 class KV_DsTreeNode;

@@ -1,8 +1,8 @@
-#include "transfers/kv_filereqtransparams.h"
+#include "datasources/kv_filereqtransparams.h"
 
 #include <new>
 
-#include "transfers/kv_translogio.h"
+#include "datasources/kv_translogio.h"
 
 KV_FileReqTransParams::KV_FileReqTransParams()
 {

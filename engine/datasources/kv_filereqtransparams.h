@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_time.h"
-#include "requests/kv_reqdefs.h"
 
 // What follows a copy request once its files have arrived.
 enum KV_FILEOP : uint32_t {

@@ -1,4 +1,4 @@
-#include "ftp/kv_ftplogindata.h"
+#include "datasources/kv_ftplogindata.h"
 
 KV_FtpLoginData::KV_FtpLoginData(const KV_String& user, const KV_String& pass,
                                  const KV_String& acct)

@@ -1,4 +1,4 @@
-#include "http/kv_httplogindata.h"
+#include "datasources/kv_httplogindata.h"
 
 KV_HttpLoginData::KV_HttpLoginData(const KV_String& user, const KV_String& pass)
     : KV_LoginData(user, pass)

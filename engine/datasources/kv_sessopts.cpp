@@ -1,4 +1,4 @@
-#include "net/kv_sessopts.h"
+#include "datasources/kv_sessopts.h"
 
 KV_SessOpts::KV_SessOpts() = default;
 

@@ -1,4 +1,4 @@
-#include "ssh/kv_sshlogindata.h"
+#include "datasources/kv_sshlogindata.h"
 
 KV_SshLoginData::KV_SshLoginData(const KV_String& user, const KV_String& pass)
     : KV_LoginData(user, pass)

@@ -1,5 +1,5 @@
 // KV_TransLogIn: the bounded reader of transfer-log bodies.
-#include "transfers/kv_translogio.h"
+#include "datasources/kv_translogio.h"
 
 #include <cstdio>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "requests/kv_filetreenode.h"
+#include "foundation/kv_filetreenode.h"
 
 #include <cinttypes>
 

@@ -14,8 +14,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "foundation/kv_port.h"
 #include "foundation/kv_string.h"
-#include "net/kv_port.h"
 
 // Text form of an address (KV_InetAddr::as_str).
 enum KV_IADDR_FORM : uint32_t {

@@ -1,7 +1,7 @@
 #include "foundation/kv_msg.h"
 
-#include "requests/kv_filetreenode.h"
-#include "transfers/kv_filereqtransparams.h"
+#include "datasources/kv_filereqtransparams.h"
+#include "foundation/kv_filetreenode.h"
 
 KV_Msg::~KV_Msg() = default;
 

@@ -23,9 +23,9 @@
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
 // Snapshots that messages carry by value.
-#include "net/kv_sessinfo.h"
+#include "datasources/kv_reqdefs.h"
 #include "requests/kv_filereqinfo.h"
-#include "requests/kv_reqdefs.h"
+#include "requests/kv_sessinfo.h"
 
 // Messages only point to these, or carry the enumeration's 4-byte value.
 class KV_FileReqTransParams;

@@ -1,4 +1,4 @@
-#include "net/kv_port.h"
+#include "foundation/kv_port.h"
 
 KV_Port::operator KV_String() const
 {

@@ -26,13 +26,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_ftplogindata.h"
+#include "datasources/kv_ftptypes.h"
 #include "datasources/kv_manopts.h"
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_time.h"
-#include "ftp/kv_ftplogindata.h"
-#include "ftp/kv_ftptypes.h"
 #include "net/kv_telnet.h"
 
 class KV_ErrHandler;

@@ -3,8 +3,8 @@
 #include <mutex>
 #include <new>
 
+#include "datasources/kv_filemanparamshttp.h"
 #include "foundation/kv_msg.h"
-#include "http/kv_filemanparamshttp.h"
 #include "http/kv_tavohttp.h"
 
 namespace {

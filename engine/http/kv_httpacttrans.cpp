@@ -3,9 +3,9 @@
 #include <charconv>
 #include <new>
 
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_uriman.h"
 #include "requests/kv_fileman.h"
-#include "requests/kv_filetreenode.h"
 
 namespace {
 

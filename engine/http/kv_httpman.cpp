@@ -7,8 +7,8 @@
 
 #include "foundation/kv_errhandler.h"
 #include "http/kv_httpacttrans.h"
-#include "http/kv_httphdr.h"
 #include "http/kv_httpsess.h"
+#include "net/kv_httphdr.h"
 #include "net/kv_proxy.h"
 #include "net/kv_sslsess.h"
 

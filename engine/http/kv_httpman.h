@@ -25,15 +25,15 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_httplogindata.h"
+#include "datasources/kv_httpver.h"
 #include "datasources/kv_manopts.h"
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
-#include "http/kv_httplogindata.h"
 #include "http/kv_httptypes.h"
-#include "http/kv_httpver.h"
 #include "net/kv_comm.h"
 
 class KV_ErrHandler;

@@ -6,6 +6,7 @@
 
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_uriman.h"
 #include "http/kv_filemanhttp.h"
@@ -13,7 +14,6 @@
 #include "http/kv_httpactfile.h"
 #include "http/kv_httpacttrans.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
 #include "root/kv_filemanpool.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translogcp.h"

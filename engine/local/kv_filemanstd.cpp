@@ -1,4 +1,4 @@
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -9,11 +9,11 @@
 #include "foundation/kv_file.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kvtl.h"
 #include "foundation/posix_fs.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
 #include "transfers/kv_translogcp.h"
 
 namespace {

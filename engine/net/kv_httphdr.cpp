@@ -1,4 +1,4 @@
-#include "http/kv_httphdr.h"
+#include "net/kv_httphdr.h"
 
 #include <cinttypes>
 #include <new>

@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
+#include "datasources/kv_httpver.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "http/kv_httpver.h"
 
 class KV_CommBase;
 

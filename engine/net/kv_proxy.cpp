@@ -8,8 +8,8 @@
 #include "foundation/kv_le.h"
 #include "foundation/kv_msg.h"
 #include "http/kv_httpacttrans.h"
-#include "http/kv_httphdr.h"
 #include "net/kv_comm.h"
+#include "net/kv_httphdr.h"
 #include "net/kv_session.h"
 
 namespace {

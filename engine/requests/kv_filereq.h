@@ -56,13 +56,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_string.h"
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReqMan;
 class KV_FileReqObs;

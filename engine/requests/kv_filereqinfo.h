@@ -16,10 +16,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_string.h"
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReq;
 // What follows a copy (the transfer parameters define it); a snapshot only

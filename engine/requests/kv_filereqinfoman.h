@@ -15,10 +15,10 @@
 
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereqinfo.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReqMan;
 

@@ -45,6 +45,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "datasources/kv_reqdefs.h"
 #include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_informer.h"
@@ -52,7 +53,6 @@
 #include "foundation/kv_thread.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereq.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReqTask;
 class KV_FileReqObs;

@@ -25,10 +25,10 @@
 
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "requests/kv_filereq.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileListStore;
 class KV_FileMan;

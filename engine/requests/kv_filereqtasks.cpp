@@ -2,12 +2,12 @@
 
 #include <new>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqinfo.h"
 #include "transfers/kv_filereqtrans.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace {

@@ -16,10 +16,10 @@
 
 #include <cstdint>
 
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_filetreenode.h"
 
 class KV_Msg;
 class KV_MsgTreeNtf;

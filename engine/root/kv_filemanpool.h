@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "datasources/kv_dstree.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
@@ -29,7 +30,6 @@
 #include "foundation/kvtl.h"
 #include "net/kv_sslctx.h"
 #include "requests/kv_filereqs.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_filetransman.h"
 
 class KV_DsId;

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
 #include "ssh/kv_filemansftp.h"
 #include "ssh/kv_sftpacttrans.h"
 #include "transfers/kv_filefrag.h"

@@ -7,11 +7,11 @@
 #include <new>
 #include <unistd.h>
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_tmpfile.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
 #include "root/kv_filemanpool.h"
-#include "transfers/kv_translogio.h"
 
 namespace {
 

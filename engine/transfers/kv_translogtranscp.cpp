@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_tmpfile.h"
@@ -12,7 +13,6 @@
 #include "requests/kv_filereqman.h"
 #include "root/kv_filemanpool.h"
 #include "transfers/kv_translogcp.h"
-#include "transfers/kv_translogio.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "http/kv_httpver.h"
+#include "datasources/kv_httpver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "net/kv_inetaddr.h"
+#include "foundation/kv_inetaddr.h"
 
 #include <gtest/gtest.h>
 

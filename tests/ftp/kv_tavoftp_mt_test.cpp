@@ -15,10 +15,10 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "ftp/kv_filemanftp.h"
-#include "ftp/kv_filemanparamsftp.h"
 #include "ftp/kv_tavoftp.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"

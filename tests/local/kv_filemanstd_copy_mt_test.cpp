@@ -18,11 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_tmpfile.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_filereqtasks.h"
@@ -30,7 +31,6 @@
 #include "support/kv_testdir.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_filereqtranscp.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogcp.h"
 #include "transfers/kv_translogtrans.h"
 

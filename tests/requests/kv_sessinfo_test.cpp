@@ -1,10 +1,10 @@
-#include "net/kv_sessinfo.h"
+#include "requests/kv_sessinfo.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "net/kv_port.h"
+#include "foundation/kv_port.h"
 
 namespace {
 

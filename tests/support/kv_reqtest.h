@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "datasources/kv_filereqtransparams.h"
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
@@ -19,8 +21,6 @@
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtask.h"
 #include "transfers/kv_filereqtrans.h"
-#include "transfers/kv_filereqtransparams.h"
-#include "transfers/kv_translogio.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace reqtest {

@@ -31,7 +31,7 @@
 #include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtasks.h"
 #include "transfers/kv_filetransman.h"
