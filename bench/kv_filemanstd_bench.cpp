@@ -39,6 +39,7 @@
 #include "transfers/kv_translogtrans.h"
 // The benchmarks are built without the tests' include folder.
 #include "../tests/support/kv_testtools.h"
+#include "transfers/kv_filereqcopy.h"
 
 namespace fs = std::filesystem;
 

@@ -31,6 +31,7 @@
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
 #include "local/kv_filemanstd.h"
+#include "requests/kv_reqmsg.h"
 #include "root/kv_filemanpool.h"
 #include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_filetransman.h"

@@ -4,7 +4,7 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_logindata.h"
-#include "transfers/kv_filetransman.h"
+#include "datasources/kv_transoptsrecv.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ bool load_proxy(const KV_String& key, const KV_String& value, Proxy& proxy, Kind
 }
 
 // The text of a protocol group's info.
-KV_String grp_info(const char* text, const KV_DsTreeNode& node, const KV_FileManPool& pool)
+KV_String grp_info(const char* text, const KV_DsTreeNode& node, const KV_DsRoot& pool)
 {
     (void)node;
     (void)pool;
@@ -133,7 +133,7 @@ bool KV_DsTreeNodeGrp::add_chldrn() const
 // ---------------------------------------------------------------------------
 // KV_DsTreeNodeGrpDs
 
-KV_DsTreeNodeGrpDs::KV_DsTreeNodeGrpDs(KV_FileTransMan* const man) : man_(man) {}
+KV_DsTreeNodeGrpDs::KV_DsTreeNodeGrpDs(KV_TransOptsRecv* const man) : man_(man) {}
 
 KV_DsTreeNodeGrpDs::~KV_DsTreeNodeGrpDs() = default;
 
@@ -177,7 +177,7 @@ bool KV_DsTreeNodeGrpDs::rdonly() const
     return true;
 }
 
-KV_String KV_DsTreeNodeGrpDs::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpDs::info(const KV_DsRoot& pool) const
 {
     (void)pool;
     return KV_String("Stores the data sources.");
@@ -284,7 +284,7 @@ bool KV_DsTreeNodeGrpFtp::load(const KV_String& key, const KV_String& value)
     return handled || KV_DsTreeNode::load(key, value);
 }
 
-KV_String KV_DsTreeNodeGrpFtp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpFtp::info(const KV_DsRoot& pool) const
 {
     return grp_info("Stores the FTP servers.", *this, pool);
 }
@@ -361,7 +361,7 @@ bool KV_DsTreeNodeGrpHttp::load(const KV_String& key, const KV_String& value)
     return handled || KV_DsTreeNode::load(key, value);
 }
 
-KV_String KV_DsTreeNodeGrpHttp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpHttp::info(const KV_DsRoot& pool) const
 {
     return grp_info("Stores the HTTP servers.", *this, pool);
 }
@@ -433,7 +433,7 @@ bool KV_DsTreeNodeGrpSftp::load(const KV_String& key, const KV_String& value)
     return handled || KV_DsTreeNode::load(key, value);
 }
 
-KV_String KV_DsTreeNodeGrpSftp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpSftp::info(const KV_DsRoot& pool) const
 {
     return grp_info("Stores the SFTP servers.", *this, pool);
 }

@@ -13,11 +13,11 @@
 #include <cstdint>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparams.h"
 #include "datasources/kv_ftplogindata.h"
 #include "datasources/kv_ftptypes.h"
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_string.h"
-#include "requests/kv_fileman.h"
 
 class KV_DsTree;
 class KV_DsTreeNode;

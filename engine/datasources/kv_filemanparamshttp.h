@@ -18,11 +18,11 @@
 #include <cstdint>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparams.h"
 #include "datasources/kv_httplogindata.h"
 #include "datasources/kv_proxyopts.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_fileman.h"
 
 class KV_DsTree;
 class KV_DsTreeNode;

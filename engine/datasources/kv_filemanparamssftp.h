@@ -10,10 +10,10 @@
 #pragma once
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparams.h"
 #include "datasources/kv_proxyopts.h"
 #include "datasources/kv_sshlogindata.h"
 #include "foundation/kv_string.h"
-#include "requests/kv_fileman.h"
 
 class KV_DsTree;
 class KV_DsTreeNode;

@@ -9,6 +9,7 @@
 #include "ftp/kv_tavoftp.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_filereqtrans.h"
 
 namespace {

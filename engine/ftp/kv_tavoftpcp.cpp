@@ -14,6 +14,7 @@
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqs.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_translogcp.h"
 
 namespace {

@@ -12,8 +12,6 @@
 #include "net/kv_proxy.h"
 #include "net/kv_sslsess.h"
 
-std::atomic<bool> KV_HttpMan::_trexpl{false};
-
 namespace {
 
 int64_t now_ms()

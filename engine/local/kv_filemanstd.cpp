@@ -14,6 +14,7 @@
 #include "foundation/kvtl.h"
 #include "foundation/posix_fs.h"
 #include "requests/kv_filereqs.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_translogcp.h"
 
 namespace {
@@ -41,23 +42,6 @@ uint32_t attr_value(const KV_String& accf)
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------
-// KV_FileManParamsStd
-
-KV_FileManParamsStd::KV_FileManParamsStd(const KV_FileManStdOpts& opts) : opts_(opts) {}
-
-KV_FileManParamsStd::~KV_FileManParamsStd() = default;
-
-bool KV_FileManParamsStd::operator==(const KV_FileManParams& other) const
-{
-    return other.type() == type();
-}
-
-KV_FileManParams* KV_FileManParamsStd::clone() const
-{
-    return new (std::nothrow) KV_FileManParamsStd(*this);
-}
 
 // ---------------------------------------------------------------------------
 // KV_TavoStd

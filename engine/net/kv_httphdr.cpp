@@ -7,6 +7,7 @@
 #include "foundation/kv_msg.h"
 #include "foundation/kv_uriman.h"
 #include "net/kv_comm.h"
+#include "requests/kv_sessinfo.h"
 
 namespace {
 
@@ -186,4 +187,13 @@ void KV_HttpHdr::cleanup()
     for (uint32_t i = 0; i < lines_.size(); ++i)
         delete lines_.at(i);
     lines_.clear();
+}
+
+bool KV_HttpHdr::add_connect(const KV_String& dst, const KV_HttpVer& ver)
+{
+    if (!add(new (std::nothrow) KV_HttpHdrMethod("CONNECT", dst, ver)))
+        return false;
+    if (ver >= KV_HttpVer(1, 1))
+        return add(new (std::nothrow) KV_HttpHdrHost(dst));
+    return true;
 }

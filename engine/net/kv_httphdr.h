@@ -219,6 +219,11 @@ public:
     // not greater than its own. False for a null line and when it cannot be
     // listed; the line is deleted then.
     bool add(KV_HttpHdrElem* line);
+    // Adds the request line "CONNECT <dst> HTTP/<ver>" and, for version 1.1
+    // or later, a "Host" line with `dst`: the head with which a proxy or an
+    // HTTP tunnel is asked for a connection. False when a line cannot be
+    // added.
+    bool add_connect(const KV_String& dst, const KV_HttpVer& ver);
     // Every line followed by CR LF, then one more CR LF. With a connection
     // that has an informer, each line is logged as a sent line. Empty when
     // a line's text holds a CR or LF of its own: such a head would carry

@@ -1,12 +1,13 @@
 // What the user interface learns about network sessions: the state of one
 // session (or of all sessions together) and one line of a session's log.
-// Both travel inside notification messages (KV_MsgSessNtf, KV_MsgSessLog).
+// Both travel in KV_MsgSessNtf and KV_MsgSessLog, declared at the end of this file.
 //
 // Threads: plain values; one thread at a time per object.
 #pragma once
 
 #include <cstdint>
 
+#include "foundation/kv_msg.h"
 #include "foundation/kv_string.h"
 
 // Kind of a session (KV_Session::type).
@@ -105,4 +106,26 @@ private:
     KV_SESS_LOG kind_ = static_cast<KV_SESS_LOG>(0);
     KV_String text_;
     bool err_ = false;
+};
+
+// The state of a worker's session; tavo_id 0 for all sessions together.
+class KV_MsgSessNtf : public KV_Msg
+{
+public:
+    KV_MsgSessNtf(uint32_t tavo_id, const KV_SessInfo& info) : tavo_id(tavo_id), info(info) {}
+    KV_MSG type() const override { return KV_MSG_SESS; }
+
+    uint32_t tavo_id;
+    KV_SessInfo info;
+};
+
+// One line of a worker's session log.
+class KV_MsgSessLog : public KV_Msg
+{
+public:
+    KV_MsgSessLog(uint32_t tavo_id, const KV_SessLogInfo& info) : tavo_id(tavo_id), info(info) {}
+    KV_MSG type() const override { return KV_MSG_SESS_LOG; }
+
+    uint32_t tavo_id;
+    KV_SessLogInfo info;
 };

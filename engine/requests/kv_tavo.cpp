@@ -3,6 +3,7 @@
 #include <new>
 
 #include "requests/kv_filereqs.h"
+#include "requests/kv_reqmsg.h"
 #include "requests/kv_sessinfo.h"
 
 // ---------------------------------------------------------------------------

@@ -54,6 +54,7 @@
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereqinfo.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_translog.h"
 #include "transfers/kv_translogfilegrp.h"
 

@@ -9,6 +9,8 @@
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "ftp/kv_tavoftp.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "support/kv_ftppeer.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testtools.h"

@@ -22,6 +22,7 @@
 #include "http/kv_xml.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"

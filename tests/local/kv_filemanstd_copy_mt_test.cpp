@@ -30,6 +30,8 @@
 #include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
+#include "transfers/kv_filereqtaskstrans.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogcp.h"
 #include "transfers/kv_translogtrans.h"

@@ -35,6 +35,7 @@
 #include "support/kv_childproc.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogcp.h"
 

@@ -20,6 +20,7 @@
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_translogtrans.h"
 

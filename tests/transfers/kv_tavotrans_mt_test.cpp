@@ -34,6 +34,8 @@
 #include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtasks.h"
+#include "requests/kv_reqmsg.h"
+#include "transfers/kv_filereqtaskstrans.h"
 #include "transfers/kv_filetransman.h"
 #include "transfers/kv_transmantest.h"
 
