@@ -218,9 +218,9 @@ public:
     // The number of counted pending requests.
     uint32_t nbusy() const;
 
-    // The engine root, shared by all managers (null when none is
-    // registered). The engine root registers itself when constructed and
-    // unregisters when destroyed.
+    // The engine root (null when none is registered), for the layers above
+    // this one; those below use kv_root_informer(). The root registers itself
+    // when constructed and unregisters when destroyed.
     static void set_pool(KV_FileManPool* pool);
     static KV_FileManPool* pool();
 

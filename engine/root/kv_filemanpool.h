@@ -3,8 +3,8 @@
 //
 // The program creates exactly one, after kv_init and before anything else of
 // the engine is used, and deletes it before kv_cleanup. While it lives,
-// KV_FileReqMan::pool() returns it, so request managers, protocol managers
-// and transfers reach it without a reference.
+// KV_FileReqMan::pool() returns it and kv_root_informer() its informer; the
+// layers below reach it only through those and KV_DsRoot, KV_FileManReg.
 //
 // It owns the data-source tree, the transfer manager, the list of live file
 // managers and the TLS context. It registers (finds or creates and starts)
