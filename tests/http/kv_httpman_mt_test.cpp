@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/kv_filetreenode.h"
 #include "http/kv_httptest.h"
-#include "requests/kv_filetreenode.h"
 #include "support/kv_testdir.h"
 
 namespace {
