@@ -35,10 +35,10 @@
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "support/kv_testtools.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogcp.h"
 #include "transfers/kv_translogtrans.h"
-#include "transfers/kv_filereqcopy.h"
 
 namespace fs = std::filesystem;
 
