@@ -139,6 +139,28 @@ bool KV_File::open()
     return opened();
 }
 
+bool KV_File::open_fd(int fd, const KV_String& name, const KV_String& mode)
+{
+    close();
+    name_ = name;
+    mode_ = mode;
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    fp = fdopen(fd, mode_.data());
+    if (fp == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    if (no_buff) {
+        std::setvbuf(fp, nullptr, _IONBF, 0);
+    }
+    return true;
+}
+
 bool KV_File::close()
 {
     if (fp != nullptr) {

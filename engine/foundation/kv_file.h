@@ -65,6 +65,11 @@ public:
     // called). True when a stream is open afterwards; an empty name gives
     // false.
     bool open() override;
+    // Closes, then takes over the open descriptor fd as the stream, with
+    // mode (an fdopen mode text that fits how fd was opened) and name (only
+    // remembered: a later open() opens it by name). A descriptor that cannot
+    // be taken over is closed. True when a stream is open afterwards.
+    bool open_fd(int fd, const KV_String& name, const KV_String& mode);
     // Closes the stream when one is open. Always true: no stream is open
     // afterwards. A write error that shows only on close is not reported;
     // callers that must know flush first (see copy).

@@ -5,8 +5,18 @@
 #include <ctime>
 #include <limits>
 #include <locale.h>
+#include <mutex>
 
 namespace {
+
+// The C library loads its one time-zone state on mktime and localtime_r
+// under a lock of its own, which ThreadSanitizer cannot see; the engine's
+// calls also take this one, so that the order the library keeps is visible.
+std::mutex& tz_lock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 // Values below one day are durations, not points in time.
 constexpr int32_t one_day = 86400;
@@ -57,7 +67,10 @@ int64_t calendar(uint32_t day, uint32_t month, uint32_t year, uint32_t hour, uin
     parts.tm_min = static_cast<int>(minute);
     parts.tm_sec = static_cast<int>(second);
     parts.tm_isdst = -1;
-    return utc ? timegm(&parts) : mktime(&parts);
+    if (utc)
+        return timegm(&parts);
+    std::lock_guard<std::mutex> hold(tz_lock());
+    return mktime(&parts);
 }
 
 bool ascii_equal_nocase(const char* a, const char* b)
@@ -214,7 +227,14 @@ KV_String KV_Time::as_str(const char* fmt) const
     bool gmt = fmt_len >= 3 && std::strcmp(fmt + fmt_len - 3, "GMT") == 0;
     time_t t = value;
     struct tm parts;
-    if (!(gmt ? gmtime_r(&t, &parts) : localtime_r(&t, &parts)))
+    bool split;
+    if (gmt) {
+        split = gmtime_r(&t, &parts) != nullptr;
+    } else {
+        std::lock_guard<std::mutex> hold(tz_lock());
+        split = localtime_r(&t, &parts) != nullptr;
+    }
+    if (!split)
         return KV_String();
     char text[4096];
     size_t n = 0;

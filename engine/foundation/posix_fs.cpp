@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -275,4 +276,82 @@ bool kv_sync_dir(const char* dir)
     ::close(fd);
     errno = err;
     return ok;
+}
+
+// ---------------------------------------------------------------------------
+// KV_DirBeneath
+
+KV_DirBeneath::~KV_DirBeneath()
+{
+    close();
+}
+
+void KV_DirBeneath::close()
+{
+    if (fd >= 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        fd = -1;
+    }
+}
+
+bool KV_DirBeneath::open(const char* base, const char* const* below, uint32_t n)
+{
+    close();
+    if (base == nullptr || base[0] == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    int cur = ::open(base, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (uint32_t i = 0; cur >= 0 && i < n; ++i) {
+        const char* name = below[i];
+        if (name == nullptr || name[0] == '\0' || is_dot_or_dotdot(name) ||
+            std::strchr(name, '/') != nullptr) {
+            ::close(cur);
+            errno = EINVAL;
+            return false;
+        }
+        const int next = openat(cur, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int err = errno;
+        ::close(cur);
+        errno = err;
+        cur = next;
+    }
+    fd = cur;
+    return fd >= 0;
+}
+
+int KV_DirBeneath::create(const char* name, bool fresh)
+{
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    if (fresh && !remove(name)) {
+        return -1;
+    }
+    return openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+bool KV_DirBeneath::rename(const char* from, const char* to)
+{
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return renameat(fd, from, fd, to) == 0;
+}
+
+bool KV_DirBeneath::remove(const char* name)
+{
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (unlinkat(fd, name, 0) == 0 || errno == ENOENT) {
+        errno = 0;
+        return true;
+    }
+    return false;
 }

@@ -72,3 +72,44 @@ bool kv_file_system(const char* path, bool follow, uint64_t& id);
 // Some file systems refuse that; what was renamed stays renamed, so the
 // result is only the sync's.
 bool kv_sync_dir(const char* dir);
+
+// A folder held open so that files are made, renamed and removed in it by
+// name, never through a symbolic link: the folder is reached from `base`
+// (the folder someone chose, taken as it is named, links and all) one
+// folder name at a time, each opened without following a link, so a link
+// planted at any folder below the base, or swapped in while a file is
+// written, ends the walk (errno ELOOP or ENOTDIR) instead of leading out of
+// the tree. The descriptor only names the folder (O_PATH): no read
+// permission on it is needed. One thread at a time; owns its descriptor.
+class KV_DirBeneath
+{
+public:
+    KV_DirBeneath() = default;
+    ~KV_DirBeneath();
+    KV_DirBeneath(const KV_DirBeneath&) = delete;
+    KV_DirBeneath& operator=(const KV_DirBeneath&) = delete;
+
+    // Opens base, then each of the `n` names of `below` in turn inside the
+    // last one. Whatever was open before is closed first. A name that is
+    // empty, "." or "..", or holds a '/', is refused (EINVAL).
+    bool open(const char* base, const char* const* below, uint32_t n);
+    bool opened() const { return fd >= 0; }
+    void close();
+
+    // A new regular file `name` in the folder, open for writing (mode 0666
+    // less the umask): created with O_EXCL and O_NOFOLLOW, so an existing
+    // name, a link at it included, is never written through. With
+    // `fresh`, whatever file or link is at the name is removed first (a
+    // folder stays, and the creation fails). The caller owns the returned
+    // descriptor; -1 on failure.
+    int create(const char* name, bool fresh);
+    // renameat(2) within the folder: `to` is replaced as it is, a link at it
+    // included (its target is never touched).
+    bool rename(const char* from, const char* to);
+    // Removes the file or link `name`; true when nothing is left at the name
+    // (it was not there either).
+    bool remove(const char* name);
+
+private:
+    int fd = -1;
+};

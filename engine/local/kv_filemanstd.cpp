@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_filedata.h"
@@ -39,6 +40,64 @@ uint32_t attr_value(const KV_String& accf)
     if (letters.contains('S'))
         value += ATTR_SYSTEM;
     return value;
+}
+
+// The name a copied file has until it is whole and has passed the checks
+// after the copy: hidden, beside its final name (so that the rename stays in
+// one folder), and the same on every run, so that a copy resumed after a
+// restart finds what the last run left.
+KV_String part_name(const KV_String& name)
+{
+    static const char suffix[] = ".kivrel-part";
+    constexpr uint32_t name_max = 255;
+    if (1 + name.length() + (sizeof(suffix) - 1) <= name_max)
+        return KV_String(".") + name + suffix;
+    // No room for the suffix: a digest of the name stands in for it.
+    uint64_t h = 14695981039346656037ull;
+    for (uint32_t i = 0; i < name.length(); ++i) {
+        h ^= static_cast<unsigned char>(name.data(i));
+        h *= 1099511628211ull;
+    }
+    char text[48];
+    std::snprintf(text, sizeof(text), ".kivrel-part-%016llx", static_cast<unsigned long long>(h));
+    return KV_String(text);
+}
+
+// Opens the folder that holds the local file `dst` (syntax's notation): its
+// part below the transfer's destination folder `root` is walked without
+// following any link; `root` itself is taken as named. A `dst` outside
+// `root` is reached from its own folder. `name` receives the file's name.
+bool open_dst_dir(const KV_PathMan& syntax, const KV_PathDef& root, const KV_PathDef& dst,
+                  KV_DirBeneath& dir, KV_String& name)
+{
+    if (dst.entries() <= dst.first_ind()) {
+        errno = EINVAL;
+        return false;
+    }
+    KV_PathDef top(dst);
+    if (!top.remove_last())
+        return false;
+    uint32_t from = top.entries();
+    if (root.entries() <= top.entries() && root.is_parent(top, true) &&
+        root.entries() > root.first_ind())
+        from = root.entries();
+    while (top.entries() > from)
+        top.remove_last();
+    KV_String text;
+    if (!syntax.build_path(text, top, false, 0) || text.empty()) {
+        errno = EINVAL;
+        return false;
+    }
+    std::vector<const char*> below;
+    for (uint32_t i = from; i + 1 < dst.entries(); ++i)
+        below.push_back(dst.at(i).data());
+    name = dst.last();
+    // The file's own name is one entry of its folder, as the folders' are.
+    if (name.empty() || name == "." || name == ".." || name.contains('/')) {
+        errno = EINVAL;
+        return false;
+    }
+    return dir.open(text.data(), below.data(), static_cast<uint32_t>(below.size()));
 }
 
 } // namespace
@@ -296,7 +355,6 @@ bool KV_TavoStd::copy(KV_FileReqCopy& r)
     if (r.trans_type() != KV_FILE_TRANS_TYPE_STORE)
         return true;
     KV_String src;
-    KV_String dst;
     bool ok;
     if (log->tmp_data()) {
         ok = r.src().build_path(src, false, 0);
@@ -304,21 +362,38 @@ bool KV_TavoStd::copy(KV_FileReqCopy& r)
         KV_FileMan* man = r.man_src();
         ok = man != nullptr && man->man_path().build_path(src, log->path_src(), false, 0);
     }
-    ok = ok && !src.empty() && r.dst().build_path(dst, false, 0) && !dst.empty();
+    ok = ok && !src.empty();
+    // The bytes go under a temporary name beside the final one, which the
+    // transfer gives the file once its checks have passed
+    // (KV_FileManStd::settle_store): a short or overlong download never
+    // stands under the file's name, and the file it replaces stays whole
+    // until then. Neither that name nor any folder on the way below the
+    // transfer's destination is followed if it is a link.
+    KV_DirBeneath dir;
+    KV_String name;
+    ok = ok && open_dst_dir(r.dst().man(), r.dst_root(), r.dst().path(), dir, name);
+    KV_String part;
     if (ok) {
-        if (log->tmp_data()) {
-            KV_File file(dst, "wb");
-            ok = file.open();
-            if (ok) {
-                ok = log->copy_frags(file, &r);
-                // A full disk may show only when the buffer goes out.
-                ok = std::fflush(static_cast<FILE*>(file)) == 0 && ok;
-                file.close();
+        part = part_name(name);
+        KV_File out;
+        ok = out.open_fd(dir.create(part.data(), true), part, "wb");
+        if (ok) {
+            if (log->tmp_data()) {
+                ok = log->copy_frags(out, &r);
+            } else {
+                KV_File in(src, "rb");
+                ok = in.open() && KV_File::copy(in, out, 0, 0, 0, nullptr, &r, log);
             }
-        } else {
-            // Bytes written before a stop or a failure stay: the transfer
-            // resumes or removes the partial file.
-            ok = KV_File::copy(src, dst, 0, 0, 0, &r, log);
+            // A full disk may show only when the buffer goes out.
+            ok = out.flush() && ok;
+            out.close();
+        }
+        // Nothing resumes from a part written in vain: the next attempt
+        // writes it anew from the start.
+        if (!ok) {
+            const int err = errno;
+            dir.remove(part.data());
+            errno = err;
         }
     }
     log->close();
@@ -412,6 +487,16 @@ bool KV_FileManStd::can_move(const KV_PathDef& src, const KV_PathDef& dst, bool)
         up.remove_last();
     }
     return true;
+}
+
+bool KV_FileManStd::settle_store(const KV_PathDef& root, const KV_PathDef& dst, bool keep)
+{
+    KV_DirBeneath dir;
+    KV_String name;
+    if (!open_dst_dir(man_path(), root, dst, dir, name))
+        return false;
+    const KV_String part = part_name(name);
+    return keep ? dir.rename(part.data(), name.data()) : dir.remove(part.data());
 }
 
 bool KV_FileManStd::log_incl_data(const KV_PathDef&, const KV_PathDef&, KV_FileMan*) const

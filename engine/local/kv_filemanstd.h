@@ -113,6 +113,12 @@ public:
     // False: local data is read where it lies.
     bool log_incl_data(const KV_PathDef& src, const KV_PathDef& dst,
                        KV_FileMan* other) const override;
+    // A file that a store step left under its temporary name beside `dst`
+    // takes the name `dst` (replacing whatever is there, a link included,
+    // never its target) or, without `keep`, goes. Every folder below `root`
+    // on the way to it is reached without following a link. Any thread: a
+    // rename or removal in one folder.
+    bool settle_store(const KV_PathDef& root, const KV_PathDef& dst, bool keep) override;
     // False when deletes go to the trash (a folder goes there whole), else
     // true.
     bool del_subdirs() const override;

@@ -428,3 +428,8 @@ bool KV_FileMan::del_subdirs() const
 {
     return true;
 }
+
+bool KV_FileMan::settle_store(const KV_PathDef&, const KV_PathDef&, bool)
+{
+    return true;
+}

@@ -236,6 +236,13 @@ public:
                                KV_FileMan* other) const;
     // Whether a recursive delete removes subfolders itself; true here.
     virtual bool del_subdirs() const;
+    // Settles a file that a store step of a transfer wrote: with `keep`, it
+    // takes its final name `dst` (a path below the transfer's destination
+    // folder `root`); without, what the step left of it goes. Called by the
+    // transfer worker once the checks after the copy have passed (or the
+    // file failed them), on its own thread. True here: a data source of
+    // this kind is written under the file's own name.
+    virtual bool settle_store(const KV_PathDef& root, const KV_PathDef& dst, bool keep);
     // Whether `name` exists in folder `dir`. `exists` goes in and out: when
     // the listing of `dir` fails, `dir` itself is tested in its parent, and
     // `exists` only turns false when an ancestor proves missing. False only

@@ -26,6 +26,9 @@ public:
     static constexpr uint8_t READ_INCOMPLETE = 1;
     static constexpr uint8_t WRITE_INCOMPLETE = 2;
     static constexpr uint8_t RESTART = 4;
+    // Beside RESTART, no failure of its own: the source half ended as
+    // complete with another length than the source entry lists.
+    static constexpr uint8_t LENGTH_WRONG = 8;
 
     // An entry for the existing sub-log file `log_name`, which the caller
     // restores.

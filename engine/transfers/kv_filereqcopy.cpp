@@ -119,3 +119,8 @@ KV_FileMan* KV_FileReqCopy::man_dst() const
 {
     return req_->man_dst();
 }
+
+const KV_PathDef& KV_FileReqCopy::dst_root() const
+{
+    return req_->log().path_dst();
+}

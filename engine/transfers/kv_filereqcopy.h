@@ -52,6 +52,9 @@ public:
     // transfer copies back).
     KV_FileMan* man_src() const;
     KV_FileMan* man_dst() const;
+    // The transfer's destination folder (swapped as the managers are): the
+    // folder the copies are made below.
+    const KV_PathDef& dst_root() const;
 
     KV_FileReqTransCp* req() const { return req_; }
     // Null for a whole file, and once the step has ended.

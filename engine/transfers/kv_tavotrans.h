@@ -220,6 +220,10 @@ private:
                 uint8_t op, bool& ok, bool* all);
     // Reports a log write that failed on `req` (the request stops).
     static void log_failed(KV_FileReqTrans& req);
+    // Records the planned file `e` as given up (skipped) because its source
+    // cannot be copied as listed, and deletes its sub-log; the caller takes
+    // it out of the plan. False when the record cannot be written.
+    static bool give_up(KV_FileReqTransCp& req, KV_DirEntryCp& e);
 
     KV_FileTransManOpts opts_;
 };

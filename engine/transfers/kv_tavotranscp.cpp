@@ -26,6 +26,7 @@ constexpr uint8_t F_READ = Entry::READ_INCOMPLETE;
 constexpr uint8_t F_WRITE = Entry::WRITE_INCOMPLETE;
 constexpr uint8_t F_RESTART = Entry::RESTART;
 constexpr uint8_t F_FAILED = F_READ | F_WRITE | F_RESTART;
+constexpr uint8_t F_LENGTH = Entry::LENGTH_WRONG;
 
 bool sub_path(KV_PathDef& out, const KV_PathDef& dir, const KV_String& name)
 {
@@ -208,6 +209,14 @@ bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
             ok = del_files(req, man_src, log.path_src(), log.list_files_src(), false);
         } while (ok && !req.stopped() && !req.executed() && req.can_retry());
     }
+    // A file or folder given up after errors was not copied: the request
+    // ends as failed, not as if everything had arrived. (The sources of
+    // what was copied are moved all the same: keep_src holds back only the
+    // ones given up.)
+    if (ok && !req.stopped() && req.executed() && log.mirror() == 0 && log.some_skipped()) {
+        req.eh().set_err(2, "Some files were not copied: they were skipped after errors.");
+        req.set_executed(false);
+    }
     return ok;
 }
 
@@ -341,13 +350,31 @@ bool KV_TavoTrans::copy_dir_at(KV_FileReqTransCp& req, const KV_PathDef& src, co
             } else {
                 // The source was listed again: drop what vanished, take the
                 // current size and time of the rest.
-                for (uint32_t i = 0; i < plan.size();) {
+                for (uint32_t i = 0; ok && i < plan.size();) {
                     Entry* e = plan.at(i);
                     KV_FileTreeNode* x = nullptr;
                     if (!ls_src.find(e->log().fdata().name(), &x) || x->is_dir()) {
                         drop(e);
                         i = 0;
                         continue;
+                    }
+                    KV_TransLogCp& sl = e->log();
+                    if (sl.status() == KV_TransLogCp::ST_NONE) {
+                        const KV_FileData& was = sl.fdata();
+                        const KV_FileData& now = x->fdc();
+                        // A whole file of another length than listed, from a
+                        // source that the server still lists unchanged: the
+                        // next fetch would bring the same bytes again.
+                        if (e->test_flag(F_LENGTH) && was.valid_size(false) &&
+                            now.valid_size(false) && was.size(false) == now.size(false) &&
+                            was.time() == now.time()) {
+                            ok = give_up(req, *e);
+                            plan.take(e);
+                            delete e;
+                            i = 0;
+                            continue;
+                        }
+                        sl.set_fdata(now);
                     }
                     ++i;
                 }
@@ -410,6 +437,23 @@ bool KV_TavoTrans::copy_dir_at(KV_FileReqTransCp& req, const KV_PathDef& src, co
     return ok;
 }
 
+bool KV_TavoTrans::give_up(KV_FileReqTransCp& req, KV_DirEntryCp& e)
+{
+    KV_TransLogTransCp& log = req.log();
+    KV_TransLogCp& sl = e.log();
+    req.eh().set_err(1,
+                     "The server sends the file \"%s\" with another length than it lists; the "
+                     "file is skipped.",
+                     sl.fdata().name().data());
+    Rec rec(log.phase(), Rec::ST_SKIPPED, sl.path_src(), KV_String(), sl.fdata().size(false),
+            sl.fdata().time());
+    const bool ok = log.set_status(rec) && log.clr_answer(Ans::ASK_OVERWRITE, sl.path_dst());
+    if (!ok)
+        log_failed(req);
+    log.del_sublog(sl);
+    return ok;
+}
+
 // ---------------------------------------------------------------------------
 // Per-file copies
 
@@ -468,6 +512,19 @@ bool KV_TavoTrans::copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, con
             KV_TransLogCp& sl = e->log();
             bool failed = e->test_flag(F_FAILED);
             bool given_up = false;
+            // Only a file that passed the checks takes its final name; what
+            // a failed one left under its temporary name goes, so no wrong
+            // bytes ever stand under the name.
+            if (!failed && !man_dst->settle_store(log.path_dst(), sl.path_dst(), true)) {
+                KV_String text;
+                man_dst->man_path().build_path(text, sl.path_dst(), false, 0);
+                req.eh().set_err(1, "Couldn't put the file \"%s\" in place: %s", text.data(),
+                                 KV_ErrHandler::last_err().data());
+                e->set_flag(F_WRITE);
+                failed = true;
+            } else if (failed) {
+                man_dst->settle_store(log.path_dst(), sl.path_dst(), false);
+            }
             if (failed) {
                 bool retry = true;
                 if (req.skip_err(sl.path_src(), retry)) {
@@ -675,6 +732,8 @@ bool KV_TavoTrans::check_src(KV_FileReqTransCp& req, CpList& batch, const KV_Pat
                                      fd.name().data(), static_cast<long long>(fd.size(false)),
                                      static_cast<long long>(size));
                 e->set_flag(F_RESTART);
+                if (!e->test_flag(F_READ))
+                    e->set_flag(F_LENGTH);
             }
         } else {
             bool partial = false;

@@ -121,6 +121,9 @@ public:
     const KV_PathDef& path_src() const { return path_src_; }
     const KV_PathDef& path_dst() const { return path_dst_; }
     const KV_FileData& fdata() const { return fdata_; }
+    // The source entry anew, as a fresh listing shows it, for a copy that
+    // starts over (status 0, no step running): the next create writes it.
+    void set_fdata(const KV_FileData& fd) { fdata_ = fd; }
     KV_FileFragMan& man_frag() { return frags_; }
 
     // The sub-log's own name split by the temporary-file manager's path

@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/kv_testdir.h"
 
@@ -132,6 +134,73 @@ TEST_F(PosixFs, KeepAttrsCarriesPermissionsAndTimes)
     EXPECT_EQ(got.st_mode & 07777, 0440u);
 
     EXPECT_FALSE(kv_keep_attrs((dir / "none").c_str(), st));
+}
+
+TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
+{
+    fs::create_directories(dir / "outside");
+    write_file(dir / "outside/victim", "victim");
+    fs::create_directories(dir / "base/a/b");
+    fs::create_directory_symlink(dir / "outside", dir / "base/a/link");
+    // The base itself is taken as named, a link included.
+    fs::create_directory_symlink(dir / "base", dir / "chosen");
+
+    const struct
+    {
+        const char* what;
+        std::vector<const char*> below;
+        int err; // 0: opens
+    } walks[] = {
+        {"the base alone", {}, 0},
+        {"folders below", {"a", "b"}, 0},
+        {"a link on the way", {"a", "link"}, ENOTDIR},
+        {"a link further up", {"a", "link", "x"}, ENOTDIR},
+        {"no such folder", {"a", "none"}, ENOENT},
+        {"a name that climbs", {"a", ".."}, EINVAL},
+        {"a name with a separator", {"a/b"}, EINVAL},
+        {"an empty name", {""}, EINVAL},
+    };
+    for (const auto& w : walks) {
+        SCOPED_TRACE(w.what);
+        KV_DirBeneath d;
+        errno = 0;
+        const bool ok =
+            d.open((dir / "chosen").c_str(), w.below.data(), static_cast<uint32_t>(w.below.size()));
+        EXPECT_EQ(ok, w.err == 0);
+        EXPECT_EQ(d.opened(), ok);
+        if (w.err != 0) {
+            EXPECT_EQ(errno, w.err);
+        }
+    }
+
+    KV_DirBeneath d;
+    const char* ab[] = {"a", "b"};
+    ASSERT_TRUE(d.open((dir / "base").c_str(), ab, 2));
+    fs::create_symlink(dir / "outside/victim", dir / "base/a/b/at");
+    fs::create_symlink(dir / "outside/made", dir / "base/a/b/dangling");
+    // Without `fresh` nothing at the name is written through, nor made.
+    for (const char* name : {"at", "dangling"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(d.create(name, false), -1);
+        EXPECT_EQ(errno, EEXIST);
+    }
+    EXPECT_FALSE(fs::exists(dir / "outside/made"));
+    // With it, the link goes and a new file takes its place.
+    const int fd = d.create("at", true);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, "new", 3), 3);
+    ::close(fd);
+    EXPECT_FALSE(fs::is_symlink(dir / "base/a/b/at"));
+    EXPECT_EQ(read_file(dir / "base/a/b/at"), "new");
+    EXPECT_EQ(read_file(dir / "outside/victim"), "victim");
+    // A rename replaces a link at the new name itself.
+    EXPECT_TRUE(d.rename("at", "dangling"));
+    EXPECT_FALSE(fs::is_symlink(dir / "base/a/b/dangling"));
+    EXPECT_EQ(read_file(dir / "base/a/b/dangling"), "new");
+    EXPECT_FALSE(fs::exists(dir / "outside/made"));
+    EXPECT_TRUE(d.remove("dangling"));
+    EXPECT_TRUE(d.remove("dangling")) << "nothing there is nothing left";
+    EXPECT_TRUE(fs::is_empty(dir / "base/a/b"));
 }
 
 } // namespace

@@ -3,9 +3,14 @@
 // a stop in the middle of a transfer, a fragment the server sends too much
 // or too little for, a PASV the server refuses (automatic mode's one retry),
 // a transfer that breaks after data moved (no retry), a passive reply that
-// names another host.
+// names another host; and whole downloads into a local folder, where a file
+// the server sends more or fewer bytes of than it listed, or a link planted
+// in the destination, never leaves wrong bytes under a name nor sends bytes
+// through a link.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -19,14 +24,20 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_stoppable.h"
+#include "ftp/kv_filemanftp.h"
+#include "datasources/kv_filemanparamsftp.h"
 #include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
+#include "local/kv_filemanstd.h"
 #include "support/kv_nettest.h"
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqtranscp.h"
+#include "transfers/kv_filetransman.h"
 #include "transfers/kv_translogcp.h"
+#include "transfers/kv_transmantest.h"
 #include "transfers/kv_transtest.h"
 
 using namespace kvtest;
@@ -561,4 +572,263 @@ TEST_F(FtpDataScripted, AnUnknownTransferModeSendsNothing)
     EXPECT_EQ(srv.count("TYPE"), 0);
     EXPECT_EQ(srv.count("PASV"), 0);
     EXPECT_EQ(srv.count("RETR"), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Whole downloads through the transfer manager into a local folder
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The server holds the folder /pub with the file f.bin and the folder sub,
+// which holds f.bin too; the listings give f.bin `listed` bytes, RETR sends `body`.
+// `on_retr` runs (on the server's thread) before the data goes out.
+class FtpDownload : public TempDirTest
+{
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        root = dir.path();
+        for (const char* sub : {"/tmp", "/dst", "/outside"})
+            fs::create_directories(root + sub);
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, (root + "/tmp").c_str()));
+    }
+    void TearDown() override
+    {
+        tm.reset();
+        ftp.reset();
+        local.reset();
+        srv.reset();
+    }
+
+    void serve(const std::string& cmd, ScriptFtp::Ctl& ctl)
+    {
+        const size_t sp = cmd.find(' ');
+        const std::string arg = sp == std::string::npos ? std::string() : cmd.substr(sp + 1);
+        if (starts(cmd, "PWD")) {
+            ctl.reply("257 \"" + cwd + "\" is the current folder.");
+        } else if (starts(cmd, "CWD")) {
+            cwd = arg;
+            ctl.reply("250 Ok.");
+        } else if (starts(cmd, "LIST")) {
+            const std::string at = arg.empty() || arg[0] == '-' ? cwd : arg;
+            Fd d = ctl.data();
+            ctl.reply("150 Listing.");
+            const std::string size = std::to_string(listed);
+            std::string text = "-rw-r--r-- 1 joe staff " + size + " Jan 01  2024 f.bin\r\n";
+            if (at == "/" || at.empty())
+                text = "drwxr-xr-x 2 joe staff 4096 Jan 01  2024 pub\r\n";
+            else if (at.find("sub") == std::string::npos)
+                text += "drwxr-xr-x 2 joe staff 4096 Jan 01  2024 sub\r\n";
+            d.write_all(text);
+            d.reset();
+            ctl.reply("226 Done.");
+        } else if (starts(cmd, "RETR")) {
+            if (on_retr)
+                on_retr();
+            Fd d = ctl.data();
+            ctl.reply("150 Here it comes.");
+            d.write_all(body);
+            d.reset();
+            ctl.reply("226 Done.");
+        } else {
+            ctl.reply("502 No.");
+        }
+    }
+
+    // Copies `names` of the server's /pub into dst, every question answered
+    // Yes, each failing file retried `retries` times; the request's final
+    // status as its log records it.
+    KV_REQ_STAT download(const std::vector<std::string>& names, uint32_t retries)
+    {
+        srv = std::make_unique<ScriptFtp>(
+            [this](const std::string& cmd, ScriptFtp::Ctl& ctl) { serve(cmd, ctl); });
+        KV_FileManParamsStd lp;
+        lp.set_name("Local");
+        lp.opts_std().set_ntavos(2);
+        local = std::make_unique<KV_FileManStd>(KV_FileManId(KV_DsId(1, "Local", "", ""), 1));
+        EXPECT_TRUE(local->init(&lp));
+        EXPECT_TRUE(local->start());
+        KV_FileManParamsFtp fp;
+        fp.set_name("Ftp");
+        fp.set_dst_addr(srv->dest().c_str());
+        fp.set_ldata(KV_FtpLoginData("joe", "pw", ""));
+        fp.opts_ftp().set_ntavos(1);
+        fp.opts_ftp().ftp().set_tmout_cmd_resp(5);
+        fp.opts_ftp().ftp().set_conn_mode(KV_FTP_CONN_PASSIVE);
+        fp.opts_ftp().set_rest_wait(0);
+        fp.opts_ftp().set_nretries(3);
+        ftp = std::make_unique<KV_FileManFtp>(KV_FileManId(KV_DsId(2, "Ftp", "joe", "srv"), 1));
+        EXPECT_TRUE(ftp->init(&fp));
+        EXPECT_TRUE(ftp->start());
+        tm = std::make_unique<KV_FileTransMan>();
+        KV_FileTransManOpts o;
+        o.set_auto_rm_req(0);
+        o.set_auto_rm_req_st(0);
+        o.set_nfretries(retries);
+        tm->set_opts(o);
+        EXPECT_TRUE(tm->init());
+        EXPECT_TRUE(tm->start());
+
+        KV_PathDef from;
+        EXPECT_TRUE(fp.opts().man_path().split_path("/pub", from, true));
+        from.prepend("Ftp");
+        KV_PathDef to;
+        EXPECT_TRUE(lp.opts().man_path().split_path((root + "/dst").c_str(), to, true));
+        to.prepend("Local");
+        KVTL::KV_ListVal<KV_String> list;
+        for (const auto& n : names)
+            list.add(n.c_str());
+        const KVTL::KV_ListVal<KV_String> none;
+        KV_FileReqTransParamsCp p;
+        p.set_forced_exec(KV_FEXEC_FORCED);
+        if (!tm->add_req(new KV_FileReqTransCp(ftp.get(), local.get(), from, to, list, none, p)))
+            return KV_REQ_STAT_QUEUED;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (std::chrono::steady_clock::now() < until) {
+            const auto logs = transtest::log_files(root + "/tmp", 2);
+            if (logs.size() == 1) {
+                const KV_REQ_STAT st = transtest::log_status<KV_FileReqTransCp>(logs[0]);
+                if (st == KV_REQ_STAT_COMPLETED || st == KV_REQ_STAT_ERROR ||
+                    st == KV_REQ_STAT_CANCELLED) {
+                    for (const auto& m : transtest::log_msgs<KV_FileReqTransCp>(logs[0]))
+                        msgs += m + "\n";
+                    for (const auto& m : transtest::log_lines<KV_FileReqTransCp>(
+                             logs[0], KV_FILE_REQ_LOG_ELEM_FILEOP_CP))
+                        msgs += "item: " + m + "\n";
+                    return st;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return KV_REQ_STAT_RUNNING;
+    }
+
+    // The names of a folder, hidden ones included.
+    static std::vector<std::string> names_in(const std::string& folder)
+    {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(folder))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string root;
+    std::string cwd = "/";
+    int64_t listed = 0;
+    std::string body;
+    std::function<void()> on_retr;
+    std::string msgs;
+    std::unique_ptr<ScriptFtp> srv;
+    std::unique_ptr<KV_FileManStd> local;
+    std::unique_ptr<KV_FileManFtp> ftp;
+    std::unique_ptr<KV_FileTransMan> tm;
+};
+
+} // namespace
+
+TEST_F(FtpDownload, ASizeOtherThanListedNeverStandsUnderTheName)
+{
+    const struct
+    {
+        const char* what;
+        int64_t listed;
+        size_t sent;
+        bool relisted; // the server lists the size it sent once it has sent it
+    } cases[] = {
+        {"more bytes than listed", 3000, 5000, false},
+        {"fewer bytes than listed", 5000, 3000, false},
+        {"a file that changed while it was listed", 3000, 5000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        fs::remove_all(root + "/dst");
+        fs::remove_all(root + "/tmp");
+        fs::create_directories(root + "/dst");
+        fs::create_directories(root + "/tmp");
+        msgs.clear();
+        listed = c.listed;
+        body = pattern(c.sent);
+        ASSERT_TRUE(write_file(root + "/dst/f.bin", "the file as it was"));
+        on_retr = nullptr;
+        if (c.relisted)
+            on_retr = [this, c] { listed = static_cast<int64_t>(c.sent); };
+        if (c.relisted) {
+            // Fetched again with the size the fresh listing shows.
+            EXPECT_EQ(download({"f.bin"}, 20), KV_REQ_STAT_COMPLETED) << msgs;
+            EXPECT_TRUE(read_file(root + "/dst/f.bin") == body);
+            EXPECT_EQ(names_in(root + "/dst"), std::vector<std::string>{"f.bin"});
+            EXPECT_EQ(srv->count("RETR"), 2) << msgs;
+            continue;
+        }
+        // Retries enough that a loop over them would show.
+        EXPECT_EQ(download({"f.bin"}, 20), KV_REQ_STAT_ERROR) << msgs;
+        EXPECT_EQ(read_file(root + "/dst/f.bin"), "the file as it was");
+        EXPECT_EQ(names_in(root + "/dst"), std::vector<std::string>{"f.bin"})
+            << "no temporary file is left";
+        EXPECT_NE(msgs.find("has changed"), std::string::npos) << msgs;
+        EXPECT_NE(msgs.find("with another length than it lists"), std::string::npos) << msgs;
+        // The server lists the file as before: fetching it again would bring
+        // the same bytes.
+        EXPECT_EQ(srv->count("RETR"), 1) << msgs;
+    }
+}
+
+TEST_F(FtpDownload, LinksInTheDestinationAreNeverFollowed)
+{
+    listed = 4000;
+    body = pattern(4000);
+    const std::string outside = root + "/outside";
+    const struct
+    {
+        const char* what;
+        const char* item; // what the request copies from /pub
+        std::function<void()> plant;
+        KV_REQ_STAT want;
+    } cases[] = {
+        {"a link at the file's name", "f.bin",
+         [&] {
+             ASSERT_TRUE(write_file(outside + "/victim", "untouched"));
+             fs::create_symlink(outside + "/victim", root + "/dst/f.bin");
+         },
+         KV_REQ_STAT_COMPLETED},
+        {"a dangling link at the file's name", "f.bin",
+         [&] { fs::create_symlink(outside + "/made", root + "/dst/f.bin"); },
+         KV_REQ_STAT_COMPLETED},
+        // The folder the transfer made is swapped for a link while the file
+        // is on its way.
+        {"a link at a folder on the way", "sub",
+         [&] {
+             on_retr = [&] {
+                 fs::remove_all(root + "/dst/sub");
+                 fs::create_directory_symlink(outside, root + "/dst/sub");
+             };
+         },
+         KV_REQ_STAT_ERROR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        for (const char* sub : {"/dst", "/tmp", "/outside"}) {
+            fs::remove_all(root + sub);
+            fs::create_directories(root + sub);
+        }
+        msgs.clear();
+        on_retr = nullptr;
+        c.plant();
+        const auto before = names_in(outside);
+        const std::string victim = read_file(outside + "/victim");
+        EXPECT_EQ(download({c.item}, 1), c.want) << msgs;
+        EXPECT_EQ(names_in(outside), before) << "nothing is made through a link";
+        EXPECT_EQ(read_file(outside + "/victim"), victim) << "nothing is written through a link";
+        if (c.want == KV_REQ_STAT_COMPLETED) {
+            EXPECT_FALSE(fs::is_symlink(root + "/dst/f.bin"));
+            EXPECT_TRUE(read_file(root + "/dst/f.bin") == body);
+            EXPECT_EQ(names_in(root + "/dst"), std::vector<std::string>{"f.bin"});
+        }
+    }
 }

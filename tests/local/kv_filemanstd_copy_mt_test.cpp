@@ -1,14 +1,17 @@
 // Elementary copies on the local disk, end to end through the local-disk file
 // manager and its workers: a direct copy reporting its progress through the
 // copy sub-log, a cancel in the middle of a copy and of a read-in, a file
-// read into a sub-log and written out of it, and a segmented file whose
-// fragments arrive from several threads and resume the waiting store half.
+// read into a sub-log and written out of it, a segmented file whose
+// fragments arrive from several threads and resume the waiting store half,
+// and links in the destination that a store step never writes through.
 // Runs under ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -201,6 +204,24 @@ protected:
         EXPECT_FALSE(obs.wait(LONG_WAIT_MS)) << "request did not end";
         return obs.status();
     }
+    // What a store step left under its temporary name beside `dst`, given
+    // the name `dst` as the transfer does once its checks have passed; the
+    // bytes at `dst` afterwards. Before, no file stands under the name.
+    Bytes deliver(const std::string& dst)
+    {
+        EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(dst))) << "delivered before the checks";
+        EXPECT_TRUE(fm->settle_store(local(dir), local(dst), true)) << std::strerror(errno);
+        return read_file(dst);
+    }
+    // The names in `folder`, hidden ones included.
+    static std::vector<std::string> names_in(const std::string& folder)
+    {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(folder))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
     // Whether the manager told the tree that `path` was created.
     bool tree_told(const KV_PathDef& path)
     {
@@ -246,7 +267,7 @@ TEST_F(LocalCopy, DirectCopyReportsItsProgressThroughTheSubLog)
                            KV_FILE_TRANS_TYPE_STORE)),
               KV_REQ_STAT_COMPLETED)
         << eh.all();
-    EXPECT_EQ(read_file(dst), data);
+    EXPECT_EQ(deliver(dst), data);
     EXPECT_EQ(log.status(), KV_TransLogCp::ST_DONE);
     EXPECT_EQ(log.prog(), KV_TransLogCp::PROG_DONE);
     EXPECT_TRUE(tree_told(local(dst)));
@@ -287,12 +308,9 @@ TEST_F(LocalCopy, CancelInTheMiddleOfADirectCopy)
     ASSERT_FALSE(obs.wait(LONG_WAIT_MS));
     EXPECT_EQ(obs.status(), KV_REQ_STAT_CANCELLED);
 
-    // What was written stays for the transfer to resume or remove; it is a
-    // true beginning of the source.
-    const Bytes part = read_file(dst);
-    EXPECT_GT(part.size(), 0u);
-    EXPECT_LT(part.size(), data.size());
-    EXPECT_TRUE(std::equal(part.begin(), part.end(), data.begin()));
+    // Nothing of the cut copy stands at the destination, under its name or
+    // beside it: the next attempt writes the file anew.
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"src.bin"});
     EXPECT_EQ(read_file(src), data) << "the source is untouched";
     // The copy is delivering, not done; a cancel is no error to report.
     EXPECT_EQ(log.status(), KV_TransLogCp::ST_DELIVERING);
@@ -323,7 +341,7 @@ TEST_F(LocalCopy, FileReadIntoTheSubLogAndWrittenOut)
                            KV_FILE_TRANS_TYPE_STORE)),
               KV_REQ_STAT_COMPLETED)
         << eh.all();
-    EXPECT_EQ(read_file(dst), data);
+    EXPECT_EQ(deliver(dst), data);
     EXPECT_EQ(log->status(), KV_TransLogCp::ST_DONE);
     EXPECT_EQ(log->prog(), KV_TransLogCp::PROG_DONE);
     EXPECT_TRUE(tree_told(local(dst)));
@@ -371,6 +389,71 @@ TEST_F(LocalCopy, FailedAndCancelledReadIns)
     ASSERT_TRUE(back.restore(eh, nullptr));
     EXPECT_EQ(back.size(), 0);
     KV_TransLog::tmp_file_man().unreg(slow->name());
+}
+
+TEST_F(LocalCopy, AStoreStepNeverWritesThroughALink)
+{
+    const std::string outside = tmp.path() + "/outside";
+    const Bytes data = pattern(70000, 7);
+    const struct
+    {
+        const char* what;
+        const char* dst;  // below the transfer's destination folder
+        const char* link; // made a link to `outside` (or into it)
+        const char* to;
+        bool stored; // the step completes
+    } cases[] = {
+        {"a link at the file's name", "f.bin", "f.bin", "/victim", true},
+        {"a dangling link at the file's name", "f.bin", "f.bin", "/made", true},
+        {"a link at a folder on the way", "sub/f.bin", "sub", "", false},
+        {"a link at a folder further up", "a/b/f.bin", "a", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::remove_all(outside);
+        fs::create_directories(dir);
+        fs::create_directories(outside + "/b");
+        write_file(outside + "/victim", pattern(10, 8));
+        fs::create_symlink(outside + c.to, dir + "/" + c.link);
+        const std::string src = outside + "/src.bin";
+        write_file(src, data);
+        const auto before = names_in(outside);
+        const std::string dst = dir + "/" + c.dst;
+
+        for (bool kept : {false, true}) {
+            SCOPED_TRACE(kept ? "data from the sub-log" : "data read where it lies");
+            std::unique_ptr<WatchedLog> log;
+            if (kept) {
+                log = kept_log(src, dst, int64_t(data.size()), false);
+                ASSERT_EQ(run(new Step(eh, *trans_, log.get(), on_disk(src), data_path(*log),
+                                       nullptr, KV_FILE_TRANS_TYPE_FETCH)),
+                          KV_REQ_STAT_COMPLETED);
+            } else {
+                log = std::make_unique<WatchedLog>(trans_.get(), src.c_str(),
+                                                   entry("src.bin", int64_t(data.size())),
+                                                   local(src), local(dst));
+                log->set_no_file(true);
+            }
+            const KV_REQ_STAT st = run(new Step(eh, *trans_, log.get(), data_path(*log),
+                                                on_disk(dst), nullptr, KV_FILE_TRANS_TYPE_STORE));
+            EXPECT_EQ(st, c.stored ? KV_REQ_STAT_COMPLETED : KV_REQ_STAT_ERROR) << eh.all();
+            EXPECT_EQ(names_in(outside), before) << "nothing is made through a link";
+            EXPECT_EQ(read_file(outside + "/victim"), pattern(10, 8));
+            if (c.stored) {
+                EXPECT_EQ(deliver(dst), data);
+                EXPECT_FALSE(fs::is_symlink(dst)) << "the link itself was replaced";
+                // The next round plants the link again.
+                fs::remove(dst);
+                fs::create_symlink(outside + c.to, dir + "/" + c.link);
+            } else {
+                EXPECT_FALSE(fm->settle_store(local(dir), local(dst), true));
+                EXPECT_EQ(names_in(outside + "/b"), std::vector<std::string>{});
+            }
+            if (kept)
+                KV_TransLog::tmp_file_man().unreg(log->name());
+        }
+    }
 }
 
 // The distribution of a segmented file: a suspended store half registered
@@ -440,7 +523,7 @@ TEST_F(Segmented, LastFragmentResumesTheStoreHalf)
     const Bytes data = pattern(1000000 + 7, 5);
     auto log = kept_log(dir + "/remote", dst, int64_t(data.size()), true, 128 * 1024);
     EXPECT_EQ(deliver(*log, dst, data, 4, -1), KV_REQ_STAT_COMPLETED) << eh.all();
-    EXPECT_EQ(read_file(dst), data);
+    EXPECT_EQ(LocalCopy::deliver(dst), data);
     EXPECT_EQ(log->status(), KV_TransLogCp::ST_DONE);
     EXPECT_TRUE(log->man_frag().all_done());
     EXPECT_EQ(log->man_frag().done_bytes(), int64_t(data.size()));
@@ -460,6 +543,7 @@ TEST_F(Segmented, AnUnfinishedFragmentFailsTheStoreHalf)
     auto log = kept_log(dir + "/remote", dst, int64_t(data.size()), true, 128 * 1024);
     EXPECT_EQ(deliver(*log, dst, data, 3, 256 * 1024), KV_REQ_STAT_ERROR);
     EXPECT_FALSE(fs::exists(dst)) << "nothing is written from incomplete data";
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{}) << "nor beside the name";
     KV_FileFrag* f = nullptr;
     ASSERT_TRUE(log->man_frag().find_state(KV_FileFrag::FAILED, &f));
     EXPECT_EQ(f->begin(), 256 * 1024);

@@ -264,7 +264,8 @@ protected:
         return st;
     }
     // The data an unsegmented or fully fetched sub-log holds, written out by
-    // the local disk's store step.
+    // the local disk's store step and given its name, as the transfer does
+    // once its checks have passed.
     std::string deliver(KV_TransLogCp& log, const std::string& file)
     {
         EXPECT_EQ(run_on(*local,
@@ -273,6 +274,7 @@ protected:
                          trans_.get()),
                   KV_REQ_STAT_COMPLETED)
             << eh.all();
+        EXPECT_TRUE(local->settle_store(trans_->log().path_dst(), disk(file).path(), true));
         return kvtest::read_file(file);
     }
 

@@ -24,6 +24,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -371,21 +372,24 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return out;
 }
 
-// Also while another process renames or deletes below `root`: a folder
-// that goes while it is walked spoils that walk, which is then made again.
+// The files below `root`, counted while a walker may be deleting or moving
+// them: a folder that goes while it is read counts as empty, as it is about
+// to be.
 size_t count_files(const std::string& root)
 {
-    for (;;) {
-        std::error_code ec;
-        if (!fs::exists(root, ec))
-            return 0;
-        size_t n = 0;
-        auto it = fs::recursive_directory_iterator(root, ec);
-        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            n += it->is_regular_file(ec) ? 1 : 0;
-        if (!ec)
-            return n;
+    size_t n = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        const fs::file_status st = it->symlink_status(kind);
+        if (kind)
+            continue;
+        if (fs::is_directory(st))
+            n += count_files(it->path().string());
+        else if (fs::is_regular_file(st))
+            ++n;
     }
+    return n;
 }
 
 // Waits until `pred` holds; false after `ms`.

@@ -3,6 +3,7 @@
 // steps, all in real temporary folders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -337,6 +338,81 @@ TEST_F(LocalTransfer, AMoveLeavesAGivenUpSourceInPlace)
     EXPECT_FALSE(fs::exists(root + "/src/two"));
     EXPECT_TRUE(fs::is_symlink(root + "/src/bad")) << "the given-up one stays\n" << msgs;
     EXPECT_EQ(sublogs(), 0u);
+}
+
+TEST_F(LocalTransfer, AGivenUpFileFailsTheRequestAndLeavesTheTargetAsItWas)
+{
+    KV_FileTransManOpts o;
+    o.set_auto_rm_req(0);
+    o.set_auto_rm_req_st(0);
+    o.set_nfretries(1);
+    tm->set_opts(o);
+    put(root + "/src/good", content(1000, 1));
+    // Listed as a file but unreadable: a link to a folder.
+    fs::create_directories(root + "/elsewhere");
+    fs::create_directory_symlink(root + "/elsewhere", root + "/src/bad");
+    put(root + "/dst/bad", "the file as it was");
+    KV_FileReqTransParamsCp p;
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    EXPECT_EQ(run({"good", "bad"}, p), KV_REQ_STAT_ERROR) << msgs;
+    EXPECT_EQ(get(root + "/dst/good"), content(1000, 1));
+    EXPECT_EQ(get(root + "/dst/bad"), "the file as it was");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root + "/dst"))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"bad", "good"})) << "no temporary file is left";
+    EXPECT_NE(msgs.find("Some files were not copied"), std::string::npos) << msgs;
+    EXPECT_EQ(sublogs(), 0u);
+}
+
+TEST_F(LocalTransfer, LinksInTheDestinationAreNeverFollowed)
+{
+    const std::string outside = root + "/outside";
+    const struct
+    {
+        const char* what;
+        const char* link; // below dst, a link to outside/<to>
+        const char* to;
+        KV_REQ_STAT want;
+    } cases[] = {
+        {"a link at the file's name", "m/f", "victim", KV_REQ_STAT_COMPLETED},
+        {"a dangling link at the file's name", "m/f", "made", KV_REQ_STAT_COMPLETED},
+        {"a link at a folder on the way", "m", "", KV_REQ_STAT_ERROR},
+    };
+    put(root + "/src/m/f", content(5000, 1));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tm.reset();
+        for (const std::string& d : {root + "/dst", root + "/tmp", outside}) {
+            fs::remove_all(d);
+            fs::create_directories(d);
+        }
+        tm = std::make_unique<KV_FileTransMan>();
+        KV_FileTransManOpts o;
+        o.set_auto_rm_req(0);
+        o.set_auto_rm_req_st(0);
+        o.set_nfretries(1);
+        tm->set_opts(o);
+        ASSERT_TRUE(tm->init());
+        ASSERT_TRUE(tm->start());
+        msgs.clear();
+        put(outside + "/victim", "untouched");
+        fs::create_directories(fs::path(root + "/dst/" + c.link).parent_path());
+        fs::create_symlink(outside + "/" + c.to, root + "/dst/" + c.link);
+        KV_FileReqTransParamsCp p;
+        p.set_forced_exec(KV_FEXEC_FORCED);
+        EXPECT_EQ(run({"m"}, p), c.want) << msgs;
+        std::vector<std::string> there;
+        for (const auto& e : fs::directory_iterator(outside))
+            there.push_back(e.path().filename().string());
+        EXPECT_EQ(there, std::vector<std::string>{"victim"}) << "nothing is made through a link";
+        EXPECT_EQ(get(outside + "/victim"), "untouched");
+        if (c.want == KV_REQ_STAT_COMPLETED) {
+            EXPECT_FALSE(fs::is_symlink(root + "/dst/m/f"));
+            EXPECT_EQ(get(root + "/dst/m/f"), content(5000, 1));
+        }
+    }
 }
 
 TEST_F(LocalTransfer, AMirrorLogsTheExtraEntriesItDeletes)
