@@ -19,13 +19,13 @@
 
 #include <gtest/gtest.h>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_stoppable.h"
 #include "ftp/kv_filemanftp.h"
-#include "datasources/kv_filemanparamsftp.h"
 #include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
