@@ -32,14 +32,14 @@
 #include <thread>
 #include <unistd.h>
 
+#include "datasources/kv_filemanparamshttp.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
 #include "foundation/kv_msg.h"
 #include "http/kv_filemanhttp.h"
-#include "http/kv_filemanparamshttp.h"
 #include "http/kv_httpactdavlist.h"
 #include "http/kv_xml.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "support/kv_apache.h"

@@ -37,13 +37,13 @@
 #include <thread>
 #include <vector>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_file.h"
 #include "ftp/kv_filemanftp.h"
-#include "ftp/kv_filemanparamsftp.h"
 #include "ftp/kv_ftpman.h"
 #include "kv_benchtools.h"
+#include "local/kv_filemanstd.h"
 #include "net/kv_sslctx.h"
-#include "requests/kv_filemanstd.h"
 #include "support/kv_childproc.h"
 #include "support/kv_nettest.h"
 #include "support/kv_testtools.h"

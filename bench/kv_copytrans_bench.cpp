@@ -23,7 +23,7 @@
 
 #include "foundation/kv_file.h"
 #include "kv_benchtools.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filetransman.h"
 

@@ -27,15 +27,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_tmpfile.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "support/kv_testtools.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_filereqtranscp.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogcp.h"
 #include "transfers/kv_translogtrans.h"
 

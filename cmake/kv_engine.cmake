@@ -1,6 +1,6 @@
 # The engine's subsystems, in building order. Each one is a folder of
 # engine/ whose sources all go into rkvstd.
-set(KV_SUBSYSTEMS foundation datasources requests transfers net ftp http ssh root)
+set(KV_SUBSYSTEMS foundation datasources requests transfers net local ftp http ssh root)
 
 function(kv_engine_sources out)
   set(srcs)

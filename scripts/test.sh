@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the tests need, checks the format of the changed lines, builds,
+# Installs what the tests need, checks the format of the changed lines and
+# that the engine's includes keep its layers (scripts/check-layers.sh), builds,
 # and runs every test tier, each build with warnings as errors:
 #   1. the library and all tests under AddressSanitizer + UBSan
 #   2. the tests labelled "threads" again under ThreadSanitizer
@@ -31,6 +32,9 @@ run_ctest() {
 
 step "Format of the changed lines"
 scripts/format-check.sh
+
+step "Layers of the engine's includes"
+scripts/check-layers.sh
 
 step "ASan + UBSan build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON >/dev/null

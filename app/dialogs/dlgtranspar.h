@@ -8,9 +8,9 @@
 // GetParams and hands it to the engine. A cancelled dialog changes nothing.
 // User-interface thread only.
 
-#include "requests/kv_reqdefs.h"
+#include "datasources/kv_reqdefs.h"
 #include "shell/kvdialog.h"
-#include "transfers/kv_filereqtransparams.h"
+#include "datasources/kv_filereqtransparams.h"
 
 #include <QStringList>
 #include <cstdint>

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "datasources/kv_dsroot.h"
 #include "datasources/kv_dstreeinfo.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_logindata.h"
@@ -19,7 +20,6 @@
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_safefile.h"
-#include "root/kv_filemanpool.h"
 
 namespace {
 
@@ -906,12 +906,12 @@ bool KV_DsTree::save_node(KV_Storage& out, const KV_PathDef& parent_path,
     return true;
 }
 
-bool KV_DsTree::load(KV_FileTransMan& trans)
+bool KV_DsTree::load(KV_TransOptsRecv& trans)
 {
     return load(&trans);
 }
 
-bool KV_DsTree::load(KV_FileTransMan* const trans)
+bool KV_DsTree::load(KV_TransOptsRecv* const trans)
 {
     // Nothing may be written while the tree is being rebuilt: the automatic
     // saves of the nodes' creation would put a half-read tree on disk.
@@ -934,7 +934,7 @@ bool KV_DsTree::load(KV_FileTransMan* const trans)
     return ok;
 }
 
-KV_DsTreeNode* KV_DsTree::new_node(const KV_String& word, KV_FileTransMan* const trans,
+KV_DsTreeNode* KV_DsTree::new_node(const KV_String& word, KV_TransOptsRecv* const trans,
                                    const KV_DsTree& defaults) const
 {
     if (word == "STD")
@@ -960,7 +960,7 @@ KV_DsTreeNode* KV_DsTree::new_node(const KV_String& word, KV_FileTransMan* const
     return nullptr;
 }
 
-bool KV_DsTree::load(KV_Stream& in, KV_FileTransMan* const trans)
+bool KV_DsTree::load(KV_Stream& in, KV_TransOptsRecv* const trans)
 {
     cleanup();
     std::unique_ptr<char[]> key(new (std::nothrow) char[key_size]);

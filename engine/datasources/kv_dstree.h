@@ -44,17 +44,17 @@
 
 #include "datasources/kv_dstreenode.h"
 #include "datasources/kv_dstreenodegrp.h"
+#include "datasources/kv_filereqtransparams.h"
+#include "datasources/kv_treenodentf.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_ids.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_filetree.h"
-#include "transfers/kv_filereqtransparams.h"
 
 class KV_DsTreeInfo;
-class KV_FileManPool;
-class KV_FileTransMan;
+class KV_DsRoot;
+class KV_TransOptsRecv;
 class KV_LoginData;
 class KV_Msg;
 class KV_PathDef;
@@ -95,7 +95,7 @@ public:
 
     // The engine root, not owned: needed to load (the default nodes), by the
     // temporary-source operations and by the manager notices.
-    void set_pool(KV_FileManPool* const pool) { pool_ = pool; }
+    void set_pool(KV_DsRoot* const pool) { pool_ = pool; }
     // The receiver, not owned; null for none. Nothing is sent here: the
     // receiver calls refresh() to hear about the existing nodes.
     void set_ntf(KV_DsTreeNtfRecv* const recv) { ntf_recv = recv; }
@@ -114,7 +114,7 @@ public:
     // its options to. False for a missing, unreadable or malformed file: the
     // tree is then empty and save() writes nothing until a later load
     // succeeds.
-    bool load(KV_FileTransMan& trans);
+    bool load(KV_TransOptsRecv& trans);
     // Writes the tree when it was loaded and its text differs from the file's
     // as last read or written. True also when nothing had to be written.
     // False when the text cannot be built or the file cannot be written
@@ -234,7 +234,7 @@ protected:
     // The same as load(trans) with the root group's transfer manager given
     // as a pointer, which may be null (the root group then hands its options
     // to nobody).
-    bool load(KV_FileTransMan* const trans);
+    bool load(KV_TransOptsRecv* const trans);
     // The whole text of the tree (LF line ends) into `out`, cleared first.
     // An empty tree gives an empty text.
     bool save(KV_Stream& out) const;
@@ -244,7 +244,7 @@ protected:
                    const KV_DsTreeNode* const node) const;
     // The line parser: empties the tree, then builds it from `in` (LF or
     // CR LF line ends). False for a malformed text; the tree is then empty.
-    bool load(KV_Stream& in, KV_FileTransMan* const trans);
+    bool load(KV_Stream& in, KV_TransOptsRecv* const trans);
     // Adds the root group, the three protocol groups and the local computer
     // where the tree lacks them. False without an engine root.
     bool set_default_nodes();
@@ -293,7 +293,7 @@ private:
     // A node of the class that a type word of the file names, with the
     // class's defaults (those that depend on a tree taken from `defaults`);
     // null for a word that names none.
-    KV_DsTreeNode* new_node(const KV_String& word, KV_FileTransMan* const trans,
+    KV_DsTreeNode* new_node(const KV_String& word, KV_TransOptsRecv* const trans,
                             const KV_DsTree& defaults) const;
     // Writes the text to the file by way of "kivrel.ds.new".
     bool write_file(const KV_Stream& text) const;
@@ -304,7 +304,7 @@ private:
     bool autosave_ = true;
     // The file's text (LF line ends) as last read or written.
     KV_Stream cache;
-    KV_FileManPool* pool_ = nullptr;
+    KV_DsRoot* pool_ = nullptr;
     KV_DsTreeNode* root = nullptr;
     KV_DsTreeNtfRecv* ntf_recv = nullptr;
     KV_ErrHandler& err_handler;

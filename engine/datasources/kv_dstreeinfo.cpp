@@ -1,9 +1,7 @@
 #include "datasources/kv_dstreeinfo.h"
 
+#include "datasources/kv_dsroot.h"
 #include "datasources/kv_dstreenode.h"
-#include "requests/kv_fileman.h"
-#include "requests/kv_filereqman.h"
-#include "root/kv_filemanpool.h"
 
 // ---------------------------------------------------------------------------
 // KV_DsTreeNodeInfo
@@ -50,7 +48,7 @@ bool KV_DsTreeNodeInfo::operator<(KV_DsTreeNodeInfo* const other) const
 // ---------------------------------------------------------------------------
 // KV_DsTreeInfo
 
-KV_DsTreeInfo::KV_DsTreeInfo(KV_FileManPool& pool) : pool(pool)
+KV_DsTreeInfo::KV_DsTreeInfo(KV_DsRoot& pool) : pool(pool)
 {
     list_.set_grow(256);
 }
@@ -70,10 +68,9 @@ bool KV_DsTreeInfo::add(KV_DsTreeNodeInfo* const info)
         return false;
     }
     const KV_FileManId id = info->orig()->id();
-    KV_FileReqMan* man = nullptr;
-    if (id.valid_man()) {
-        man = pool.man(id);
-        if (!man) {
+    const bool man = id.valid_man();
+    if (man) {
+        if (!pool.man_lives(id)) {
             delete info;
             return false;
         }
@@ -83,7 +80,7 @@ bool KV_DsTreeInfo::add(KV_DsTreeNodeInfo* const info)
         return false;
     }
     if (man)
-        man->lock(false);
+        pool.hold_man(id, true);
     return true;
 }
 
@@ -92,8 +89,7 @@ void KV_DsTreeInfo::clear()
     for (KV_DsTreeNodeInfo* info : list_) {
         const KV_FileManId id = info->orig()->id();
         if (id.valid_man())
-            if (KV_FileReqMan* man = pool.man(id))
-                man->unlock(false);
+            pool.hold_man(id, false);
     }
     for (KV_DsTreeNodeInfo* info : list_)
         delete info;

@@ -16,7 +16,7 @@
 #include "foundation/kvtl.h"
 
 class KV_DsTreeNode;
-class KV_FileManPool;
+class KV_DsRoot;
 
 // One result.
 class KV_DsTreeNodeInfo
@@ -54,7 +54,7 @@ class KV_DsTreeInfo
 public:
     // Empty. `pool`, the engine root, must outlive the object: it finds,
     // locks and unlocks the live file managers of instance results.
-    explicit KV_DsTreeInfo(KV_FileManPool& pool);
+    explicit KV_DsTreeInfo(KV_DsRoot& pool);
     KV_DsTreeInfo(const KV_DsTreeInfo&) = delete;
     KV_DsTreeInfo& operator=(const KV_DsTreeInfo&) = delete;
     // clear().
@@ -76,6 +76,6 @@ public:
     KV_FileManId find_man() const;
 
 private:
-    KV_FileManPool& pool;
+    KV_DsRoot& pool;
     KVTL::KV_ListPtrSrt<KV_DsTreeNodeInfo> list_;
 };

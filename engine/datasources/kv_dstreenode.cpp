@@ -2,8 +2,8 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_filemanopts.h"
-#include "requests/kv_fileman.h"
-#include "transfers/kv_filereqtransparams.h"
+#include "datasources/kv_filemanparams.h"
+#include "datasources/kv_filereqtransparams.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ KV_String KV_DsTreeNode::srv() const
     return KV_String();
 }
 
-KV_String KV_DsTreeNode::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNode::info(const KV_DsRoot& pool) const
 {
     (void)pool;
     return KV_String();

@@ -36,7 +36,7 @@
 class KV_DsTree;
 class KV_FileManOpts;
 class KV_FileManParams;
-class KV_FileManPool;
+class KV_DsRoot;
 class KV_FileReqTransParamsCp;
 class KV_FileReqTransParamsRen;
 class KV_FileReqTransParamsRm;
@@ -114,7 +114,7 @@ public:
     // The server address; empty here.
     virtual KV_String srv() const;
     // The descriptive text shown with the node; empty here.
-    virtual KV_String info(const KV_FileManPool& pool) const;
+    virtual KV_String info(const KV_DsRoot& pool) const;
     // The connection parameters; null here.
     virtual KV_FileManParams* params();
     virtual const KV_FileManParams* params() const;

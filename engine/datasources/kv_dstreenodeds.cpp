@@ -5,10 +5,10 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodegrp.h"
+#include "datasources/kv_filereqtransparams.h"
+#include "datasources/kv_logindata.h"
 #include "datasources/kv_optkeys.h"
 #include "foundation/kv_uriman.h"
-#include "requests/kv_filereqman.h"
-#include "transfers/kv_filereqtransparams.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ bool load_server(KV_DsTreeNode& node, const KV_OptKey<Params> (&keys)[N], Params
 
 // The first line of a server's info and the inheritance and comment lines.
 KV_String srv_info(const KV_DsTreeNode& node, const char* scheme, const KV_String& def_path,
-                   const KV_FileManPool& pool)
+                   const KV_DsRoot& pool)
 {
     (void)pool;
     return KV_UriMan::build_uri(scheme, node.srv(), def_path);
@@ -224,7 +224,7 @@ KV_String KV_DsTreeNodeFtp::srv() const
     return params_.dst_addr();
 }
 
-KV_String KV_DsTreeNodeFtp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeFtp::info(const KV_DsRoot& pool) const
 {
     return srv_info(*this, params_.security() != 0 ? "FTPS" : "FTP", params_.def_path(), pool);
 }
@@ -333,7 +333,7 @@ KV_String KV_DsTreeNodeHttp::srv() const
     return params_.dst_addr();
 }
 
-KV_String KV_DsTreeNodeHttp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeHttp::info(const KV_DsRoot& pool) const
 {
     return srv_info(*this, params_.security() != 0 ? "HTTPS" : "HTTP", params_.def_path(), pool);
 }
@@ -416,7 +416,7 @@ KV_String KV_DsTreeNodeSftp::srv() const
     return params_.dst_addr();
 }
 
-KV_String KV_DsTreeNodeSftp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeSftp::info(const KV_DsRoot& pool) const
 {
     return srv_info(*this, "SFTP", params_.def_path(), pool);
 }
@@ -489,7 +489,7 @@ bool KV_DsTreeNodeStd::rdonly() const
     return true;
 }
 
-KV_String KV_DsTreeNodeStd::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeStd::info(const KV_DsRoot& pool) const
 {
     (void)pool;
     return KV_String("The local machine.");
@@ -553,7 +553,7 @@ KV_String KV_DsTreeNodeManInst::srv() const
     return id_.name2();
 }
 
-KV_String KV_DsTreeNodeManInst::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeManInst::info(const KV_DsRoot& pool) const
 {
     (void)pool;
     return KV_String();

@@ -23,15 +23,15 @@
 
 #include "datasources/kv_dstreenode.h"
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparamsftp.h"
+#include "datasources/kv_filemanparamshttp.h"
+#include "datasources/kv_filemanparamssftp.h"
+#include "datasources/kv_filemanparamsstd.h"
 #include "foundation/kv_ids.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_filemanparamsftp.h"
-#include "http/kv_filemanparamshttp.h"
-#include "requests/kv_filemanstd.h"
-#include "ssh/kv_filemanparamssftp.h"
 
 class KV_DsTree;
-class KV_FileManPool;
+class KV_DsRoot;
 class KV_Storage;
 
 // An FTP or FTPS server.
@@ -66,7 +66,7 @@ public:
     KV_String srv() const override;
     // The URI of the server and default path, then the inheritance and
     // comment lines.
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     KV_FileManParams* params() override { return &params_; }
     const KV_FileManParams* params() const override { return &params_; }
     // Direct server-to-server copies to another FTP node, as the FTP options
@@ -105,7 +105,7 @@ public:
     bool load(const KV_String& key, const KV_String& value) override;
     bool set_pass(const KV_String& pass) override;
     KV_String srv() const override;
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     KV_FileManParams* params() override { return &params_; }
     const KV_FileManParams* params() const override { return &params_; }
     void set_name(const KV_String& name) override;
@@ -138,7 +138,7 @@ public:
     bool load(const KV_String& key, const KV_String& value) override;
     bool set_pass(const KV_String& pass) override;
     KV_String srv() const override;
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     KV_FileManParams* params() override { return &params_; }
     const KV_FileManParams* params() const override { return &params_; }
     void set_name(const KV_String& name) override;
@@ -171,7 +171,7 @@ public:
     // Always true.
     bool rdonly() const override;
     // "The local machine." and the inheritance and comment lines.
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     KV_FileManParams* params() override { return &params_; }
     const KV_FileManParams* params() const override { return &params_; }
     void set_name(const KV_String& name) override;
@@ -202,7 +202,7 @@ public:
     // The server: the second name of the id.
     KV_String srv() const override;
     // The data source's text, then how many holders the manager has.
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     // The instance's own copy of the manager's options.
     KV_FileManOpts* opts() override { return &opts_; }
     const KV_FileManOpts* opts() const override { return &opts_; }

@@ -3,8 +3,9 @@
 #include <new>
 
 #include "datasources/kv_dstree.h"
+#include "datasources/kv_logindata.h"
 #include "datasources/kv_optkeys.h"
-#include "transfers/kv_filetransman.h"
+#include "datasources/kv_transoptsrecv.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ bool load_grp(KV_DsTreeNode& node, Opts& opts, const KV_OptKey<Proxy> (&keys)[N]
 }
 
 // The text of a protocol group's info.
-KV_String grp_info(const char* text, const KV_DsTreeNode& node, const KV_FileManPool& pool)
+KV_String grp_info(const char* text, const KV_DsTreeNode& node, const KV_DsRoot& pool)
 {
     (void)node;
     (void)pool;
@@ -122,7 +123,7 @@ bool KV_DsTreeNodeGrp::add_chldrn() const
 // ---------------------------------------------------------------------------
 // KV_DsTreeNodeGrpDs
 
-KV_DsTreeNodeGrpDs::KV_DsTreeNodeGrpDs(KV_FileTransMan* const man) : man_(man) {}
+KV_DsTreeNodeGrpDs::KV_DsTreeNodeGrpDs(KV_TransOptsRecv* const man) : man_(man) {}
 
 KV_DsTreeNodeGrpDs::~KV_DsTreeNodeGrpDs() = default;
 
@@ -166,7 +167,7 @@ bool KV_DsTreeNodeGrpDs::rdonly() const
     return true;
 }
 
-KV_String KV_DsTreeNodeGrpDs::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpDs::info(const KV_DsRoot& pool) const
 {
     (void)pool;
     return KV_String("Stores the data sources.");
@@ -251,7 +252,7 @@ bool KV_DsTreeNodeGrpFtp::load(const KV_String& key, const KV_String& value)
     return handled ? ok : load_grp(*this, opts_, ftp_proxy_keys, proxy_, key, value);
 }
 
-KV_String KV_DsTreeNodeGrpFtp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpFtp::info(const KV_DsRoot& pool) const
 {
     return grp_info("Stores the FTP servers.", *this, pool);
 }
@@ -322,7 +323,7 @@ bool KV_DsTreeNodeGrpHttp::load(const KV_String& key, const KV_String& value)
     return load_grp(*this, opts_, http_proxy_keys, proxy_, key, value);
 }
 
-KV_String KV_DsTreeNodeGrpHttp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpHttp::info(const KV_DsRoot& pool) const
 {
     return grp_info("Stores the HTTP servers.", *this, pool);
 }
@@ -388,7 +389,7 @@ bool KV_DsTreeNodeGrpSftp::load(const KV_String& key, const KV_String& value)
     return load_grp(*this, opts_, sftp_proxy_keys, proxy_, key, value);
 }
 
-KV_String KV_DsTreeNodeGrpSftp::info(const KV_FileManPool& pool) const
+KV_String KV_DsTreeNodeGrpSftp::info(const KV_DsRoot& pool) const
 {
     return grp_info("Stores the SFTP servers.", *this, pool);
 }

@@ -26,8 +26,8 @@
 #include "foundation/kv_string.h"
 
 class KV_DsTree;
-class KV_FileManPool;
-class KV_FileTransMan;
+class KV_DsRoot;
+class KV_TransOptsRecv;
 class KV_Storage;
 
 class KV_DsTreeNodeGrp : public KV_DsTreeNode
@@ -58,7 +58,7 @@ class KV_DsTreeNodeGrpDs : public KV_DsTreeNodeGrp
 public:
     // `man`, not owned and possibly null, is the transfer manager that takes
     // the group's options after each load or edit (post_updt).
-    explicit KV_DsTreeNodeGrpDs(KV_FileTransMan* const man = nullptr);
+    explicit KV_DsTreeNodeGrpDs(KV_TransOptsRecv* const man = nullptr);
     ~KV_DsTreeNodeGrpDs() override;
 
     // Common keys, then the transfer options' keys.
@@ -73,7 +73,7 @@ public:
     // Always true: the root group is never edited as a node.
     bool rdonly() const override;
     // "Stores the data sources."
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     // Hands the options to the transfer manager, when there is one, so that
     // changed transfer settings take effect at once.
     void post_updt() override;
@@ -86,11 +86,10 @@ public:
 
     KV_FileTransManOpts& opts_trans() { return opts_; }
     const KV_FileTransManOpts& opts_trans() const { return opts_; }
-    KV_FileTransMan* trans_man() const { return man_; }
-
+    KV_TransOptsRecv* trans_man() const { return man_; }
 
 private:
-    KV_FileTransMan* man_;
+    KV_TransOptsRecv* man_;
     KV_FileTransManOpts opts_;
 };
 
@@ -116,7 +115,7 @@ public:
     // The options' keys first, then the group's, then the common keys.
     bool load(const KV_String& key, const KV_String& value) override;
     // "Stores the FTP servers." and the inheritance and comment lines.
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     // "FTP", KV_DS_NODE_FTP.
     KV_String save_type_grp() const override;
     KV_DS_NODE_TYPE type_grp() const override;
@@ -153,7 +152,7 @@ public:
     KV_DsTreeNode* clone(const KV_DsTree* tree) const override;
     bool load(const KV_String& key, const KV_String& value) override;
     // "Stores the HTTP servers." and the inheritance and comment lines.
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     // "HTTP", KV_DS_NODE_HTTP.
     KV_String save_type_grp() const override;
     KV_DS_NODE_TYPE type_grp() const override;
@@ -185,7 +184,7 @@ public:
     KV_DsTreeNode* clone(const KV_DsTree* tree) const override;
     bool load(const KV_String& key, const KV_String& value) override;
     // "Stores the SFTP servers." and the inheritance and comment lines.
-    KV_String info(const KV_FileManPool& pool) const override;
+    KV_String info(const KV_DsRoot& pool) const override;
     // "SFTP", KV_DS_NODE_SFTP.
     KV_String save_type_grp() const override;
     KV_DS_NODE_TYPE type_grp() const override;

@@ -1,7 +1,7 @@
 #include "datasources/kv_manopts.h"
 
+#include "datasources/kv_sshciphername.h"
 #include "foundation/kv_filedata.h"
-#include "ssh/kv_sshcipher.h"
 
 // ---------------------------------------------------------------- FTP
 
@@ -152,14 +152,7 @@ void KV_HttpManOpts::set_tmout_hdr_resp(uint32_t seconds)
 KV_SshManOpts::KV_SshManOpts()
 {
     // Never offer a cipher that does not encrypt unless the user asks for it.
-    for (uint32_t i = 0; i < KV_SshCipherDef::nciphers(); ++i) {
-        const KV_SshCipherDef* def = KV_SshCipherDef::cipher(i);
-        if (!def->null())
-            continue;
-        if (!ciphers_.empty())
-            ciphers_ += ",";
-        ciphers_ += def->name();
-    }
+    ciphers_ = KV_SSH_CIPHER_NONE;
 }
 
 KV_SshManOpts::~KV_SshManOpts() = default;

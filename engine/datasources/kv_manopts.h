@@ -15,10 +15,10 @@
 
 #include <cstdint>
 
+#include "datasources/kv_httpver.h"
+#include "datasources/kv_sessopts.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "http/kv_httpver.h"
-#include "net/kv_sessopts.h"
 
 class KV_FileData;
 

@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
+#include "datasources/kv_ftplogindata.h"
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_ftplogindata.h"
 
 // Proxy kinds; 0 means no proxy for every protocol.
 enum KV_PROXY_HTTP : int32_t {

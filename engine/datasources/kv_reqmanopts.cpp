@@ -2,10 +2,6 @@
 
 #include "datasources/kv_optkeys.h"
 #include "foundation/kv_filedata.h"
-#include "ftp/kv_ftpman.h"
-#include "http/kv_httpman.h"
-#include "net/kv_session.h"
-#include "requests/kv_filereqinfo.h"
 
 // ---------------------------------------------------------------- request manager
 
@@ -45,60 +41,44 @@ KV_FileTransManOpts::KV_FileTransManOpts() : KV_FileReqManOpts(100, 0)
     set_nretries(500);
 }
 
-uint32_t KV_FileTransManOpts::add_init_cnt()
-{
-    return KV_FileReqInfo::add_init_cnt();
-}
+std::atomic<uint32_t> KV_FileTransManOpts::add_init_cnt_{7};
+std::atomic<bool> KV_FileTransManOpts::trexpl_ftps_{true};
+std::atomic<bool> KV_FileTransManOpts::trexpl_https_{false};
+std::atomic<const KV_BwtLimitHooks*> KV_FileTransManOpts::bwt_hooks_{nullptr};
 
-void KV_FileTransManOpts::set_add_init_cnt(uint32_t pairs)
+void KV_FileTransManOpts::set_bwt_hooks(const KV_BwtLimitHooks* hooks)
 {
-    KV_FileReqInfo::set_add_init_cnt(pairs);
+    bwt_hooks_.store(hooks, std::memory_order_release);
 }
 
 double KV_FileTransManOpts::bwt_speed_in()
 {
-    return KV_Session::bwt_speed_in() / 1024.0;
+    const KV_BwtLimitHooks* hooks = bwt_hooks_.load(std::memory_order_acquire);
+    return hooks ? hooks->get_in() / 1024.0 : 0;
 }
 
 void KV_FileTransManOpts::set_bwt_speed_in(double kb_per_sec)
 {
     // !(x >= 0) also catches NaN; the product overflows to infinity for
     // values near DBL_MAX, which the network layer refuses in turn.
-    if (!(kb_per_sec >= 0))
+    const KV_BwtLimitHooks* hooks = bwt_hooks_.load(std::memory_order_acquire);
+    if (!(kb_per_sec >= 0) || !hooks)
         return;
-    KV_Session::set_bwt_speed_in(kb_per_sec * 1024.0);
+    hooks->set_in(kb_per_sec * 1024.0);
 }
 
 double KV_FileTransManOpts::bwt_speed_out()
 {
-    return KV_Session::bwt_speed_out() / 1024.0;
+    const KV_BwtLimitHooks* hooks = bwt_hooks_.load(std::memory_order_acquire);
+    return hooks ? hooks->get_out() / 1024.0 : 0;
 }
 
 void KV_FileTransManOpts::set_bwt_speed_out(double kb_per_sec)
 {
-    if (!(kb_per_sec >= 0))
+    const KV_BwtLimitHooks* hooks = bwt_hooks_.load(std::memory_order_acquire);
+    if (!(kb_per_sec >= 0) || !hooks)
         return;
-    KV_Session::set_bwt_speed_out(kb_per_sec * 1024.0);
-}
-
-bool KV_FileTransManOpts::trexpl_ftps()
-{
-    return KV_FtpMan::trexpl();
-}
-
-void KV_FileTransManOpts::set_trexpl_ftps(bool trexpl)
-{
-    KV_FtpMan::set_trexpl(trexpl);
-}
-
-bool KV_FileTransManOpts::trexpl_https()
-{
-    return KV_HttpMan::trexpl();
-}
-
-void KV_FileTransManOpts::set_trexpl_https(bool trexpl)
-{
-    KV_HttpMan::set_trexpl(trexpl);
+    hooks->set_out(kb_per_sec * 1024.0);
 }
 
 KV_String KV_FileTransManOpts::tm_form_disp()

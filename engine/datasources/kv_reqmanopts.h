@@ -19,6 +19,8 @@
 // the certificate flags and the flash length are).
 #pragma once
 
+#include <atomic>
+
 #include <cstdint>
 
 #include "foundation/kv_path.h"
@@ -54,6 +56,18 @@ private:
     uint32_t rest_wait_;
 };
 
+// Accessors of the process-wide bandwidth limits, in bytes per second. The
+// sessions of the network layer keep the limits and apply them (a new limit
+// restarts their meters), so that layer, which sits above this one, installs
+// its accessors when the library is loaded (net/kv_session.cpp).
+struct KV_BwtLimitHooks
+{
+    double (*get_in)();
+    double (*get_out)();
+    void (*set_in)(double bytes_per_sec);
+    void (*set_out)(double bytes_per_sec);
+};
+
 class KV_FileTransManOpts : public KV_FileReqManOpts
 {
 public:
@@ -80,25 +94,41 @@ public:
     uint32_t nfretries() const { return nfretries_; }
     void set_nfretries(uint32_t n) { nfretries_ = n; }
 
-    // ---- forwarded, process-wide settings
+    // ---- process-wide settings: the flash length and the trust flags are
+    // kept here and read by the classes that use them (KV_FileReqInfo,
+    // KV_FtpMan, KV_HttpMan); the bandwidth limits and the time format are
+    // forwarded to the classes that apply them
 
     // Flash length of a request's result indicator, in pairs of steps
     // (KV_FileReqInfo); 7 by default.
-    static uint32_t add_init_cnt();
-    static void set_add_init_cnt(uint32_t pairs);
+    static uint32_t add_init_cnt() { return add_init_cnt_.load(std::memory_order_relaxed); }
+    static void set_add_init_cnt(uint32_t pairs)
+    {
+        add_init_cnt_.store(pairs, std::memory_order_relaxed);
+    }
     // Global bandwidth limits in KB/s (1 KB = 1024 bytes); 0 means none.
     // The network layer holds them in bytes per second. A value that is
     // negative, not a number, or whose byte rate is not finite is ignored.
+    // Until the network layer has installed its accessors (set_bwt_hooks)
+    // they read 0 and a new value is dropped.
     static double bwt_speed_in();
     static void set_bwt_speed_in(double kb_per_sec);
     static double bwt_speed_out();
     static void set_bwt_speed_out(double kb_per_sec);
+    // `hooks` must live as long as the library (null removes them).
+    static void set_bwt_hooks(const KV_BwtLimitHooks* hooks);
     // Trust an FTPS (HTTPS) server certificate only when it is in the local
     // store of trusted certificates; true (false) by default.
-    static bool trexpl_ftps();
-    static void set_trexpl_ftps(bool trexpl);
-    static bool trexpl_https();
-    static void set_trexpl_https(bool trexpl);
+    static bool trexpl_ftps() { return trexpl_ftps_.load(std::memory_order_relaxed); }
+    static void set_trexpl_ftps(bool trexpl)
+    {
+        trexpl_ftps_.store(trexpl, std::memory_order_relaxed);
+    }
+    static bool trexpl_https() { return trexpl_https_.load(std::memory_order_relaxed); }
+    static void set_trexpl_https(bool trexpl)
+    {
+        trexpl_https_.store(trexpl, std::memory_order_relaxed);
+    }
     // strftime format of displayed file times (KV_FileData); "%c" by default.
     static KV_String tm_form_disp();
     static void set_tm_form_disp(const KV_String& form);
@@ -116,4 +146,9 @@ private:
     uint8_t auto_rm_req_st_ = 0x02;
     uint32_t ntmpfiles_ = 100;
     uint32_t nfretries_ = 50;
+
+    static std::atomic<uint32_t> add_init_cnt_;
+    static std::atomic<bool> trexpl_ftps_;
+    static std::atomic<bool> trexpl_https_;
+    static std::atomic<const KV_BwtLimitHooks*> bwt_hooks_;
 };

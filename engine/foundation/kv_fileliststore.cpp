@@ -1,6 +1,6 @@
 #include "foundation/kv_fileliststore.h"
 
-#include "requests/kv_filetreenode.h"
+#include "foundation/kv_filetreenode.h"
 
 KV_FileListStore::KV_FileListStore(bool case_sens, const KVTL::KV_ListVal<KV_String>* wanted)
     : wanted_(wanted), case_sens_(case_sens)

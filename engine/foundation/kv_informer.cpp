@@ -331,3 +331,17 @@ void KV_Informer::set_impl_err(void (*err)(KV_Informer* informer, bool blocking)
 {
     impl_err.store(err);
 }
+
+namespace {
+std::atomic<KV_Informer*> root_informer{nullptr};
+} // namespace
+
+KV_Informer* kv_root_informer()
+{
+    return root_informer.load(std::memory_order_acquire);
+}
+
+void kv_set_root_informer(KV_Informer* informer)
+{
+    root_informer.store(informer, std::memory_order_release);
+}

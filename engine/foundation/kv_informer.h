@@ -248,3 +248,11 @@ private:
     static std::atomic<ImplAsk> impl_ask;
     static std::atomic<ImplPost> impl_post;
 };
+
+// The engine-wide informer: the one that carries the notices not bound to a
+// single file manager (transfer requests, sessions together, managers coming
+// and going). The engine root owns it and registers it here when it is built
+// and clears it before it goes, so that lower layers reach it without knowing
+// the root. Null while no root lives. Any thread.
+KV_Informer* kv_root_informer();
+void kv_set_root_informer(KV_Informer* informer);

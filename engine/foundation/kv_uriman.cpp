@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "foundation/kv_hex.h"
-#include "net/kv_port.h"
+#include "foundation/kv_port.h"
 
 namespace {
 

@@ -3,12 +3,13 @@
 #include <mutex>
 #include <new>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kvtl.h"
-#include "ftp/kv_filemanparamsftp.h"
 #include "ftp/kv_tavoftp.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_filereqtrans.h"
 
 namespace {

@@ -18,13 +18,13 @@
 
 #include <cstdint>
 
+#include "datasources/kv_ftplogindata.h"
+#include "datasources/kv_ftptypes.h"
 #include "datasources/kv_manopts.h"
 #include "foundation/kv_event.h"
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_ftplogindata.h"
-#include "ftp/kv_ftptypes.h"
-#include "net/kv_inetaddr.h"
 
 class KV_FtpMan;
 class KV_Stream;

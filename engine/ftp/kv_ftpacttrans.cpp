@@ -6,6 +6,7 @@
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_time.h"
@@ -13,7 +14,6 @@
 #include "ftp/kv_ftpserver.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translogcp.h"
 

@@ -20,10 +20,10 @@
 #include <cstdint>
 
 #include "foundation/kv_file.h"
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "ftp/kv_ftpact.h"
-#include "net/kv_inetaddr.h"
 
 class KV_ErrHandler;
 class KV_FileFrag;

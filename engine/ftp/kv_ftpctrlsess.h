@@ -17,8 +17,8 @@
 
 #include <cstdint>
 
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_string.h"
-#include "net/kv_inetaddr.h"
 #include "net/kv_telnet.h"
 
 class KV_FtpMan;

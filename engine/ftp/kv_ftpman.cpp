@@ -15,8 +15,6 @@
 #include "net/kv_sslsess.h"
 #include "requests/kv_fileman.h"
 
-std::atomic<bool> KV_FtpMan::_trexpl{true};
-
 namespace {
 
 // The host part of "host" or "host:port".

@@ -26,13 +26,14 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_ftplogindata.h"
+#include "datasources/kv_ftptypes.h"
 #include "datasources/kv_manopts.h"
 #include "datasources/kv_proxyopts.h"
+#include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_time.h"
-#include "ftp/kv_ftplogindata.h"
-#include "ftp/kv_ftptypes.h"
 #include "net/kv_telnet.h"
 
 class KV_ErrHandler;
@@ -56,8 +57,8 @@ public:
     // When set, an FTPS server certificate is trusted only when it is in the
     // local store of trusted certificates (or the user accepts it). True by
     // default.
-    static void set_trexpl(bool trexpl) { _trexpl.store(trexpl, std::memory_order_relaxed); }
-    static bool trexpl() { return _trexpl.load(std::memory_order_relaxed); }
+    static void set_trexpl(bool trexpl) { KV_FileTransManOpts::set_trexpl_ftps(trexpl); }
+    static bool trexpl() { return KV_FileTransManOpts::trexpl_ftps(); }
 
     // ---- set-up (the worker's thread, between execs)
     void set_opts(const KV_FtpManOpts& opts) { opts_ = opts; }
@@ -180,8 +181,6 @@ private:
     // Data connection steps of check_data_conn.
     bool create_data_conn(KV_COMM_TYPE kind);
     bool open_data_conn(bool& opened);
-
-    static std::atomic<bool> _trexpl;
 
     mutable KV_Lock lock_err;
     mutable KV_Lock lock_login;

@@ -16,9 +16,9 @@
 
 #include <cstdint>
 
+#include "datasources/kv_ftptypes.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_ftptypes.h"
 
 // Bits of the entry flags that parse_line gives (the file-data flag byte).
 enum KV_FTP_ENTRY : uint8_t {

@@ -11,6 +11,8 @@
 #include "ftp/kv_ftpacttrans.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqs.h"
+#include "requests/kv_reqmsg.h"
+#include "transfers/kv_filereqcopy.h"
 
 namespace {
 

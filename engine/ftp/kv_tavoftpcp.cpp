@@ -5,6 +5,7 @@
 
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
 #include "ftp/kv_ftpact.h"
@@ -12,8 +13,8 @@
 #include "ftp/kv_tavoftp.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_translogcp.h"
 
 namespace {

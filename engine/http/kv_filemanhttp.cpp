@@ -3,8 +3,8 @@
 #include <mutex>
 #include <new>
 
+#include "datasources/kv_filemanparamshttp.h"
 #include "foundation/kv_msg.h"
-#include "http/kv_filemanparamshttp.h"
 #include "http/kv_tavohttp.h"
 
 namespace {
@@ -176,8 +176,8 @@ bool KV_FileManHttp::log_incl_data(const KV_PathDef& src, const KV_PathDef& dst,
     return !(dir_dav(src) && dir_dav(dst));
 }
 
-bool KV_FileManHttp::dir_exists(KV_FileReqTrans& trans, const KV_PathDef& dir,
-                                const KV_String& name, bool& exists)
+bool KV_FileManHttp::dir_exists(KV_FileReq& trans, const KV_PathDef& dir, const KV_String& name,
+                                bool& exists)
 {
     KV_PathDef path(dir);
     if (!path.append(name))

@@ -69,7 +69,7 @@ public:
                        KV_FileMan* other) const override;
     // In a plain-HTTP folder nothing can be listed: a folder there counts
     // as existing. Elsewhere the base's listing answers.
-    bool dir_exists(KV_FileReqTrans& trans, const KV_PathDef& dir, const KV_String& name,
+    bool dir_exists(KV_FileReq& trans, const KV_PathDef& dir, const KV_String& name,
                     bool& exists) override;
 
     // The browse tree. User-interface thread.

@@ -8,8 +8,8 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_uriman.h"
-#include "http/kv_httphdr.h"
 #include "http/kv_xml.h"
+#include "net/kv_httphdr.h"
 
 // ---------------------------------------------------------------------------
 // KV_HttpActDav

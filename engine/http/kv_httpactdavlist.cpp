@@ -9,11 +9,11 @@
 
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_time.h"
 #include "foundation/kv_uriman.h"
 #include "http/kv_xml.h"
-#include "requests/kv_filetreenode.h"
 
 XERCES_CPP_NAMESPACE_USE
 

@@ -3,9 +3,9 @@
 #include <charconv>
 #include <new>
 
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_uriman.h"
 #include "requests/kv_fileman.h"
-#include "requests/kv_filetreenode.h"
 
 namespace {
 
@@ -319,11 +319,7 @@ KV_HttpActConnect::~KV_HttpActConnect() = default;
 
 bool KV_HttpActConnect::get_hdr(KV_HttpHdr& hdr, const KV_String& dst, const KV_HttpVer& ver)
 {
-    if (!hdr.add(new (std::nothrow) KV_HttpHdrMethod("CONNECT", dst, ver)))
-        return false;
-    if (ver >= KV_HttpVer(1, 1))
-        return hdr.add(new (std::nothrow) KV_HttpHdrHost(dst));
-    return true;
+    return hdr.add_connect(dst, ver);
 }
 
 bool KV_HttpActConnect::get_hdr(KV_HttpHdr& hdr)

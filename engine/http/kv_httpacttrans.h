@@ -17,13 +17,13 @@
 
 #include <cstdint>
 
+#include "datasources/kv_httpver.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
-#include "http/kv_httphdr.h"
 #include "http/kv_httpman.h"
 #include "http/kv_httptypes.h"
-#include "http/kv_httpver.h"
+#include "net/kv_httphdr.h"
 
 class KV_FileTreeNode;
 

@@ -7,12 +7,10 @@
 
 #include "foundation/kv_errhandler.h"
 #include "http/kv_httpacttrans.h"
-#include "http/kv_httphdr.h"
 #include "http/kv_httpsess.h"
+#include "net/kv_httphdr.h"
 #include "net/kv_proxy.h"
 #include "net/kv_sslsess.h"
-
-std::atomic<bool> KV_HttpMan::_trexpl{false};
 
 namespace {
 

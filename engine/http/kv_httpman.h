@@ -25,15 +25,16 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_httplogindata.h"
+#include "datasources/kv_httpver.h"
 #include "datasources/kv_manopts.h"
 #include "datasources/kv_proxyopts.h"
+#include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
-#include "http/kv_httplogindata.h"
 #include "http/kv_httptypes.h"
-#include "http/kv_httpver.h"
 #include "net/kv_comm.h"
 
 class KV_ErrHandler;
@@ -98,8 +99,8 @@ public:
     // When set, an HTTPS server certificate is trusted only when it is in the
     // local store of trusted certificates (or the user accepts it). False by
     // default.
-    static void set_trexpl(bool trexpl) { _trexpl.store(trexpl, std::memory_order_relaxed); }
-    static bool trexpl() { return _trexpl.load(std::memory_order_relaxed); }
+    static void set_trexpl(bool trexpl) { KV_FileTransManOpts::set_trexpl_https(trexpl); }
+    static bool trexpl() { return KV_FileTransManOpts::trexpl_https(); }
 
     // ---- set-up (the caller's thread, between execs)
     // src: local address text (may be empty); dst: the server, a host with
@@ -225,8 +226,6 @@ private:
     static bool split_host_port(const KV_String& text, KV_String& host, KV_String& port);
     // Waits for ev; limit_ms of inactivity (or in all, when idle is false).
     bool wait_ev(KV_Event& ev, bool idle);
-
-    static std::atomic<bool> _trexpl;
 
     mutable KV_Lock lock_err;
     mutable KV_Lock lock_act;

@@ -15,10 +15,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "datasources/kv_httpver.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
 #include "http/kv_httptypes.h"
-#include "http/kv_httpver.h"
 #include "net/kv_session.h"
 
 class KV_HttpMan;

@@ -6,6 +6,7 @@
 
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_uriman.h"
 #include "http/kv_filemanhttp.h"
@@ -13,9 +14,9 @@
 #include "http/kv_httpactfile.h"
 #include "http/kv_httpacttrans.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
-#include "root/kv_filemanpool.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_translogcp.h"
 
 // ---------------------------------------------------------------------------
@@ -72,13 +73,13 @@ void KV_TavoHttp::status(const KV_String& text)
 
 void KV_TavoHttp::doc_ntf(bool added, const KV_String& doc)
 {
-    KV_FileManPool* pool = KV_FileReqMan::pool();
-    if (pool == nullptr || owner_ == nullptr)
+    KV_Informer* root = kv_root_informer();
+    if (root == nullptr || owner_ == nullptr)
         return;
     const KV_FileManId own = owner_->id();
-    pool->informer().send(new (std::nothrow)
-                              KV_MsgManNtf(KV_FileManId(static_cast<const KV_DsId&>(own), 0),
-                                           added ? KV_MAN_NTF_DOC_ADD : KV_MAN_NTF_DOC_DEL, doc));
+    root->send(new (std::nothrow)
+                   KV_MsgManNtf(KV_FileManId(static_cast<const KV_DsId&>(own), 0),
+                                added ? KV_MAN_NTF_DOC_ADD : KV_MAN_NTF_DOC_DEL, doc));
 }
 
 bool KV_TavoHttp::path_text(const KV_PathDef& path, KV_String& text) const

@@ -13,6 +13,7 @@
 #include "net/kv_proxy.h"
 #include "net/kv_session.h"
 #include "requests/kv_fileman.h"
+#include "requests/kv_sessinfo.h"
 
 namespace {
 

@@ -36,13 +36,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_sessopts.h"
 #include "foundation/kv_event.h"
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_thread.h"
 #include "foundation/kvtl.h"
-#include "net/kv_inetaddr.h"
-#include "net/kv_sessinfo.h"
-#include "net/kv_sessopts.h"
 #include "net/kv_socket.h"
+#include "requests/kv_sessinfo.h"
 
 class KV_FileMan;
 class KV_Informer;

@@ -7,10 +7,10 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_le.h"
 #include "foundation/kv_msg.h"
-#include "http/kv_httpacttrans.h"
-#include "http/kv_httphdr.h"
 #include "net/kv_comm.h"
+#include "net/kv_httphdr.h"
 #include "net/kv_session.h"
+#include "requests/kv_sessinfo.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ bool KV_ProxyHttp::process_out(KV_Session*, KV_Stream& out, bool&)
         return true;
     sent = true;
     KV_HttpHdr hdr;
-    bool ok = KV_HttpActConnect::get_hdr(hdr, dst, KV_HttpVer(1, 0));
+    bool ok = hdr.add_connect(dst, KV_HttpVer(1, 0));
     if (ok && !login.empty())
         ok = hdr.add(new (std::nothrow) KV_HttpHdrProxyAuth(login.user(), login.pass()));
     const KV_String text = ok ? hdr.as_str(comm) : KV_String();

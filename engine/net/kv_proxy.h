@@ -28,10 +28,10 @@
 #include <cstdint>
 
 #include "datasources/kv_logindata.h"
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
-#include "net/kv_inetaddr.h"
-#include "net/kv_sessinfo.h"
+#include "requests/kv_sessinfo.h"
 
 class KV_CommBase;
 class KV_Session;

@@ -6,17 +6,30 @@
 #include <new>
 #include <sys/socket.h>
 
+#include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "net/kv_comm.h"
 #include "net/kv_proxy.h"
 #include "requests/kv_filereqman.h"
-#include "root/kv_filemanpool.h"
+#include "requests/kv_sessinfo.h"
 
 KV_Lock KV_Session::lock_in;
 KV_Lock KV_Session::lock_out;
 double KV_Session::bwt_in = 0;
 double KV_Session::bwt_out = 0;
+
+namespace {
+
+// The transfer options read and set the limits through these; installed
+// while the library loads, before any option is read.
+constexpr KV_BwtLimitHooks bwt_hooks = {&KV_Session::bwt_speed_in, &KV_Session::bwt_speed_out,
+                                        &KV_Session::set_bwt_speed_in,
+                                        &KV_Session::set_bwt_speed_out};
+[[maybe_unused]] const bool bwt_hooks_installed =
+    (KV_FileTransManOpts::set_bwt_hooks(&bwt_hooks), true);
+
+} // namespace
 std::atomic<bool> KV_Session::limit_in_on{false};
 std::atomic<bool> KV_Session::limit_out_on{false};
 KV_SpeedMeter KV_Session::gmeter_in;
@@ -526,10 +539,10 @@ void KV_Session::global_report(Report form)
         if (g == ginfo_last)
             return;
     }
-    KV_FileManPool* pool = KV_FileReqMan::pool();
-    if (!pool)
+    KV_Informer* root = kv_root_informer();
+    if (!root)
         return;
-    pool->informer().send(new (std::nothrow) KV_MsgSessNtf(0, g));
+    root->send(new (std::nothrow) KV_MsgSessNtf(0, g));
     ginfo_last = g;
     ginfo_time.reset();
 }

@@ -37,16 +37,16 @@
 #include <cstdint>
 #include <memory>
 
+#include "datasources/kv_sessopts.h"
 #include "foundation/kv_event.h"
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kv_thread.h"
 #include "foundation/kv_time.h"
-#include "net/kv_inetaddr.h"
-#include "net/kv_sessinfo.h"
-#include "net/kv_sessopts.h"
 #include "net/kv_socket.h"
 #include "net/kv_speedmeter.h"
 #include "net/kv_sslsess.h"
+#include "requests/kv_sessinfo.h"
 
 class KV_CommBase;
 class KV_Informer;

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "net/kv_inetaddr.h"
+#include "foundation/kv_inetaddr.h"
 
 // An eventfd: a descriptor that becomes readable when some thread calls
 // wake() and stays so until the waiting thread clears it. Placed beside a

@@ -20,6 +20,7 @@
 #include "net/kv_session.h"
 #include "net/kv_sslctx.h"
 #include "requests/kv_fileman.h"
+#include "requests/kv_sessinfo.h"
 
 KV_SSLCertMan KV_SSLSess::man_cert;
 

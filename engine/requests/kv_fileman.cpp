@@ -8,50 +8,7 @@
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
-#include "root/kv_filemanpool.h"
-#include "transfers/kv_filereqtrans.h"
-
-// ---------------------------------------------------------------------------
-// KV_FileManParams
-
-KV_FileManParams::~KV_FileManParams() = default;
-
-void KV_FileManParams::destr_clone(const KV_FileManParams* params)
-{
-    delete params;
-}
-
-void KV_FileManParams::set_name(const KV_String& name)
-{
-    name_ = name.trim();
-}
-
-void KV_FileManParams::set_def_path(const KV_String& path, bool normalise)
-{
-    KV_String text = path.trim();
-    if (normalise && !text.empty()) {
-        // A start path that names a file means the folder that holds it.
-        const KV_PathMan& syntax = opts().man_path();
-        KV_PathDef def;
-        if (syntax.split_path(text, def, false) && syntax.is_fname(text) && def.remove_last()) {
-            KV_String built;
-            if (syntax.build_path(built, def, false, 0))
-                text = built;
-        }
-    }
-    def_path_ = text;
-}
-
-bool KV_FileManParams::init(const KV_DsTree& tree, KV_DsTreeNode* const node)
-{
-    // The group of type KV_DS_NODE_GRP_DS is always the root group.
-    const auto* root = static_cast<const KV_DsTreeNodeGrpDs*>(tree.find(KV_DS_NODE_GRP_DS, true));
-    if (!root || !node)
-        return false;
-    opts().set_rdonly(node->rdonly());
-    opts().set_nretries(root->opts_trans().nfretries());
-    return true;
-}
+#include "requests/kv_reqmsg.h"
 
 // ---------------------------------------------------------------------------
 // KV_FileMan: life cycle and parameters
@@ -63,11 +20,10 @@ KV_FileMan::~KV_FileMan()
     // The thread and the workers go first: they read the parameters.
     terminate();
     set_params(nullptr, nullptr);
-    KV_FileManPool* root = pool();
+    KV_Informer* root = kv_root_informer();
     const KV_FileManId man_id = id();
     if (root != nullptr && man_id.valid())
-        root->informer().send(new (std::nothrow)
-                                  KV_MsgManNtf(man_id, KV_MAN_NTF_REMOVED, KV_String()));
+        root->send(new (std::nothrow) KV_MsgManNtf(man_id, KV_MAN_NTF_REMOVED, KV_String()));
 }
 
 bool KV_FileMan::set_params(const KV_FileManParams* params, const KV_DsId* ds)
@@ -212,7 +168,7 @@ bool KV_FileMan::sec_forced(const KV_String& text, KV_ASK ask, KV_ANS& ans, cons
 
 void KV_FileMan::initialized()
 {
-    KV_FileManPool* root = pool();
+    KV_Informer* root = kv_root_informer();
     if (root == nullptr)
         return;
     const KV_FileManId man_id = id();
@@ -222,7 +178,7 @@ void KV_FileMan::initialized()
         msg = new (std::nothrow)
             KV_MsgManNtf(man_id, KV_MAN_NTF_INIT, params_ ? params_->name() : KV_String());
     }
-    root->informer().send(msg);
+    root->send(msg);
 }
 
 void KV_FileMan::ds_changed()
@@ -239,10 +195,9 @@ void KV_FileMan::ds_changed()
 
 void KV_FileMan::unlocked()
 {
-    KV_FileManPool* root = pool();
+    KV_Informer* root = kv_root_informer();
     if (root != nullptr)
-        root->informer().send(new (std::nothrow)
-                                  KV_MsgManNtf(id(), KV_MAN_NTF_UNLOCKED, KV_String()));
+        root->send(new (std::nothrow) KV_MsgManNtf(id(), KV_MAN_NTF_UNLOCKED, KV_String()));
 }
 
 bool KV_FileMan::process_ntf(KV_Msg* msg)
@@ -306,7 +261,7 @@ void KV_FileMan::req_list_updated()
 // ---------------------------------------------------------------------------
 // Synchronous folder operations
 
-bool KV_FileMan::get_dir_list(KV_FileReqTrans& trans, KV_FileReqObs& obs, const KV_PathDef& dir,
+bool KV_FileMan::get_dir_list(KV_FileReq& trans, KV_FileReqObs& obs, const KV_PathDef& dir,
                               KV_FileListStore& store)
 {
     KV_FileReqScan* scan = new (std::nothrow) KV_FileReqScan(trans.eh(), dir, &store, false, false);
@@ -316,8 +271,7 @@ bool KV_FileMan::get_dir_list(KV_FileReqTrans& trans, KV_FileReqObs& obs, const 
     return add_req(scan, &trans, &obs, KV_REQ_STAT_QUEUED);
 }
 
-bool KV_FileMan::get_dir_list(KV_FileReqTrans& trans, const KV_PathDef& dir,
-                              KV_FileListStore& store)
+bool KV_FileMan::get_dir_list(KV_FileReq& trans, const KV_PathDef& dir, KV_FileListStore& store)
 {
     KV_FileReqObs obs;
     const bool queued = get_dir_list(trans, obs, dir, store);
@@ -327,7 +281,7 @@ bool KV_FileMan::get_dir_list(KV_FileReqTrans& trans, const KV_PathDef& dir,
     return queued;
 }
 
-bool KV_FileMan::dir_exists(KV_FileReqTrans& trans, const KV_PathDef& dir, const KV_String& name,
+bool KV_FileMan::dir_exists(KV_FileReq& trans, const KV_PathDef& dir, const KV_String& name,
                             bool& exists)
 {
     KV_FileListStore store(case_sens(), nullptr);
@@ -352,7 +306,7 @@ bool KV_FileMan::dir_exists(KV_FileReqTrans& trans, const KV_PathDef& dir, const
     return true;
 }
 
-bool KV_FileMan::dir_exists(KV_FileReqTrans& trans, const KV_PathDef& path, bool& exists)
+bool KV_FileMan::dir_exists(KV_FileReq& trans, const KV_PathDef& path, bool& exists)
 {
     exists = true;
     if (path.entries() < 2)
@@ -362,7 +316,7 @@ bool KV_FileMan::dir_exists(KV_FileReqTrans& trans, const KV_PathDef& path, bool
     return dir_exists(trans, parent, path.last(), exists);
 }
 
-bool KV_FileMan::create_dir(KV_FileReqTrans& trans, const KV_PathDef& path)
+bool KV_FileMan::create_dir(KV_FileReq& trans, const KV_PathDef& path)
 {
     KV_FileReqMkDir* mkdir = new (std::nothrow) KV_FileReqMkDir(trans.eh(), path);
     if (mkdir == nullptr)
@@ -375,7 +329,7 @@ bool KV_FileMan::create_dir(KV_FileReqTrans& trans, const KV_PathDef& path)
     return queued;
 }
 
-bool KV_FileMan::create_dir_chck(KV_FileReqTrans& trans, const KV_PathDef& path)
+bool KV_FileMan::create_dir_chck(KV_FileReq& trans, const KV_PathDef& path)
 {
     bool ok = create_dir(trans, path);
     // The number of leading entries of `path` handled next; the root entry

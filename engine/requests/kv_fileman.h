@@ -39,6 +39,7 @@
 #include <cstdint>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparams.h"
 #include "datasources/kv_manopts.h"
 #include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_event.h"
@@ -60,68 +61,11 @@ class KV_Msg;
 class KV_DsTree;
 class KV_DsTreeNode;
 
-// Kind of a file manager and of its parameters.
-enum KV_FILE_MAN_TYPE : uint32_t {
-    KV_FILE_MAN_TYPE_STD = 1, // the local disk
-    KV_FILE_MAN_TYPE_FTP = 2,
-    KV_FILE_MAN_TYPE_HTTP = 3,
-    KV_FILE_MAN_TYPE_SFTP = 4,
-};
-
 // Whether a transfer must create a destination folder itself.
 enum KV_DIR_CRT : uint32_t {
     KV_DIR_CRT_CREATE = 0, // the caller creates the folder
     KV_DIR_CRT_NONE = 1,   // no creation is needed
     KV_DIR_CRT_NEVER = 2,  // folders cannot be created on this data source
-};
-
-// The connection parameters of a data source. The protocol kinds add their
-// addresses and options; a clone belongs to whoever asked for it and is
-// released with destr_clone.
-//
-// Threads: a plain value; one thread at a time per object. A file manager
-// guards its own clone with its parameters lock.
-class KV_FileManParams : public KV_SafeObj
-{
-public:
-    KV_FileManParams() = default;
-    KV_FileManParams(const KV_FileManParams& other) = default;
-    // Copies the name and the default path.
-    KV_FileManParams& operator=(const KV_FileManParams& other) = default;
-    virtual ~KV_FileManParams();
-
-    // Whether `other` describes the same connection.
-    virtual bool operator==(const KV_FileManParams& other) const = 0;
-    // The options of the kind (a KV_FileReqManOpts with its path syntax).
-    virtual const KV_FileManOpts& opts() const = 0;
-    virtual KV_FileManOpts& opts() = 0;
-    // A new heap copy of the same kind, owned by the caller (destr_clone);
-    // null when memory cannot be had.
-    virtual KV_FileManParams* clone() const = 0;
-    virtual KV_FILE_MAN_TYPE type() const = 0;
-    // Prepares the parameters of the tree's `node` before they go to a file
-    // manager: the read-only flag from the node and the retry count from the
-    // root group's transfer options. The kinds add what the enclosing group
-    // of their protocol provides. False, with nothing changed, when `node` is
-    // null or the tree has no root group. On the tree's thread.
-    virtual bool init(const KV_DsTree& tree, KV_DsTreeNode* const node);
-
-    // Destroys a clone through its virtual destructor; null is ignored. The
-    // program frees every clone the engine hands it (clone_params) with it.
-    static void destr_clone(const KV_FileManParams* params);
-
-    // The data-source name, stored trimmed on both sides.
-    void set_name(const KV_String& name);
-    const KV_String& name() const { return name_; }
-    // The start folder, stored trimmed. With `normalise`, a text that names a
-    // file in the options' path syntax loses its last entry (the folder that
-    // holds it is kept). When a step of that fails the trimmed text is kept.
-    void set_def_path(const KV_String& path, bool normalise);
-    const KV_String& def_path() const { return def_path_; }
-
-private:
-    KV_String name_;
-    KV_String def_path_;
 };
 
 // A password question on its way to the program: the asking manager, the
@@ -225,23 +169,23 @@ public:
     // Queues a listing of `dir` into `store` (emptied first) as a child of
     // `trans` that reports its end to `obs`. The store must stay until obs
     // is signalled. Result: whether the listing was queued.
-    bool get_dir_list(KV_FileReqTrans& trans, KV_FileReqObs& obs, const KV_PathDef& dir,
+    bool get_dir_list(KV_FileReq& trans, KV_FileReqObs& obs, const KV_PathDef& dir,
                       KV_FileListStore& store);
     // The same, waiting for the end; trans's executed flag is cleared unless
     // the listing was queued and completed.
-    bool get_dir_list(KV_FileReqTrans& trans, const KV_PathDef& dir, KV_FileListStore& store);
+    bool get_dir_list(KV_FileReq& trans, const KV_PathDef& dir, KV_FileListStore& store);
     // exists := true, then, for a path of two entries or more, whether its
     // last entry exists in its parent folder (see the virtual form).
-    bool dir_exists(KV_FileReqTrans& trans, const KV_PathDef& path, bool& exists);
+    bool dir_exists(KV_FileReq& trans, const KV_PathDef& path, bool& exists);
     // Makes one folder through a request of this manager and waits; trans's
     // executed flag is cleared unless the folder was made. False only when
     // the request could not be made or queued.
-    bool create_dir(KV_FileReqTrans& trans, const KV_PathDef& path);
+    bool create_dir(KV_FileReq& trans, const KV_PathDef& path);
     // Makes the folder; when that fails and trans may retry, walks the path
     // from its first level down, making the levels that are missing. trans
     // is executed at the end exactly when the whole path was made. False
     // only when a request could not be made or queued.
-    bool create_dir_chck(KV_FileReqTrans& trans, const KV_PathDef& path);
+    bool create_dir_chck(KV_FileReq& trans, const KV_PathDef& path);
 
     // --- Overrides of the request manager -----------------------------------
 
@@ -303,7 +247,7 @@ public:
     // the listing of `dir` fails, `dir` itself is tested in its parent, and
     // `exists` only turns false when an ancestor proves missing. False only
     // when a listing could not be queued.
-    virtual bool dir_exists(KV_FileReqTrans& trans, const KV_PathDef& dir, const KV_String& name,
+    virtual bool dir_exists(KV_FileReq& trans, const KV_PathDef& dir, const KV_String& name,
                             bool& exists);
 
 protected:

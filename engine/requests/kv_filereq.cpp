@@ -9,7 +9,7 @@
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtask.h"
-#include "root/kv_filemanpool.h"
+#include "requests/kv_reqmsg.h"
 
 namespace {
 
@@ -396,8 +396,7 @@ KV_Informer* KV_FileReq::ntf_informer() const
     if (man_ == nullptr)
         return nullptr;
     if (trans()) {
-        KV_FileManPool* pool = KV_FileReqMan::pool();
-        return pool ? &pool->informer() : nullptr;
+        return kv_root_informer();
     }
     return &man_->informer();
 }

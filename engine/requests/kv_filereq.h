@@ -56,19 +56,22 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_string.h"
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReqMan;
 class KV_FileReqObs;
 class KV_FileReqInfo;
 class KV_FileReqLog;
 class KV_Informer;
+class KV_Msg;
+class KV_PathDef;
+class KV_PathMan;
 
 class KV_FileReq : public KV_Stoppable
 {
@@ -265,6 +268,14 @@ public:
     virtual KV_Time tm_start_susp() const;
 
 protected:
+    // Sends a browse-tree message through the informer of `r`'s manager;
+    // without a manager the message is dropped.
+    static void send_tree(const KV_FileReq& r, KV_Msg* msg);
+    // "a -> b" from two built paths; `descr` is left as it is unless both
+    // build.
+    static void descr_pair(KV_String& descr, const KV_PathMan& man_a, const KV_PathDef& a,
+                           const KV_PathMan& man_b, const KV_PathDef& b);
+
     // Records the stop for executed() and wakes the manager, so that a
     // stopped request that is not running is cancelled at the next pass.
     // Runs under the stoppable lock. Overrides call this one.

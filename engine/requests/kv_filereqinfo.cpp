@@ -1,7 +1,5 @@
 #include "requests/kv_filereqinfo.h"
 
-std::atomic<uint32_t> KV_FileReqInfo::add_init_cnt_{7};
-
 KV_FileReqInfo::~KV_FileReqInfo() = default;
 
 bool KV_FileReqInfo::update(const KV_FileReqInfo& other, KV_REQ_ADD& add_out, bool& flashed)

@@ -16,10 +16,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
+#include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_string.h"
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReq;
 // What follows a copy (the transfer parameters define it); a snapshot only
@@ -94,11 +95,8 @@ public:
 
     // The flash length in pairs of steps (7 at start). Set by the transfer
     // manager options on the user-interface thread; read there too.
-    static uint32_t add_init_cnt() { return add_init_cnt_.load(std::memory_order_relaxed); }
-    static void set_add_init_cnt(uint32_t pairs)
-    {
-        add_init_cnt_.store(pairs, std::memory_order_relaxed);
-    }
+    static uint32_t add_init_cnt() { return KV_FileTransManOpts::add_init_cnt(); }
+    static void set_add_init_cnt(uint32_t pairs) { KV_FileTransManOpts::set_add_init_cnt(pairs); }
 
     static constexpr int32_t PROG_UNKNOWN = 0x7FFFFFFF;
 
@@ -117,9 +115,6 @@ protected:
     KV_String descr_;
     KV_String last_err_;
     KV_Time tm_start_;
-
-private:
-    static std::atomic<uint32_t> add_init_cnt_;
 };
 
 // Kind of a request-log line, as the transfer logs write them. 3 is not used.

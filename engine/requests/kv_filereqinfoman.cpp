@@ -1,10 +1,31 @@
 #include "requests/kv_filereqinfoman.h"
 
+#include <mutex>
 #include <new>
 
+#include "foundation/kv_event.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtasks.h"
-#include "transfers/kv_translogtrans.h"
+#include "requests/kv_reqmsg.h"
+
+namespace {
+
+KV_Lock id_log_lock;
+uint32_t id_log_value = 0;
+
+} // namespace
+
+uint32_t KV_FileReqInfoMan::id_log()
+{
+    std::lock_guard<KV_Lock> hold(id_log_lock);
+    return id_log_value;
+}
+
+void KV_FileReqInfoMan::set_id_log(uint32_t id)
+{
+    std::lock_guard<KV_Lock> hold(id_log_lock);
+    id_log_value = id;
+}
 
 void KV_FileReqInfoNtfRecv::notify(unsigned int id, KV_REQ_NTF kind)
 {
@@ -88,7 +109,7 @@ void KV_FileReqInfoMan::flash(bool reset, KV_FileReqMan* man)
     }
 
     bool flashing = !all_ids;
-    const uint32_t id_log = KV_TransLogTrans::id_log();
+    const uint32_t id_log = KV_FileReqInfoMan::id_log();
     for (uint32_t id : ids) {
         KV_FileReqInfo* info = map_.find(id);
         if (!info || info->add_cnt() == 0) {

@@ -15,10 +15,10 @@
 
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereqinfo.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReqMan;
 
@@ -56,6 +56,12 @@ public:
     // registrations; nothing needs one.
     KV_FileReqInfoMan(const KV_FileReqInfoMan&) = delete;
     KV_FileReqInfoMan& operator=(const KV_FileReqInfoMan&) = delete;
+
+    // The request whose log the request-log window shows (0: none), which
+    // the transfer logs set (KV_TransLogTrans::set_id_log). It has a lock of
+    // its own, taken inside a log's lock, never around one. Any thread.
+    static uint32_t id_log();
+    static void set_id_log(uint32_t id);
 
     // Takes in one engine message. Messages other than KV_MsgReqNtf (and
     // null) are ignored with true. Init: stores a copy of the snapshot

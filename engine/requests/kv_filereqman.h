@@ -45,6 +45,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "datasources/kv_reqdefs.h"
 #include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_informer.h"
@@ -52,7 +53,6 @@
 #include "foundation/kv_thread.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereq.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReqTask;
 class KV_FileReqObs;
@@ -218,9 +218,9 @@ public:
     // The number of counted pending requests.
     uint32_t nbusy() const;
 
-    // The engine root, shared by all managers (null when none is
-    // registered). The engine root registers itself when constructed and
-    // unregisters when destroyed.
+    // The engine root (null when none is registered), for the layers above
+    // this one; those below use kv_root_informer(). The root registers itself
+    // when constructed and unregisters when destroyed.
     static void set_pool(KV_FileManPool* pool);
     static KV_FileManPool* pool();
 

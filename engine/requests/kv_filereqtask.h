@@ -17,8 +17,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_event.h"
-#include "requests/kv_reqdefs.h"
 
 class KV_FileReq;
 class KV_FileReqMan;

@@ -16,27 +16,17 @@
 
 #include <cstdint>
 
+#include "datasources/kv_treenodentf.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "requests/kv_filetreenode.h"
 
 class KV_Msg;
 class KV_MsgTreeNtf;
 class KV_MsgTreePwd;
 class KV_MsgTreeScan;
 class KV_MsgTreeExp;
-
-// Node events told to the receivers.
-enum KV_TREE_NODE_NTF : uint32_t {
-    KV_TREE_NODE_ADDED = 0,
-    KV_TREE_NODE_REMOVED = 1,
-    KV_TREE_NODE_CHANGED = 2,
-    KV_TREE_NODE_STATUS = 3,        // the node's listing state changed
-    KV_TREE_NODE_REFRESH = 4,       // a known node re-announced by refresh()
-    KV_TREE_NODE_REFRESH_BEGIN = 5, // node null
-    KV_TREE_NODE_REFRESH_END = 6,   // node null
-};
 
 // A view of the tree. Called on the user-interface thread, from inside
 // process_ntf and refresh. The node pointers stay valid until the receiver is

@@ -2,8 +2,9 @@
 
 #include <new>
 
-#include "net/kv_sessinfo.h"
 #include "requests/kv_filereqs.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
 
 // ---------------------------------------------------------------------------
 // KV_Tavo

@@ -47,6 +47,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "datasources/kv_reqdefs.h"
 #include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_informer.h"
@@ -56,7 +57,6 @@
 #include "foundation/kvtl.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
-#include "requests/kv_reqdefs.h"
 #include "requests/kv_tavoinfo.h"
 
 class KV_Tavo : public KV_Thread

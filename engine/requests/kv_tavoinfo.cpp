@@ -3,6 +3,8 @@
 #include <new>
 
 #include "foundation/kv_msg.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
 
 // ---------------------------------------------------------------------------
 // KV_TavoInfo

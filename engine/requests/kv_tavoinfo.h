@@ -18,7 +18,7 @@
 
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
-#include "net/kv_sessinfo.h"
+#include "requests/kv_sessinfo.h"
 
 class KV_Msg;
 

@@ -7,11 +7,11 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodeds.h"
+#include "datasources/kv_filemanparamshttp.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_file.h"
-#include "http/kv_filemanparamshttp.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"
-#include "transfers/kv_filereqtransparams.h"
 
 #ifndef KV_UPDATE_SERVER
 #define KV_UPDATE_SERVER ""

@@ -10,8 +10,8 @@
 #include "foundation/kv_tmpfile.h"
 #include "ftp/kv_filemanftp.h"
 #include "http/kv_filemanhttp.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_fileman.h"
-#include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqman.h"
 #include "ssh/kv_filemansftp.h"
 #include "transfers/kv_filereqtranscp.h"
@@ -23,6 +23,7 @@ KV_FileManPool::KV_FileManPool() : tree_(man_trans_.informer())
     mans.set_grow(256);
     tree_.set_pool(this);
     KV_FileReqMan::set_pool(this);
+    kv_set_root_informer(&informer());
 }
 
 KV_FileManPool::~KV_FileManPool()
@@ -30,8 +31,10 @@ KV_FileManPool::~KV_FileManPool()
     cleanup();
     delete man_chk;
     man_chk = nullptr;
-    if (KV_FileReqMan::pool() == this)
+    if (KV_FileReqMan::pool() == this) {
         KV_FileReqMan::set_pool(nullptr);
+        kv_set_root_informer(nullptr);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -61,6 +64,17 @@ KV_FileMan* KV_FileManPool::man(const KV_FileManId& id) const
             return m;
     }
     return nullptr;
+}
+
+void KV_FileManPool::hold_man(const KV_FileManId& id, bool hold)
+{
+    KV_FileMan* m = man(id);
+    if (m == nullptr)
+        return;
+    if (hold)
+        m->lock(false);
+    else
+        m->unlock(false);
 }
 
 bool KV_FileManPool::contains(const KV_DsId& id) const

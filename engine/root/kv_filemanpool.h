@@ -3,8 +3,8 @@
 //
 // The program creates exactly one, after kv_init and before anything else of
 // the engine is used, and deletes it before kv_cleanup. While it lives,
-// KV_FileReqMan::pool() returns it, so request managers, protocol managers
-// and transfers reach it without a reference.
+// KV_FileReqMan::pool() returns it and kv_root_informer() its informer; the
+// layers below reach it only through those and KV_DsRoot, KV_FileManReg.
 //
 // It owns the data-source tree, the transfer manager, the list of live file
 // managers and the TLS context. It registers (finds or creates and starts)
@@ -21,15 +21,17 @@
 
 #include <cstdint>
 
+#include "datasources/kv_dsroot.h"
 #include "datasources/kv_dstree.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_storage.h"
 #include "foundation/kvtl.h"
 #include "net/kv_sslctx.h"
+#include "requests/kv_filemanreg.h"
 #include "requests/kv_filereqs.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_filetransman.h"
 
 class KV_DsId;
@@ -38,7 +40,7 @@ class KV_FileMan;
 class KV_FileManId;
 class KV_FileManStd;
 
-class KV_FileManPool : public KV_SafeObj
+class KV_FileManPool : public KV_SafeObj, public KV_DsRoot, public KV_FileManReg
 {
 public:
     // Builds the members, hands the tree this root and registers the root
@@ -60,7 +62,7 @@ public:
     // window.
     KV_Informer& informer() { return man_trans_.informer(); }
     // The same informer as the engine's error sink.
-    KV_ErrHandler& eh() { return man_trans_.informer(); }
+    KV_ErrHandler& eh() override { return man_trans_.informer(); }
     // The informer of the live manager `id`; null when none lives.
     KV_Informer* informer(const KV_FileManId& id) const;
     // The first window bound to a live manager's informer, in list order;
@@ -73,28 +75,31 @@ public:
     // number); null when none lives.
     KV_FileMan* man(const KV_FileManId& id) const;
     // Whether some live manager belongs to the data source `id`.
-    bool contains(const KV_DsId& id) const;
+    bool contains(const KV_DsId& id) const override;
     // The first live manager's id of that data source; else the data source
     // with instance number 0.
     KV_FileManId best_man(const KV_DsId& id) const;
+    bool man_lives(const KV_FileManId& id) const override { return man(id) != nullptr; }
+    // Locks the live manager `id` (not for a request) or unlocks it.
+    void hold_man(const KV_FileManId& id, bool hold) override;
     // Whether a live manager of that data source is held by requests.
     bool reqs_reg(const KV_DsId& id) const;
     // Finds or creates, initialises and starts the manager of `id` (instance
     // number 0: a new instance); null on failure. Virtual so that tests of
     // the transfer manager can hand out managers of their own.
-    virtual KV_FileMan* reg(const KV_FileManId& id);
+    KV_FileMan* reg(const KV_FileManId& id) override;
     // Deletes, pass by pass, every live manager that nothing holds (lock
     // count 0). False when a removal fails.
-    bool delete_zombies();
+    bool delete_zombies() override;
 
     // ---- settings push
 
     // Makes every live manager with that id re-read its data source's
     // settings. Always true.
-    bool upd_fman(const KV_FileManId& id);
+    bool upd_fman(const KV_FileManId& id) override;
     // Hands the settings of `node` to the live managers of the instance nodes
     // below it. True for a null node; false from the first failing step on.
-    bool upd_fman_param(KV_DsTreeNode* node);
+    bool upd_fman_param(KV_DsTreeNode* node) override;
     // Changes the tree's node, then hands the live managers its settings.
     bool update(KV_DsTreeNode* node, const KV_DsTreeNode* src, uint8_t flags);
     bool set_status(KV_DsTreeNode* node, uint8_t flags);

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-#include "ssh/kv_filemanparamssftp.h"
+#include "datasources/kv_filemanparamssftp.h"
 
 KV_FileManSftp::KV_FileManSftp(const KV_FileManId& id) : KV_FileMan(id) {}
 

@@ -7,10 +7,10 @@
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_time.h"
-#include "requests/kv_filetreenode.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translogcp.h"
 

@@ -6,7 +6,7 @@
 #include "foundation/kv_informer.h"
 #include "foundation/kv_le.h"
 #include "foundation/kv_msg.h"
-#include "net/kv_sessinfo.h"
+#include "requests/kv_sessinfo.h"
 #include "ssh/kv_sftpman.h"
 
 // ---------------------------------------------------------------------------

@@ -29,10 +29,10 @@
 
 #include "datasources/kv_manopts.h"
 #include "datasources/kv_proxyopts.h"
+#include "datasources/kv_sshlogindata.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_string.h"
 #include "net/kv_comm.h"
-#include "ssh/kv_sshlogindata.h"
 
 class KV_ErrHandler;
 class KV_SshAct;

@@ -5,12 +5,14 @@
 #include <new>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
+#include "requests/kv_reqmsg.h"
 #include "ssh/kv_filemansftp.h"
 #include "ssh/kv_sftpacttrans.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_translogcp.h"
 
 KV_TavoSftp::KV_TavoSftp(KV_FileManSftp* const fm, KV_Informer& informer) : KV_Tavo(informer)

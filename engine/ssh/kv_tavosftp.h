@@ -18,11 +18,11 @@
 #include <cstdint>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparamssftp.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "requests/kv_tavo.h"
-#include "ssh/kv_filemanparamssftp.h"
 #include "ssh/kv_sftpman.h"
 
 class KV_FileManSftp;

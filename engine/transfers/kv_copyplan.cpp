@@ -7,8 +7,8 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "requests/kv_fileman.h"
-#include "requests/kv_filetreenode.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_translogfilegrp.h"

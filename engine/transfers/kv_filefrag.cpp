@@ -7,9 +7,9 @@
 #include <new>
 #include <utility>
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_storage.h"
 #include "requests/kv_filereq.h"
-#include "transfers/kv_translogio.h"
 
 // ---------------------------------------------------------------------------
 // KV_FileFrag

@@ -9,7 +9,7 @@
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtasks.h"
-#include "root/kv_filemanpool.h"
+#include "transfers/kv_filereqtaskstrans.h"
 
 namespace {
 
@@ -137,13 +137,13 @@ bool KV_FileReqTransCp::req_started()
 
 bool KV_FileReqTransCp::req_processed()
 {
-    KV_FileManPool* pool = KV_FileReqMan::pool();
+    KV_Informer* root = kv_root_informer();
     KV_FileReqMan* m = man();
-    if (pool != nullptr && m != nullptr) {
+    if (root != nullptr && m != nullptr) {
         if (man_src_ != nullptr)
-            m->add_task(KV_FileReqTaskUsgChck(pool->informer(), man_src_->id()));
+            m->add_task(KV_FileReqTaskUsgChck(*root, man_src_->id()));
         if (man_dst_ != nullptr)
-            m->add_task(KV_FileReqTaskUsgChck(pool->informer(), man_dst_->id()));
+            m->add_task(KV_FileReqTaskUsgChck(*root, man_dst_->id()));
     }
     return true;
 }

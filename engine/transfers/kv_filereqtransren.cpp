@@ -8,7 +8,7 @@
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtasks.h"
-#include "root/kv_filemanpool.h"
+#include "transfers/kv_filereqtaskstrans.h"
 
 namespace {
 
@@ -57,10 +57,10 @@ void KV_FileReqTransNames::init(KV_FileMan* man)
 
 bool KV_FileReqTransNames::req_processed()
 {
-    KV_FileManPool* pool = KV_FileReqMan::pool();
+    KV_Informer* root = kv_root_informer();
     KV_FileReqMan* m = man();
-    if (pool != nullptr && m != nullptr && man_ != nullptr)
-        m->add_task(KV_FileReqTaskUsgChck(pool->informer(), man_->id()));
+    if (root != nullptr && m != nullptr && man_ != nullptr)
+        m->add_task(KV_FileReqTaskUsgChck(*root, man_->id()));
     return true;
 }
 

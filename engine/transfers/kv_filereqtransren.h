@@ -15,11 +15,11 @@
 
 #include <cstdint>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "foundation/kvtl.h"
 #include "transfers/kv_filereqtrans.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtransren.h"
 
 class KV_FileMan;

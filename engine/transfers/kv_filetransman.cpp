@@ -10,8 +10,9 @@
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_tmpfile.h"
+#include "requests/kv_fileman.h"
+#include "requests/kv_filemanreg.h"
 #include "requests/kv_filereqtasks.h"
-#include "root/kv_filemanpool.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"
@@ -165,7 +166,7 @@ void KV_FileTransMan::prestart_req(KV_Tavo* t)
 // ---------------------------------------------------------------------------
 // Reload at start
 
-bool KV_FileTransMan::load_req(KV_FileManPool& pool)
+bool KV_FileTransMan::load_req(KV_FileManReg& pool)
 {
     bool ok = true;
     if (KV_File::is_dir(KV_File::path(KV_PATH_TMP, false))) {
@@ -182,7 +183,7 @@ bool KV_FileTransMan::load_req(KV_FileManPool& pool)
     return ok;
 }
 
-bool KV_FileTransMan::load(KV_FileManPool& pool, uint8_t type)
+bool KV_FileTransMan::load(KV_FileManReg& pool, uint8_t type)
 {
     KVTL::KV_ListVal<KV_String> list;
     if (!read_log_files(pool.eh(), list, type))
@@ -255,7 +256,7 @@ bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_Stri
     return true;
 }
 
-bool KV_FileTransMan::del_sublogs(KV_FileManPool& pool, uint8_t type)
+bool KV_FileTransMan::del_sublogs(KV_FileManReg& pool, uint8_t type)
 {
     if (running())
         return false;

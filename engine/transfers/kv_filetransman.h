@@ -32,6 +32,7 @@
 #include <cstdint>
 
 #include "datasources/kv_reqmanopts.h"
+#include "datasources/kv_transoptsrecv.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_event.h"
 #include "foundation/kv_string.h"
@@ -39,11 +40,11 @@
 #include "requests/kv_filereqinfoman.h"
 #include "requests/kv_tavo.h"
 
-class KV_FileManPool;
+class KV_FileManReg;
 class KV_FileReqTrans;
 class KV_Msg;
 
-class KV_FileTransMan : public KV_FileManTavo
+class KV_FileTransMan : public KV_FileManTavo, public KV_TransOptsRecv
 {
 public:
     // Default options, no workers until the first pass, thread not started.
@@ -68,7 +69,7 @@ public:
     // Replaces the options. When the always-remove rule changes, every
     // finished request is looked at again under the new rule. Wakes the
     // manager thread. Any thread.
-    void set_opts(const KV_FileTransManOpts& opts);
+    void set_opts(const KV_FileTransManOpts& opts) override;
     // Retries of one failing file before it is skipped; 0 never skips.
     uint32_t nfretries() const;
     // The most files whose copies a worker runs at once; 0 no limit.
@@ -84,7 +85,7 @@ public:
     // that no saved request names. Whatever the result, queues the removal
     // check of the finished ones under the start rule. A missing folder
     // loads nothing and is no failure. Before start().
-    bool load_req(KV_FileManPool& pool);
+    bool load_req(KV_FileManReg& pool);
 
     // --- Overrides of the request manager -----------------------------------
 
@@ -106,10 +107,10 @@ public:
 protected:
     // Reloads every request log of `type` (2 copy, 3 delete, 4 rename).
     // False when the folder cannot be read or a request cannot be queued.
-    bool load(KV_FileManPool& pool, uint8_t type);
+    bool load(KV_FileManReg& pool, uint8_t type);
     // Deletes the logs of `type` that no reloaded request, and no saved one
     // that stays on disk, names. Refused (false) while the thread runs.
-    bool del_sublogs(KV_FileManPool& pool, uint8_t type);
+    bool del_sublogs(KV_FileManReg& pool, uint8_t type);
     // The full paths of the files of the temporary transfer folder whose
     // frame checks and whose type byte is `type`. Reports nothing: foreign
     // and broken files are simply not listed (and never touched).

@@ -5,10 +5,11 @@
 #include <new>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"
 #include "transfers/kv_translogfilegrp.h"

@@ -6,12 +6,14 @@
 #include <new>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_tmpfile.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqs.h"
-#include "requests/kv_filetreenode.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_copyplan.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogfilegrp.h"
 

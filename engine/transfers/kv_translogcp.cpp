@@ -12,11 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_stoppable.h"
 #include "foundation/kv_tmpfile.h"
 #include "transfers/kv_filereqtranscp.h"
-#include "transfers/kv_translogio.h"
 
 namespace {
 

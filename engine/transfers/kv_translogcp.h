@@ -39,9 +39,9 @@
 #include "datasources/kv_manopts.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_filedata.h"
+#include "foundation/kv_inetaddr.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
-#include "net/kv_inetaddr.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translog.h"
 

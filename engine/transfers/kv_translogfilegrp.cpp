@@ -1,9 +1,9 @@
 // The record kinds of the request logs' record areas.
 #include "transfers/kv_translogfilegrp.h"
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_file.h"
 #include "requests/kv_filereqinfo.h"
-#include "transfers/kv_translogio.h"
 
 namespace {
 

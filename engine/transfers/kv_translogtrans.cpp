@@ -7,18 +7,14 @@
 #include <new>
 #include <unistd.h>
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_tmpfile.h"
 #include "requests/kv_filereq.h"
+#include "requests/kv_filereqinfoman.h"
 #include "requests/kv_filereqman.h"
-#include "root/kv_filemanpool.h"
-#include "transfers/kv_translogio.h"
+#include "requests/kv_reqmsg.h"
 
 namespace {
-
-// The request whose log the request-log window shows, with its own lock
-// (taken inside a log's lock, never around one).
-KV_Lock id_log_lock;
-uint32_t id_log_value = 0;
 
 const char* answer_text(uint8_t ans)
 {
@@ -599,14 +595,12 @@ bool KV_TransLogTrans::cut_tail()
 
 uint32_t KV_TransLogTrans::id_log()
 {
-    std::lock_guard<KV_Lock> hold(id_log_lock);
-    return id_log_value;
+    return KV_FileReqInfoMan::id_log();
 }
 
 void KV_TransLogTrans::set_id_log(uint32_t id)
 {
-    std::lock_guard<KV_Lock> hold(id_log_lock);
-    id_log_value = id;
+    KV_FileReqInfoMan::set_id_log(id);
 }
 
 bool KV_TransLogTrans::log_this() const
@@ -616,16 +610,16 @@ bool KV_TransLogTrans::log_this() const
 
 KV_MsgReqLog* KV_TransLogTrans::window_msg() const
 {
-    if (KV_FileReqMan::pool() == nullptr || !log_this())
+    if (kv_root_informer() == nullptr || !log_this())
         return nullptr;
     return new (std::nothrow) KV_MsgReqLog(id_);
 }
 
 void KV_TransLogTrans::send_window(KV_MsgReqLog* msg)
 {
-    KV_FileManPool* pool = KV_FileReqMan::pool();
-    if (pool != nullptr)
-        pool->informer().send(msg);
+    KV_Informer* root = kv_root_informer();
+    if (root != nullptr)
+        root->send(msg);
     else
         KV_Informer::destroy(msg);
 }

@@ -44,6 +44,8 @@
 #include <cstdint>
 #include <new>
 
+#include "datasources/kv_filereqtransparams.h"
+#include "datasources/kv_reqdefs.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
@@ -52,8 +54,7 @@
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
 #include "requests/kv_filereqinfo.h"
-#include "requests/kv_reqdefs.h"
-#include "transfers/kv_filereqtransparams.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_translog.h"
 #include "transfers/kv_translogfilegrp.h"
 

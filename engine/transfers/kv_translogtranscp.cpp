@@ -4,15 +4,15 @@
 #include <mutex>
 #include <new>
 
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_tmpfile.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
-#include "root/kv_filemanpool.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_translogcp.h"
-#include "transfers/kv_translogio.h"
 
 namespace {
 
@@ -358,9 +358,9 @@ bool KV_TransLogTransCp::fileop(const KV_PathDef& src, const KV_PathDef& dst, KV
         return true;
     const uint8_t ph = phase();
     if (ph == 0) {
-        KV_FileManPool* pool = KV_FileReqMan::pool();
+        KV_Informer* root = kv_root_informer();
         KV_String local;
-        if (pool == nullptr || !man_dst.man_path().build_path(local, dst, false, 0))
+        if (root == nullptr || !man_dst.man_path().build_path(local, dst, false, 0))
             return false;
         if (rec != nullptr) {
             int64_t size = 0;
@@ -372,7 +372,7 @@ bool KV_TransLogTransCp::fileop(const KV_PathDef& src, const KV_PathDef& dst, KV
             KV_MsgFileOp(fileop_, local, src.last(), man_src.type() != KV_FILE_MAN_TYPE_STD);
         if (msg == nullptr)
             return false;
-        pool->informer().send(msg);
+        root->send(msg);
         return true;
     }
     if (ph == PHASE_UPLOAD && man_src.type() == KV_FILE_MAN_TYPE_STD) {

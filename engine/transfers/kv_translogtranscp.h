@@ -43,12 +43,12 @@
 
 #include <cstdint>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_ids.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "foundation/kv_time.h"
 #include "foundation/kvtl.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogfilegrp.h"
 #include "transfers/kv_translogtrans.h"
 

@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "transfers/kv_translogio.h"
+#include "datasources/kv_translogio.h"
 
 KV_TransLogTransNames::KV_TransLogTransNames(const KV_String& name,
                                              const KVTL::KV_ListVal<KV_String>& names)

@@ -8,12 +8,12 @@
 
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodeds.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "datasources/kv_logindata.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_storage.h"
 #include "support/kv_dstest.h"
 #include "support/kv_testdir.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_filetransman.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cctype>
 #include <cstring>
 
+#include "datasources/kv_ftplogindata.h"
+#include "datasources/kv_httplogindata.h"
+#include "datasources/kv_sshlogindata.h"
 #include "foundation/kv_string.h"
-#include "ftp/kv_ftplogindata.h"
-#include "http/kv_httplogindata.h"
-#include "ssh/kv_sshlogindata.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "requests/kv_filetreenode.h"
+#include "foundation/kv_filetreenode.h"
 
 namespace {
 

@@ -5,10 +5,12 @@
 #include <memory>
 #include <type_traits>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_filedata.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
-#include "requests/kv_filetreenode.h"
-#include "transfers/kv_filereqtransparams.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
 
 namespace {
 

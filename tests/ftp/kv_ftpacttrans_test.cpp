@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
-#include "requests/kv_filetreenode.h"
 #include "transfers/kv_transtest.h"
 
 namespace {

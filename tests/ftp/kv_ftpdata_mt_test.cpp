@@ -19,18 +19,18 @@
 
 #include <gtest/gtest.h>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_stoppable.h"
 #include "ftp/kv_filemanftp.h"
-#include "ftp/kv_filemanparamsftp.h"
 #include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
-#include "requests/kv_filemanstd.h"
-#include "requests/kv_filetreenode.h"
+#include "local/kv_filemanstd.h"
 #include "support/kv_nettest.h"
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"

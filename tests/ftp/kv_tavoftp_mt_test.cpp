@@ -15,13 +15,14 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "ftp/kv_filemanftp.h"
-#include "ftp/kv_filemanparamsftp.h"
 #include "ftp/kv_tavoftp.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "support/kv_ftppeer.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testtools.h"

@@ -16,7 +16,7 @@
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
-#include "requests/kv_filetreenode.h"
+#include "foundation/kv_filetreenode.h"
 
 namespace {
 

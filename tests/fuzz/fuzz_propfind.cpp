@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "datasources/kv_filemanopts.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "http/kv_httpactdavlist.h"
 #include "http/kv_xml.h"
-#include "requests/kv_filetreenode.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "datasources/kv_filemanparamshttp.h"
 #include "http/kv_filemanhttp.h"
-#include "http/kv_filemanparamshttp.h"
 
 namespace {
 

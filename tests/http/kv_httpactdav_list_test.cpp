@@ -6,10 +6,10 @@
 #include "datasources/kv_filemanopts.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_msg.h"
 #include "http/kv_httpactdavlist.h"
 #include "http/kv_xml.h"
-#include "requests/kv_filetreenode.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <chrono>
 #include <string>
 
+#include "datasources/kv_filemanparamshttp.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
-#include "http/kv_filemanparamshttp.h"
 #include "http/kv_httpactdav.h"
 #include "http/kv_httptest.h"
 #include "http/kv_xml.h"
-#include "requests/kv_filetreenode.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "http/kv_httpacttrans.h"
-#include "http/kv_httphdr.h"
+#include "net/kv_httphdr.h"
 #include "support/kv_nettest.h"
 
 namespace {

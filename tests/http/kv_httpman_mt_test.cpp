@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "http/kv_httpsess.h"
+#include "foundation/kv_filetreenode.h"
 #include "http/kv_httptest.h"
-#include "requests/kv_filetreenode.h"
 #include "support/kv_testdir.h"
 
 namespace {

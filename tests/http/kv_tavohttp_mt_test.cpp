@@ -11,17 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "datasources/kv_filemanparamshttp.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "http/kv_filemanhttp.h"
-#include "http/kv_filemanparamshttp.h"
 #include "http/kv_httptest.h"
 #include "http/kv_xml.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
-#include "requests/kv_filetreenode.h"
+#include "requests/kv_reqmsg.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"

@@ -16,26 +16,27 @@
 #include <unistd.h>
 #include <vector>
 
+#include "datasources/kv_filemanparamshttp.h"
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "foundation/kv_tmpfile.h"
 #include "http/kv_filemanhttp.h"
-#include "http/kv_filemanparamshttp.h"
 #include "http/kv_xml.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
-#include "requests/kv_filetreenode.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_apache.h"
 #include "support/kv_childproc.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filefrag.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_filereqtranscp.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogcp.h"
 
 namespace fs = std::filesystem;

@@ -14,11 +14,11 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
-#include "requests/kv_filetreenode.h"
 #include "support/kv_childproc.h"
 #include "support/kv_ftppeer.h"
 #include "support/kv_nettest.h"

@@ -32,14 +32,14 @@
 #include <thread>
 #include <vector>
 
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "ftp/kv_filemanftp.h"
-#include "ftp/kv_filemanparamsftp.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
-#include "requests/kv_filetreenode.h"
 #include "support/kv_childproc.h"
 #include "support/kv_filedigest.h"
 #include "support/kv_ftppeer.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/kv_filetreenode.h"
 #include "http/kv_httptest.h"
-#include "requests/kv_filetreenode.h"
 #include "support/kv_apache.h"
 #include "support/kv_testdir.h"
 #include "support/kv_tlstest.h"

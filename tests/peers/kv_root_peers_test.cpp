@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include "datasources/kv_dstreenodeds.h"
+#include "datasources/kv_filemanparamsftp.h"
 #include "foundation/kv_file.h"
-#include "ftp/kv_filemanparamsftp.h"
 #include "net/kv_sslsess.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_autoupdtman.h"

@@ -16,11 +16,11 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
-#include "requests/kv_filetreenode.h"
 #include "ssh/kv_filemansftp.h"
 #include "ssh/kv_sftpacttrans.h"
 #include "ssh/kv_sftpman.h"

@@ -18,19 +18,20 @@
 #include <thread>
 #include <vector>
 
+#include "datasources/kv_filereqtransparams.h"
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
-#include "requests/kv_filetreenode.h"
+#include "requests/kv_reqmsg.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filereqtrans.h"
-#include "transfers/kv_filereqtransparams.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "transfers/kv_filereqtransparams.h"
+#include "datasources/kv_filereqtransparams.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqs.h"
+#include "requests/kv_reqmsg.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_translogtrans.h"
 

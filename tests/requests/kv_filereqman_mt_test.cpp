@@ -17,6 +17,7 @@
 #include "requests/kv_filereqtasks.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"
+#include "transfers/kv_filereqtaskstrans.h"
 
 namespace {
 

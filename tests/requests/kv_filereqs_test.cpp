@@ -14,6 +14,7 @@
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqman.h"
 #include "support/kv_testdir.h"
+#include "transfers/kv_filereqcopy.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogtrans.h"
 

@@ -7,8 +7,10 @@
 #include "foundation/kv_file.h"
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqtasks.h"
+#include "requests/kv_reqmsg.h"
 #include "support/kv_reqtest.h"
 #include "support/kv_testdir.h"
+#include "transfers/kv_filereqtaskstrans.h"
 
 namespace {
 

@@ -22,6 +22,8 @@
 #include "foundation/kv_msg.h"
 #include "foundation/kv_thread.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
 #include "support/kv_poolthreads.h"
 
 namespace {

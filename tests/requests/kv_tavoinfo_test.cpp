@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "foundation/kv_msg.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "datasources/kv_filemanopts.h"
+#include "datasources/kv_filemanparamshttp.h"
 #include "foundation/kv_path.h"
-#include "http/kv_filemanparamshttp.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"

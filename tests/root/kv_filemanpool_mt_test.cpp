@@ -9,8 +9,8 @@
 
 #include "datasources/kv_dstreenodegrp.h"
 #include "datasources/kv_filemanopts.h"
-#include "ftp/kv_filemanparamsftp.h"
-#include "requests/kv_filemanstd.h"
+#include "datasources/kv_filemanparamsftp.h"
+#include "local/kv_filemanstd.h"
 #include "root/kv_filemanpool.h"
 #include "root/kv_rootfixture.h"
 #include "support/kv_poolthreads.h"

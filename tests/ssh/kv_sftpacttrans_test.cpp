@@ -14,7 +14,7 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_fileliststore.h"
-#include "requests/kv_filetreenode.h"
+#include "foundation/kv_filetreenode.h"
 #include "ssh/kv_sshchannel.h"
 #include "support/kv_sshtest.h"
 #include "support/kv_testdir.h"

@@ -2,8 +2,8 @@
 // a live connection, and the SSH login data takes any login data.
 #include <gtest/gtest.h>
 
+#include "datasources/kv_sshlogindata.h"
 #include "ssh/kv_sshact.h"
-#include "ssh/kv_sshlogindata.h"
 #include "support/kv_sshconn.h"
 #include "support/kv_testtools.h"
 

@@ -29,6 +29,7 @@
 #include "foundation/kv_msg.h"
 #include "net/kv_comm.h"
 #include "net/kv_session.h"
+#include "requests/kv_sessinfo.h"
 
 namespace kvtest {
 

@@ -12,15 +12,16 @@
 #include <thread>
 #include <vector>
 
+#include "datasources/kv_filereqtransparams.h"
+#include "datasources/kv_translogio.h"
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtask.h"
+#include "requests/kv_reqmsg.h"
 #include "transfers/kv_filereqtrans.h"
-#include "transfers/kv_filereqtransparams.h"
-#include "transfers/kv_translogio.h"
 #include "transfers/kv_translogtrans.h"
 
 namespace reqtest {

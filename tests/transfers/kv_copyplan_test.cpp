@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
-#include "requests/kv_filetreenode.h"
 #include "support/kv_testtools.h"
 #include "transfers/kv_copyplan.h"
 #include "transfers/kv_tavotrans.h"

@@ -12,8 +12,8 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_tmpfile.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_fileman.h"
-#include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_reqtest.h"

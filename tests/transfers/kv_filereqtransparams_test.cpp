@@ -1,6 +1,6 @@
 // The parameters of the transfer requests: their binary forms byte for byte,
 // and what an assignment between kinds copies.
-#include "transfers/kv_filereqtransparams.h"
+#include "datasources/kv_filereqtransparams.h"
 
 #include <gtest/gtest.h>
 

@@ -32,9 +32,11 @@
 #include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtasks.h"
+#include "requests/kv_reqmsg.h"
+#include "transfers/kv_filereqtaskstrans.h"
 #include "transfers/kv_filetransman.h"
 #include "transfers/kv_transmantest.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "foundation/kv_file.h"
-#include "requests/kv_filemanstd.h"
+#include "local/kv_filemanstd.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_filereqtransren.h"

@@ -12,6 +12,7 @@
 
 #include "foundation/kv_file.h"
 #include "foundation/kv_tmpfile.h"
+#include "requests/kv_reqmsg.h"
 #include "root/kv_filemanpool.h"
 #include "support/kv_testdir.h"
 #include "transfers/kv_translogtransren.h"

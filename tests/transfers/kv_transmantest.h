@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "foundation/kv_ids.h"
+#include "local/kv_filemanstd.h"
 #include "requests/kv_fileman.h"
-#include "requests/kv_filemanstd.h"
 #include "requests/kv_filereqinfo.h"
 #include "root/kv_filemanpool.h"
 #include "transfers/kv_filereqtranscp.h"
