@@ -8,12 +8,15 @@
 // GetParams and hands it to the engine. A cancelled dialog changes nothing.
 // User-interface thread only.
 
-#include "datasources/kv_reqdefs.h"
+// Qt's headers first: moc reads the engine headers' standard includes only
+// after Qt's have set the library's configuration macros.
 #include "shell/kvdialog.h"
-#include "datasources/kv_filereqtransparams.h"
 
 #include <QStringList>
 #include <cstdint>
+
+#include "datasources/kv_filereqtransparams.h"
+#include "datasources/kv_reqdefs.h"
 
 // What every transfer request has: forced execution and the scheduled start.
 class CDlgTransPar : public CKVDialog

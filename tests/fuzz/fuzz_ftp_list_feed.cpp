@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "foundation/kv_fileliststore.h"
+#include "foundation/kv_filetreenode.h"
 #include "foundation/kv_path.h"
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
-#include "foundation/kv_filetreenode.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "http/kv_httpsess.h"
 #include "foundation/kv_filetreenode.h"
+#include "http/kv_httpsess.h"
 #include "http/kv_httptest.h"
 #include "support/kv_testdir.h"
 
