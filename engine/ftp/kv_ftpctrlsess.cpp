@@ -132,6 +132,12 @@ KV_FtpCtrlSess::KV_FtpCtrlSess(KV_CommBase* comm, KV_Socket& sock, const KV_Inet
     : KV_TelnetSess(comm, sock, addr), ftp(ftp)
 {
     info_mask = 1;
+    // A session of an earlier control connection is no use to the data
+    // connections of this one.
+    if (ftp) {
+        ftp->tls_resume().clear();
+        ssl.set_keep(&ftp->tls_resume());
+    }
 }
 
 bool KV_FtpCtrlSess::process_cmd(bool&)

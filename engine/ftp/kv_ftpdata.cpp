@@ -93,6 +93,8 @@ KV_FtpDataSess::KV_FtpDataSess(KV_Socket& sock, const KV_InetAddr& addr, KV_FtpM
     : KV_Session(ftp ? ftp->data_conn() : nullptr, sock, addr), ftp(ftp)
 {
     info_mask = 0xFF;
+    if (ftp)
+        ssl.set_resume_from(&ftp->tls_resume());
 }
 
 KV_FtpDataSess::KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_InetAddr& addr,
@@ -100,6 +102,8 @@ KV_FtpDataSess::KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_Inet
     : KV_Session(comm, sock, addr), ftp(ftp)
 {
     info_mask = 0xFF;
+    if (ftp)
+        ssl.set_resume_from(&ftp->tls_resume());
 }
 
 KV_FtpDataSess::~KV_FtpDataSess() = default;

@@ -141,6 +141,9 @@ public:
     bool post_check_data_conn();
     void close_data_conn();
     bool secure_data_conn();
+    // The control connection's TLS session, which its data connections
+    // resume: servers may refuse a data connection with a session of its own.
+    KV_SSLResume& tls_resume() { return tls_resume_; }
     // The data session moved bytes (restarts the end wait's idle limit).
     void note_data_act();
     // Each true when the wait timed out or the manager is stopped.
@@ -225,4 +228,5 @@ private:
     std::atomic<bool> trans_direct_{false};
     // A setting that the open connection was made with changed.
     bool settings_changed = false;
+    KV_SSLResume tls_resume_;
 };
