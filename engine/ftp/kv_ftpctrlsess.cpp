@@ -161,7 +161,7 @@ bool KV_FtpCtrlSess::process_cmd(bool&)
     case KV_FtpReplyReader::Text:
         break;
     }
-    if (ftp->opts().keep_alive_int() != 0)
+    if (ftp->keep_alive_int() != 0)
         ftp->reset_last_act();
     return ok;
 }
@@ -268,8 +268,8 @@ bool KV_FtpCtrlSess::init_secured()
 
 bool KV_FtpCtrlSess::process_idle(KV_Stream& out)
 {
-    if (comm() && ftp && ftp->opts().keep_alive_int() != 0) {
-        const int64_t k = ftp->opts().keep_alive_int();
+    if (comm() && ftp && ftp->keep_alive_int() != 0) {
+        const int64_t k = ftp->keep_alive_int();
         if (ftp->idle_ms() > k * 1000) {
             ftp->reset_last_act();
             log(KV_SESS_LOG_KEEP_ALIVE, "\"Keep alive\" interval elapsed.", false);

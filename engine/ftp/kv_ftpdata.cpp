@@ -180,7 +180,7 @@ bool KV_FtpDataSess::process_idle(KV_Stream& out)
     }
     if (ok && done_ && out.empty() && !shutdown_req())
         req_shutdown();
-    if (ok && ftp->opts().keep_alive_int() != 0)
+    if (ok && ftp->keep_alive_int() != 0)
         ftp->reset_last_act();
     return ok;
 }

@@ -30,6 +30,18 @@ KV_String host_of(const KV_String& text)
 
 KV_FtpMan::KV_FtpMan() = default;
 
+void KV_FtpMan::set_opts(const KV_FtpManOpts& opts)
+{
+    std::lock_guard<KV_Lock> g(lock_opts);
+    opts_ = opts;
+}
+
+uint16_t KV_FtpMan::keep_alive_int() const
+{
+    std::lock_guard<KV_Lock> g(lock_opts);
+    return opts_.keep_alive_int();
+}
+
 KV_FtpMan::~KV_FtpMan()
 {
     stop(KV_STOP_TERMINATE);

@@ -60,7 +60,9 @@ public:
     static bool trexpl() { return _trexpl.load(std::memory_order_relaxed); }
 
     // ---- set-up (the worker's thread, between execs)
-    void set_opts(const KV_FtpManOpts& opts) { opts_ = opts; }
+    // Also while the connection is open: the sessions read what they need
+    // of the options through keep_alive_int(), under lock_opts.
+    void set_opts(const KV_FtpManOpts& opts);
     void set_ldata(const KV_FtpLoginData& ldata);
     // local and dest: a host name or address, optionally ":port".
     void set_ctrl_addrs(const KV_String& local, const KV_String& dest,
@@ -108,7 +110,11 @@ public:
     // Milliseconds since the last control or data activity.
     int64_t idle_ms() const;
     const KV_FtpLoginData& ldata() const { return ldata_; }
+    // The worker's thread (the only writer), and connections it sets up
+    // while it waits in exec.
     const KV_FtpManOpts& opts() const { return opts_; }
+    // The keep-alive interval in seconds (0: none); any thread.
+    uint16_t keep_alive_int() const;
     KV_FTP_SERV_TYPE serv_type() const { return serv_type_; }
     // The passive address when passive, else the local control address.
     KV_InetAddr data_addr() const;
@@ -187,6 +193,8 @@ private:
     static std::atomic<bool> _trexpl;
 
     mutable KV_Lock lock_err;
+    // Guards opts_ while it is written and while a session reads it.
+    mutable KV_Lock lock_opts;
     mutable KV_Lock lock_login;
     mutable KV_Lock lock_act;
     mutable KV_Lock lock_resp;
