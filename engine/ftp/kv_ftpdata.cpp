@@ -167,11 +167,20 @@ bool KV_FtpDataSess::process_out(KV_Stream& out)
 bool KV_FtpDataSess::process_idle(KV_Stream& out)
 {
     // A failure reply (a refused STOR, a full disk on the server) ends the
-    // data connection: nothing more is sent into it.
-    if (!ftp || !ftp->connected() || !ftp->response(true))
+    // data connection: nothing more is sent into it. Without the control
+    // connection an upload cannot be confirmed any more and ends too, while
+    // a download takes what the server sent until the data ends.
+    KV_FtpActTrans* act = ftp ? ftp->act_trans() : nullptr;
+    if (!act)
         return false;
-    KV_FtpActTrans* act = ftp->act_trans();
-    bool ok = act != nullptr;
+    if (!ftp->connected()) {
+        if (act->close_self())
+            return false;
+        return true;
+    }
+    if (!ftp->response(true))
+        return false;
+    bool ok = true;
     if (ok && !done_ && out.length() < buff_out_size && check_buff()) {
         bool done = false;
         ok = act->process_out(out, done, buff_out_size, buff_out.get());

@@ -160,6 +160,10 @@ public:
     // closed control connection or a stop also ends.
     bool wait_trans_end();
     bool wait_trans_ack();
+    // After the control connection dropped: lets the data connection take
+    // what the server sent before it went, until the data ends, no byte
+    // moved for the transfer-end time-out, or the manager is stopped.
+    void drain_data_conn();
     bool wait_cmd_resp();
     bool wait_new_dir();
 
