@@ -364,7 +364,7 @@ TEST_F(FtpWorkerPeer, DownloadResumesAfterACutConnection)
     // The second attempt went on from where the first stopped: every byte
     // the server sent before the drop was kept.
     const std::string log = server_log();
-    EXPECT_NE(log.find("<- REST 300000\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("<- REST 300000\n"), std::string::npos) << engine->eh.all() << log;
 }
 
 TEST_F(FtpWorkerPeer, FourFragmentsOfOneFile)
