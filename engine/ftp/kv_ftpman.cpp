@@ -719,6 +719,9 @@ void KV_FtpMan::drain_data_conn()
     // silent must not hold the worker.
     const int64_t limit = opts_.tmout_trans_ack() > 0 ? opts_.tmout_trans_ack() : 10000;
     constexpr uint32_t slice = 20;
+    // The silence counts from here: the data session may not have run since
+    // it opened (the drop can come before its first byte was taken).
+    note_data_act();
     while (!stopped()) {
         const KV_CommBase* c = data_conn();
         if (!c || !c->connected())
