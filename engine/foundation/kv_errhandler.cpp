@@ -30,7 +30,6 @@ KV_ErrHandler::~KV_ErrHandler() = default;
 
 void KV_ErrHandler::set_err(uint8_t prio, const char* fmt, ...)
 {
-    std::lock_guard<KV_Lock> guard(err_lock);
     std::unique_ptr<char[]> scratch(new (std::nothrow) char[scratch_size]);
     if (!scratch || !fmt)
         return;
@@ -45,10 +44,15 @@ void KV_ErrHandler::set_err(uint8_t prio, const char* fmt, ...)
     va_end(args);
     if (n < 0)
         return;
-    process_err(prio, KV_String(scratch.get()));
+    deliver_err(prio, KV_String(scratch.get()));
 }
 
 void KV_ErrHandler::set_err(uint8_t prio, const KV_String& text)
+{
+    deliver_err(prio, text);
+}
+
+void KV_ErrHandler::deliver_err(uint8_t prio, const KV_String& text)
 {
     std::lock_guard<KV_Lock> guard(err_lock);
     process_err(prio, text);

@@ -24,11 +24,13 @@ public:
     virtual ~KV_ErrHandler();
 
     // Formats printf-style (numbers in the C locale) and hands the text to
-    // process_err. The text is cut to 4095 characters. Callable from any
-    // thread; calls of one handler are serialised, so process_err never runs
-    // twice at once. Must not be called from inside process_err of the same
-    // handler (the lock is not re-entrant). Never fails towards the caller:
-    // when no scratch memory can be had nothing is reported.
+    // deliver_err, by default process_err under the handler's lock. The text
+    // is cut to 4095 characters. Callable from any thread; unless a subclass
+    // guards its own state, calls of one handler are serialised, so
+    // process_err never runs twice at once. Must not be called from inside
+    // process_err of the same handler (the lock is not re-entrant). Never
+    // fails towards the caller: when no scratch memory can be had nothing is
+    // reported.
     void set_err(uint8_t prio, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
     // Hands the text as it is to process_err, serialised as above.
     void set_err(uint8_t prio, const KV_String& text);
@@ -40,8 +42,15 @@ public:
 
 protected:
     // Receives one formatted error. `prio` is the priority the reporter gave.
-    // Runs on the reporting thread under the handler's lock.
+    // Runs on the reporting thread, under the handler's lock unless
+    // deliver_err is overridden.
     virtual void process_err(uint8_t prio, const KV_String& text) = 0;
+    // Hands one formatted error to process_err on the reporting thread. The
+    // default serialises the calls under the handler's lock. A subclass whose
+    // process_err may wait for long (for a person to close a dialog) and that
+    // guards its own state overrides it to call process_err without the lock,
+    // so that a second report is never held up by the first one's wait.
+    virtual void deliver_err(uint8_t prio, const KV_String& text);
 
 private:
     KV_Lock err_lock;

@@ -187,6 +187,11 @@ void KV_Informer::process_err(uint8_t prio, const KV_String& text)
     leave();
 }
 
+void KV_Informer::deliver_err(uint8_t prio, const KV_String& text)
+{
+    process_err(prio, text);
+}
+
 KV_ANS KV_Informer::run_dialog(KV_DLG kind, const KV_String& text, KV_ANS def_ans, KV_ASK ask_kind,
                                void* params, uint8_t prio, ImplAsk hook, ImplBlock block)
 {

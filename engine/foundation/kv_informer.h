@@ -177,6 +177,10 @@ protected:
     // shown as a dialog and the reporter waits for it to be closed; otherwise
     // it is sent as a KV_MsgErrNtf and the reporter goes on at once.
     void process_err(uint8_t prio, const KV_String& text) override;
+    // Calls process_err without the handler's lock: the informer guards its
+    // queue and dialogs itself, and an error dialog may wait for the user
+    // while the user-interface thread reports an error of its own.
+    void deliver_err(uint8_t prio, const KV_String& text) override;
 
 private:
     // Rings the doorbell if none is outstanding and messages are queued.

@@ -83,56 +83,134 @@ std::string side_name(const char* path, const char* what)
            std::to_string(seq.fetch_add(1, std::memory_order_relaxed));
 }
 
-// A regular file's bytes to the new name dst, which must not exist yet ("x":
-// O_EXCL), so nothing is ever replaced.
-bool copy_file(const std::string& src, const std::string& dst)
+// close(2) that keeps the errno of the failure being reported.
+void close_quietly(int fd)
 {
-    KV_File in(KV_String(src.c_str()), "rb");
-    KV_File out(KV_String(dst.c_str()), "wbx");
-    if (!in.open() || !out.open()) {
-        return false;
-    }
-    return KV_File::copy(in, out, 0, 0, 0) && out.flush();
+    const int err = errno;
+    ::close(fd);
+    errno = err;
 }
 
-bool copy_tree(const std::string& src, const std::string& dst)
+bool write_all(int fd, const char* data, size_t size)
 {
-    struct stat st;
-    if (lstat(src.c_str(), &st) != 0) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The bytes of the open regular file `in` to the new name dst, which must
+// not exist yet (O_EXCL: nothing is ever replaced), with st's permissions
+// and times; on the disk before it returns true.
+bool copy_file(int in, const std::string& dst, const struct stat& st)
+{
+    const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
         return false;
     }
-    bool ok = false;
-    if (S_ISREG(st.st_mode)) {
-        ok = copy_file(src, dst);
-    } else if (S_ISLNK(st.st_mode)) {
+    bool ok = true;
+    std::vector<char> buf(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (!write_all(out, buf.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok) {
+        ok = ::fchmod(out, st.st_mode & 07777) == 0;
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        const int err = errno;
+        ::futimens(out, times);
+        errno = err;
+    }
+    ok = ok && ::fsync(out) == 0;
+    if (::close(out) != 0 && ok) {
+        ok = false;
+    }
+    return ok;
+}
+
+// Copies the item `name` of the folder dir_fd (AT_FDCWD: a path) to dst.
+// The item is opened once, without following a link, and copied through
+// that descriptor, so whatever is swapped in at the name after it was
+// looked at is never read; a folder's entries are reached through its
+// descriptor the same way. Each copy is synced before it counts as done.
+bool copy_tree_at(int dir_fd, const char* name, const std::string& dst)
+{
+    struct stat st;
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
         std::vector<char> target(static_cast<size_t>(st.st_size) + 1 > 4096
                                      ? static_cast<size_t>(st.st_size) + 1
                                      : 4096);
-        const ssize_t n = readlink(src.c_str(), target.data(), target.size() - 1);
-        if (n >= 0) {
-            target[static_cast<size_t>(n)] = '\0';
-            ok = symlink(target.data(), dst.c_str()) == 0;
-        }
-    } else if (S_ISDIR(st.st_mode)) {
-        if (::mkdir(dst.c_str(), 0700) != 0) {
+        const ssize_t n = readlinkat(dir_fd, name, target.data(), target.size() - 1);
+        if (n < 0) {
             return false;
         }
-        DIR* dir = opendir(src.c_str());
-        if (dir == nullptr) {
-            return false;
-        }
-        ok = each_entry(dir, [&](const char* entry) {
-            return copy_tree(src + "/" + entry, dst + "/" + entry);
-        });
-        const int err = errno;
-        closedir(dir);
-        errno = err;
-    } else {
+        target[static_cast<size_t>(n)] = '\0';
+        return symlink(target.data(), dst.c_str()) == 0 && kv_keep_attrs(dst.c_str(), st);
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         // Devices, pipes and sockets cannot be carried over by copying.
         errno = EOPNOTSUPP;
         return false;
     }
-    return ok && kv_keep_attrs(dst.c_str(), st);
+    // O_NONBLOCK: a pipe swapped in must not hold the open.
+    const int fd = openat(dir_fd, name,
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
+                              (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+    if (fd < 0) {
+        return false;
+    }
+    struct stat now;
+    if (fstat(fd, &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino ||
+        (now.st_mode & S_IFMT) != (st.st_mode & S_IFMT)) {
+        // Something else took the name between the look and the open.
+        close_quietly(fd);
+        errno = EAGAIN;
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) {
+        const int flags = fcntl(fd, F_GETFL);
+        const bool ok =
+            (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) && copy_file(fd, dst, now);
+        close_quietly(fd);
+        return ok;
+    }
+    if (::mkdir(dst.c_str(), 0700) != 0) {
+        close_quietly(fd);
+        return false;
+    }
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        close_quietly(fd);
+        return false;
+    }
+    bool ok = each_entry(
+        dir, [&](const char* entry) { return copy_tree_at(dirfd(dir), entry, dst + "/" + entry); });
+    const int err = errno;
+    closedir(dir);
+    errno = err;
+    // A file system that cannot sync folders (EINVAL) keeps them as it can.
+    return ok && kv_keep_attrs(dst.c_str(), now) && (kv_sync_dir(dst.c_str()) || errno == EINVAL);
 }
 
 // unlink(2) that keeps the errno of the failure being reported.
@@ -172,7 +250,11 @@ bool kv_remove_tree(const char* path)
 
 bool kv_copy_tree(const char* src, const char* dst)
 {
-    return copy_tree(src, dst);
+    if (src == nullptr || src[0] == '\0' || dst == nullptr || dst[0] == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    return copy_tree_at(AT_FDCWD, src, dst);
 }
 
 bool kv_keep_attrs(const char* path, const struct stat& st)

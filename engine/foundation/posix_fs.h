@@ -31,11 +31,13 @@ bool kv_rename_noreplace(const char* src, const char* dst);
 bool kv_remove_tree(const char* path);
 
 // Copies the item at src, whatever it is, to the new name dst, which must
-// not exist: a file by its bytes, a link as a link (never followed), a
-// folder with everything in it; each copy keeps the permissions and times of
-// its original. Devices, pipes and sockets cannot be copied (errno
-// EOPNOTSUPP). On failure what was copied so far stays at dst for the caller
-// to remove (kv_remove_tree).
+// not exist: a file by its bytes, a link as a link (never followed, also when
+// it replaces a file or folder while the copy runs), a folder with
+// everything in it; each copy keeps the permissions and times of its
+// original, and every file and folder copied is synced to the disk. Devices,
+// pipes and sockets cannot be copied (errno EOPNOTSUPP); an item that changed
+// between the look and the copy fails it (errno EAGAIN). On failure what was
+// copied so far stays at dst for the caller to remove (kv_remove_tree).
 bool kv_copy_tree(const char* src, const char* dst);
 
 // Gives path the permission bits and the access and modification times that

@@ -215,7 +215,10 @@ bool KV_Trash::put(const KV_String& path)
                 unlink(info.c_str());
                 continue;
             }
-            if (kv_copy_tree(path.data(), dst.c_str())) {
+            // The original goes only once the copy and its name in the
+            // trash are on the disk: a crash in between must not lose both.
+            if (kv_copy_tree(path.data(), dst.c_str()) &&
+                (kv_sync_dir((home + "/files").c_str()) || errno == EINVAL)) {
                 // From here the trash holds the one whole copy: it stays
                 // even when the original cannot be removed completely.
                 return kv_remove_tree(path.data());

@@ -244,6 +244,12 @@ bool KV_FtpActTrans::run(KV_FTP_CONN_MODE mode)
         if (ok && executed() && !direct)
             m.set_last_conn_mode(mode);
     }
+    // Bytes the server sent before the control connection dropped are
+    // still on their way: written and counted, they are where a resume
+    // starts from. The session that ends resets the login state before it
+    // wakes this thread and only then stops counting as connected.
+    if (!m.connected() || m.login_stat() != KV_FTP_LOGIN_OK)
+        m.drain_data_conn();
     m.close_data_conn();
     return ok;
 }

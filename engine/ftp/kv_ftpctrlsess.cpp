@@ -132,6 +132,12 @@ KV_FtpCtrlSess::KV_FtpCtrlSess(KV_CommBase* comm, KV_Socket& sock, const KV_Inet
     : KV_TelnetSess(comm, sock, addr), ftp(ftp)
 {
     info_mask = 1;
+    // A session of an earlier control connection is no use to the data
+    // connections of this one.
+    if (ftp) {
+        ftp->tls_resume().clear();
+        ssl.set_keep(&ftp->tls_resume());
+    }
 }
 
 bool KV_FtpCtrlSess::process_cmd(bool&)
@@ -155,7 +161,7 @@ bool KV_FtpCtrlSess::process_cmd(bool&)
     case KV_FtpReplyReader::Text:
         break;
     }
-    if (ftp->opts().keep_alive_int() != 0)
+    if (ftp->keep_alive_int() != 0)
         ftp->reset_last_act();
     return ok;
 }
@@ -262,8 +268,8 @@ bool KV_FtpCtrlSess::init_secured()
 
 bool KV_FtpCtrlSess::process_idle(KV_Stream& out)
 {
-    if (comm() && ftp && ftp->opts().keep_alive_int() != 0) {
-        const int64_t k = ftp->opts().keep_alive_int();
+    if (comm() && ftp && ftp->keep_alive_int() != 0) {
+        const int64_t k = ftp->keep_alive_int();
         if (ftp->idle_ms() > k * 1000) {
             ftp->reset_last_act();
             log(KV_SESS_LOG_KEEP_ALIVE, "\"Keep alive\" interval elapsed.", false);

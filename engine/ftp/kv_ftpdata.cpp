@@ -93,6 +93,8 @@ KV_FtpDataSess::KV_FtpDataSess(KV_Socket& sock, const KV_InetAddr& addr, KV_FtpM
     : KV_Session(ftp ? ftp->data_conn() : nullptr, sock, addr), ftp(ftp)
 {
     info_mask = 0xFF;
+    if (ftp)
+        ssl.set_resume_from(&ftp->tls_resume());
 }
 
 KV_FtpDataSess::KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_InetAddr& addr,
@@ -100,6 +102,8 @@ KV_FtpDataSess::KV_FtpDataSess(KV_CommBase* comm, KV_Socket& sock, const KV_Inet
     : KV_Session(comm, sock, addr), ftp(ftp)
 {
     info_mask = 0xFF;
+    if (ftp)
+        ssl.set_resume_from(&ftp->tls_resume());
 }
 
 KV_FtpDataSess::~KV_FtpDataSess() = default;
@@ -163,11 +167,20 @@ bool KV_FtpDataSess::process_out(KV_Stream& out)
 bool KV_FtpDataSess::process_idle(KV_Stream& out)
 {
     // A failure reply (a refused STOR, a full disk on the server) ends the
-    // data connection: nothing more is sent into it.
-    if (!ftp || !ftp->connected() || !ftp->response(true))
+    // data connection: nothing more is sent into it. Without the control
+    // connection an upload cannot be confirmed any more and ends too, while
+    // a download takes what the server sent until the data ends.
+    KV_FtpActTrans* act = ftp ? ftp->act_trans() : nullptr;
+    if (!act)
         return false;
-    KV_FtpActTrans* act = ftp->act_trans();
-    bool ok = act != nullptr;
+    if (!ftp->connected()) {
+        if (act->close_self())
+            return false;
+        return true;
+    }
+    if (!ftp->response(true))
+        return false;
+    bool ok = true;
     if (ok && !done_ && out.length() < buff_out_size && check_buff()) {
         bool done = false;
         ok = act->process_out(out, done, buff_out_size, buff_out.get());
@@ -176,7 +189,7 @@ bool KV_FtpDataSess::process_idle(KV_Stream& out)
     }
     if (ok && done_ && out.empty() && !shutdown_req())
         req_shutdown();
-    if (ok && ftp->opts().keep_alive_int() != 0)
+    if (ok && ftp->keep_alive_int() != 0)
         ftp->reset_last_act();
     return ok;
 }

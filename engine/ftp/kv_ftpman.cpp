@@ -3,6 +3,7 @@
 #include <chrono>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_informer.h"
@@ -27,6 +28,18 @@ KV_String host_of(const KV_String& text)
 } // namespace
 
 KV_FtpMan::KV_FtpMan() = default;
+
+void KV_FtpMan::set_opts(const KV_FtpManOpts& opts)
+{
+    std::lock_guard<KV_Lock> g(lock_opts);
+    opts_ = opts;
+}
+
+uint16_t KV_FtpMan::keep_alive_int() const
+{
+    std::lock_guard<KV_Lock> g(lock_opts);
+    return opts_.keep_alive_int();
+}
 
 KV_FtpMan::~KV_FtpMan()
 {
@@ -695,6 +708,28 @@ bool KV_FtpMan::wait_trans_end()
             if (now - data_act_ms.load(std::memory_order_relaxed) > limit)
                 return true;
         }
+    }
+}
+
+void KV_FtpMan::drain_data_conn()
+{
+    // Without a time-out of its own the drain still ends: a server gone
+    // silent must not hold the worker.
+    const int64_t limit = opts_.tmout_trans_ack() > 0 ? opts_.tmout_trans_ack() : 10000;
+    constexpr uint32_t slice = 20;
+    // The silence counts from here: the data session may not have run since
+    // it opened (the drop can come before its first byte was taken).
+    note_data_act();
+    while (!stopped()) {
+        const KV_CommBase* c = data_conn();
+        if (!c || !c->connected())
+            return;
+        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        if (now - data_act_ms.load(std::memory_order_relaxed) > limit)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(slice));
     }
 }
 

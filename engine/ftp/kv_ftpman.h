@@ -61,7 +61,9 @@ public:
     static bool trexpl() { return KV_FileTransManOpts::trexpl_ftps(); }
 
     // ---- set-up (the worker's thread, between execs)
-    void set_opts(const KV_FtpManOpts& opts) { opts_ = opts; }
+    // Also while the connection is open: the sessions read what they need
+    // of the options through keep_alive_int(), under lock_opts.
+    void set_opts(const KV_FtpManOpts& opts);
     void set_ldata(const KV_FtpLoginData& ldata);
     // local and dest: a host name or address, optionally ":port".
     void set_ctrl_addrs(const KV_String& local, const KV_String& dest,
@@ -109,7 +111,11 @@ public:
     // Milliseconds since the last control or data activity.
     int64_t idle_ms() const;
     const KV_FtpLoginData& ldata() const { return ldata_; }
+    // The worker's thread (the only writer), and connections it sets up
+    // while it waits in exec.
     const KV_FtpManOpts& opts() const { return opts_; }
+    // The keep-alive interval in seconds (0: none); any thread.
+    uint16_t keep_alive_int() const;
     KV_FTP_SERV_TYPE serv_type() const { return serv_type_; }
     // The passive address when passive, else the local control address.
     KV_InetAddr data_addr() const;
@@ -142,6 +148,9 @@ public:
     bool post_check_data_conn();
     void close_data_conn();
     bool secure_data_conn();
+    // The control connection's TLS session, which its data connections
+    // resume: servers may refuse a data connection with a session of its own.
+    KV_SSLResume& tls_resume() { return tls_resume_; }
     // The data session moved bytes (restarts the end wait's idle limit).
     void note_data_act();
     // Each true when the wait timed out or the manager is stopped.
@@ -152,6 +161,10 @@ public:
     // closed control connection or a stop also ends.
     bool wait_trans_end();
     bool wait_trans_ack();
+    // After the control connection dropped: lets the data connection take
+    // what the server sent before it went, until the data ends, no byte
+    // moved for the transfer-end time-out, or the manager is stopped.
+    void drain_data_conn();
     bool wait_cmd_resp();
     bool wait_new_dir();
 
@@ -183,6 +196,8 @@ private:
     bool open_data_conn(bool& opened);
 
     mutable KV_Lock lock_err;
+    // Guards opts_ while it is written and while a session reads it.
+    mutable KV_Lock lock_opts;
     mutable KV_Lock lock_login;
     mutable KV_Lock lock_act;
     mutable KV_Lock lock_resp;
@@ -224,4 +239,5 @@ private:
     std::atomic<bool> trans_direct_{false};
     // A setting that the open connection was made with changed.
     bool settings_changed = false;
+    KV_SSLResume tls_resume_;
 };

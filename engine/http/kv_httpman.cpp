@@ -242,10 +242,39 @@ bool KV_HttpMan::exec(KV_ErrHandler& eh, KV_HttpAct* act, KV_Stoppable* stoppabl
             std::lock_guard<KV_Lock> g(lock_err);
             err_msg_.clear();
         }
+        // A connection the last answer did not end is reused.
+        const bool kept = connected() && !trans_cl_ && !conn_close_;
         check_conn();
+        const bool reused = kept && connected();
         if (connected()) {
             result = exec_impl(act);
             ran = true;
+            // The failed run closed the connection, which stops the manager
+            // too: only a stop of the caller's counts.
+            const auto user_stop = [stoppable] { return stoppable && stoppable->stopped(); };
+            if (reused && act && !act->executed() && !act->timed_out() && !answered_ &&
+                !user_stop()) {
+                close();
+                stop_reset();
+                {
+                    std::lock_guard<KV_Lock> g(lock_err);
+                    err_msg_.clear();
+                }
+                if (user_stop())
+                    stop(KV_STOP_TERMINATE);
+                else
+                    check_conn();
+                if (connected())
+                    result = exec_impl(act);
+                else
+                    conn_err_ = true;
+            }
+            // A connection that ended under the request is the reason when
+            // nothing else was found.
+            if (act && !act->executed() && !act->timed_out() && !user_stop() &&
+                (!answered_ || (code_ >= 200 && code_ < 300)))
+                set_err_msg(answered_ ? "Connection closed before the whole answer came."
+                                      : "Connection closed by the server before it answered.");
         } else {
             conn_err_ = true;
         }
@@ -283,6 +312,7 @@ bool KV_HttpMan::exec_impl(KV_HttpAct* act)
     conn_err_ = false;
     no_cont_ = false;
     conn_close_ = false;
+    answered_ = false;
     touch();
     if (!act)
         return false;

@@ -120,6 +120,9 @@ public:
     // when the action's run failed; the outcome is act->executed() and
     // conn_err(). With a stoppable, a stop of it stops this manager, and an
     // action that failed with a message reports "HTTP: %s" to eh (code 1).
+    // A request sent on a kept connection that ended before a byte of the
+    // answer came (the server or proxy closed it just then) is sent once
+    // more on a fresh connection; a request that got any answer never is.
     bool exec(KV_ErrHandler& eh, KV_HttpAct* act, KV_Stoppable* stoppable);
     // The connection check alone; true.
     bool connect();
@@ -186,6 +189,8 @@ public:
     void act_end(bool closing);
     // A byte moved on the connection: restarts the inactivity limit.
     void touch();
+    // The session received bytes of an answer to the current request.
+    void note_answer() { answered_.store(true); }
     // Each true when the wait ran out of time or the manager is stopped.
     // The first and the last allow the header time-out of inactivity, the
     // second the header time-out in all.
@@ -261,4 +266,6 @@ private:
     std::atomic<bool> conn_err_{false};
     std::atomic<bool> no_cont_{false};
     std::atomic<bool> conn_close_{false};
+    // A byte of an answer came since exec_impl began the request.
+    std::atomic<bool> answered_{false};
 };

@@ -258,6 +258,8 @@ bool KV_HttpSess::process_in(KV_Stream& in, KV_Stream& out)
     if (!man)
         return true;
     man->touch();
+    if (!in.empty())
+        man->note_answer();
     KV_HTTP_SESS_IN st = KV_HTTP_SESS_IN_NONE;
     bool ok = true;
     while (ok && man->hdr_rcv() && !in.empty()) {

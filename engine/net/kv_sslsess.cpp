@@ -124,13 +124,69 @@ std::string ip_literal(const char* text)
 
 } // namespace
 
+KV_SSLResume::~KV_SSLResume()
+{
+    clear();
+}
+
+void KV_SSLResume::keep(SSL_SESSION* session)
+{
+    if (!session || SSL_SESSION_is_resumable(session) != 1 || SSL_SESSION_up_ref(session) != 1)
+        return;
+    SSL_SESSION* old = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        old = session_;
+        session_ = session;
+    }
+    SSL_SESSION_free(old);
+}
+
+SSL_SESSION* KV_SSLResume::get() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (session_ && SSL_SESSION_up_ref(session_) == 1)
+        return session_;
+    return nullptr;
+}
+
+void KV_SSLResume::clear()
+{
+    SSL_SESSION* old = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        old = session_;
+        session_ = nullptr;
+    }
+    SSL_SESSION_free(old);
+}
+
 KV_SSLSess::~KV_SSLSess()
 {
     clear();
 }
 
+void KV_SSLSess::keep_session()
+{
+    if (!keep_ || !ssl_)
+        return;
+    SSL_SESSION* now = SSL_get0_session(ssl_);
+    if (!now || now == seen_ || SSL_SESSION_up_ref(now) != 1)
+        return;
+    SSL_SESSION_free(seen_);
+    seen_ = now;
+    keep_->keep(now);
+}
+
+bool KV_SSLSess::resumed() const
+{
+    return ssl_ && SSL_session_reused(ssl_) == 1;
+}
+
 void KV_SSLSess::clear()
 {
+    SSL_SESSION_free(seen_);
+    seen_ = nullptr;
     if (ssl_) {
         SSL_set_app_data(ssl_, nullptr);
         SSL_set_verify(ssl_, SSL_VERIFY_NONE, nullptr);
@@ -200,6 +256,13 @@ bool KV_SSLSess::handshake(KV_Session& sess, Role role)
             fail(KV_SSLCtx::lib_err("the server name cannot be sent"));
             return false;
         }
+        // A session the library will not resume (another server name, an
+        // expired ticket) only costs a full handshake.
+        if (SSL_SESSION* prev = resume_from_ ? resume_from_->get() : nullptr) {
+            SSL_set_session(ssl_, prev);
+            SSL_SESSION_free(prev);
+            ERR_clear_error();
+        }
     } else {
         SSL_set_ssl_method(ssl_, TLS_server_method());
         SSL_set_accept_state(ssl_);
@@ -239,6 +302,7 @@ bool KV_SSLSess::handshake(KV_Session& sess, Role role)
         log(last_err_, true);
         return false;
     }
+    keep_session();
     return true;
 }
 
@@ -253,6 +317,8 @@ bool KV_SSLSess::recv(uint8_t* buf, uint32_t& length, bool& closed)
         return true;
     ERR_clear_error();
     const int r = SSL_read(ssl_, buf, want);
+    // A TLS 1.3 ticket arrives as a record of its own after the handshake.
+    keep_session();
     if (r > 0) {
         length = static_cast<uint32_t>(r);
         return true;

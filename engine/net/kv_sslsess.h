@@ -29,12 +29,16 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include <openssl/types.h>
 
 #include "foundation/kv_storage.h"
 #include "foundation/kv_string.h"
 #include "net/kv_sslcertman.h"
+
+// As the library's ssl.h declares it; types.h leaves it out.
+typedef struct ssl_session_st SSL_SESSION;
 
 class KV_FileMan;
 class KV_Informer;
@@ -45,6 +49,36 @@ class KV_SSLCtx;
 enum KV_SSL_CHECK : uint8_t {
     KV_SSL_CHECK_REG_ONLY = 1, // the certificate must be in the store (or accepted)
     KV_SSL_CHECK_HOST = 2,     // the host name must match the certificate
+};
+
+// One TLS session kept for resumption: the latest resumable session of one
+// connection (the FTP control connection), which other connections to the
+// same server (its data connections) offer in their handshakes. Servers that
+// tie the data connection to the control connection's session (RFC 4217,
+// section 10.2) refuse a data connection that starts a session of its own.
+// Any thread; the lock guards the session kept.
+class KV_SSLResume
+{
+public:
+    KV_SSLResume() = default;
+    // clear().
+    ~KV_SSLResume();
+    KV_SSLResume(const KV_SSLResume&) = delete;
+    KV_SSLResume& operator=(const KV_SSLResume&) = delete;
+
+    // Keeps `session` (with a reference of its own) in place of the one kept
+    // before; null, or a session that cannot be resumed, leaves things as
+    // they were.
+    void keep(SSL_SESSION* session);
+    // The session kept, with a reference for the caller, who frees it
+    // (SSL_SESSION_free); null when none is kept.
+    SSL_SESSION* get() const;
+    // Forgets the session kept.
+    void clear();
+
+private:
+    mutable std::mutex lock_;
+    SSL_SESSION* session_ = nullptr;
 };
 
 class KV_SSLSess
@@ -102,6 +136,19 @@ public:
     // Frees the connection object (the socket stays open).
     void clear();
 
+    // Where this connection's sessions are kept for others to resume (null:
+    // nowhere). The session is kept after the handshake and looked at again
+    // after each read, since a TLS 1.3 server sends its tickets after the
+    // handshake and only those make the session resumable. Set before the
+    // handshake, on the session's thread; `keep` outlives the connection.
+    void set_keep(KV_SSLResume* keep) { keep_ = keep; }
+    // A client handshake offers the session kept in `from` (null: none) for
+    // resumption; the server may still start a new one. `from` outlives the
+    // connection.
+    void set_resume_from(KV_SSLResume* from) { resume_from_ = from; }
+    // The last handshake resumed a session.
+    bool resumed() const;
+
     // Writes the certificate to the file in PEM form; true when the file
     // opened and the whole certificate was written.
     static bool save(X509* cert, const char* file);
@@ -117,6 +164,8 @@ private:
     bool host_ok(X509* cert) const;
     void log(const KV_String& text, bool err);
     void fail(const KV_String& reason);
+    // Hands a session the connection has not handed yet to keep_.
+    void keep_session();
 
     SSL* ssl_ = nullptr;
     uint32_t tavo_id_ = 0;
@@ -131,4 +180,9 @@ private:
     KV_Informer* informer_ = nullptr;
     KV_FileMan* file_man_ = nullptr;
     KV_String name_;
+    KV_SSLResume* keep_ = nullptr;
+    KV_SSLResume* resume_from_ = nullptr;
+    // The connection's session last looked at by keep_session, with a
+    // reference of ours so that its address names no other session later.
+    SSL_SESSION* seen_ = nullptr;
 };

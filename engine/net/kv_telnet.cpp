@@ -7,6 +7,7 @@ namespace {
 // Telnet bytes (RFC 854).
 constexpr uint8_t IAC = 0xFF;
 constexpr uint8_t DONT = 0xFE;
+constexpr uint8_t DO = 0xFD;
 constexpr uint8_t WONT = 0xFC;
 constexpr uint8_t WILL = 0xFB;
 constexpr uint8_t SB = 0xFA;
@@ -101,10 +102,15 @@ bool KV_TelnetSess::consume(KV_Stream& in, KV_Stream& out)
             if (c >= WILL) {
                 if (len - i < 3)
                     break;
-                // Every option is refused: an offer (WILL, WONT) with DONT, a
-                // request (DO, DONT) with WONT.
-                const uint8_t answer[3] = {IAC, c <= WONT ? DONT : WONT, p[i + 2]};
-                ok = out.append(answer, 3);
+                // Every option stays off on both sides, so only an offer
+                // (WILL) or a request (DO) asks for a change: it is refused
+                // with DONT or WONT. WONT and DONT confirm the state the
+                // option is in and get no answer (RFC 1143): answering them
+                // would loop for ever with a peer that does the same.
+                if (c == WILL || c == DO) {
+                    const uint8_t answer[3] = {IAC, c == WILL ? DONT : WONT, p[i + 2]};
+                    ok = out.append(answer, 3);
+                }
                 if (ok)
                     i += 3;
                 continue;

@@ -318,8 +318,10 @@ bool KV_TransLogTrans::ask(uint8_t kind, uint8_t& answer, const KV_PathDef& path
         case KV_ANS_NONE:
             // Nobody answers (no user interface, or it has shut down):
             // asking again would never end. Nothing is remembered, so the
-            // question comes back when the request resumes.
+            // question comes back when the request resumes; the log says
+            // why the request stopped.
             answer = Ans::ANS_NO;
+            set_err(1, "No answer to the question: %s", question.data());
             return false;
         default:
             break;

@@ -352,6 +352,48 @@ TEST_F(InformerTest, UiDialogsNestInsideAPendingWorkerQuestion)
     EXPECT_EQ(worker_ans, KV_ANS_NO);
 }
 
+// A worker's error dialog waits for the user; meanwhile the user-interface
+// thread reports an error of its own. It must be shown at once: the UI thread
+// waiting behind the worker's dialog would freeze the program, since that
+// dialog can only be closed by the UI thread.
+TEST_F(InformerTest, UiErrorIsShownWhileAWorkerErrorWaits)
+{
+    KV_Informer informer;
+    KV_Informer::set_impl_block(block_hook);
+    informer.set_impl_err(nesting_hook);
+    std::thread worker([&] { informer.set_err(1, KV_String("connection lost")); });
+    UiEvent e;
+    ASSERT_TRUE(ui.pop(e, 10s)) << "the worker's error reached the UI loop";
+    ASSERT_TRUE(e.blocking);
+    EXPECT_EQ(e.informer->msg(), "connection lost");
+
+    // The UI stands on a thread of its own here, so that the test can free it
+    // by closing the worker's dialog when the UI's error waits behind it.
+    std::atomic<bool> ui_done{false};
+    std::mutex m;
+    std::condition_variable cv;
+    std::thread ui_side([&] {
+        ui_thread = std::this_thread::get_id();
+        informer.set_err(3, KV_String("disk full"));
+        std::lock_guard<std::mutex> guard(m);
+        ui_done = true;
+        cv.notify_all();
+    });
+    bool shown_at_once;
+    {
+        std::unique_lock<std::mutex> guard(m);
+        shown_at_once = cv.wait_for(guard, 10s, [&] { return ui_done.load(); });
+    }
+    e.informer->set_ans(KV_ANS_YES);
+    ui_side.join();
+    worker.join();
+    EXPECT_TRUE(shown_at_once) << "the UI's error waited for the worker's dialog";
+    EXPECT_EQ(seen.dlg, KV_DLG_ERR);
+    EXPECT_EQ(seen.msg, "disk full");
+    EXPECT_EQ(seen.prio, 3);
+    EXPECT_FALSE(seen.blocking);
+}
+
 TEST_F(InformerTest, ErrorsBecomeMessagesWithoutAnErrorHook)
 {
     KV_Informer informer;

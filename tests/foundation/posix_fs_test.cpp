@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/kv_testdir.h"
@@ -82,6 +85,43 @@ TEST_F(PosixFs, CopyTreeCopiesLinksAsLinks)
     EXPECT_FALSE(kv_copy_tree((dir / "pipe").c_str(), (dir / "pipe2").c_str()));
     EXPECT_EQ(errno, EOPNOTSUPP);
     EXPECT_FALSE(fs::exists(dir / "pipe2"));
+}
+
+// A file that another program swaps for a link while the copy runs (the
+// trash copies what a person deletes, in folders others may write) is never
+// followed: the copy holds the file's bytes, a link, or nothing.
+using PosixFs_MT = kvtest::TempDirTest;
+
+TEST_F(PosixFs_MT, CopyTreeNeverFollowsALinkSwappedIn)
+{
+    write_file(dir / "secret", "secret");
+    const std::string src = dir / "src";
+    write_file(src, "plain");
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const std::string f = dir / "f.tmp";
+        const std::string l = dir / "l.tmp";
+        const std::string secret = dir / "secret";
+        while (!stop.load()) {
+            write_file(f, "plain");
+            ::rename(f.c_str(), src.c_str());
+            ::symlink(secret.c_str(), l.c_str());
+            ::rename(l.c_str(), src.c_str());
+        }
+    });
+    int copies = 0;
+    int followed = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < end && followed == 0) {
+        const std::string dst = dir / ("copy" + std::to_string(copies++));
+        if (kv_copy_tree(src.c_str(), dst.c_str()) && !fs::is_symlink(dst) &&
+            read_file(dst) != "plain")
+            ++followed;
+        kv_remove_tree(dst.c_str());
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(followed, 0) << "a link swapped in was followed, in " << copies << " copies";
 }
 
 TEST_F(PosixFs, RenameNoReplaceKeepsWhatIsThere)

@@ -345,3 +345,30 @@ TEST(KV_FtpMan_MT, ChangedSettingsReconnect)
     EXPECT_EQ(b.conns(), 2);
     EXPECT_EQ(b.cmds().back(), "AUTH SSL");
 }
+
+// The worker may hand the manager new options while its control connection
+// is open; the control session reads them on its own thread in every pass
+// (ThreadSanitizer sees an unguarded read).
+TEST(KV_FtpMan_MT, OptionsChangeOnALiveConnection)
+{
+    FakeFtp srv("220 ready\r\n", unix_server);
+    Ftp f(srv.dest(), KV_FtpLoginData("joe", "pw"));
+    KV_FtpActPwd pwd;
+    ASSERT_TRUE(f.ftp.exec(f.eh, pwd, nullptr));
+    ASSERT_TRUE(pwd.executed());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+        KV_FtpManOpts o;
+        o.set_tmout_cmd_resp(5);
+        o.set_keep_alive_int(i % 2 ? 30 : 0);
+        o.set_list_flags(static_cast<uint8_t>(i));
+        f.ftp.set_opts(o);
+        if (i % 50 == 0) {
+            KV_FtpActCd cd("/d");
+            ASSERT_TRUE(f.ftp.exec(f.eh, cd, nullptr));
+            EXPECT_TRUE(cd.executed());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(srv.conns(), 1);
+}

@@ -818,3 +818,50 @@ TEST_F(HttpLoop, DownloadWithoutItsDataFile)
 }
 
 } // namespace
+
+// A kept connection that the server (or a proxy) closes just as the next
+// request goes out: without a byte of answer the request is sent once more
+// on a fresh connection; with part of an answer it is not, and the failure
+// says why.
+TEST_F(HttpLoop, AKeptConnectionClosedUnderARequest)
+{
+    struct Case
+    {
+        const char* name;
+        std::string before_close; // what the peer sends to the second request
+        bool resent;
+        bool reason; // the failure says why
+    };
+    const Case cases[] = {
+        {"no byte of answer", "", true, false},
+        {"a part of the status line", "HTTP/1.1 2", false, false},
+        {"a whole head", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", false, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ScriptPeer peer([&k](const Fd& fd, const Request&, int i) {
+            if (i == 1) {
+                fd.write_all(k.before_close);
+                return false;
+            }
+            return fd.write_all(ok_resp("a" + std::to_string(i)));
+        });
+        Conn c(peer.host());
+        EXPECT_EQ(get(c).data, "a0");
+        const Got second = get(c);
+        if (k.resent) {
+            EXPECT_TRUE(second.executed);
+            EXPECT_EQ(second.data, "a2");
+            EXPECT_EQ(peer.requests().size(), 3u);
+            EXPECT_EQ(peer.connections(), 2);
+            EXPECT_TRUE(c.errors().empty());
+        } else {
+            EXPECT_FALSE(second.executed);
+            EXPECT_EQ(peer.requests().size(), 2u);
+            EXPECT_EQ(peer.connections(), 1);
+            if (k.reason) {
+                EXPECT_FALSE(c.errors().empty()) << "a failure without a reason";
+            }
+        }
+    }
+}

@@ -72,21 +72,55 @@ TEST(KV_TelnetSess, RefusesEveryOption)
 {
     struct Case
     {
-        uint8_t cmd, opt, answer;
+        uint8_t cmd, opt;
+        std::string answer;
     };
+    // WONT and DONT name the state every option is in already: no answer.
     const Case cases[] = {
-        {0xFD, 1, 0xFC}, // DO 1 -> WONT 1
-        {0xFB, 3, 0xFE}, // WILL 3 -> DONT 3
-        {0xFC, 5, 0xFE}, // WONT 5 -> DONT 5
-        {0xFE, 6, 0xFC}, // DONT 6 -> WONT 6
+        {0xFD, 1, iac(0xFC, 1)}, // DO 1 -> WONT 1
+        {0xFB, 3, iac(0xFE, 3)}, // WILL 3 -> DONT 3
+        {0xFC, 5, ""},           // WONT 5
+        {0xFE, 6, ""},           // DONT 6
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.cmd));
         Lines t;
         ASSERT_TRUE(t.feed(iac(c.cmd, c.opt)));
-        EXPECT_EQ(t.answers(), iac(c.answer, c.opt));
+        EXPECT_EQ(t.answers(), c.answer);
         EXPECT_EQ(t.pending(), "");
         EXPECT_TRUE(t.lines.empty());
+    }
+}
+
+// A peer that answers every negotiation the way a naive refuser does (DONT
+// for WILL and WONT, WONT for DO and DONT) gets each of our answers back as
+// a new negotiation. The exchange must die out instead of going on for ever.
+TEST(KV_TelnetSess, AMirroringPeerDoesNotMakeTheNegotiationLoop)
+{
+    const auto mirror = [](const std::string& ours) {
+        std::string back;
+        for (size_t i = 0; i + 3 <= ours.size(); i += 3) {
+            const uint8_t cmd = static_cast<uint8_t>(ours[i + 1]);
+            back +=
+                iac(cmd == 0xFB || cmd == 0xFC ? 0xFE : 0xFC, static_cast<uint8_t>(ours[i + 2]));
+        }
+        return back;
+    };
+    for (uint8_t first : {uint8_t(0xFB), uint8_t(0xFC), uint8_t(0xFD), uint8_t(0xFE)}) {
+        SCOPED_TRACE(int(first));
+        Lines t;
+        std::string to_us = iac(first, 24);
+        int rounds = 0;
+        size_t seen = 0;
+        while (!to_us.empty() && rounds < 10) {
+            ASSERT_TRUE(t.feed(to_us));
+            const std::string ours = t.answers().substr(seen);
+            seen = t.answers().size();
+            to_us = mirror(ours);
+            ++rounds;
+        }
+        EXPECT_TRUE(to_us.empty()) << "still negotiating after " << rounds << " rounds";
+        EXPECT_LE(t.answers().size(), 3u);
     }
 }
 

@@ -325,7 +325,13 @@ TEST_F(SshSess_MT, NothingInCommon)
         EXPECT_TRUE(log.has(r.notice));
         man->close();
         srv->join();
-        EXPECT_EQ(srv->types_seen, std::vector<uint8_t>{20});
+        // The client's own KEXINIT goes out only when it was sent before the
+        // server's arrived: when both of the server's lines come in one read,
+        // the client stops before its queued KEXINIT leaves. Either way
+        // nothing after it is sent.
+        EXPECT_LE(srv->types_seen.size(), 1u);
+        for (const uint8_t t : srv->types_seen)
+            EXPECT_EQ(t, 20);
         man.reset();
         srv.reset();
     }

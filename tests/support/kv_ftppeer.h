@@ -85,12 +85,14 @@ protected:
     }
 
     // FTPS lines for vsftpd with a certificate for `host`; the manager's
-    // context trusts the CA.
+    // context trusts the CA. vsftpd keeps its default require_ssl_reuse=YES:
+    // a data connection that does not resume the control connection's TLS
+    // session is refused.
     std::string tls_conf(const std::string& host, bool implicit)
     {
         server = make_cert(dir, "server", {host, "DNS:" + host}, &ca);
         std::string c = "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=NO\n"
-                        "force_anon_data_ssl=NO\nrequire_ssl_reuse=NO\nrsa_cert_file=" +
+                        "force_anon_data_ssl=NO\nrsa_cert_file=" +
                         server.cert_file + "\nrsa_private_key_file=" + server.key_file + "\n";
         if (implicit)
             c += "implicit_ssl=YES\n";

@@ -60,12 +60,12 @@ const char CHILD_ENV[] = "KV_TRANS_CHILD";
 class TestDisk : public KV_FileManStd
 {
 public:
-    TestDisk(const KV_FileManId& id, uint32_t ntavos) : KV_FileManStd(id)
+    TestDisk(const KV_FileManId& id, uint32_t ntavos, bool recycle = false) : KV_FileManStd(id)
     {
         KV_FileManParamsStd p;
         p.set_name("Local");
         p.opts_std().set_ntavos(ntavos);
-        p.opts_std().set_recycle(false);
+        p.opts_std().set_recycle(recycle);
         EXPECT_TRUE(init(&p));
         EXPECT_TRUE(start());
     }
@@ -288,8 +288,9 @@ KV_FileTransManOpts trans_opts(uint32_t ntavos)
 // whatever the transfer folder holds before it starts.
 struct Engine
 {
-    explicit Engine(uint32_t disk_workers = 4, KV_FileTransManOpts opts = trans_opts(2))
-        : disk(local_id, disk_workers)
+    explicit Engine(uint32_t disk_workers = 4, KV_FileTransManOpts opts = trans_opts(2),
+                    bool recycle = false)
+        : disk(local_id, disk_workers, recycle)
     {
         pool.add(&disk);
         tm.set_opts(opts);
@@ -715,6 +716,58 @@ TEST_F(Walk, ARefusedEntryKeepsItsFoldersAndTheRequestCompletes)
         dirs += q.rfind("Are you sure you want to remove the directory", 0) == 0 ? 1 : 0;
     EXPECT_EQ(dirs, 2);
     EXPECT_EQ(ui.asked().size(), 5u);
+}
+
+// Without a user interface every question goes unanswered. The request
+// stops, and its log says why: an Error with nothing but "Started" and
+// "Terminated" in its log leaves the user guessing.
+TEST_F(Walk, AnUnansweredQuestionEndsTheRequestWithTheReasonInItsLog)
+{
+    const std::string trash = dir / "share";
+    ::setenv("XDG_DATA_HOME", trash.c_str(), 1);
+    struct Case
+    {
+        const char* name;
+        Op op;
+        bool recycle;
+    };
+    for (const Case c : {Case{"delete", Op::rm, false}, Case{"delete to the trash", Op::rm, true},
+                         Case{"rename onto a folder", Op::ren, false}}) {
+        SCOPED_TRACE(c.name);
+        const std::string src = dir / "s";
+        const std::string dst = dir / "d";
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        fs::create_directories(src + "/a/sub");
+        fs::create_directories(dst + "/a");
+        write_file(src + "/a/f", "f");
+        clear_logs();
+        KV_FileTransManOpts o = trans_opts(2);
+        o.set_auto_rm_req(0);
+        {
+            Engine e(2, o, c.recycle);
+            KV_FileReqTrans* r = nullptr;
+            if (c.op == Op::rm)
+                r = rm_req(&e.disk, src, {"a"}, KV_FileReqTransParamsRm());
+            else
+                r = ren_req(&e.disk, src, dst, {"a"}, KV_FileReqTransParamsRen());
+            ASSERT_TRUE(e.add(r));
+            ASSERT_TRUE(e.watch.wait_final(1));
+            EXPECT_EQ(e.watch.only(), KV_REQ_STAT_ERROR);
+            e.tm.terminate();
+        }
+        EXPECT_TRUE(fs::exists(src + "/a/f"));
+        const auto saved = log_files(logs, c.op == Op::rm ? 3 : 4);
+        ASSERT_EQ(saved.size(), 1u);
+        const std::vector<std::string> msgs = c.op == Op::rm
+                                                  ? log_msgs<KV_FileReqTransRm>(saved[0])
+                                                  : log_msgs<KV_FileReqTransRen>(saved[0]);
+        bool why = false;
+        for (const std::string& m : msgs)
+            why = why || m.rfind("No answer to the question: ", 0) == 0;
+        EXPECT_TRUE(why) << ::testing::PrintToString(msgs);
+    }
+    ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(Walk, ADeleteWhoseFolderVanishedCompletes)
