@@ -4,6 +4,7 @@
 // it (the offscreen platform of this program cannot be changed once
 // running); it skips only when Xvfb is not installed.
 #include "dialogs/dlgask.h"
+#include "support/kv_xvfb.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -12,17 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -74,17 +65,6 @@ void ShowAndCheck(const QString& png)
     }
 }
 
-std::string FindXvfb()
-{
-    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-        const std::string path = std::string(dir) + "/Xvfb";
-        if (access(path.c_str(), X_OK) == 0) {
-            return path;
-        }
-    }
-    return std::string();
-}
-
 TEST(CDlgAskScreen, CertificateQuestionOnAnXServer)
 {
     const QByteArray child_png = qgetenv(kChildVar);
@@ -92,54 +72,24 @@ TEST(CDlgAskScreen, CertificateQuestionOnAnXServer)
         ShowAndCheck(QString::fromUtf8(child_png));
         return;
     }
-    const std::string xvfb = FindXvfb();
-    if (xvfb.empty()) {
+    if (kvtest::XServer::Program().isEmpty()) {
         GTEST_SKIP() << "Xvfb is not installed (package xvfb): no screenshot of the question";
     }
-
-    // Xvfb picks a free display and writes its number to the pipe.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {xvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-                          "800x600x24", "-nolisten",  "tcp",      nullptr};
-    pid_t server = 0;
-    ASSERT_EQ(
-        posix_spawn(&server, xvfb.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    close(fds[1]);
-    std::string display;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') {
-        display += c;
-    }
-    close(fds[0]);
-    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    kvtest::XServer server;
+    const QString display = server.Start(QStringLiteral("800x600x24"));
+    ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
 
     const QString png = QStringLiteral(KV_TEST_BUILD_DIR "/cdlgask-certificate.png");
     QFile::remove(png);
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", QString::fromStdString(":" + display));
-    env.insert("QT_QPA_PLATFORM", "xcb");
+    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
     env.insert(kChildVar, png);
-    // The X platform talks to D-Bus, whose library keeps a buffer for the
-    // life of the process; the leak checker is told so and nothing more.
-    const QString supp = QStringLiteral(KV_TEST_BUILD_DIR "/xcb-lsan.supp");
-    {
-        QFile f(supp);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("leak:libdbus-1.so\n");
-    }
-    QString lsan = env.value("LSAN_OPTIONS");
-    env.insert("LSAN_OPTIONS", (lsan.isEmpty() ? QString() : lsan + ":") + "suppressions=" + supp);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QStringLiteral("/proc/self/exe"),
                 {QStringLiteral("--gtest_filter=CDlgAskScreen.CertificateQuestionOnAnXServer")});
     const bool finished = child.waitForFinished(60000);
     const QByteArray output = child.readAll();
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
     ASSERT_TRUE(finished) << output.constData();
     EXPECT_EQ(child.exitCode(), 0) << output.constData();
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();

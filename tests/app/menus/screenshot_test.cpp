@@ -4,6 +4,7 @@
 #include "menus/newframe.h"
 #include "menus/newmenu.h"
 #include "res/resources.h"
+#include "support/kv_xvfb.h"
 
 #include <QApplication>
 #include <QDir>
@@ -67,50 +68,13 @@ qint64 CountDifferentPixels(const QImage& a, const QImage& b)
     return count;
 }
 
-// An X server of its own: Xvfb picks a free display itself (-displayfd),
-// so that several test programs may run side by side. Stopped on
-// destruction.
-class XServer
-{
-public:
-    ~XServer()
-    {
-        if (server_.state() != QProcess::NotRunning) {
-            server_.terminate();
-            server_.waitForFinished(5000);
-        }
-    }
-
-    // The display name (":N"), or empty when the server did not start.
-    QString Start(const QString& program)
-    {
-        server_.start(program,
-                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("640x480x24"),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (!server_.waitForStarted(10000)) {
-            return {};
-        }
-        QByteArray number;
-        while (!number.contains('\n') && server_.waitForReadyRead(10000)) {
-            number += server_.readAllStandardOutput();
-        }
-        number = number.trimmed();
-        return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
-    }
-
-private:
-    QProcess server_;
-};
-
 TEST(MenuScreenshots, BrowseFileMenuMatchesTheGoldens)
 {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) {
+    if (kvtest::XServer::Program().isEmpty()) {
         GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb): no screenshots taken";
     }
-    XServer server;
-    const QString display = server.Start(xvfb);
+    kvtest::XServer server;
+    const QString display = server.Start(QStringLiteral("640x480x24"));
     ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
     const QString out = ScreenshotDir();
     ASSERT_TRUE(QDir().mkpath(out));
@@ -118,22 +82,8 @@ TEST(MenuScreenshots, BrowseFileMenuMatchesTheGoldens)
         QFile::remove(QDir(out).filePath(QLatin1String(shot.name) + QStringLiteral(".png")));
     }
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), display);
-    env.remove(QStringLiteral("XAUTHORITY"));
+    QProcessEnvironment env = kvtest::XcbChildEnv(display, out);
     env.insert(QStringLiteral("KV_SCREENSHOT_DIR"), out);
-    // The X platform's D-Bus library keeps a buffer until exit; the leak
-    // checker is told so and nothing else.
-    const QString suppressions = QDir(out).filePath(QStringLiteral("xcb_lsan.supp"));
-    QFile supp(suppressions);
-    ASSERT_TRUE(supp.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    supp.write("leak:libdbus-1.so\n");
-    supp.close();
-    QString lsan = env.value(QStringLiteral("LSAN_OPTIONS"));
-    lsan += (lsan.isEmpty() ? QString() : QStringLiteral(":")) + QStringLiteral("suppressions=") +
-            suppressions;
-    env.insert(QStringLiteral("LSAN_OPTIONS"), lsan);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(),

@@ -1,0 +1,86 @@
+#ifndef KV_TESTS_APP_SUPPORT_KV_XVFB_H
+#define KV_TESTS_APP_SUPPORT_KV_XVFB_H
+
+// A test that needs a real X server starts its own Xvfb and runs itself
+// again as an xcb client of it: the platform of a running QApplication
+// cannot change, and each test program keeps the offscreen one.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QString>
+
+namespace kvtest {
+
+// An X server of its own: Xvfb picks a free display itself (-displayfd), so
+// that several test programs may run side by side. Stopped on destruction.
+class XServer
+{
+public:
+    XServer() = default;
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    ~XServer()
+    {
+        if (server_.state() != QProcess::NotRunning) {
+            server_.terminate();
+            server_.waitForFinished(5000);
+        }
+    }
+
+    // Xvfb's path, or empty when it is not installed.
+    static QString Program() { return QStandardPaths::findExecutable(QStringLiteral("Xvfb")); }
+
+    // Starts a screen of `geometry` ("WxHxD"); the display name (":N"), or
+    // empty when the server did not start.
+    QString Start(const QString& geometry)
+    {
+        server_.start(Program(), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                  QStringLiteral("-screen"), QStringLiteral("0"), geometry,
+                                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!server_.waitForStarted(10000)) {
+            return {};
+        }
+        QByteArray number;
+        while (!number.contains('\n') && server_.waitForReadyRead(10000)) {
+            number += server_.readAllStandardOutput();
+        }
+        number = number.trimmed();
+        return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
+    }
+
+private:
+    QProcess server_;
+};
+
+// The environment of a child that draws on `display`. Two things of the X
+// platform's libraries are told to the sanitizers, and nothing more: the
+// D-Bus library keeps a buffer until exit (a leak suppression, written into
+// `scratch_dir`), and the keyboard library hands strndup() buffers that are
+// not NUL-terminated within their length, which strict string checks take
+// for an overflow.
+inline QProcessEnvironment XcbChildEnv(const QString& display, const QString& scratch_dir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.remove(QStringLiteral("XAUTHORITY"));
+    const QString supp = QDir(scratch_dir).filePath(QStringLiteral("xcb-lsan.supp"));
+    QFile f(supp);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        f.write("leak:libdbus-1.so\n");
+    }
+    const auto append = [&env](const QString& var, const QString& option) {
+        const QString old = env.value(var);
+        env.insert(var, (old.isEmpty() ? QString() : old + QStringLiteral(":")) + option);
+    };
+    append(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=") + supp);
+    append(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("strict_string_checks=0"));
+    return env;
+}
+
+} // namespace kvtest
+
+#endif
