@@ -478,7 +478,11 @@ TEST_F(RequestLog, AskReturnsWhenNobodyAnswers)
     // Nothing remembered: the question comes back when the request resumes.
     EXPECT_EQ(log->answer(Ans::ASK_DELETE, a), Ans::ANS_NONE);
     EXPECT_EQ(log->answer(Ans::ASK_OVERWRITE, a), Ans::ANS_NONE);
-    EXPECT_TRUE(lines_of(*log).empty());
+    // But the log says why each ask stopped the worker.
+    const std::vector<Line> lines = lines_of(*log);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const Line& l : lines)
+        EXPECT_NE(l.text.find("No answer to the question"), std::string::npos) << l;
 }
 
 // ---------------------------------------------------------------------------
