@@ -1,6 +1,7 @@
 #include "shell/mainfrm.h"
 
 #include "core/settings.h"
+#include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgtranspar.h"
 #include "foundation/kv_file.h"
 #include "menus/commands.h"
@@ -23,7 +24,6 @@
 #include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -369,7 +369,7 @@ void CMainFrm::AddTaskForAll(uint32_t id)
 
 void CMainFrm::Exit()
 {
-    if (CDlgAppInfo::Ask("QuitApp", 121, this, true)) {
+    if (CDlgAppInfo::Ask("QuitApp", 121, this, false, true)) {
         auto_action = kAutoNone;
         CKivrelApp::Instance()->PrepareQuit();
     }
@@ -757,27 +757,5 @@ bool CMainFrm::PowerAction(bool, QString& error)
 
 void CMainFrm::ShowHint(const QString& key, uint32_t text_id)
 {
-    CDlgAppInfo::Info(key, text_id, this);
-}
-
-// ---------------------------------------------------------------- dialogs
-
-bool CDlgShutdown::Run(int, QWidget*)
-{
-    return false;
-}
-
-bool CDlgAppInfo::Ask(const QString&, uint32_t text_id, QWidget* parent, bool def_yes)
-{
-    QMessageBox box(QMessageBox::Question, "Kivrel", kvres::LoadString(text_id),
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(def_yes ? QMessageBox::Yes : QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
-}
-
-void CDlgAppInfo::Info(const QString&, uint32_t text_id, QWidget* parent)
-{
-    QMessageBox box(QMessageBox::Information, "Kivrel", kvres::LoadString(text_id), QMessageBox::Ok,
-                    parent);
-    box.exec();
+    CDlgAppInfo::Info(key, text_id, this, false);
 }

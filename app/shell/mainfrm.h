@@ -139,23 +139,4 @@ private:
     QString speed_out;
 };
 
-// The countdown before an automatic exit, shutdown or suspend. Not built
-// yet: ends at once without OK.
-class CDlgShutdown
-{
-public:
-    static bool Run(int action, QWidget* parent);
-};
-
-// The application's question with a "do not ask again" key. Does not yet
-// remember the answer under the key: asks every time with a plain question.
-class CDlgAppInfo
-{
-public:
-    // Yes (true) or no.
-    static bool Ask(const QString& key, uint32_t text_id, QWidget* parent, bool def_yes);
-    // Shows the hint; does not yet remember that it was shown.
-    static void Info(const QString& key, uint32_t text_id, QWidget* parent);
-};
-
 #endif
