@@ -405,3 +405,5 @@ bool CKivrelApp::SetBrowserInt()
 {
     return true;
 }
+
+void CKivrelApp::BrowseNode(KV_DsTreeNode*) {}

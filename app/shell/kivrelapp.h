@@ -116,6 +116,9 @@ public:
     // The first browse window; leaves `wnd` unchanged when there is none.
     // Finds none yet: there are no browse windows.
     void FindBrowseWnd(QWidget*& wnd) const;
+    // Opens the browse window of the data-source node. Opens none yet:
+    // there are no browse windows.
+    void BrowseNode(KV_DsTreeNode* node);
     // Adds every browse window to `list`. Adds none yet.
     void ListBrowseWnds(QList<QWidget*>& list) const;
 

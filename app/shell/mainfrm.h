@@ -1,0 +1,142 @@
+#ifndef KIVREL_SHELL_MAINFRM_H
+#define KIVREL_SHELL_MAINFRM_H
+
+// The control window: the data-source tree above the transfer list, a
+// toolbar, two speed panes, the tray icon, and the window bound to the
+// engine root's informer, through which every engine-wide notice reaches
+// the program. It owns the commands for all requests, the automatic exit,
+// shutdown and suspend, the edit commands of a focused edit field and the
+// quit. User-interface thread only.
+
+#include "core/wndregistry.h"
+#include "shell/innerfrm.h"
+
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+class CKVToolBar;
+class CNewMenu;
+class KV_FileManPool;
+class KV_FileReqTransParams;
+class KV_Msg;
+class KV_MsgFileOp;
+class KV_MsgReqParams;
+class QLabel;
+class QSystemTrayIcon;
+
+// Class of the transfer list, the pane below the tree. The view is not
+// built yet: the class has no factory, so its pane cannot be made.
+extern const CRuntimeClass classCTransListView;
+
+class CMainFrm : public CInnerFrm
+{
+    Q_OBJECT
+public:
+    static const CRuntimeClass classCMainFrm;
+
+    // Automatic actions.
+    enum { kAutoNone = 0, kAutoExit = 1, kAutoShutdown = 2, kAutoSuspend = 3 };
+
+    explicit CMainFrm(QWidget* parent = nullptr);
+    ~CMainFrm() override;
+
+    // Loads the frame (resource 111), makes the client, toolbar and speed
+    // panes, places the window and binds the engine root's informer. False
+    // when a part cannot be made.
+    bool CreateFrame();
+
+    // ---- tray icon and speeds
+    // Adds the tray icon where the desktop has a tray; either way marks the
+    // end of start-up, from which on request notices sound and parameter
+    // dialogs open.
+    void AddTrayIcon();
+    bool IsTrayIconAdded() const { return tray_added; }
+    // The tool tip of the counts of requests; left as it was when it would
+    // reach 64 characters.
+    void UpdateTrayTip();
+    static QString FormatTrayTip(uint32_t total, uint32_t suspended, uint32_t running,
+                                 uint32_t errors);
+    QString TrayTip() const { return tray_tip; }
+    void Flash(bool stop) override;
+    bool IsBlinkLit() const { return blink_lit; }
+    int LastResult() const { return last_result; }
+    // Which icon the tray shows: 0 normal, 1 done, 2 error.
+    int TrayIconKind() const { return tray_icon_kind; }
+    void MinimizeToTray();
+    void RestoreFromTray();
+    // A click on the tray icon: a double click restores, a right click opens
+    // the "&File" menu, or restores while a dialog holds the window.
+    void OnTrayActivated(int reason);
+    QString SpeedText(int direction) const { return direction == 0 ? speed_in : speed_out; }
+
+    // ---- automatic actions
+    int AutoAction() const { return auto_action; }
+    void UpdateAutoModeChecks();
+
+    // ---- engine notices
+    // Drains the engine root's informer and handles each notice.
+    void OnInformerNtf();
+    void HandleMsg(const KV_Msg* msg);
+    void OnFileOpNtf(const KV_MsgFileOp& msg);
+
+    CKVToolBar* ToolBar() const { return toolbar; }
+    CNewMenu* TrayMenu() const { return tray_menu; }
+
+protected:
+    // What reaches the world outside; tests replace them.
+    virtual void PlayResultSound(const QString& name);
+    // Starts `program` with `args`, each one argument, never through a
+    // shell. False with the reason in `error` when it cannot start.
+    virtual bool Launch(const QString& program, const QStringList& args, QString& error);
+    // The countdown of the automatic action; whether it ended with OK.
+    virtual bool RunShutdownDlg(int action);
+    // The parameter dialog of a request; a clone of the edited parameters on
+    // OK, null when cancelled.
+    virtual KV_FileReqTransParams* RunParamsDlg(const KV_MsgReqParams& msg, QWidget* parent);
+    // Switches the computer off (`suspend` false) or suspends it; false with
+    // the reason when the system refuses.
+    virtual bool PowerAction(bool suspend, QString& error);
+    // The hint of a text resource; `key` empty: cannot be suppressed.
+    virtual void ShowHint(const QString& key, uint32_t text_id);
+    virtual void SetTrayToolTip(const QString& tip);
+
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void RegisterCommands();
+    void ToggleAutoAction(int action);
+    void AddTaskForAll(uint32_t id);
+    // Whether some listed request matches; false without a transfer list.
+    bool AnyListed(int what) const;
+    void Exit();
+    void ShowTrayIcon(int kind);
+    void OnSessSpeeds(double in, double out);
+
+    CWndHandle handle{this};
+    KV_FileManPool* pool = nullptr;
+    uint32_t blink_counter = 0;
+    bool tray_added = false;
+    bool blink_lit = false;
+    bool shut_down_on_destroy = false;
+    int last_result = 0;
+    int auto_action = kAutoNone;
+    int tray_icon_kind = 0;
+    QIcon icon_normal;
+    QIcon icon_error;
+    QIcon icon_done;
+    CKVToolBar* toolbar = nullptr;
+    CNewMenu* tray_menu = nullptr;
+    QSystemTrayIcon* tray = nullptr;
+    QLabel* pane_in = nullptr;
+    QLabel* pane_out = nullptr;
+    QString tray_tip;
+    QString speed_in;
+    QString speed_out;
+};
+
+#endif

@@ -1,0 +1,375 @@
+// The control window over a real engine root: its tree follows the engine's
+// data-source tree, its commands run through their actions, and its engine
+// notices reach a recording stand-in for the sound player and the launcher.
+#include "shell/mainfrm.h"
+
+#include "core/settings.h"
+#include "datasources/kv_dstreenodeds.h"
+#include "datasources/kv_dstreenodegrp.h"
+#include "foundation/kv_file.h"
+#include "menus/commands.h"
+#include "requests/kv_reqmsg.h"
+#include "requests/kv_sessinfo.h"
+#include "root/kv_filemanpool.h"
+#include "shell/dsview.h"
+#include "shell/kivrelapp.h"
+#include "support/kv_testdir.h"
+#include "support/kv_testtools.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class RecordingFrm : public CMainFrm
+{
+public:
+    QStringList sounds;
+    QList<QStringList> launches;
+    int shutdown_dlgs = 0;
+    int params_dlgs = 0;
+
+protected:
+    void PlayResultSound(const QString& name) override { sounds << name; }
+    bool Launch(const QString& program, const QStringList& args, QString&) override
+    {
+        launches << (QStringList{program} + args);
+        return true;
+    }
+    bool RunShutdownDlg(int) override
+    {
+        ++shutdown_dlgs;
+        return false;
+    }
+    KV_FileReqTransParams* RunParamsDlg(const KV_MsgReqParams&, QWidget*) override
+    {
+        ++params_dlgs;
+        return nullptr;
+    }
+    void ShowHint(const QString&, uint32_t) override {}
+};
+
+// A request snapshot as a request fills it.
+class Snap : public KV_FileReqInfo
+{
+public:
+    Snap(KV_REQ_STAT s, KV_REQ_ADD a, uint8_t f = 0)
+    {
+        operation_ = "Copy";
+        status_ = s;
+        add_ = a;
+        flags_ = f;
+        type_ = KV_REQ_TYPE_COPY;
+    }
+};
+
+QString Q(const KV_String& s)
+{
+    return QString::fromUtf8(s.data(), static_cast<int>(s.length()));
+}
+
+class MainFrmTest : public kvtest::TempDirTest
+{
+protected:
+    void SetUp() override
+    {
+        kvtest::TempDirTest::SetUp();
+        CSettingsEnv env;
+        env.user_conf = QString::fromStdString(dir / "config/kivrel/kivrel.conf");
+        env.tmp = QString::fromUtf8(dir.c_str());
+        SetSettingsEnv(env);
+        app = CKivrelApp::Instance();
+        app->DeletePool();
+        ASSERT_TRUE(app->CreatePool());
+        pool = app->GetPool();
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, dir.c_str()));
+        ASSERT_TRUE(kvtest::write_file(dir / "kivrel.ds", ""));
+        ASSERT_TRUE(pool->tree().load(pool->man_trans()));
+        frm = new RecordingFrm;
+        ASSERT_TRUE(frm->CreateFrame());
+        view = frm->findChild<CDsView*>();
+        ASSERT_NE(view, nullptr);
+    }
+    void TearDown() override
+    {
+        delete frm;
+        app->DeletePool();
+    }
+
+    KV_DsTreeNode* AddFtp(const char* name, KV_DsTreeNode* group = nullptr)
+    {
+        KV_DsTreeNodeFtp n;
+        n.set_name(name);
+        n.params_ftp().set_dst_addr("ftp.example.com");
+        return pool->tree().create(group != nullptr ? group : FtpGroup(), &n, 0, true);
+    }
+    KV_DsTreeNode* FtpGroup() { return pool->tree().find(KV_DS_NODE_FTP, true); }
+
+    QTreeWidgetItem* ItemOf(const KV_DsTreeNode* node)
+    {
+        for (QTreeWidgetItemIterator it(view); *it != nullptr; ++it) {
+            if (CDsView::NodeOf(*it) == node) {
+                return *it;
+            }
+        }
+        return nullptr;
+    }
+    QStringList ChildTexts(const KV_DsTreeNode* group)
+    {
+        QStringList texts;
+        QTreeWidgetItem* item = ItemOf(group);
+        for (int i = 0; item != nullptr && i < item->childCount(); ++i) {
+            texts << item->child(i)->text(0);
+        }
+        return texts;
+    }
+    void Feed(KV_Msg* msg)
+    {
+        frm->HandleMsg(msg);
+        KV_Informer::destroy(msg);
+    }
+    KV_MsgReqNtf* Req(KV_REQ_NTF kind, uint32_t id, const KV_FileReqInfo& info)
+    {
+        auto* m = new KV_MsgReqNtf(kind, id);
+        m->info = info;
+        return m;
+    }
+
+    CKivrelApp* app = nullptr;
+    KV_FileManPool* pool = nullptr;
+    RecordingFrm* frm = nullptr;
+    CDsView* view = nullptr;
+};
+
+TEST_F(MainFrmTest, TheTreeFollowsCreateRenameMoveAndDelete)
+{
+    KV_DsTreeNode* beta = AddFtp("beta");
+    KV_DsTreeNode* alpha = AddFtp("Alpha");
+    ASSERT_NE(beta, nullptr);
+    ASSERT_NE(alpha, nullptr);
+    KV_DsTreeNodeGrpFtp g(pool->tree());
+    g.set_name("zeta folder");
+    KV_DsTreeNode* sub = pool->tree().create(FtpGroup(), &g, 0, true);
+    ASSERT_NE(sub, nullptr);
+    ASSERT_NE(ItemOf(alpha), nullptr);
+    // New items come at the end; a change of name sorts: groups first, then
+    // names without regard to case.
+    KV_DsTreeNode* clone = pool->tree().clone(beta, false);
+    clone->set_name("Beta");
+    ASSERT_TRUE(pool->update(beta, clone, 0));
+    KV_DsTreeNode::destr_clone(clone);
+    EXPECT_EQ(ChildTexts(FtpGroup()), (QStringList{"zeta folder", "Alpha", "Beta"}));
+
+    ASSERT_TRUE(pool->tree().move(alpha, sub, false));
+    EXPECT_EQ(ChildTexts(FtpGroup()), (QStringList{"zeta folder", "Beta"}));
+    EXPECT_EQ(ChildTexts(sub), QStringList{"Alpha"});
+
+    ASSERT_TRUE(pool->tree().remove(sub));
+    EXPECT_EQ(ChildTexts(FtpGroup()), QStringList{"Beta"});
+    EXPECT_EQ(ItemOf(alpha), nullptr);
+}
+
+TEST_F(MainFrmTest, EscapeCommitsTheLabelAndAFailedRenameReopensIt)
+{
+    KV_DsTreeNode* node = AddFtp("old");
+    AddFtp("taken");
+    frm->show();
+    view->setFocus();
+    view->EditLabel(ItemOf(node));
+    auto* edit = view->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->setText("  renamed ");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Q(node->name()), "renamed");
+    EXPECT_EQ(ItemOf(node)->text(0), "renamed");
+
+    // A name the tree refuses keeps the editor open on the same item.
+    view->EditLabel(ItemOf(node));
+    edit = view->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->setText("");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Q(node->name()), "renamed");
+    EXPECT_NE(view->findChild<QLineEdit*>(), nullptr); // the editor is open again
+    EXPECT_EQ(view->currentItem(), ItemOf(node));
+}
+
+TEST_F(MainFrmTest, AutoExitTwiceTurnsItOff)
+{
+    QAction* action = frm->Commands()->Action(32771);
+    action->trigger();
+    EXPECT_EQ(frm->AutoAction(), CMainFrm::kAutoExit);
+    EXPECT_TRUE(action->isChecked());
+    EXPECT_TRUE(pool->man_trans().inf_all_proc());
+    action->trigger();
+    EXPECT_EQ(frm->AutoAction(), CMainFrm::kAutoNone);
+    EXPECT_FALSE(action->isChecked());
+    EXPECT_FALSE(pool->man_trans().inf_all_proc());
+
+    // All requests done with an automatic action: the countdown is shown
+    // once, and the action is cleared before it.
+    frm->Commands()->Action(32773)->trigger();
+    Feed(new KV_MsgStdNtf(KV_MSG_STD_NTF_ALL_PROC));
+    Feed(new KV_MsgStdNtf(KV_MSG_STD_NTF_ALL_PROC));
+    EXPECT_EQ(frm->shutdown_dlgs, 1);
+    EXPECT_EQ(frm->AutoAction(), CMainFrm::kAutoNone);
+}
+
+TEST_F(MainFrmTest, ResultSoundsFollowTheBlink)
+{
+    // Before start-up ends, notices make no sound.
+    Feed(Req(KV_REQ_NTF_INIT, 1, Snap(KV_REQ_STAT_RUNNING, KV_REQ_ADD_NONE)));
+    Feed(Req(KV_REQ_NTF_STATUS, 1, Snap(KV_REQ_STAT_COMPLETED, KV_REQ_ADD_COMPLETED)));
+    EXPECT_TRUE(frm->sounds.isEmpty());
+    frm->AddTrayIcon();
+
+    struct Case
+    {
+        KV_REQ_ADD add;
+        uint8_t flags;
+        QStringList sounds; // after two such results in a row
+    };
+    const Case cases[] = {
+        {KV_REQ_ADD_COMPLETED, 0, {"sounds/reqdone.wav"}},
+        {KV_REQ_ADD_ERROR, 0, {"sounds/reqerr.wav"}},
+        {KV_REQ_ADD_ERRORS, 0, {"sounds/reqerrs.wav", "sounds/reqerrs.wav"}},
+        {KV_REQ_ADD_COMPLETED, 1, {}}, // silent request
+    };
+    uint32_t id = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.add));
+        frm->StopFlash();
+        frm->sounds.clear();
+        Feed(Req(KV_REQ_NTF_INIT, id, Snap(KV_REQ_STAT_RUNNING, KV_REQ_ADD_NONE)));
+        Feed(Req(KV_REQ_NTF_INIT, id + 1, Snap(KV_REQ_STAT_RUNNING, KV_REQ_ADD_NONE)));
+        for (uint32_t i = 0; i < 2; ++i) {
+            Feed(Req(KV_REQ_NTF_STATUS, id + i, Snap(KV_REQ_STAT_RUNNING, c.add, c.flags)));
+        }
+        id += 2;
+        EXPECT_EQ(frm->sounds, c.sounds);
+        EXPECT_TRUE(frm->IsFlashing());
+        EXPECT_EQ(frm->LastResult(), static_cast<int>(c.add));
+    }
+    // The blink alternates the result icon and ends on the normal one.
+    frm->StopFlash();
+    Feed(Req(KV_REQ_NTF_INIT, 99, Snap(KV_REQ_STAT_RUNNING, KV_REQ_ADD_NONE)));
+    Feed(Req(KV_REQ_NTF_STATUS, 99, Snap(KV_REQ_STAT_RUNNING, KV_REQ_ADD_ERROR)));
+    frm->Flash(false);
+    EXPECT_EQ(frm->TrayIconKind(), 2);
+    frm->Flash(false);
+    EXPECT_EQ(frm->TrayIconKind(), 0);
+    frm->Flash(false);
+    frm->StopFlash();
+    EXPECT_EQ(frm->TrayIconKind(), 0);
+}
+
+TEST_F(MainFrmTest, TrayTipIsLeftAloneWhenItWouldReach64Characters)
+{
+    EXPECT_EQ(CMainFrm::FormatTrayTip(1, 2, 3, 4),
+              "Total: 1\r\nSuspended: 2\r\nRunning: 3\r\nErrorneus: 4");
+    EXPECT_EQ(CMainFrm::FormatTrayTip(1000000, 1000, 1000, 1000).size(), 63);
+    EXPECT_EQ(CMainFrm::FormatTrayTip(1000000, 10000, 1000, 1000).size(), 64);
+    frm->AddTrayIcon();
+    EXPECT_EQ(frm->TrayTip(), CMainFrm::FormatTrayTip(0, 0, 0, 0));
+    Feed(Req(KV_REQ_NTF_INIT, 1, Snap(KV_REQ_STAT_RUNNING, KV_REQ_ADD_NONE)));
+    EXPECT_EQ(frm->TrayTip(), CMainFrm::FormatTrayTip(1, 0, 1, 0));
+}
+
+TEST_F(MainFrmTest, SpeedsOfSessionZeroOnly)
+{
+    struct Case
+    {
+        uint32_t session;
+        double in;
+        double out;
+        QString text_in;
+        QString text_out;
+    };
+    const Case cases[] = {
+        {0, 12.5 * 1024, 3.0, "12.5 kB/s", "3.00 b/s"},
+        {7, 99.0, 99.0, "12.5 kB/s", "3.00 b/s"}, // another session: ignored
+        {0, 0.0001, 0.00011, "", "0.00 b/s"},
+        {0, 0.0, 0.0, "", ""},
+    };
+    for (const Case& c : cases) {
+        KV_SessInfo info;
+        info.set_speed_recv(c.in);
+        info.set_speed_send(c.out);
+        Feed(new KV_MsgSessNtf(c.session, info));
+        EXPECT_EQ(frm->SpeedText(0), c.text_in) << c.in;
+        EXPECT_EQ(frm->SpeedText(1), c.text_out) << c.out;
+    }
+}
+
+TEST_F(MainFrmTest, DownloadedFilesReachTheProgramAsOneArgument)
+{
+    const QString odd = QString::fromStdString(dir / "a; $(touch x) \"q\" 'p'.txt");
+    const QByteArray path = odd.toUtf8();
+    struct Case
+    {
+        KV_FILEOP op;
+        QString editor;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {KV_FILEOP_VIEW, "", {"xdg-open", odd}},
+        {KV_FILEOP_EDIT, "/usr/bin/my editor", {"/usr/bin/my editor", odd}},
+        {KV_FILEOP_OPEN, "/usr/bin/my editor", {"xdg-open", odd}},
+        {KV_FILEOP_PRINT, "", {"lp", odd}},
+    };
+    for (const Case& c : cases) {
+        WriteProfileString("Init", "DefEd", c.editor);
+        frm->launches.clear();
+        Feed(new KV_MsgFileOp(c.op, KV_String(path.constData()), KV_String(""), false));
+        ASSERT_EQ(frm->launches.size(), 1);
+        EXPECT_EQ(frm->launches[0], c.expected);
+    }
+}
+
+TEST_F(MainFrmTest, ParameterRequestsOpenTheirDialogOnlyAfterStartUp)
+{
+    auto params = [] {
+        return new KV_MsgReqParams(3, KV_REQ_STAT_QUEUED, new KV_FileReqTransParamsRm, 0, 0, 0);
+    };
+    Feed(params());
+    EXPECT_EQ(frm->params_dlgs, 0);
+    frm->AddTrayIcon(); // also where the desktop has no tray
+    Feed(params());
+    EXPECT_EQ(frm->params_dlgs, 1);
+}
+
+TEST_F(MainFrmTest, PaneTogglesNeverHideBothAndEditCommandsNeedAnEdit)
+{
+    frm->show();
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
+    CCommandLayer* cmds = frm->Commands();
+    // The transfer list cannot be shown yet, so the tree cannot be hidden.
+    CCmdUI tree(32796);
+    cmds->Update(tree, true);
+    EXPECT_FALSE(tree.enabled);
+    EXPECT_EQ(tree.check, 1);
+    view->setFocus();
+    CCmdUI copy(57642);
+    cmds->Update(copy, true);
+    EXPECT_FALSE(copy.enabled);
+    QLineEdit edit(frm);
+    edit.setText("abc");
+    edit.show();
+    edit.setFocus();
+    CCmdUI all(57642);
+    cmds->Update(all, true);
+    EXPECT_TRUE(all.enabled);
+    cmds->Action(57642)->trigger();
+    EXPECT_EQ(edit.selectedText(), "abc");
+    CCmdUI again(57642);
+    cmds->Update(again, true);
+    EXPECT_FALSE(again.enabled);
+}
+
+} // namespace
