@@ -140,7 +140,10 @@ TEST(KV_Session, StopEndsABlockedSend)
     ASSERT_LT(size_t(at_peer) + size_t(in_flight), big.size());
     const auto t = Clock::now();
     EXPECT_TRUE(l.conn.close_sessions());
-    EXPECT_LT(ms_since(t), 1000);
+    // The bound tells "at once" from "waits for a peer that never reads";
+    // it is no speed figure. Under ThreadSanitizer on a loaded machine the
+    // thread's teardown alone took from 0.07 up to 1.2 s.
+    EXPECT_LT(ms_since(t), 5000);
     EXPECT_FALSE(l.conn.connected());
 }
 
