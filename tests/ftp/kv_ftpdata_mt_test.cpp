@@ -31,6 +31,7 @@
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "local/kv_filemanstd.h"
+#include "support/kv_ftpscript.h"
 #include "support/kv_nettest.h"
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
@@ -50,155 +51,36 @@ bool starts(const std::string& s, const char* p)
     return s.rfind(p, 0) == 0;
 }
 
-// A scripted FTP server: logs everyone in, answers TYPE, REST, PASV and
-// PORT itself and hands every transfer command to the script, which gets
-// the data connection (accepted after PASV, connected after PORT).
-class ScriptFtp
+// Leaves login, TYPE, REST, PASV and PORT to `srv` (PASV refused when
+// `refuse_pasv`) and hands every other command to `script`.
+using Script = std::function<void(const std::string& cmd, FtpScript::Session& s)>;
+void script(FtpScript& srv, Script sc, bool refuse_pasv = false)
 {
-public:
-    struct Ctl
-    {
-        ScriptFtp& srv;
-        const Fd& ctrl;
-        void reply(const std::string& s) const { ctrl.write_all(s + "\r\n"); }
-        // The data connection of the transfer.
-        Fd data() const { return srv.open_data(); }
-        // Whether the client closed the data connection (read until EOF or
-        // a reset).
-        static bool drained(const Fd& d)
-        {
-            bool eof = false;
-            d.read_to_eof(eof, 5000);
-            return eof;
+    srv.set_hook([sc = std::move(sc), refuse_pasv](const std::string& cmd, FtpScript::Session& s) {
+        if (refuse_pasv && starts(cmd, "PASV")) {
+            s.reply("500 No passive mode here.");
+            return true;
         }
-    };
-    using Script = std::function<void(const std::string& cmd, Ctl& ctl)>;
+        for (const char* own : {"USER", "PASS", "SYST", "TYPE", "REST", "PASV", "PORT"})
+            if (starts(cmd, own))
+                return false;
+        sc(cmd, s);
+        return true;
+    });
+}
 
-    explicit ScriptFtp(Script s) : script_(std::move(s))
-    {
-        th_ = std::thread([this] { loop(); });
-    }
-    ~ScriptFtp()
-    {
-        stop_ = true;
-        th_.join();
-    }
-    std::string dest() const { return "127.0.0.1:" + std::to_string(server_.port()); }
-    std::vector<std::string> cmds() const
-    {
-        std::lock_guard<std::mutex> g(m_);
-        return cmds_;
-    }
-    int count(const char* prefix) const
-    {
-        int n = 0;
-        for (const std::string& c : cmds())
-            n += starts(c, prefix) ? 1 : 0;
-        return n;
-    }
-    int conns() const { return conns_; }
-    // What PASV names as its host ("127,0,0,1" unless changed).
-    std::string pasv_host = "127,0,0,1";
-    bool refuse_pasv = false;
-
-private:
-    Fd open_data()
-    {
-        if (pasv_) {
-            Fd d = pasv_->accept(5000);
-            pasv_.reset();
-            return d;
-        }
-        return port_ ? plain_connect(port_) : Fd();
-    }
-    void loop()
-    {
-        while (!stop_) {
-            Fd c = server_.accept(50);
-            if (c.ok()) {
-                ++conns_;
-                serve(c);
-            }
-        }
-    }
-    void serve(const Fd& c)
-    {
-        c.write_all("220 Scripted.\r\n");
-        std::string buf;
-        Ctl ctl{*this, c};
-        while (!stop_) {
-            pollfd p{c.get(), POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            char b[4096];
-            const ssize_t n = ::recv(c.get(), b, sizeof(b), 0);
-            if (n <= 0)
-                return;
-            buf.append(b, static_cast<size_t>(n));
-            size_t eol;
-            while ((eol = buf.find("\r\n")) != std::string::npos) {
-                const std::string line = buf.substr(0, eol);
-                buf.erase(0, eol + 2);
-                {
-                    std::lock_guard<std::mutex> g(m_);
-                    cmds_.push_back(line);
-                }
-                answer(line, ctl);
-            }
-        }
-    }
-    void answer(const std::string& l, Ctl& ctl)
-    {
-        if (starts(l, "USER"))
-            ctl.reply("331 Password please.");
-        else if (starts(l, "PASS"))
-            ctl.reply("230 Logged in.");
-        else if (starts(l, "SYST"))
-            ctl.reply("215 UNIX Type: L8");
-        else if (starts(l, "TYPE"))
-            ctl.reply("200 Ok.");
-        else if (starts(l, "REST"))
-            ctl.reply("350 Restarting.");
-        else if (starts(l, "PASV")) {
-            if (refuse_pasv) {
-                ctl.reply("500 No passive mode here.");
-                return;
-            }
-            pasv_ = std::make_unique<PlainServer>();
-            port_ = 0;
-            const uint16_t p = pasv_->port();
-            ctl.reply("227 Entering Passive Mode (" + pasv_host + "," + std::to_string(p >> 8) +
-                      "," + std::to_string(p & 0xFF) + ").");
-        } else if (starts(l, "PORT")) {
-            // Only the port: the test runs on loopback.
-            unsigned a, b, c, d, hi, lo;
-            if (std::sscanf(l.c_str(), "PORT %u,%u,%u,%u,%u,%u", &a, &b, &c, &d, &hi, &lo) == 6) {
-                port_ = static_cast<uint16_t>(hi << 8 | lo);
-                pasv_.reset();
-                ctl.reply("200 PORT ok.");
-            } else {
-                ctl.reply("501 Bad PORT.");
-            }
-        } else {
-            script_(l, ctl);
-        }
-    }
-
-    PlainServer server_;
-    Script script_;
-    std::unique_ptr<PlainServer> pasv_;
-    uint16_t port_ = 0;
-    mutable std::mutex m_;
-    std::vector<std::string> cmds_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> conns_{0};
-    std::thread th_;
-};
+// Whether the client closed the data connection (read until EOF or a reset).
+bool drained(const Fd& d)
+{
+    bool eof = false;
+    d.read_to_eof(eof, 5000);
+    return eof;
+}
 
 class FtpDataScripted : public TempDirTest
 {
 protected:
-    void setup(KV_FtpMan& ftp, const ScriptFtp& srv, KV_FTP_CONN_MODE mode = KV_FTP_CONN_PASSIVE)
+    void setup(KV_FtpMan& ftp, const FtpScript& srv, KV_FTP_CONN_MODE mode = KV_FTP_CONN_PASSIVE)
     {
         ftp.set_informer(&informer);
         opts.set_tmout_cmd_resp(5);
@@ -239,7 +121,7 @@ protected:
 };
 
 // RETR answered with a data connection that never sends a byte nor ends.
-void silent_retr(const std::string& cmd, ScriptFtp::Ctl& ctl)
+void silent_retr(const std::string& cmd, FtpScript::Session& ctl)
 {
     if (!starts(cmd, "RETR")) {
         ctl.reply("502 No.");
@@ -247,7 +129,7 @@ void silent_retr(const std::string& cmd, ScriptFtp::Ctl& ctl)
     }
     Fd d = ctl.data();
     ctl.reply("150 Here it comes.");
-    ScriptFtp::Ctl::drained(d);
+    drained(d);
     ctl.reply("426 Closed.");
 }
 
@@ -255,7 +137,8 @@ void silent_retr(const std::string& cmd, ScriptFtp::Ctl& ctl)
 
 TEST_F(FtpDataScripted, ASilentDataConnectionTimesOut)
 {
-    ScriptFtp srv(silent_retr);
+    FtpScript srv;
+    script(srv, silent_retr);
     KV_FtpMan ftp;
     setup(ftp, srv);
     opts.set_tmout_trans_ack(1);
@@ -272,7 +155,8 @@ TEST_F(FtpDataScripted, ASilentDataConnectionTimesOut)
 
 TEST_F(FtpDataScripted, AStopEndsTheTransferAtOnce)
 {
-    ScriptFtp srv(silent_retr);
+    FtpScript srv;
+    script(srv, silent_retr);
     KV_FtpMan ftp;
     setup(ftp, srv);
     auto log = fetch_log("stop.log", 0);
@@ -300,7 +184,8 @@ TEST_F(FtpDataScripted, AFragmentTakesNoBytePastItsEnd)
     // client cuts the connection.
     std::atomic<int64_t> from{0};
     std::atomic<int> aborted{0};
-    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+    FtpScript srv;
+    script(srv, [&](const std::string& cmd, FtpScript::Session& ctl) {
         if (!starts(cmd, "RETR")) {
             ctl.reply("502 No.");
             return;
@@ -356,18 +241,17 @@ TEST_F(FtpDataScripted, AFragmentTakesNoBytePastItsEnd)
 TEST_F(FtpDataScripted, AutomaticModeRetriesOnceInTheOtherMode)
 {
     const std::string file = pattern(5000);
-    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
-        if (!starts(cmd, "RETR")) {
-            ctl.reply("502 No.");
-            return;
-        }
-        Fd d = ctl.data();
-        ctl.reply("150 Here it comes.");
-        d.write_all(file);
-        d.reset();
-        ctl.reply("226 Done.");
-    });
-    srv.refuse_pasv = true;
+    FtpScript srv;
+    script(
+        srv,
+        [&](const std::string& cmd, FtpScript::Session& ctl) {
+            if (!starts(cmd, "RETR")) {
+                ctl.reply("502 No.");
+                return;
+            }
+            ctl.transfer(file, "226 Done.");
+        },
+        true);
     KV_FtpMan ftp;
     setup(ftp, srv, KV_FTP_CONN_AUTO);
     auto log = fetch_log("auto.log", 0);
@@ -403,7 +287,8 @@ TEST_F(FtpDataScripted, AutomaticModeRetriesOnceInTheOtherMode)
 
 TEST_F(FtpDataScripted, ATransferThatBrokeAfterDataMovedIsNotRetried)
 {
-    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+    FtpScript srv;
+    script(srv, [&](const std::string& cmd, FtpScript::Session& ctl) {
         if (!starts(cmd, "RETR")) {
             ctl.reply("502 No.");
             return;
@@ -428,16 +313,13 @@ TEST_F(FtpDataScripted, ATransferThatBrokeAfterDataMovedIsNotRetried)
 TEST_F(FtpDataScripted, APassiveReplyNamingAnotherHostReachesTheControlHost)
 {
     const std::string file = pattern(7000);
-    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+    FtpScript srv;
+    script(srv, [&](const std::string& cmd, FtpScript::Session& ctl) {
         if (!starts(cmd, "RETR")) {
             ctl.reply("502 No.");
             return;
         }
-        Fd d = ctl.data();
-        ctl.reply("150 Here it comes.");
-        d.write_all(file);
-        d.reset();
-        ctl.reply("226 Done.");
+        ctl.transfer(file, "226 Done.");
     });
     // A host that would swallow the connection attempt.
     srv.pasv_host = "192,0,2,1";
@@ -453,7 +335,8 @@ TEST_F(FtpDataScripted, APassiveReplyNamingAnotherHostReachesTheControlHost)
 TEST_F(FtpDataScripted, ARetryAfterAControlTimeOutDoesNotReconnect)
 {
     // RETR is never answered.
-    ScriptFtp srv([](const std::string&, ScriptFtp::Ctl&) {});
+    FtpScript srv;
+    script(srv, [](const std::string&, FtpScript::Session&) {});
     KV_FtpMan ftp;
     setup(ftp, srv, KV_FTP_CONN_AUTO);
     opts.set_tmout_cmd_resp(1);
@@ -477,7 +360,8 @@ TEST_F(FtpDataScripted, AListingWithoutAStoreArrivesAsMessages)
         "-rw-r--r-- 1 joe staff 12 Jan 01  2024 one.txt\r\n-rw-r--r-- 1 joe st",
         "aff 3 Jan 01  2024 two.txt\ndrwxr-xr-x 2 joe staff 4096 Jan 01  2024 sub\r",
         "\ntotal 9\r\n\r\n-rw-r--r-- 1 joe staff 77 Jan 01  2024 last one.txt"};
-    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+    FtpScript srv;
+    script(srv, [&](const std::string& cmd, FtpScript::Session& ctl) {
         if (!starts(cmd, "LIST")) {
             ctl.reply("502 No.");
             return;
@@ -532,7 +416,8 @@ TEST_F(FtpDataScripted, AListingWithoutAStoreArrivesAsMessages)
 // hung up).
 TEST_F(FtpDataScripted, AnEndlessListingLineFailsWithAClearError)
 {
-    ScriptFtp srv([&](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+    FtpScript srv;
+    script(srv, [&](const std::string& cmd, FtpScript::Session& ctl) {
         if (!starts(cmd, "LIST")) {
             ctl.reply("502 No.");
             return;
@@ -560,7 +445,8 @@ TEST_F(FtpDataScripted, AnEndlessListingLineFailsWithAClearError)
 TEST_F(FtpDataScripted, ADirectDownloadOpensNoDataConnection)
 {
     // The other server fetches the data: this one only answers.
-    ScriptFtp srv([](const std::string& cmd, ScriptFtp::Ctl& ctl) {
+    FtpScript srv;
+    script(srv, [](const std::string& cmd, FtpScript::Session& ctl) {
         if (starts(cmd, "RETR")) {
             ctl.reply("150 Sending to the other server.");
             ctl.reply("226 Done.");
@@ -593,7 +479,8 @@ TEST_F(FtpDataScripted, ADirectDownloadOpensNoDataConnection)
 
 TEST_F(FtpDataScripted, AnUnknownTransferModeSendsNothing)
 {
-    ScriptFtp srv([](const std::string&, ScriptFtp::Ctl& ctl) { ctl.reply("502 No."); });
+    FtpScript srv;
+    script(srv, [](const std::string&, FtpScript::Session& ctl) { ctl.reply("502 No."); });
     KV_FtpMan ftp;
     setup(ftp, srv);
     auto log = fetch_log("mode.log", 0);
@@ -614,7 +501,8 @@ namespace fs = std::filesystem;
 
 // The server holds the folder /pub with the file f.bin and the folder sub,
 // which holds f.bin too; the listings give f.bin `listed` bytes, RETR sends `body`.
-// `on_retr` runs (on the server's thread) before the data goes out.
+// `on_retr` runs (on the thread of the connection that asked) before the data
+// goes out.
 class FtpDownload : public TempDirTest
 {
 protected:
@@ -634,36 +522,28 @@ protected:
         srv.reset();
     }
 
-    void serve(const std::string& cmd, ScriptFtp::Ctl& ctl)
+    void serve(const std::string& cmd, FtpScript::Session& ctl)
     {
         const size_t sp = cmd.find(' ');
         const std::string arg = sp == std::string::npos ? std::string() : cmd.substr(sp + 1);
         if (starts(cmd, "PWD")) {
-            ctl.reply("257 \"" + cwd + "\" is the current folder.");
+            ctl.reply("257 \"" + ctl.cwd + "\" is the current folder.");
         } else if (starts(cmd, "CWD")) {
-            cwd = arg;
+            ctl.cwd = arg;
             ctl.reply("250 Ok.");
         } else if (starts(cmd, "LIST")) {
-            const std::string at = arg.empty() || arg[0] == '-' ? cwd : arg;
-            Fd d = ctl.data();
-            ctl.reply("150 Listing.");
-            const std::string size = std::to_string(listed);
+            const std::string at = arg.empty() || arg[0] == '-' ? ctl.cwd : arg;
+            const std::string size = std::to_string(listed.load());
             std::string text = "-rw-r--r-- 1 joe staff " + size + " Jan 01  2024 f.bin\r\n";
             if (at == "/" || at.empty())
                 text = "drwxr-xr-x 2 joe staff 4096 Jan 01  2024 pub\r\n";
             else if (at.find("sub") == std::string::npos)
                 text += "drwxr-xr-x 2 joe staff 4096 Jan 01  2024 sub\r\n";
-            d.write_all(text);
-            d.reset();
-            ctl.reply("226 Done.");
+            ctl.transfer(text, "226 Done.");
         } else if (starts(cmd, "RETR")) {
             if (on_retr)
                 on_retr();
-            Fd d = ctl.data();
-            ctl.reply("150 Here it comes.");
-            d.write_all(body);
-            d.reset();
-            ctl.reply("226 Done.");
+            ctl.transfer(body, "226 Done.");
         } else {
             ctl.reply("502 No.");
         }
@@ -674,8 +554,8 @@ protected:
     // status as its log records it.
     KV_REQ_STAT download(const std::vector<std::string>& names, uint32_t retries)
     {
-        srv = std::make_unique<ScriptFtp>(
-            [this](const std::string& cmd, ScriptFtp::Ctl& ctl) { serve(cmd, ctl); });
+        srv = std::make_unique<FtpScript>();
+        script(*srv, [this](const std::string& cmd, FtpScript::Session& ctl) { serve(cmd, ctl); });
         KV_FileManParamsStd lp;
         lp.set_name("Local");
         lp.opts_std().set_ntavos(2);
@@ -748,12 +628,12 @@ protected:
     }
 
     std::string root;
-    std::string cwd = "/";
-    int64_t listed = 0;
+    // Written by a RETR on one connection, read by a LIST on another.
+    std::atomic<int64_t> listed{0};
     std::string body;
     std::function<void()> on_retr;
     std::string msgs;
-    std::unique_ptr<ScriptFtp> srv;
+    std::unique_ptr<FtpScript> srv;
     std::unique_ptr<KV_FileManStd> local;
     std::unique_ptr<KV_FileManFtp> ftp;
     std::unique_ptr<KV_FileTransMan> tm;

@@ -1,10 +1,8 @@
 // The FTP manager against a scripted control peer on loopback: replies in
 // byte-sized pieces, the login chains, a refused login, a stall, hostile
 // replies, an early close, the FTP proxy kinds and a change of settings.
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,7 +13,7 @@
 #include "ftp/kv_ftpact.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
-#include "support/kv_nettest.h"
+#include "support/kv_ftpscript.h"
 #include "support/kv_poolthreads.h"
 #include "support/kv_testtools.h"
 
@@ -23,88 +21,23 @@ using namespace kvtest;
 
 namespace {
 
-// A control peer: sends the welcome in pieces of `chunk` bytes, then answers
-// each command line with what the responder returns ("" nothing, "CLOSE"
-// closes the connection). Accepts any number of connections in turn.
-class FakeFtp
+// Makes `srv` a bare control peer: it sends the welcome in pieces of `chunk`
+// bytes, then answers each command line with what `r` returns ("" nothing,
+// "CLOSE" closes the connection) and nothing of its own.
+using Responder = std::function<std::string(const std::string&)>;
+void script(FtpScript& srv, std::string welcome, Responder r, size_t chunk = 1)
 {
-public:
-    using Responder = std::function<std::string(const std::string&)>;
-
-    FakeFtp(std::string welcome, Responder r, size_t chunk = 1)
-        : welcome_(std::move(welcome)), resp_(std::move(r)), chunk_(chunk)
-    {
-        th_ = std::thread([this] { loop(); });
-    }
-    ~FakeFtp()
-    {
-        stop_ = true;
-        th_.join();
-    }
-    uint16_t port() const { return server_.port(); }
-    std::string dest() const { return "127.0.0.1:" + std::to_string(port()); }
-    std::vector<std::string> cmds() const
-    {
-        std::lock_guard<std::mutex> g(m_);
-        return cmds_;
-    }
-    int conns() const { return conns_; }
-
-private:
-    void loop()
-    {
-        while (!stop_) {
-            Fd c = server_.accept(50);
-            if (!c.ok())
-                continue;
-            ++conns_;
-            serve(c);
-        }
-    }
-    void send_chunked(const Fd& c, const std::string& s) const
-    {
-        for (size_t i = 0; i < s.size(); i += chunk_)
-            c.write_all(s.substr(i, chunk_));
-    }
-    void serve(const Fd& c)
-    {
-        send_chunked(c, welcome_);
-        std::string buf;
-        while (!stop_) {
-            pollfd p{c.get(), POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            char b[4096];
-            const ssize_t n = ::recv(c.get(), b, sizeof(b), 0);
-            if (n <= 0)
-                return;
-            buf.append(b, static_cast<size_t>(n));
-            size_t eol;
-            while ((eol = buf.find("\r\n")) != std::string::npos) {
-                const std::string line = buf.substr(0, eol);
-                buf.erase(0, eol + 2);
-                {
-                    std::lock_guard<std::mutex> g(m_);
-                    cmds_.push_back(line);
-                }
-                const std::string r = resp_(line);
-                if (r == "CLOSE")
-                    return;
-                send_chunked(c, r);
-            }
-        }
-    }
-
-    PlainServer server_;
-    std::string welcome_;
-    Responder resp_;
-    size_t chunk_;
-    mutable std::mutex m_;
-    std::vector<std::string> cmds_;
-    std::atomic<int> conns_{0};
-    std::atomic<bool> stop_{false};
-    std::thread th_;
-};
+    srv.welcome = std::move(welcome);
+    srv.chunk = chunk;
+    srv.set_hook([r = std::move(r)](const std::string& cmd, FtpScript::Session& s) {
+        const std::string out = r(cmd);
+        if (out == "CLOSE")
+            s.close();
+        else if (!out.empty())
+            s.send_raw(out);
+        return true;
+    });
+}
 
 bool starts(const std::string& s, const char* p)
 {
@@ -163,7 +96,8 @@ const std::string kWelcome =
 
 TEST(KV_FtpMan_MT, LoginInPiecesThenCommands)
 {
-    FakeFtp srv(kWelcome, [](const std::string& c) {
+    FtpScript srv;
+    script(srv, kWelcome, [](const std::string& c) {
         if (starts(c, "SYST"))
             return std::string("215 Windows_NT\r\n"); // IIS: one word
         return unix_server(c);
@@ -212,7 +146,8 @@ TEST(KV_FtpMan_MT, LoginInPiecesThenCommands)
 
 TEST(KV_FtpMan_MT, AccountChainAndFirstError)
 {
-    FakeFtp srv(kWelcome, [](const std::string& c) {
+    FtpScript srv;
+    script(srv, kWelcome, [](const std::string& c) {
         if (starts(c, "PASS"))
             return std::string("332 Need account.\r\n");
         if (starts(c, "RNFR"))
@@ -230,7 +165,8 @@ TEST(KV_FtpMan_MT, AccountChainAndFirstError)
 
 TEST(KV_FtpMan_MT, RefusedLoginDropsConnection)
 {
-    FakeFtp srv("220 hi\r\n", [](const std::string& c) {
+    FtpScript srv;
+    script(srv, "220 hi\r\n", [](const std::string& c) {
         if (starts(c, "PASS"))
             return std::string("530 Login incorrect.\r\n");
         return unix_server(c);
@@ -269,8 +205,9 @@ TEST(KV_FtpMan_MT, HostileRepliesEndCleanly)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string r = c.reply_to_user;
-        FakeFtp srv(
-            "220 hi\r\n", [r](const std::string&) { return r; }, 64);
+        FtpScript srv;
+        script(
+            srv, "220 hi\r\n", [r](const std::string&) { return r; }, 64);
         Ftp f(srv.dest(), KV_FtpLoginData("joe", "pw"), c.tmout);
         KV_FtpActPwd pwd;
         f.ftp.exec(f.eh, pwd, nullptr);
@@ -299,7 +236,8 @@ TEST(KV_FtpMan_MT, FtpProxyKinds)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        FakeFtp proxy("220 proxy ready\r\n", unix_server, 16);
+        FtpScript proxy;
+        script(proxy, "220 proxy ready\r\n", unix_server, 16);
         Ftp f("127.0.0.1:2121", KV_FtpLoginData("joe", "pw"));
         KV_ProxyOptsFtp po;
         po.set_type(c.kind);
@@ -317,8 +255,10 @@ TEST(KV_FtpMan_MT, FtpProxyKinds)
 
 TEST(KV_FtpMan_MT, ChangedSettingsReconnect)
 {
-    FakeFtp a("220 a\r\n", unix_server);
-    FakeFtp b("220 b\r\n", [](const std::string& c) {
+    FtpScript a;
+    script(a, "220 a\r\n", unix_server);
+    FtpScript b;
+    script(b, "220 b\r\n", [](const std::string& c) {
         if (starts(c, "AUTH"))
             return std::string("534 No TLS here.\r\n");
         return unix_server(c);
@@ -351,7 +291,8 @@ TEST(KV_FtpMan_MT, ChangedSettingsReconnect)
 // (ThreadSanitizer sees an unguarded read).
 TEST(KV_FtpMan_MT, OptionsChangeOnALiveConnection)
 {
-    FakeFtp srv("220 ready\r\n", unix_server);
+    FtpScript srv;
+    script(srv, "220 ready\r\n", unix_server);
     Ftp f(srv.dest(), KV_FtpLoginData("joe", "pw"));
     KV_FtpActPwd pwd;
     ASSERT_TRUE(f.ftp.exec(f.eh, pwd, nullptr));

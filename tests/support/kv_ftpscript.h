@@ -56,6 +56,21 @@ public:
             port_ = 0;
             return p != 0 ? plain_connect(p) : Fd();
         }
+        // One whole transfer: the data connection, "150", `bytes`, the
+        // data connection closed, then `done` ("425" without a data
+        // connection).
+        void transfer(const std::string& bytes, const std::string& done = "226 Transfer complete.")
+        {
+            Fd d = data();
+            if (!d.ok()) {
+                reply("425 No data connection.");
+                return;
+            }
+            reply("150 Opening data connection.");
+            d.write_all(bytes);
+            d.reset();
+            reply(done);
+        }
         // Ends the connection after the current command.
         void close() { closed_ = true; }
         bool closed() const { return closed_; }
@@ -259,19 +274,6 @@ private:
         return false;
     }
 
-    void transfer(Session& s, const std::string& bytes)
-    {
-        s.reply("150 Opening data connection.");
-        Fd d = s.data();
-        if (!d.ok()) {
-            s.reply("425 No data connection.");
-            return;
-        }
-        d.write_all(bytes);
-        d.reset();
-        s.reply("226 Transfer complete.");
-    }
-
     void answer(const std::string& l, Session& s)
     {
         if (is(l, "USER")) {
@@ -313,7 +315,7 @@ private:
         } else if (is(l, "LIST") || is(l, "NLST")) {
             std::string raw;
             if (lookup(listings_, absolute(s.cwd, list_arg(l)), any_listing_, raw))
-                transfer(s, raw);
+                s.transfer(raw);
             else
                 s.reply("550 No such folder.");
         } else if (is(l, "RETR")) {
@@ -321,7 +323,7 @@ private:
             const size_t from = s.rest_;
             s.rest_ = 0;
             if (lookup(files_, absolute(s.cwd, arg_of(l)), any_file_, bytes))
-                transfer(s, from < bytes.size() ? bytes.substr(from) : std::string());
+                s.transfer(from < bytes.size() ? bytes.substr(from) : std::string());
             else
                 s.reply("550 No such file.");
         } else if (is(l, "SIZE")) {
