@@ -60,6 +60,8 @@ public:
     bool operator==(const KV_FileReq&) const override { return false; }
     const char* get_descr(KV_String&, bool) const override { return "Test"; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_MKDIR; }
+    // No worker of these tests dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     uint32_t spec_tavo() const override { return spec; }
     bool one_free() const override { return one; }
     bool dupl_check() const override { return false; }
