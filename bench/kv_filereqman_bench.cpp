@@ -45,6 +45,8 @@ public:
     bool operator==(const KV_FileReq&) const override { return false; }
     const char* get_descr(KV_String&, bool) const override { return "Nop"; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_COPY; }
+    // No worker of this benchmark dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     bool dupl_check() const override { return false; }
     bool hidden() const override { return true; }
 

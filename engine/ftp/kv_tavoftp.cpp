@@ -119,77 +119,35 @@ bool KV_TavoFtp::run_act(KV_FileReq& r, KV_FtpAct& act)
     return res;
 }
 
-bool KV_TavoFtp::process()
+KV_String KV_TavoFtp::end_err(KV_FileReq&)
 {
-    KV_FileReq* r = req();
-    bool result = false;
-    if (r != nullptr) {
-        switch (r->type()) {
-        case KV_REQ_TYPE_MKDIR:
-            result = do_mkdir(*r);
-            break;
-        case KV_REQ_TYPE_REN:
-            result = do_ren(static_cast<KV_FileReqRen&>(*r));
-            break;
-        case KV_REQ_TYPE_CHMOD:
-            result = do_chmod(*r);
-            break;
-        case KV_REQ_TYPE_PWD:
-            result = do_pwd(*r);
-            break;
-        case KV_REQ_TYPE_RM:
-            result = do_rm(static_cast<KV_FileReqRm&>(*r));
-            break;
-        case KV_REQ_TYPE_SCAN:
-            result = do_scan(static_cast<KV_FileReqScan&>(*r));
-            break;
-        case KV_REQ_TYPE_COPY:
-            result = do_copy(static_cast<KV_FileReqCopy&>(*r));
-            break;
-        case KV_REQ_TYPE_UMAN:
-            result = do_uman(static_cast<KV_FileReqUMan&>(*r));
-            break;
-        case KV_REQ_TYPE_DTRANS:
-            result = do_dtrans(static_cast<KV_FileReqDTrans&>(*r));
-            break;
-        default:
-            break;
-        }
-    }
-    req_executed(result);
-    if (r == nullptr)
-        return false;
-    KV_String err;
-    if (!r->executed() && !r->stopped())
-        err = ftp_.err_msg();
-    if (KV_FileReq::processed(final_status()))
-        r->set_err_msg(err);
-    if (!dtrans_busy())
-        informer().send(new (std::nothrow) KV_MsgTavoNtf(KV_TAVO_NTF_STATUS, id(),
-                                                         r->executed() ? "Ready" : "Error", err));
-    return result;
+    return ftp_.err_msg();
 }
 
-bool KV_TavoFtp::do_mkdir(KV_FileReq& req)
+void KV_TavoFtp::end_notice(const KV_FileReq& r, const KV_String& err)
 {
-    const auto& r = static_cast<const KV_FileReqMkDir&>(req);
+    if (!dtrans_busy())
+        KV_Tavo::end_notice(r, err);
+}
+
+bool KV_TavoFtp::do_mkdir(KV_FileReqMkDir& r)
+{
     KV_String path;
     if (!path_text(r.path(), path))
         return false;
     status(KV_String("MKDIR ") + path);
     KV_FtpActMkDir act(path);
-    return run_act(req, act);
+    return run_act(r, act);
 }
 
-bool KV_TavoFtp::do_chmod(KV_FileReq& req)
+bool KV_TavoFtp::do_chmod(KV_FileReqChmod& r)
 {
-    const auto& r = static_cast<const KV_FileReqChmod&>(req);
     KV_String path;
     if (!path_text(r.path(), path))
         return false;
     status(KV_String("CHMOD ") + path);
     KV_FtpActChmod act(path, r.accf());
-    return run_act(req, act);
+    return run_act(r, act);
 }
 
 bool KV_TavoFtp::do_rm(KV_FileReqRm& r)
@@ -259,9 +217,8 @@ bool KV_TavoFtp::do_ren(KV_FileReqRen& r)
     return res;
 }
 
-bool KV_TavoFtp::do_pwd(KV_FileReq& req)
+bool KV_TavoFtp::do_pwd(KV_FileReqPwd& r)
 {
-    const auto& r = static_cast<const KV_FileReqPwd&>(req);
     const KV_PathMan& syntax = opts_.man_path();
     bool res = true;
     if (!r.def_path().empty()) {
@@ -270,15 +227,15 @@ bool KV_TavoFtp::do_pwd(KV_FileReq& req)
         // A start folder that does not exist is no error: the server's
         // current folder is reported instead.
         QuietErr quiet;
-        res = ftp_.exec(quiet, cd, &req);
-        req.set_executed(res && !conn_lost());
+        res = ftp_.exec(quiet, cd, &r);
+        r.set_executed(res && !conn_lost());
     }
-    if (!req.executed())
+    if (!r.executed())
         return res;
     status("PWD");
     KV_FtpActPwd pwd;
-    res = run_act(req, pwd);
-    if (!res || !req.executed())
+    res = run_act(r, pwd);
+    if (!res || !r.executed())
         return res;
     KV_PathDef path;
     if (syntax.split_path(ftp_.curr_dir(), path, !syntax.dir_pre().empty()) && path.entries() > 0 &&

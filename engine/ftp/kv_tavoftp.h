@@ -1,8 +1,9 @@
 // The worker of an FTP data source: one thread with one FTP control
 // connection (its own KV_FtpMan) that stays open between requests. For each
 // request it announces what it does with a status text, runs the matching
-// FTP action through KV_FtpMan::exec with the request as the stopper, copies
-// the action's outcome into the request and reports "Ready" or "Error". A
+// FTP action through KV_FtpMan::exec with the request as the stopper and
+// copies the action's outcome into the request; the worker base ends it
+// ("Ready" or "Error", with the connection's error text). A
 // request that failed because the connection went away is handed back as
 // Restarting instead of Error, so that the engine runs it again.
 //
@@ -24,8 +25,11 @@
 #include "requests/kv_tavo.h"
 
 class KV_FileReq;
+class KV_FileReqChmod;
 class KV_FileReqCopy;
 class KV_FileReqDTrans;
+class KV_FileReqMkDir;
+class KV_FileReqPwd;
 class KV_FileReqRen;
 class KV_FileReqRm;
 class KV_FileReqScan;
@@ -54,7 +58,6 @@ public:
     void set_dtrans_busy(bool b);
 
     void req_executed(bool executed) override;
-    bool process() override;
     uint32_t kind() const override { return 0; }
     // Busy while a request is held; while reserved, for every request but
     // the DTrans request meant for this worker.
@@ -71,15 +74,21 @@ private:
     // Whether the control connection is gone while the file manager lives.
     bool conn_lost() const;
 
-    bool do_mkdir(KV_FileReq& r);
-    bool do_ren(KV_FileReqRen& r);
-    bool do_chmod(KV_FileReq& r);
-    bool do_pwd(KV_FileReq& r);
-    bool do_rm(KV_FileReqRm& r);
-    bool do_scan(KV_FileReqScan& r);
-    bool do_copy(KV_FileReqCopy& r);
-    bool do_uman(KV_FileReqUMan& r);
-    bool do_dtrans(KV_FileReqDTrans& r);
+    // The connection's error text.
+    KV_String end_err(KV_FileReq& r) override;
+    // None while the worker is reserved for a server-to-server copy: its
+    // "Busy" stays on show until the reservation ends.
+    void end_notice(const KV_FileReq& r, const KV_String& err) override;
+
+    bool do_mkdir(KV_FileReqMkDir& r) override;
+    bool do_ren(KV_FileReqRen& r) override;
+    bool do_chmod(KV_FileReqChmod& r) override;
+    bool do_pwd(KV_FileReqPwd& r) override;
+    bool do_rm(KV_FileReqRm& r) override;
+    bool do_scan(KV_FileReqScan& r) override;
+    bool do_copy(KV_FileReqCopy& r) override;
+    bool do_uman(KV_FileReqUMan& r) override;
+    bool do_dtrans(KV_FileReqDTrans& r) override;
 
     // Parts of do_copy (kv_tavoftpcp.cpp).
     bool copy_get(KV_FileReqCopy& r);

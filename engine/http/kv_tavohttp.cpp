@@ -94,48 +94,9 @@ KV_String KV_TavoHttp::server_uri(const KV_String& path)
                                 http_.dst_addr(), path);
 }
 
-bool KV_TavoHttp::process()
+KV_String KV_TavoHttp::end_err(KV_FileReq&)
 {
-    KV_FileReq* r = req();
-    if (r == nullptr) {
-        req_executed(false);
-        return false;
-    }
-    bool result = false;
-    switch (r->type()) {
-    case KV_REQ_TYPE_MKDIR:
-        result = mkdir(static_cast<KV_FileReqMkDir&>(*r));
-        break;
-    case KV_REQ_TYPE_REN:
-        result = ren(static_cast<KV_FileReqRen&>(*r));
-        break;
-    case KV_REQ_TYPE_PWD:
-        result = pwd(static_cast<KV_FileReqPwd&>(*r));
-        break;
-    case KV_REQ_TYPE_RM:
-        result = rm(*r, static_cast<KV_FileReqRm&>(*r).path());
-        break;
-    case KV_REQ_TYPE_SCAN:
-        result = scan(static_cast<KV_FileReqScan&>(*r));
-        break;
-    case KV_REQ_TYPE_COPY:
-        result = copy(static_cast<KV_FileReqCopy&>(*r));
-        break;
-    case KV_REQ_TYPE_UMAN:
-        result = uman(static_cast<KV_FileReqUMan&>(*r));
-        break;
-    default:
-        break;
-    }
-    req_executed(result);
-    KV_String err;
-    if (!r->executed() && !r->stopped(nullptr, false))
-        err = http_.err_msg();
-    if (KV_FileReq::processed(final_status()))
-        r->set_err_msg(err);
-    informer().send(new (std::nothrow) KV_MsgTavoNtf(KV_TAVO_NTF_STATUS, id(),
-                                                     r->executed() ? "Ready" : "Error", err));
-    return result;
+    return http_.err_msg();
 }
 
 void KV_TavoHttp::req_executed(bool executed)
@@ -222,7 +183,7 @@ bool KV_TavoHttp::follow(KV_FileReq& r, KV_String uri, const MakeAct& make, cons
 
 // ---- simple requests
 
-bool KV_TavoHttp::pwd(KV_FileReqPwd& r)
+bool KV_TavoHttp::do_pwd(KV_FileReqPwd& r)
 {
     status("PWD");
     const KV_PathMan& pm = opts_.man_path();
@@ -243,7 +204,7 @@ bool KV_TavoHttp::pwd(KV_FileReqPwd& r)
     return ok;
 }
 
-bool KV_TavoHttp::mkdir(KV_FileReqMkDir& r)
+bool KV_TavoHttp::do_mkdir(KV_FileReqMkDir& r)
 {
     KV_String text;
     if (!path_text(r.path(), text))
@@ -256,7 +217,7 @@ bool KV_TavoHttp::mkdir(KV_FileReqMkDir& r)
     return true;
 }
 
-bool KV_TavoHttp::ren(KV_FileReqRen& r)
+bool KV_TavoHttp::do_ren(KV_FileReqRen& r)
 {
     KV_String src, dst;
     if (!path_text(r.path_src(), src) || !path_text(r.path_dst(), dst))
@@ -286,6 +247,11 @@ bool KV_TavoHttp::ren(KV_FileReqRen& r)
     return true;
 }
 
+bool KV_TavoHttp::do_rm(KV_FileReqRm& r)
+{
+    return rm(r, r.path());
+}
+
 bool KV_TavoHttp::rm(KV_FileReq& r, const KV_PathDef& path)
 {
     KV_String text;
@@ -309,7 +275,7 @@ bool KV_TavoHttp::rm(KV_FileReq& r, const KV_PathDef& path)
     return true;
 }
 
-bool KV_TavoHttp::uman(KV_FileReqUMan& r)
+bool KV_TavoHttp::do_uman(KV_FileReqUMan& r)
 {
     switch (r.cmd()) {
     case KV_MANAGE_CMD_CONNECT: {
@@ -329,7 +295,7 @@ bool KV_TavoHttp::uman(KV_FileReqUMan& r)
 
 // ---- listings
 
-bool KV_TavoHttp::scan(KV_FileReqScan& r)
+bool KV_TavoHttp::do_scan(KV_FileReqScan& r)
 {
     KV_FileListStore* store = r.store();
     const KV_PathDef& listed = r.path();
@@ -484,7 +450,7 @@ bool KV_TavoHttp::head_entry(KV_FileReqScan& r, const KV_PathDef& d, const KV_St
 
 // ---- transfers
 
-bool KV_TavoHttp::copy(KV_FileReqCopy& r)
+bool KV_TavoHttp::do_copy(KV_FileReqCopy& r)
 {
     KV_TransLogCp* log = r.log();
     if (log == nullptr)

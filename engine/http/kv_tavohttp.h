@@ -76,9 +76,6 @@ public:
     // KV_FileManHttp::dir_dav on the worker's own options and documents.
     bool dir_dav(const KV_PathDef& path) const;
 
-    // Runs the current request; the final notice "Ready" or "Error" (with
-    // the connection's error text) follows. Worker thread.
-    bool process() override;
     // The base's outcome; a request that failed on a lost connection and
     // may be retried is set Restarting, and the worker no longer counts as
     // proven.
@@ -111,18 +108,23 @@ private:
     // informer, while the engine's pool exists.
     void doc_ntf(bool added, const KV_String& doc);
 
-    bool pwd(KV_FileReqPwd& r);
-    bool mkdir(KV_FileReqMkDir& r);
-    bool ren(KV_FileReqRen& r);
+    // The connection's error text, for the closing "Error" notice.
+    KV_String end_err(KV_FileReq& r) override;
+
+    bool do_pwd(KV_FileReqPwd& r) override;
+    bool do_mkdir(KV_FileReqMkDir& r) override;
+    bool do_ren(KV_FileReqRen& r) override;
+    bool do_rm(KV_FileReqRm& r) override;
+    // Deletes `path` for `r` (a delete, or the target a rename replaces).
     bool rm(KV_FileReq& r, const KV_PathDef& path);
-    bool scan(KV_FileReqScan& r);
+    bool do_scan(KV_FileReqScan& r) override;
     // One entry of a plain-HTTP folder: `d` the folder of the document,
     // `doc` its text. The node goes to the store or to *msg (made when
     // needed).
     bool head_entry(KV_FileReqScan& r, const KV_PathDef& d, const KV_String& name,
                     const KV_String& doc, KV_MsgTreeScan*& msg);
-    bool uman(KV_FileReqUMan& r);
-    bool copy(KV_FileReqCopy& r);
+    bool do_uman(KV_FileReqUMan& r) override;
+    bool do_copy(KV_FileReqCopy& r) override;
 
     KV_FileManHttp* owner_;
     KV_HttpMan http_;

@@ -123,67 +123,35 @@ void KV_TavoStd::fail(const char* text)
     fail_text = text;
 }
 
-bool KV_TavoStd::process()
+bool KV_TavoStd::req_begin(KV_FileReq&)
 {
-    KV_FileReq* r = req();
-    if (r == nullptr) {
-        req_executed(false);
-        return false;
-    }
-    // The error text of a failure is the system's, read right after it: no
-    // earlier errno may pass for it.
     errno = 0;
     fail_text.clear();
-    bool result = false;
-    switch (r->type()) {
-    case KV_REQ_TYPE_MKDIR:
-        result = mkdir(static_cast<const KV_FileReqMkDir&>(*r));
-        break;
-    case KV_REQ_TYPE_REN:
-        result = rename(static_cast<const KV_FileReqRen&>(*r));
-        break;
-    case KV_REQ_TYPE_CHMOD:
-        result = chmod(static_cast<const KV_FileReqChmod&>(*r));
-        break;
-    case KV_REQ_TYPE_PWD:
-        result = pwd(static_cast<const KV_FileReqPwd&>(*r));
-        break;
-    case KV_REQ_TYPE_RM:
-        result = rm(static_cast<const KV_FileReqRm&>(*r));
-        break;
-    case KV_REQ_TYPE_SCAN:
-        result = scan(static_cast<const KV_FileReqScan&>(*r));
-        break;
-    case KV_REQ_TYPE_COPY:
-        result = copy(static_cast<KV_FileReqCopy&>(*r));
-        break;
-    case KV_REQ_TYPE_UMAN:
-        // New settings arrive through prestart_req; there is no connection
-        // to manage.
-        result = true;
-        break;
-    default:
-        break;
-    }
-    r->set_executed(result);
-    if (!r->executed() && !r->stopped()) {
-        const KV_String err = fail_text.empty() ? KV_ErrHandler::last_err() : fail_text;
-        if (!err.empty()) {
-            r->set_err_msg(err);
-            r->eh().set_err(1, err);
-        }
-    }
-    req_executed(result);
-    return result;
+    return true;
 }
 
-bool KV_TavoStd::mkdir(const KV_FileReqMkDir& r)
+KV_String KV_TavoStd::end_err(KV_FileReq& r)
+{
+    const KV_String err = fail_text.empty() ? KV_ErrHandler::last_err() : fail_text;
+    if (!err.empty())
+        r.eh().set_err(1, err);
+    return err;
+}
+
+void KV_TavoStd::end_notice(const KV_FileReq&, const KV_String&) {}
+
+bool KV_TavoStd::do_uman(KV_FileReqUMan&)
+{
+    return true;
+}
+
+bool KV_TavoStd::do_mkdir(KV_FileReqMkDir& r)
 {
     KV_String path;
     return local_path(r.path(), path) && KV_File::mkdir(path);
 }
 
-bool KV_TavoStd::rename(const KV_FileReqRen& r)
+bool KV_TavoStd::do_ren(KV_FileReqRen& r)
 {
     KV_String src;
     KV_String dst;
@@ -204,7 +172,7 @@ bool KV_TavoStd::rename(const KV_FileReqRen& r)
     return false;
 }
 
-bool KV_TavoStd::chmod(const KV_FileReqChmod& r)
+bool KV_TavoStd::do_chmod(KV_FileReqChmod& r)
 {
     KV_String path;
     if (!local_path(r.path(), path))
@@ -214,7 +182,7 @@ bool KV_TavoStd::chmod(const KV_FileReqChmod& r)
     return kv_set_rdonly(path.data(), (attr_value(r.accf()) & ATTR_RDONLY) != 0);
 }
 
-bool KV_TavoStd::pwd(const KV_FileReqPwd& r)
+bool KV_TavoStd::do_pwd(KV_FileReqPwd& r)
 {
     const KV_PathMan& syntax = opts_.man_path();
     KV_PathDef path;
@@ -224,7 +192,7 @@ bool KV_TavoStd::pwd(const KV_FileReqPwd& r)
     return true;
 }
 
-bool KV_TavoStd::rm(const KV_FileReqRm& r)
+bool KV_TavoStd::do_rm(KV_FileReqRm& r)
 {
     KV_String path;
     if (!local_path(r.path(), path))
@@ -233,7 +201,7 @@ bool KV_TavoStd::rm(const KV_FileReqRm& r)
                              : KV_File::del(path, opts_.recycle());
 }
 
-bool KV_TavoStd::scan(const KV_FileReqScan& r)
+bool KV_TavoStd::do_scan(KV_FileReqScan& r)
 {
     const KV_PathMan& syntax = opts_.man_path();
     KV_FileListStore* store = r.store();
@@ -326,7 +294,7 @@ bool KV_TavoStd::scan(const KV_FileReqScan& r)
     return ok;
 }
 
-bool KV_TavoStd::copy(KV_FileReqCopy& r)
+bool KV_TavoStd::do_copy(KV_FileReqCopy& r)
 {
     KV_TransLogCp* log = r.log();
     // Without a sub-log the step carries no data: it only settles its

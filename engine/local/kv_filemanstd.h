@@ -37,6 +37,7 @@ class KV_FileReqPwd;
 class KV_FileReqRm;
 class KV_FileReqScan;
 class KV_FileReqCopy;
+class KV_FileReqUMan;
 class KV_Msg;
 
 // The worker of the local disk. Runs the requests assigned by its manager on
@@ -55,13 +56,20 @@ public:
     void set_opts(const KV_FileManStdOpts& opts) { opts_ = opts; }
     const KV_FileManStdOpts& opts() const { return opts_; }
 
-    // Runs the assigned request (false without one), records the outcome on
-    // it, and attaches the system's error text to a request that failed
-    // without being stopped. Worker thread.
-    bool process() override;
     uint32_t kind() const override { return 0; }
 
 private:
+    // The reason of a failure starts afresh with each request: no earlier
+    // errno or failure text may pass for it.
+    bool req_begin(KV_FileReq& r) override;
+    // The failure text (fail) or else the system's error text, read right
+    // after the failure. The local calls leave their reason in errno, not in
+    // the request's error handler: a text there is raised on it (level 1).
+    KV_String end_err(KV_FileReq& r) override;
+    // None: the local worker shows no step of its work, so it has none to
+    // close; it shows "Ready" from its start.
+    void end_notice(const KV_FileReq& r, const KV_String& err) override;
+
     // The local text of `path` in the worker's path syntax; false when it
     // cannot be built or is empty.
     bool local_path(const KV_PathDef& path, KV_String& text) const;
@@ -69,13 +77,16 @@ private:
     // instead of the system's error text.
     void fail(const char* text);
 
-    bool mkdir(const KV_FileReqMkDir& r);
-    bool rename(const KV_FileReqRen& r);
-    bool chmod(const KV_FileReqChmod& r);
-    bool pwd(const KV_FileReqPwd& r);
-    bool rm(const KV_FileReqRm& r);
-    bool scan(const KV_FileReqScan& r);
-    bool copy(KV_FileReqCopy& r);
+    bool do_mkdir(KV_FileReqMkDir& r) override;
+    bool do_ren(KV_FileReqRen& r) override;
+    bool do_chmod(KV_FileReqChmod& r) override;
+    bool do_pwd(KV_FileReqPwd& r) override;
+    bool do_rm(KV_FileReqRm& r) override;
+    bool do_scan(KV_FileReqScan& r) override;
+    bool do_copy(KV_FileReqCopy& r) override;
+    // New settings arrive through prestart_req and there is no connection
+    // to manage: true.
+    bool do_uman(KV_FileReqUMan& r) override;
 
     KV_FileManStdOpts opts_;
     // Set by fail() for the request being processed.

@@ -72,6 +72,7 @@ class KV_Informer;
 class KV_Msg;
 class KV_PathDef;
 class KV_PathMan;
+class KV_Tavo;
 
 class KV_FileReq : public KV_Stoppable
 {
@@ -230,6 +231,11 @@ public:
     // `descr`, the description.
     virtual const char* get_descr(KV_String& descr, bool full) const = 0;
     virtual KV_REQ_TYPE type() const = 0;
+    // Runs the request on `t` through the worker's handler of this kind
+    // (KV_Tavo::do_mkdir and its siblings) and returns the handler's result.
+    // A new kind overrides it with a call of its own handler. Worker thread,
+    // from KV_Tavo::process.
+    virtual bool run_on(KV_Tavo& t) = 0;
     virtual KV_REQ_PRIO priority() const;
     // 0: any worker may run the request; else the id of the one that must.
     virtual uint32_t spec_tavo() const;

@@ -7,6 +7,7 @@
 #include "foundation/kv_msg.h"
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqman.h"
+#include "requests/kv_tavo.h"
 
 namespace {
 
@@ -437,4 +438,47 @@ const char* KV_FileReqDTrans::get_descr(KV_String& descr, bool full) const
     (void)descr;
     (void)full;
     return path_.empty() ? OP_DTRANS_END : OP_DTRANS_RUN;
+}
+
+// ---------------------------------------------------------------------------
+// Each kind to its handler on the worker that runs it
+
+bool KV_FileReqMkDir::run_on(KV_Tavo& t)
+{
+    return t.do_mkdir(*this);
+}
+
+bool KV_FileReqRen::run_on(KV_Tavo& t)
+{
+    return t.do_ren(*this);
+}
+
+bool KV_FileReqChmod::run_on(KV_Tavo& t)
+{
+    return t.do_chmod(*this);
+}
+
+bool KV_FileReqPwd::run_on(KV_Tavo& t)
+{
+    return t.do_pwd(*this);
+}
+
+bool KV_FileReqRm::run_on(KV_Tavo& t)
+{
+    return t.do_rm(*this);
+}
+
+bool KV_FileReqScan::run_on(KV_Tavo& t)
+{
+    return t.do_scan(*this);
+}
+
+bool KV_FileReqUMan::run_on(KV_Tavo& t)
+{
+    return t.do_uman(*this);
+}
+
+bool KV_FileReqDTrans::run_on(KV_Tavo& t)
+{
+    return t.do_dtrans(*this);
 }

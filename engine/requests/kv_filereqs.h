@@ -65,6 +65,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_MKDIR; }
+    bool run_on(KV_Tavo& t) override;
     // Completed: the tree learns of the new folder.
     bool req_processed() override;
 
@@ -88,6 +89,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_REN; }
+    bool run_on(KV_Tavo& t) override;
     // Completed: the tree drops the source and learns of the destination.
     bool req_processed() override;
 
@@ -117,6 +119,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_CHMOD; }
+    bool run_on(KV_Tavo& t) override;
     // Before the listings of the same priority (see KV_FileReqScan).
     KV_REQ_PRIO priority() const override { return 2; }
     // Completed: the tree shows the new permissions.
@@ -144,6 +147,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_PWD; }
+    bool run_on(KV_Tavo& t) override;
     KV_REQ_PRIO priority() const override { return 3; }
     // The manager records that a current-folder query is under way ...
     bool req_started() override;
@@ -171,6 +175,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_RM; }
+    bool run_on(KV_Tavo& t) override;
     // Deletes are never merged: a transfer deletes what it listed, and the
     // second of two deletes of one path reports its own result.
     bool dupl_check() const override { return false; }
@@ -199,6 +204,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_SCAN; }
+    bool run_on(KV_Tavo& t) override;
     KV_REQ_PRIO priority() const override { return 2; }
     // Among the requests of priority 2 the permission changes (whose cmp_id
     // is their small id) go first and the listings newest first: the folder
@@ -239,6 +245,7 @@ public:
     // The command's text; `descr` is left as it is.
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_UMAN; }
+    bool run_on(KV_Tavo& t) override;
     // New settings go before everything; the other commands after all but
     // the copy steps.
     KV_REQ_PRIO priority() const override { return cmd_ == KV_MANAGE_CMD_NEW_SETTINGS ? 3 : 0; }
@@ -269,6 +276,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_DTRANS; }
+    bool run_on(KV_Tavo& t) override;
     uint32_t spec_tavo() const override { return tavo_id_; }
     // The destination half decides about another attempt.
     bool can_retry() override { return false; }

@@ -172,6 +172,111 @@ void KV_Tavo::req_executed(bool executed)
     }
 }
 
+bool KV_Tavo::process()
+{
+    KV_FileReq* r = req();
+    if (r == nullptr) {
+        req_executed(false);
+        return false;
+    }
+    const bool result = req_begin(*r) && r->run_on(*this);
+    return req_end(*r, result);
+}
+
+bool KV_Tavo::req_begin(KV_FileReq&)
+{
+    return true;
+}
+
+bool KV_Tavo::req_end(KV_FileReq& r, bool result)
+{
+    req_executed(result);
+    KV_String err;
+    if (!r.executed() && !r.stopped())
+        err = end_err(r);
+    // A request that runs again keeps no text from this attempt.
+    if (KV_FileReq::processed(final_status()))
+        r.set_err_msg(err);
+    end_notice(r, err);
+    return result;
+}
+
+KV_String KV_Tavo::end_err(KV_FileReq&)
+{
+    return KV_String();
+}
+
+void KV_Tavo::end_notice(const KV_FileReq& r, const KV_String& err)
+{
+    informer().send(new (std::nothrow) KV_MsgTavoNtf(KV_TAVO_NTF_STATUS, id(),
+                                                     r.executed() ? "Ready" : "Error", err));
+}
+
+bool KV_Tavo::not_supported()
+{
+    return false;
+}
+
+bool KV_Tavo::do_mkdir(KV_FileReqMkDir&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_ren(KV_FileReqRen&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_chmod(KV_FileReqChmod&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_pwd(KV_FileReqPwd&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_rm(KV_FileReqRm&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_scan(KV_FileReqScan&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_copy(KV_FileReqCopy&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_uman(KV_FileReqUMan&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_dtrans(KV_FileReqDTrans&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_trans_cp(KV_FileReqTransCp&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_trans_ren(KV_FileReqTransRen&)
+{
+    return not_supported();
+}
+
+bool KV_Tavo::do_trans_rm(KV_FileReqTransRm&)
+{
+    return not_supported();
+}
+
 bool KV_Tavo::quit_after_req() const
 {
     return false;

@@ -7,6 +7,15 @@
 // started by the first request and, for kinds whose quit_after_req() is
 // true, ends after every request and is started again by the next one.
 //
+// One dispatch: process() hands the request to the handler of its kind
+// (KV_FileReq::run_on calls do_mkdir, do_copy ...), one virtual per kind, so
+// that a new kind is a new handler that every worker kind inherits. A kind
+// that a worker does not override is not supported there and fails. Every
+// request then ends the same way (req_end): its outcome (req_executed), the
+// error text of a failure that was not a stop, and the closing status notice
+// "Ready" or "Error". Worker kinds refine the ending through req_begin,
+// end_err and end_notice rather than writing their own.
+//
 // KV_FileManTavo is the request manager (KV_FileReqMan) that runs its
 // requests on a pool of workers. Once per pass of its loop it brings the
 // number of workers to the options' ntavos, and it hands every runnable
@@ -58,6 +67,19 @@
 #include "requests/kv_filereq.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_tavoinfo.h"
+
+class KV_FileReqChmod;
+class KV_FileReqCopy;
+class KV_FileReqDTrans;
+class KV_FileReqMkDir;
+class KV_FileReqPwd;
+class KV_FileReqRen;
+class KV_FileReqRm;
+class KV_FileReqScan;
+class KV_FileReqTransCp;
+class KV_FileReqTransRen;
+class KV_FileReqTransRm;
+class KV_FileReqUMan;
 
 class KV_Tavo : public KV_Thread
 {
@@ -119,9 +141,11 @@ public:
     // then change the final status (for instance to Restarting) or clear
     // `used`.
     virtual void req_executed(bool executed);
-    // The kind's work on req(). Worker thread. Reports the outcome through
-    // req_executed before returning.
-    virtual bool process() = 0;
+    // The work on req(): nothing but req_executed(false) and false without
+    // one; otherwise req_begin, the handler of the request's kind (skipped
+    // when req_begin fails, the result then false) and req_end, whose result
+    // it returns. Worker thread.
+    virtual bool process();
     // True when the thread is to end after every request. False here.
     virtual bool quit_after_req() const;
     // 0 for the connection workers, 1 for the transfer worker.
@@ -134,6 +158,25 @@ public:
     // Kinds may extend it.
     virtual void set_id(uint32_t id);
 
+    // --- Handlers, one per request kind -------------------------------------
+    //
+    // Each runs `r` (the assigned request) and returns false when it could
+    // not be carried out; a failure of the operation itself clears r's
+    // executed flag instead. Reached through process() only, on the worker
+    // thread. Here each is not supported: see not_supported().
+    virtual bool do_mkdir(KV_FileReqMkDir& r);
+    virtual bool do_ren(KV_FileReqRen& r);
+    virtual bool do_chmod(KV_FileReqChmod& r);
+    virtual bool do_pwd(KV_FileReqPwd& r);
+    virtual bool do_rm(KV_FileReqRm& r);
+    virtual bool do_scan(KV_FileReqScan& r);
+    virtual bool do_copy(KV_FileReqCopy& r);
+    virtual bool do_uman(KV_FileReqUMan& r);
+    virtual bool do_dtrans(KV_FileReqDTrans& r);
+    virtual bool do_trans_cp(KV_FileReqTransCp& r);
+    virtual bool do_trans_ren(KV_FileReqTransRen& r);
+    virtual bool do_trans_rm(KV_FileReqTransRm& r);
+
 protected:
     // Wakes a thread that waits for work, so that it sees the stop. With the
     // worker's stoppable lock held.
@@ -141,6 +184,26 @@ protected:
     // The thread body: waits for work, runs each assigned request through
     // process() and gives it back, until the worker is stopped or must quit.
     bool run() override;
+
+    // --- The parts of process() that kinds refine (worker thread) ----------
+
+    // Before the handler; false skips it and the request fails. True here.
+    virtual bool req_begin(KV_FileReq& r);
+    // The ending: req_executed(result); for a request neither executed nor
+    // stopped the error text end_err(r) (else an empty one), stored as r's
+    // error message unless the final status leaves it pending (Restarting);
+    // then end_notice. Returns `result`.
+    virtual bool req_end(KV_FileReq& r, bool result);
+    // The reason of a failure that was not a stop, for the request's error
+    // message and the closing notice. Empty here.
+    virtual KV_String end_err(KV_FileReq& r);
+    // The closing status notice: "Ready" when r was executed, else "Error",
+    // with `err` as its second text.
+    virtual void end_notice(const KV_FileReq& r, const KV_String& err);
+    // The outcome of a kind this worker does not run: false, with no text of
+    // its own (the ending adds the worker's usual error text). Every handler
+    // here returns it.
+    static bool not_supported();
 
     // For kinds: the status the request receives when it is given back
     // (Error at each assignment) and the value passed with it to the

@@ -74,58 +74,12 @@ bool KV_TavoSftp::exec(KV_FileReq& r, KV_SftpAct& act)
     return ok;
 }
 
-bool KV_TavoSftp::process()
+KV_String KV_TavoSftp::end_err(KV_FileReq&)
 {
-    KV_FileReq* r = req();
-    if (r == nullptr) {
-        req_executed(false);
-        return false;
-    }
-    bool result = false;
-    switch (r->type()) {
-    case KV_REQ_TYPE_MKDIR:
-        result = mkdir(static_cast<KV_FileReqMkDir&>(*r));
-        break;
-    case KV_REQ_TYPE_REN:
-        result = rename(static_cast<KV_FileReqRen&>(*r));
-        break;
-    case KV_REQ_TYPE_CHMOD:
-        result = chmod(static_cast<KV_FileReqChmod&>(*r));
-        break;
-    case KV_REQ_TYPE_PWD:
-        result = pwd(static_cast<KV_FileReqPwd&>(*r));
-        break;
-    case KV_REQ_TYPE_RM: {
-        auto& rm_req = static_cast<KV_FileReqRm&>(*r);
-        result = rm(rm_req, rm_req.path());
-        break;
-    }
-    case KV_REQ_TYPE_SCAN:
-        result = scan(static_cast<KV_FileReqScan&>(*r));
-        break;
-    case KV_REQ_TYPE_COPY:
-        result = copy(static_cast<KV_FileReqCopy&>(*r));
-        break;
-    case KV_REQ_TYPE_UMAN:
-        result = uman(static_cast<KV_FileReqUMan&>(*r));
-        break;
-    default:
-        break;
-    }
-    // A handler that could not be carried out leaves no success behind.
-    if (!result)
-        r->set_executed(false);
-    req_executed(result);
-    KV_String err;
-    if (!r->executed() && !r->stopped())
-        err = man_.err_msg();
-    if (KV_FileReq::processed(final_status()))
-        r->set_err_msg(err);
-    notice(r->executed() ? "Ready" : "Error", err);
-    return result;
+    return man_.err_msg();
 }
 
-bool KV_TavoSftp::mkdir(KV_FileReqMkDir& r)
+bool KV_TavoSftp::do_mkdir(KV_FileReqMkDir& r)
 {
     KV_String path;
     if (!remote(r.path(), path))
@@ -135,7 +89,7 @@ bool KV_TavoSftp::mkdir(KV_FileReqMkDir& r)
     return exec(r, act);
 }
 
-bool KV_TavoSftp::rename(KV_FileReqRen& r)
+bool KV_TavoSftp::do_ren(KV_FileReqRen& r)
 {
     KV_String src;
     KV_String dst;
@@ -187,7 +141,7 @@ bool KV_TavoSftp::rename(KV_FileReqRen& r)
     return ok;
 }
 
-bool KV_TavoSftp::chmod(KV_FileReqChmod& r)
+bool KV_TavoSftp::do_chmod(KV_FileReqChmod& r)
 {
     KV_String path;
     if (!remote(r.path(), path))
@@ -204,7 +158,7 @@ bool KV_TavoSftp::chmod(KV_FileReqChmod& r)
     return exec(r, act);
 }
 
-bool KV_TavoSftp::pwd(KV_FileReqPwd& r)
+bool KV_TavoSftp::do_pwd(KV_FileReqPwd& r)
 {
     notice("PWD");
     const KV_PathMan& syntax = opts_.man_path();
@@ -226,8 +180,9 @@ bool KV_TavoSftp::pwd(KV_FileReqPwd& r)
     return ok;
 }
 
-bool KV_TavoSftp::rm(KV_FileReq& r, const KV_PathDefDir& path)
+bool KV_TavoSftp::do_rm(KV_FileReqRm& r)
 {
+    const KV_PathDefDir& path = r.path();
     KV_String text;
     if (!remote(path, text))
         return false;
@@ -241,7 +196,7 @@ bool KV_TavoSftp::rm(KV_FileReq& r, const KV_PathDefDir& path)
     return exec(r, act);
 }
 
-bool KV_TavoSftp::scan(KV_FileReqScan& r)
+bool KV_TavoSftp::do_scan(KV_FileReqScan& r)
 {
     if (r.store() == nullptr)
         informer().send(new (std::nothrow)
@@ -263,7 +218,7 @@ bool KV_TavoSftp::scan(KV_FileReqScan& r)
     return exec(r, act);
 }
 
-bool KV_TavoSftp::copy(KV_FileReqCopy& r)
+bool KV_TavoSftp::do_copy(KV_FileReqCopy& r)
 {
     KV_TransLogCp* log = r.log();
     if (log == nullptr)
@@ -340,7 +295,7 @@ bool KV_TavoSftp::copy(KV_FileReqCopy& r)
     return exec(r, act);
 }
 
-bool KV_TavoSftp::uman(KV_FileReqUMan& r)
+bool KV_TavoSftp::do_uman(KV_FileReqUMan& r)
 {
     switch (r.cmd()) {
     case KV_MANAGE_CMD_CONNECT: {

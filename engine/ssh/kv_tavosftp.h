@@ -56,7 +56,6 @@ public:
     // A request that failed on a lost connection and may retry is restarted
     // (Restarting) on a new one.
     void req_executed(bool executed) override;
-    bool process() override;
     uint32_t kind() const override { return 0; }
 
 private:
@@ -67,14 +66,17 @@ private:
     // The remote text of path; false when it cannot be built or is empty.
     bool remote(const KV_PathDef& path, KV_String& text) const;
 
-    bool mkdir(KV_FileReqMkDir& r);
-    bool rename(KV_FileReqRen& r);
-    bool chmod(KV_FileReqChmod& r);
-    bool pwd(KV_FileReqPwd& r);
-    bool rm(KV_FileReq& r, const KV_PathDefDir& path);
-    bool scan(KV_FileReqScan& r);
-    bool copy(KV_FileReqCopy& r);
-    bool uman(KV_FileReqUMan& r);
+    // The connection's error text, for the closing "Error" notice.
+    KV_String end_err(KV_FileReq& r) override;
+
+    bool do_mkdir(KV_FileReqMkDir& r) override;
+    bool do_ren(KV_FileReqRen& r) override;
+    bool do_chmod(KV_FileReqChmod& r) override;
+    bool do_pwd(KV_FileReqPwd& r) override;
+    bool do_rm(KV_FileReqRm& r) override;
+    bool do_scan(KV_FileReqScan& r) override;
+    bool do_copy(KV_FileReqCopy& r) override;
+    bool do_uman(KV_FileReqUMan& r) override;
 
     KV_SftpMan man_;
     KV_FileManSftpOpts opts_;

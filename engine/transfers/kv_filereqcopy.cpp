@@ -4,6 +4,7 @@
 
 #include "foundation/kv_msg.h"
 #include "requests/kv_fileman.h"
+#include "requests/kv_tavo.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_filereqtranscp.h"
 #include "transfers/kv_translogcp.h"
@@ -123,4 +124,9 @@ KV_FileMan* KV_FileReqCopy::man_dst() const
 const KV_PathDef& KV_FileReqCopy::dst_root() const
 {
     return req_->log().path_dst();
+}
+
+bool KV_FileReqCopy::run_on(KV_Tavo& t)
+{
+    return t.do_copy(*this);
 }

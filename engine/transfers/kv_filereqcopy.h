@@ -31,6 +31,7 @@ public:
     bool operator==(const KV_FileReq& other) const override;
     const char* get_descr(KV_String& descr, bool full) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_COPY; }
+    bool run_on(KV_Tavo& t) override;
     // After every other kind: a transfer's steps must not hold up the
     // browsing.
     KV_REQ_PRIO priority() const override { return 0; }

@@ -9,6 +9,7 @@
 #include "requests/kv_filereqinfo.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtasks.h"
+#include "requests/kv_tavo.h"
 #include "transfers/kv_filereqtaskstrans.h"
 
 namespace {
@@ -282,4 +283,9 @@ void KV_FileReqTransCp::ds_types(uint16_t& src, uint16_t& dst) const
         return;
     src = man_src_->id().type();
     dst = man_dst_->id().type();
+}
+
+bool KV_FileReqTransCp::run_on(KV_Tavo& t)
+{
+    return t.do_trans_cp(*this);
 }

@@ -92,6 +92,7 @@ public:
     // description.
     const char* get_descr(KV_String& descr, bool detailed) const override;
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
+    bool run_on(KV_Tavo& t) override;
     // out := a plain copy or an application update; false for the update
     // check, which is never resumed.
     bool resume(bool& out) override;

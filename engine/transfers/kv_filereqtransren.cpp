@@ -8,6 +8,7 @@
 #include "requests/kv_fileman.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqtasks.h"
+#include "requests/kv_tavo.h"
 #include "transfers/kv_filereqtaskstrans.h"
 
 namespace {
@@ -211,4 +212,14 @@ bool KV_FileReqTransRm::descr_paths(KV_String& out, const KV_PathMan& pm) const
         return false;
     out = KV_String::format_impl("%s:\t%s%s%s:\t\t", "Source path", dir.data(), "\r\n", "File(s)");
     return true;
+}
+
+bool KV_FileReqTransRen::run_on(KV_Tavo& t)
+{
+    return t.do_trans_ren(*this);
+}
+
+bool KV_FileReqTransRm::run_on(KV_Tavo& t)
+{
+    return t.do_trans_rm(*this);
 }

@@ -87,6 +87,7 @@ public:
     KV_TransLogTransRen& log() const { return log_; }
     KV_TransLogTrans& log_trans() const override { return log_; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_REN; }
+    bool run_on(KV_Tavo& t) override;
 
 protected:
     const char* op_name() const override;
@@ -110,6 +111,7 @@ public:
     KV_TransLogTransRm& log() const { return log_; }
     KV_TransLogTrans& log_trans() const override { return log_; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_RM; }
+    bool run_on(KV_Tavo& t) override;
 
 protected:
     const char* op_name() const override;

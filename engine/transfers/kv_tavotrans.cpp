@@ -99,48 +99,37 @@ bool KV_TavoTrans::too_deep(KV_FileReqTrans& req, KV_FileMan& man, const KV_Path
 
 bool KV_TavoTrans::process()
 {
-    KV_FileReq* base = req();
-    if (base == nullptr || !base->trans()) {
+    KV_FileReq* r = req();
+    if (r == nullptr || !r->trans()) {
         req_executed(false);
         return false;
     }
-    auto& r = static_cast<KV_FileReqTrans&>(*base);
-    auto status = [this](const char* text) {
-        informer().send(new (std::nothrow)
-                            KV_MsgTavoNtf(KV_TAVO_NTF_STATUS, id(), KV_String(text), KV_String()));
-    };
-    status("Started");
+    return KV_Tavo::process();
+}
 
+void KV_TavoTrans::status(const KV_String& text)
+{
+    informer().send(new (std::nothrow) KV_MsgTavoNtf(KV_TAVO_NTF_STATUS, id(), text, KV_String()));
+}
+
+bool KV_TavoTrans::req_begin(KV_FileReq& base)
+{
+    auto& r = static_cast<KV_FileReqTrans&>(base);
+    status("Started");
     KV_TransLogTrans& log = r.log_trans();
     // Running goes into the log too: a request that a shut-down or a crash
     // cuts short is found Running at the next start and runs again.
-    bool ok = log.add_msg(log.nomsgs() ? "Started" : "Restarted", 0) &&
-              log.set_req_status(KV_REQ_STAT_RUNNING);
-    if (!ok) {
+    const bool ok = log.add_msg(log.nomsgs() ? "Started" : "Restarted", 0) &&
+                    log.set_req_status(KV_REQ_STAT_RUNNING);
+    if (!ok)
         log_failed(r);
-    } else {
-        switch (r.type()) {
-        case KV_REQ_TYPE_TRANS_CP:
-            ok = trans_cp(static_cast<KV_FileReqTransCp&>(r));
-            break;
-        case KV_REQ_TYPE_TRANS_REN: {
-            auto& ren = static_cast<KV_FileReqTransRen&>(r);
-            ok = ren.fileman() != nullptr &&
-                 trans_ren(ren, ren.log().path_src(), ren.log().path_dst(), &ren.log().list_files(),
-                           nullptr);
-            break;
-        }
-        case KV_REQ_TYPE_TRANS_RM: {
-            auto& rm = static_cast<KV_FileReqTransRm&>(r);
-            ok = rm.fileman() != nullptr &&
-                 trans_rm(rm, rm.log().path(), &rm.log().list_files(), nullptr, nullptr, false);
-            break;
-        }
-        default:
-            ok = false;
-            break;
-        }
-    }
+    return ok;
+}
+
+bool KV_TavoTrans::req_end(KV_FileReq& base, bool ok)
+{
+    auto& r = static_cast<KV_FileReqTrans&>(base);
+    KV_TransLogTrans& log = r.log_trans();
     req_executed(ok);
 
     KV_STOP_TYPE stop = KV_STOP_NONE;
@@ -160,6 +149,23 @@ bool KV_TavoTrans::process()
     log.close();
     status(KV_FileReq::status_str(final_status()));
     return ok;
+}
+
+bool KV_TavoTrans::do_trans_cp(KV_FileReqTransCp& r)
+{
+    return trans_cp(r);
+}
+
+bool KV_TavoTrans::do_trans_ren(KV_FileReqTransRen& r)
+{
+    return r.fileman() != nullptr &&
+           trans_ren(r, r.log().path_src(), r.log().path_dst(), &r.log().list_files(), nullptr);
+}
+
+bool KV_TavoTrans::do_trans_rm(KV_FileReqTransRm& r)
+{
+    return r.fileman() != nullptr &&
+           trans_rm(r, r.log().path(), &r.log().list_files(), nullptr, nullptr, false);
 }
 
 // ---------------------------------------------------------------------------

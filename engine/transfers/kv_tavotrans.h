@@ -100,12 +100,10 @@ public:
     void set_opts(const KV_FileTransManOpts& opts) { opts_ = opts; }
     const KV_FileTransManOpts& opts() const { return opts_; }
 
-    // Runs the assigned request: "Started" (or "Restarted" for a request
-    // whose log holds messages already) in the log and to the user
-    // interface, the walk, then the final status into the log and
-    // "Terminated". A request cut short by a shut-down (stop type 2) keeps
-    // its log status Running and is run again after the next start; a
-    // cancelled one ends Cancelled. Worker thread.
+    // Runs transfer requests only, which carry the log that req_begin and
+    // req_end write: any other request fails at once, with no notice and
+    // nothing logged. Then the base's dispatch to the handler of its kind.
+    // Worker thread.
     bool process() override;
     bool quit_after_req() const override;
     uint32_t kind() const override { return 1; }
@@ -189,6 +187,23 @@ public:
     static constexpr uint32_t MAX_DEPTH = 512;
 
 private:
+    // "Started" to the user interface, "Started" (or "Restarted" for a
+    // request whose log holds messages already) and the status Running into
+    // the log; false when the log cannot be written.
+    bool req_begin(KV_FileReq& r) override;
+    // The outcome goes into the log first: the final status and
+    // "Terminated" (a failed write makes the request Error), unless a
+    // shut-down (stop type 2) cut the request short, whose log then keeps
+    // Running so that it runs again after the next start. The closing
+    // notice is the final status's name. No error text: the walk's errors
+    // are in the log.
+    bool req_end(KV_FileReq& r, bool result) override;
+
+    bool do_trans_cp(KV_FileReqTransCp& r) override;
+    // Without a file manager the request fails.
+    bool do_trans_ren(KV_FileReqTransRen& r) override;
+    bool do_trans_rm(KV_FileReqTransRm& r) override;
+
     bool trans_ren_at(KV_FileReqTransRen& req, const KV_PathDef& src, const KV_PathDef& dst,
                       const KVTL::KV_ListVal<KV_String>* names, bool* all, uint32_t depth);
     bool trans_rm_at(KV_FileReqTransRm& req, const KV_PathDef& folder,
@@ -218,6 +233,8 @@ private:
     // True when the entry is gone.
     bool settle(KV_FileReqTrans& req, KV_FileReqTrans& lr, KV_DirEntryStd& e, uint8_t ask,
                 uint8_t op, bool& ok, bool* all);
+    // A status notice with `text`.
+    void status(const KV_String& text);
     // Reports a log write that failed on `req` (the request stops).
     static void log_failed(KV_FileReqTrans& req);
     // Records the planned file `e` as given up (skipped) because its source

@@ -45,6 +45,8 @@ public:
     bool operator==(const KV_FileReq&) const override { return false; }
     const char* get_descr(KV_String&, bool) const override { return "Transfer"; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
+    // No worker of these tests dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     KV_TransLogTrans& log_trans() const override { return log; }
 
     mutable reqtest::TestLog log;

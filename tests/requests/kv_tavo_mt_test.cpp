@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 
 #include "foundation/kv_msg.h"
 #include "foundation/kv_thread.h"
+#include "requests/kv_filereqs.h"
 #include "requests/kv_filereqtask.h"
 #include "requests/kv_reqmsg.h"
 #include "requests/kv_sessinfo.h"
@@ -60,6 +62,8 @@ public:
     bool operator==(const KV_FileReq&) const override { return false; }
     const char* get_descr(KV_String&, bool) const override { return "Test"; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_MKDIR; }
+    // No worker of these tests dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     uint32_t spec_tavo() const override { return spec; }
     bool one_free() const override { return one; }
     bool dupl_check() const override { return false; }
@@ -654,6 +658,92 @@ TEST(KV_FileManTavo, WorkerThreadThatCannotStartEndsTheRequestAsError)
     EXPECT_TRUE(pool.pass());
     ASSERT_TRUE(ended(second));
     EXPECT_EQ(second.status(), KV_REQ_STAT_COMPLETED);
+}
+
+// A worker kind that runs folder creations only, through the base's dispatch
+// and ending; its connection's error text is fixed. Its thread ends after
+// each request, so that wait_term() sees the request's final status set.
+class MkDirTavo : public KV_Tavo
+{
+public:
+    explicit MkDirTavo(KV_Informer& informer) : KV_Tavo(informer) {}
+    ~MkDirTavo() override
+    {
+        stop(KV_STOP_TERMINATE);
+        wait_term();
+    }
+    bool quit_after_req() const override { return true; }
+    uint32_t kind() const override { return 0; }
+
+    bool do_mkdir(KV_FileReqMkDir& r) override
+    {
+        if (cancel)
+            r.stop(KV_STOP_CANCEL);
+        if (!op_done)
+            r.set_executed(false);
+        return handled;
+    }
+    KV_String end_err(KV_FileReq&) override { return "550 Permission denied"; }
+
+    bool handled = true;
+    bool op_done = true;
+    bool cancel = false;
+};
+
+TEST(KV_Tavo, EachKindGoesToItsHandlerAndEndsTheSameWay)
+{
+    struct Case
+    {
+        const char* name;
+        bool rm; // a kind the worker does not run
+        bool handled, op_done, cancel;
+        KV_REQ_STAT status;
+        const char* err_msg;
+        const char* notice;
+        const char* notice_err;
+    };
+    const Case cases[] = {
+        {"done", false, true, true, false, KV_REQ_STAT_COMPLETED, "", "Ready", ""},
+        {"operation failed", false, true, false, false, KV_REQ_STAT_ERROR, "550 Permission denied",
+         "Error", "550 Permission denied"},
+        {"not carried out", false, false, true, false, KV_REQ_STAT_ERROR, "550 Permission denied",
+         "Error", "550 Permission denied"},
+        // A stop is no failure to explain.
+        {"cancelled", false, true, true, true, KV_REQ_STAT_CANCELLED, "", "Error", ""},
+        // Not supported: it fails as any failure of this worker does.
+        {"kind not run here", true, true, true, false, KV_REQ_STAT_ERROR, "550 Permission denied",
+         "Error", "550 Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KV_Informer inf;
+        MkDirTavo t(inf);
+        t.handled = c.handled;
+        t.op_done = c.op_done;
+        t.cancel = c.cancel;
+        KV_PathDef path;
+        ASSERT_TRUE(path.append("d"));
+        std::unique_ptr<KV_FileReq> r;
+        if (c.rm)
+            r.reset(new KV_FileReqRm(inf, KV_PathDefDir(path, true)));
+        else
+            r.reset(new KV_FileReqMkDir(inf, path));
+        ASSERT_TRUE(t.start_req(r.get()));
+        t.wait_term();
+
+        EXPECT_EQ(r->status(), c.status);
+        EXPECT_EQ(std::string(r->err_msg().data()), c.err_msg);
+        std::vector<std::string> notices;
+        while (KV_Msg* m = inf.pop()) {
+            if (m->type() == KV_MSG_TAVO) {
+                const auto* n = static_cast<const KV_MsgTavoNtf*>(m);
+                EXPECT_EQ(n->ntf, KV_TAVO_NTF_STATUS);
+                notices.push_back(std::string(n->text1.data()) + "|" + n->text2.data());
+            }
+            KV_Informer::destroy(m);
+        }
+        EXPECT_EQ(notices, (std::vector<std::string>{std::string(c.notice) + "|" + c.notice_err}));
+    }
 }
 
 } // namespace

@@ -87,6 +87,8 @@ public:
         return "Test op";
     }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_MKDIR; }
+    // No worker of these tests dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     KV_REQ_PRIO priority() const override { return prio; }
     bool dupl_check() const override { return dupl; }
     bool pre_add() override { return pre_add_ok; }
@@ -311,6 +313,8 @@ public:
         return "Transfer";
     }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_TRANS_CP; }
+    // No worker of these tests dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     KV_TransLogTrans& log_trans() const override { return log; }
     bool involved(const KV_FileManId& id) const override { return id == uses; }
     void req_browse() override { ++browsed; }

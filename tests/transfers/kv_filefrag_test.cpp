@@ -27,6 +27,8 @@ public:
     bool operator==(const KV_FileReq&) const override { return false; }
     const char* get_descr(KV_String&, bool) const override { return "Copy"; }
     KV_REQ_TYPE type() const override { return KV_REQ_TYPE_COPY; }
+    // No worker of these tests dispatches it.
+    bool run_on(KV_Tavo&) override { return false; }
     KV_REQ_PRIO priority() const override { return 0; }
     bool req_started() override
     {
