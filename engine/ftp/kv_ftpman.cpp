@@ -721,8 +721,11 @@ void KV_FtpMan::drain_data_conn()
     // it opened (the drop can come before its first byte was taken).
     note_data_act();
     while (!stopped()) {
-        const KV_CommBase* c = data_conn();
-        if (!c || !c->connected())
+        // Alive rather than connected: the session of a connection opened
+        // just before the drop may not have started its loop yet, and it
+        // still takes what the server sent.
+        KV_CommBase* c = data_conn();
+        if (!c || !c->sess_alive())
             return;
         const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now().time_since_epoch())

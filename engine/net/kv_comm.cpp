@@ -103,6 +103,15 @@ bool KV_CommBase::connected() const
     return sess_count() != 0;
 }
 
+bool KV_CommBase::sess_alive()
+{
+    std::lock_guard<KV_Lock> guard(lock_sess);
+    for (uint32_t i = 0; i < sessions.size(); ++i)
+        if (sessions.at(i)->running())
+            return true;
+    return false;
+}
+
 uint32_t KV_CommBase::sess_count() const
 {
     std::lock_guard<KV_Lock> guard(lock_cnt);

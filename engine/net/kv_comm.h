@@ -94,6 +94,9 @@ public:
     void wait_open();
     // A session's loop is running.
     bool connected() const;
+    // A listed session's thread has not ended: its loop runs, or is still to
+    // start (connect returned before the new thread got there), or is ending.
+    bool sess_alive();
     bool conn_failed() const;
     void reset_conn_failed();
     // Hands the bytes to every listed session (each appends them to its

@@ -316,28 +316,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The first RETR of each file sends 300 KB and drops the connection: the
 // control connection goes while the data is still on its way (the first
-// 100 KB before the drop, the rest after it).
+// 100 KB before the drop, the rest after it). The cut waits for the data
+// connection: dropping before the listener accepted it would reset the
+// client's connection with nothing sent, and then nothing is there to keep.
 const std::string kCutFirstRetr = R"(
 import os, socket, time
 from pyftpdlib.filesystems import AbstractedFS
 cut = set()
 class Handler(FTPHandler):
+    pending = None
     def ftp_RETR(self, file):
         if file in cut:
             return FTPHandler.ftp_RETR(self, file)
         cut.add(file)
-        data = open(file, 'rb').read()[self._restart_position:][:300000]
+        self.pending = open(file, 'rb').read()[self._restart_position:][:300000]
         self._restart_position = 0
         self.respond('150 Sending part.')
-        try:
-            s = self.data_channel.socket if self.data_channel else None
-        except Exception:
-            s = None
-        if s is None:
-            self.close()
-            return
+        if self.data_channel is not None:
+            self.cut_now()
+    def _on_dtp_connection(self):
+        if self.pending is not None:
+            return self.cut_now()
+        return FTPHandler._on_dtp_connection(self)
+    def cut_now(self):
+        data, self.pending = self.pending, None
         # A socket of our own: closing the handler closes its data channel.
-        d = socket.socket(fileno=os.dup(s.fileno()))
+        d = socket.socket(fileno=os.dup(self.data_channel.socket.fileno()))
         d.setblocking(True)
         d.sendall(data[:100000])
         self.close()
