@@ -67,9 +67,12 @@ bool KV_SftpActGet::init()
 
 bool KV_SftpActGet::cleanup()
 {
-    // Nothing is held (the sink writes each answer as it is placed), so
-    // closing cannot fail here; every failed write has failed the action.
-    sink.close();
+    // Bytes the sink still held and could not write leave the file short.
+    if (!sink.close()) {
+        if (KV_SftpMan* m = sftp())
+            m->set_err_msg(sink.err());
+        set_executed(false);
+    }
     return KV_SshActTrans::cleanup();
 }
 
