@@ -14,20 +14,18 @@
 #include "ftp/kv_ftpserver.h"
 #include "requests/kv_filereqman.h"
 #include "requests/kv_filereqs.h"
-#include "transfers/kv_filefrag.h"
-#include "transfers/kv_translogcp.h"
 
-KV_FtpActGet::KV_FtpActGet(const KV_String& src, const KV_String& dst, KV_FileFrag* frag,
+// `dst` is not used: the data goes to the copy sub-log, without which the
+// action fails.
+KV_FtpActGet::KV_FtpActGet(const KV_String& src, const KV_String&, KV_FileFrag* frag,
                            KV_TransLogCp* log)
-    : file(log ? log->data_name() : dst, log ? "r+b" : "wb"), src(src), frag(frag), log(log),
-      mode(KV_TRANS_MODE_BINARY), offset_(frag ? frag->pos() : 0)
+    : sink(log, frag), src(src), mode(KV_TRANS_MODE_BINARY)
 {
 }
 
-KV_FtpActGet::KV_FtpActGet(KV_TRANS_MODE mode, const KV_String& src, const KV_String& dst,
-                           int64_t rest, KV_TransLogCp* log)
-    : file(log ? log->data_name() : dst, log ? "r+b" : "wb"), src(src), frag(nullptr), log(log),
-      mode(mode), offset_(rest)
+KV_FtpActGet::KV_FtpActGet(KV_TRANS_MODE mode, const KV_String& src, const KV_String&, int64_t rest,
+                           KV_TransLogCp* log)
+    : sink(KV_TransSink::Dir::get, log, rest), src(src), mode(mode)
 {
 }
 
@@ -59,12 +57,6 @@ bool rest_put(KV_FtpMan& ftp)
     return ftp.opts().use_rest_put() && ftp.impl_rest();
 }
 
-void report(KV_FtpMan& ftp, const char* fmt, const KV_String& name)
-{
-    if (ftp.eh())
-        ftp.eh()->set_err(2, fmt, name.data(), KV_ErrHandler::last_err().data());
-}
-
 } // namespace
 
 bool KV_FtpActGet::run()
@@ -72,12 +64,12 @@ bool KV_FtpActGet::run()
     KV_FtpActType type(mode);
     if (!sub_step(*this, type))
         return true;
-    if (offset_ > 0) {
+    if (sink.offset() > 0) {
         if (ftp().opts().use_rest_get()) {
-            KV_FtpActRest rest(offset_);
+            KV_FtpActRest rest(sink.offset());
             if (!sub_step(*this, rest))
                 return true;
-        } else if (frag) {
+        } else if (sink.frag()) {
             // Without REST the server sends from 0: a fragment further on
             // cannot be fetched.
             set_executed(false);
@@ -86,7 +78,7 @@ bool KV_FtpActGet::run()
         } else {
             // Without REST the server sends from 0, so the file is written
             // from 0 again: bytes go to the offset they belong to.
-            offset_ = 0;
+            sink.restart(0);
         }
     }
     return KV_FtpActTrans::run();
@@ -99,69 +91,50 @@ KV_String KV_FtpActGet::get_cmd()
 
 bool KV_FtpActGet::init()
 {
-    if (!log)
-        return false;
-    if (!file.open()) {
-        report(ftp(), "Couldn't open the file %s for writing (%s).", file.name());
-        return false;
-    }
-    // A restart discards what lies beyond its point.
-    return frag || log->set_stored(offset_);
+    return sink.open(ftp().eh());
 }
 
 bool KV_FtpActGet::process_in(KV_Stream& in, bool& end)
 {
     retry_mode = 3;
-    bool ok = log != nullptr;
     const uint32_t n = in.length();
     if (n == 0)
-        return ok;
+        return sink.log() != nullptr;
     const unsigned char* data = in;
-    if (ok && frag) {
-        const int64_t pos = frag->pos();
-        int64_t next = pos + n;
-        if (next >= frag->end()) {
-            // The fragment is complete: what the server sends beyond it
-            // belongs to another fragment and is dropped.
-            next = frag->end();
-            end = true;
-        }
-        if (next > pos)
-            ok = log->write_frag(*frag, data, static_cast<uint32_t>(next - pos));
-    } else if (ok) {
-        ok = log->write_at(offset_, data, n);
-        if (ok)
-            offset_ += n;
-    }
+    bool ok = sink.write(data, n);
     if (!ok)
-        ftp().set_err_msg("Couldn't write the temporary file.");
+        ftp().set_err_msg(sink.err());
+    // The fragment is complete: the connection is cut, since what the server
+    // sends beyond it belongs to another fragment.
+    if (sink.full())
+        end = true;
     ok = in.remove(n) && ok;
     // Cutting the connection at the fragment's end makes the server report
     // a broken transfer: that report must not fail the fragment.
-    if (ok && frag && end)
+    if (ok && sink.full())
         set_force_executed();
-    if (ok)
-        log->progress(0);
     return ok;
 }
 
 bool KV_FtpActGet::cleanup()
 {
-    const bool r = file.close();
-    if (log)
-        log->close();
-    // A server that ended the data before the fragment's end sent a file
-    // shorter than the fragment: the fragment is not complete.
-    if (frag && !frag->done()) {
+    if (!sink.close()) {
+        set_executed(false);
+        ftp().set_err_msg(sink.err());
+    } else if (!sink.complete()) {
+        // A server that ended the data before the fragment's end sent a file
+        // shorter than the fragment: the fragment is not complete.
         set_executed(false);
         ftp().set_err_msg("The data ended before the end of the fragment.");
     }
-    return r;
+    return true;
 }
 
-KV_FtpActPut::KV_FtpActPut(KV_TRANS_MODE mode, const KV_String& src, const KV_String& dst,
+// `src` is not used: the data comes from the copy sub-log or the file it
+// names, without which the action fails.
+KV_FtpActPut::KV_FtpActPut(KV_TRANS_MODE mode, const KV_String&, const KV_String& dst,
                            KV_TransLogCp* log, int64_t rest)
-    : file(log ? log->data_name() : src, "rb"), dst(dst), log(log), mode(mode), offset_(rest)
+    : sink(KV_TransSink::Dir::put, log, rest), dst(dst), mode(mode)
 {
 }
 
@@ -170,15 +143,15 @@ bool KV_FtpActPut::run()
     KV_FtpActType type(mode);
     if (!sub_step(*this, type))
         return true;
-    if (offset_ > 0) {
+    if (sink.offset() > 0) {
         if (rest_put(ftp())) {
-            KV_FtpActRest rest(offset_);
+            KV_FtpActRest rest(sink.offset());
             if (!sub_step(*this, rest))
                 return true;
         } else if (!ftp().opts().use_append()) {
             // Neither REST nor APPE: STOR writes the server's file from 0,
             // so the whole file goes.
-            offset_ = 0;
+            sink.restart(0);
         }
     }
     return KV_FtpActTrans::run();
@@ -186,70 +159,39 @@ bool KV_FtpActPut::run()
 
 KV_String KV_FtpActPut::get_cmd()
 {
-    return path_cmd(ftp(), offset_ > 0 && ftp().opts().use_append() ? "APPE" : "STOR", dst);
+    return path_cmd(ftp(), sink.offset() > 0 && ftp().opts().use_append() ? "APPE" : "STOR", dst);
 }
 
 bool KV_FtpActPut::init()
 {
-    if (!log)
-        return false;
-    if (!file.open()) {
-        report(ftp(), "Couldn't open the file %s for reading (%s).", file.name());
-        return false;
-    }
-    return file.set_pos(log->data_offset() + offset_);
+    return sink.open(ftp().eh());
 }
 
 bool KV_FtpActPut::process_out(KV_Stream& out, bool& end, uint32_t size, uint8_t* buff)
 {
     retry_mode = 3;
-    bool ok = log != nullptr && buff != nullptr && size >= 2;
-    if (!ok)
-        return false;
-    if (log->multifrag()) {
-        const int64_t total = log->fdata().size(false);
-        KV_FileFrag* f = nullptr;
-        if (log->man_frag().find_pos(&f, offset_) && f) {
-            // An upload goes only as far as the fragments are in.
-            ok = f->done();
-            uint32_t n = 0;
-            if (ok) {
-                n = static_cast<uint32_t>(std::min<int64_t>(f->end() - offset_, size - 1));
-                ok = log->read_frag(*f, buff, offset_ - f->begin(), n) && n > 0;
-            }
-            if (ok)
-                ok = out.append(buff, n);
-            if (ok) {
-                offset_ += n;
-                if (offset_ >= total)
-                    end = true;
-            }
-        } else {
-            ok = offset_ >= total;
-            if (ok)
-                end = true;
-        }
-    } else {
-        const uint32_t n = file.read(buff, size - 1);
-        if (n > 0) {
-            ok = out.append(buff, n);
-            if (ok)
-                offset_ += n;
-        } else {
-            end = true;
-        }
+    uint32_t n = 0;
+    switch (sink.read(buff, size, n)) {
+    case KV_TransSink::Read::data:
+        if (!out.append(buff, n))
+            return false;
+        end = sink.done();
+        return true;
+    case KV_TransSink::Read::end:
+        end = true;
+        return true;
+    case KV_TransSink::Read::fail:
+        break;
     }
-    if (ok)
-        log->progress(offset_);
-    return ok;
+    if (!sink.err().empty())
+        ftp().set_err_msg(sink.err());
+    return false;
 }
 
 bool KV_FtpActPut::cleanup()
 {
-    const bool r = file.close();
-    if (log)
-        log->close();
-    return r;
+    sink.close();
+    return true;
 }
 
 bool KV_FtpActGetDirect::run()

@@ -19,11 +19,11 @@
 
 #include <cstdint>
 
-#include "foundation/kv_file.h"
 #include "foundation/kv_inetaddr.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "ftp/kv_ftpact.h"
+#include "transfers/kv_transsink.h"
 
 class KV_ErrHandler;
 class KV_FileFrag;
@@ -50,16 +50,13 @@ public:
     bool init() override;
     bool cleanup() override;
 
-    // The next file offset to write (unsegmented).
-    int64_t offset() const { return offset_; }
+    // The next file offset to write.
+    int64_t offset() const { return sink.offset(); }
 
 private:
-    KV_File file;
+    KV_TransSink sink;
     KV_String src;
-    KV_FileFrag* frag;
-    KV_TransLogCp* log;
     KV_TRANS_MODE mode;
-    int64_t offset_;
 };
 
 // STOR or APPE from a copy sub-log or its data file.
@@ -78,14 +75,12 @@ public:
     bool cleanup() override;
 
     // The next source offset to send.
-    int64_t offset() const { return offset_; }
+    int64_t offset() const { return sink.offset(); }
 
 private:
-    KV_File file;
+    KV_TransSink sink;
     KV_String dst;
-    KV_TransLogCp* log;
     KV_TRANS_MODE mode;
-    int64_t offset_;
 };
 
 // The source half of a server-to-server copy: RETR on the server whose

@@ -18,11 +18,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-#include "foundation/kv_file.h"
 #include "foundation/kv_string.h"
 #include "http/kv_httpacttrans.h"
+#include "transfers/kv_transsink.h"
 
 class KV_FileFrag;
 class KV_TransLogCp;
@@ -43,7 +42,7 @@ public:
 
     // The position the next byte is written at (once the bytes held back
     // are written, which the end of the action does).
-    int64_t offset() const { return offset_; }
+    int64_t offset() const { return sink_.offset(); }
 
     uint16_t auth_cmds() const override;
     bool get_hdr(KV_HttpHdr& hdr) override;
@@ -55,18 +54,11 @@ public:
     bool cleanup() override;
 
 private:
-    // Writes the bytes held back to the log; false (with the message) when
-    // that fails.
-    bool flush();
-
-    KV_File file_;
+    // Received bytes are held back up to FLUSH_SIZE: the log is written in
+    // large pieces, not once per receive, and at the latest when the action
+    // ends.
+    KV_TransSink sink_;
     KV_String uri_;
-    // Received bytes not written yet: the log is written in large pieces,
-    // not once per receive. Written at the latest when the action ends.
-    std::vector<unsigned char> pend_;
-    KV_FileFrag* frag_ = nullptr;
-    KV_TransLogCp* log_ = nullptr;
-    int64_t offset_ = 0;
 };
 
 class KV_HttpActPut : public KV_HttpActTrans
@@ -79,7 +71,7 @@ public:
     ~KV_HttpActPut() override;
 
     // The next byte to send.
-    int64_t offset() const { return offset_; }
+    int64_t offset() const { return sink_.offset(); }
 
     uint16_t auth_cmds() const override;
     bool close_self() const override;
@@ -97,9 +89,8 @@ protected:
     bool send(KV_Stream& stream, uint32_t n, const uint8_t* data);
 
 private:
-    KV_File file_;
+    // Without chunks exactly the announced length is sent.
+    KV_TransSink sink_;
     KV_String uri_;
-    KV_TransLogCp* log_ = nullptr;
-    int64_t offset_ = 0;
     bool chunked_ = false;
 };

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr const char* write_err = "Couldn't write the temporary file.";
-
 // W: requests in flight on one handle.
 uint32_t window(const KV_SftpMan* man, bool write)
 {
@@ -42,17 +40,17 @@ uint32_t high(int64_t v)
 // ---------------------------------------------------------------------------
 // KV_SftpActGet
 
-KV_SftpActGet::KV_SftpActGet(const KV_String& remote, const KV_String& local, int64_t offset,
+// `local` is not used: the data goes to the copy sub-log, without which the
+// action fails.
+KV_SftpActGet::KV_SftpActGet(const KV_String& remote, const KV_String&, int64_t offset,
                              KV_TransLogCp* const log)
-    : file(log ? log->data_name() : local, log ? "r+b" : "wb"), remote_(remote), frag(nullptr),
-      log(log), write_off(offset), read_off(offset)
+    : sink(KV_TransSink::Dir::get, log, offset), remote_(remote), read_off(offset)
 {
 }
 
-KV_SftpActGet::KV_SftpActGet(const KV_String& remote, const KV_String& local,
-                             KV_FileFrag* const frag, KV_TransLogCp* const log)
-    : file(log ? log->data_name() : local, "r+b"), remote_(remote), frag(frag), log(log),
-      write_off(frag ? frag->pos() : 0), read_off(frag ? frag->pos() : 0)
+KV_SftpActGet::KV_SftpActGet(const KV_String& remote, const KV_String&, KV_FileFrag* const frag,
+                             KV_TransLogCp* const log)
+    : sink(log, frag), remote_(remote), read_off(frag ? frag->pos() : 0)
 {
 }
 
@@ -61,24 +59,21 @@ KV_SftpActGet::~KV_SftpActGet() = default;
 bool KV_SftpActGet::init()
 {
     end = false;
-    if (!KV_SshActTrans::init() || !log)
+    if (!KV_SshActTrans::init())
         return false;
-    if (!file.open()) {
-        if (KV_SshMan* m = ssh(); m && m->eh())
-            m->eh()->set_err(2, "Couldn't open the file %s for writing (%s).", file.name().data(),
-                             KV_ErrHandler::last_err().data());
-        return false;
-    }
-    return frag || log->set_stored(write_off);
+    KV_SshMan* m = ssh();
+    return sink.open(m ? m->eh() : nullptr);
 }
 
 bool KV_SftpActGet::cleanup()
 {
-    const bool closed = file.close();
-    const bool base = KV_SshActTrans::cleanup();
-    if (log)
-        log->close();
-    return closed && base;
+    // Bytes the sink still held and could not write leave the file short.
+    if (!sink.close()) {
+        if (KV_SftpMan* m = sftp())
+            m->set_err_msg(sink.err());
+        set_executed(false);
+    }
+    return KV_SshActTrans::cleanup();
 }
 
 KV_SftpMsg* KV_SftpActGet::first_msg()
@@ -99,11 +94,12 @@ void KV_SftpActGet::numbered(const KV_SftpMsgList& out)
 
 int64_t KV_SftpActGet::stored_to() const
 {
-    return frag ? frag->pos() : write_off;
+    return sink.offset();
 }
 
 int64_t KV_SftpActGet::limit() const
 {
+    const KV_FileFrag* frag = sink.frag();
     return frag ? std::min(eof_at, frag->end()) : eof_at;
 }
 
@@ -111,16 +107,6 @@ bool KV_SftpActGet::window_full(const KV_SftpMsgList& out) const
 {
     const KV_SftpMan* man = sftp();
     return !man || out.size() + man->ack_reg_locked() >= window(man, false);
-}
-
-bool KV_SftpActGet::write_prefix(const unsigned char* p, uint32_t n)
-{
-    if (frag)
-        return log->write_frag(*frag, p, n);
-    if (!log->write_at(write_off, p, n))
-        return false;
-    write_off += n;
-    return true;
 }
 
 bool KV_SftpActGet::store(int64_t off, const unsigned char* p, uint32_t n)
@@ -142,7 +128,7 @@ bool KV_SftpActGet::store(int64_t off, const unsigned char* p, uint32_t n)
         return true;
     }
     const uint32_t skip = static_cast<uint32_t>(s - off);
-    if (!write_prefix(p + skip, n - skip))
+    if (!sink.write(p + skip, n - skip))
         return false;
     // Answers that came ahead of their turn follow as soon as they touch the
     // prefix.
@@ -161,8 +147,7 @@ bool KV_SftpActGet::take_data(const Range& r, const KV_SshString& data)
 {
     const uint32_t n = data.length();
     if (n > r.len)
-        return false; // more than was asked for: no offset is sure any more // more than was asked
-                      // for: no offset is sure any more
+        return false; // more than was asked for: no offset is sure any more
     if (n == 0) {
         // Not an end of file, only no progress: asked again, but a server
         // that keeps answering nothing is given up on.
@@ -175,11 +160,10 @@ bool KV_SftpActGet::take_data(const Range& r, const KV_SshString& data)
         retry.push_back(Range{r.off + n, r.len - n});
     if (!store(r.off, data, n)) {
         if (KV_SftpMan* m = sftp())
-            m->set_err_msg(write_err);
+            m->set_err_msg(sink.err());
         failed = true;
         return false;
     }
-    log->progress(0);
     return true;
 }
 
@@ -188,6 +172,7 @@ bool KV_SftpActGet::step(KV_SftpMsgList& out)
     KV_SftpMan* man = sftp();
     if (!man)
         return false;
+    const KV_FileFrag* frag = sink.frag();
     const bool complete = end && stored_to() >= limit();
     if (!failed && !complete && !handle.empty()) {
         while (!window_full(out)) {
@@ -277,7 +262,7 @@ bool KV_SftpActGet::process_in(const KV_SftpMsg& msg, KV_SftpMsgList& out, uint3
     }
     case KV_SFTP_DATA: {
         const auto it = reads.find(msg.id());
-        if (it == reads.end() || !log) {
+        if (it == reads.end() || !sink.log()) {
             ok = false;
             break;
         }
@@ -298,9 +283,11 @@ bool KV_SftpActGet::process_in(const KV_SftpMsg& msg, KV_SftpMsgList& out, uint3
 // ---------------------------------------------------------------------------
 // KV_SftpActPut
 
-KV_SftpActPut::KV_SftpActPut(const KV_String& local, const KV_String& remote,
-                             KV_TransLogCp* const log, int64_t offset)
-    : file(log ? log->data_name() : local, "rb"), remote_(remote), log(log), offset(offset)
+// `local` is not used: the data comes from the copy sub-log or the file it
+// names, without which the action fails.
+KV_SftpActPut::KV_SftpActPut(const KV_String&, const KV_String& remote, KV_TransLogCp* const log,
+                             int64_t offset)
+    : sink(KV_TransSink::Dir::put, log, offset), remote_(remote)
 {
 }
 
@@ -309,30 +296,23 @@ KV_SftpActPut::~KV_SftpActPut() = default;
 bool KV_SftpActPut::init()
 {
     end = false;
-    if (!KV_SshActTrans::init() || !log)
+    if (!KV_SshActTrans::init())
         return false;
-    if (!file.open()) {
-        if (KV_SshMan* m = ssh(); m && m->eh())
-            m->eh()->set_err(2, "Couldn't open the file %s for reading (%s).", file.name().data(),
-                             KV_ErrHandler::last_err().data());
-        return false;
-    }
-    return file.set_pos(log->data_offset() + offset);
+    KV_SshMan* m = ssh();
+    return sink.open(m ? m->eh() : nullptr);
 }
 
 bool KV_SftpActPut::cleanup()
 {
-    const bool closed = file.close();
-    const bool base = KV_SshActTrans::cleanup();
-    if (log)
-        log->close();
-    return closed && base;
+    sink.close();
+    return KV_SshActTrans::cleanup();
 }
 
 KV_SftpMsg* KV_SftpActPut::first_msg()
 {
-    const uint32_t pflags = offset == 0 ? KV_SFTP_PF_WRITE | KV_SFTP_PF_CREAT | KV_SFTP_PF_TRUNC
-                                        : KV_SFTP_PF_WRITE | KV_SFTP_PF_APPEND;
+    const uint32_t pflags = sink.offset() == 0
+                                ? KV_SFTP_PF_WRITE | KV_SFTP_PF_CREAT | KV_SFTP_PF_TRUNC
+                                : KV_SFTP_PF_WRITE | KV_SFTP_PF_APPEND;
     return new (std::nothrow) KV_SftpMsgOpen(sftp_str(remote_), pflags, KV_SftpFileAttr());
 }
 
@@ -350,46 +330,24 @@ bool KV_SftpActPut::window_full(const KV_SftpMsgList& out) const
 
 bool KV_SftpActPut::write(KV_SftpMsgList& out, uint32_t buf_len, uint8_t* const buf)
 {
-    bool ok = sftp() && log && buf && buf_len >= 2;
-    while (ok && !end) {
-        if (window_full(out))
+    bool ok = sftp() != nullptr;
+    while (ok && !end && !window_full(out)) {
+        const int64_t at = sink.offset();
+        uint32_t n = 0;
+        switch (sink.read(buf, buf_len, n)) {
+        case KV_TransSink::Read::data:
+            ok = queue(out, new (std::nothrow) KV_SftpMsgWrite(handle, buf, n, low(at), high(at)));
+            end = sink.done();
             break;
-        if (!log->multifrag()) {
-            const uint32_t n = file.read(buf, buf_len - 1);
-            if (n == 0) {
-                // A read error is no end of the source: the upload would be
-                // cut short and still count as done.
-                ok = file.end();
-                end = true;
-                break;
-            }
-            ok = queue(out, new (std::nothrow)
-                                KV_SftpMsgWrite(handle, buf, n, low(offset), high(offset)));
-            offset += n;
-        } else {
-            KV_FileFrag* f = nullptr;
-            if (!log->man_frag().find_pos(&f, offset) || !f) {
-                ok = offset >= log->fdata().size(false);
-                end = true;
-                break;
-            }
-            if (!f->done()) {
-                ok = false;
-                break;
-            }
-            const int64_t rest = f->end() - offset;
-            uint32_t n = rest < buf_len - 1 ? static_cast<uint32_t>(rest) : buf_len - 1;
-            ok = log->read_frag(*f, buf, offset - f->begin(), n) && n > 0;
-            if (!ok)
-                break;
-            ok = queue(out, new (std::nothrow)
-                                KV_SftpMsgWrite(handle, buf, n, low(offset), high(offset)));
-            offset += n;
-            if (offset >= log->fdata().size(false))
-                end = true;
+        case KV_TransSink::Read::end:
+            end = true;
+            break;
+        case KV_TransSink::Read::fail:
+            if (KV_SftpMan* m = sftp(); m && !sink.err().empty())
+                m->set_err_msg(sink.err());
+            ok = false;
+            break;
         }
-        if (ok)
-            log->progress(offset);
     }
     if (ok && end)
         ok = close_handle(handle, out);

@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "foundation/kv_file.h"
 #include "foundation/kv_path.h"
 #include "foundation/kv_string.h"
 #include "ssh/kv_sftpman.h"
+#include "transfers/kv_transsink.h"
 
 class KV_FileFrag;
 class KV_FileListStore;
@@ -68,7 +68,6 @@ private:
     // Stores bytes at `off`: written when they continue the stored prefix,
     // else held until they do.
     bool store(int64_t off, const unsigned char* p, uint32_t n);
-    bool write_prefix(const unsigned char* p, uint32_t n);
     // The offset up to which the file is stored without a gap.
     int64_t stored_to() const;
     // Where the data ends: the end of file once seen, the fragment's end.
@@ -77,12 +76,9 @@ private:
     bool step(KV_SftpMsgList& out);
     bool window_full(const KV_SftpMsgList& out) const;
 
-    KV_File file;
+    KV_TransSink sink;
     KV_String remote_;
     KV_SshString handle;
-    KV_FileFrag* frag;
-    KV_TransLogCp* log;
-    int64_t write_off;
     int64_t read_off;
     bool end = false;
     bool failed = false;
@@ -114,11 +110,9 @@ private:
     bool trans_end() const;
     bool window_full(const KV_SftpMsgList& out) const;
 
-    KV_File file;
+    KV_TransSink sink;
     KV_String remote_;
     KV_SshString handle;
-    KV_TransLogCp* log;
-    int64_t offset;
     bool end = false;
 };
 
