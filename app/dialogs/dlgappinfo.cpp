@@ -1,6 +1,8 @@
 #include "dialogs/dlgappinfo.h"
 
+#include "core/appimages.h"
 #include "core/settings.h"
+#include "core/versioninfo.h"
 #include "res/resources.h"
 #include "shell/kivrelapp.h"
 
@@ -8,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -82,6 +85,100 @@ void CDlgAppInfo::accept()
         WriteProfileInt("UI", key, box->isChecked() ? 0 : 1);
     }
     QDialog::accept();
+}
+
+namespace {
+
+// The read-only text box both dialogs show their text in. The stored texts
+// break lines with CR LF; the box wants plain line feeds.
+QPlainTextEdit* MakeTextBox(const QString& text, QWidget* parent)
+{
+    auto* edit = new QPlainTextEdit(parent);
+    edit->setObjectName("1073");
+    edit->setReadOnly(true);
+    edit->setPlainText(QString(text).replace("\r\n", "\n"));
+    edit->setMinimumSize(320, 120);
+    return edit;
+}
+
+} // namespace
+
+CDlgAppUpdate::CDlgAppUpdate(const QString& text, bool notice_only, QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle("Kivrel: Update");
+    setWindowIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(MakeTextBox(text, this));
+    auto* buttons = new QDialogButtonBox(this);
+    if (notice_only) {
+        QPushButton* ok = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
+        ok->setObjectName("1");
+        ok->setDefault(true);
+    } else {
+        buttons->addButton("&Ignore", QDialogButtonBox::RejectRole)->setObjectName("2");
+        QPushButton* download = buttons->addButton("&Download", QDialogButtonBox::AcceptRole);
+        download->setObjectName("1");
+        download->setDefault(true);
+    }
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+QString CDlgAbout::TitleLine(const CVersionInfo& info)
+{
+    QString line = info.GetProductName() + ' ' + FormatVersion(info.GetProductVersion());
+    const QString special = info.GetSpecialBuild();
+    if (!special.isEmpty()) {
+        line += ' ' + special;
+    }
+    return line;
+}
+
+QString CDlgAbout::CopyrightLine(const CVersionInfo& info)
+{
+    QString line = info.GetLegalCopyright() + "   " + info.GetCompanyName();
+    return line.replace("(C)", QString(QChar(0xA9)));
+}
+
+QString CDlgAbout::Description(const CVersionInfo& info, const char* date, const char* time)
+{
+    QString text = info.GetComments().replace("  ", "\r\n");
+    const QString sep = text.isEmpty() ? QString() : QStringLiteral("\r\n");
+    text += sep + QString("%1: %2 %3")
+                      .arg("Built time", QString::fromLatin1(date), QString::fromLatin1(time));
+    text += sep + QString("%1: %2").arg("Unicode encoding", "off");
+    return text;
+}
+
+CDlgAbout::CDlgAbout(const CVersionInfo& info, QWidget* parent)
+    : QDialog(parent), title(TitleLine(info)), copyright(CopyrightLine(info)),
+      desc(Description(info, __DATE__, __TIME__))
+{
+    setWindowTitle("About Kivrel");
+    auto* layout = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    auto* lines = new QVBoxLayout;
+    auto* title_label = new QLabel(title, this);
+    title_label->setObjectName("1123");
+    lines->addWidget(title_label);
+    auto* copyright_label = new QLabel(copyright, this);
+    copyright_label->setObjectName("1029");
+    lines->addWidget(copyright_label);
+    row->addLayout(lines, 1);
+    layout->addLayout(row);
+    layout->addWidget(MakeTextBox(desc, this));
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
+    ok->setObjectName("1");
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+    ok->setFocus();
 }
 
 CDlgShutdown::CDlgShutdown(int kind, QWidget* parent) : QDialog(parent), kind(kind)

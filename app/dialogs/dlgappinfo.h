@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <cstdint>
 
+class CVersionInfo;
 class QCheckBox;
 class QLabel;
 class QProgressBar;
@@ -41,6 +42,41 @@ public:
 private:
     QString key;
     QCheckBox* box = nullptr;
+};
+
+// The notice of a newer program version. As an offer it has "&Ignore"
+// (Cancel) and "&Download" (OK, the default); as a notice only "&OK".
+class CDlgAppUpdate : public QDialog
+{
+    Q_OBJECT
+public:
+    CDlgAppUpdate(const QString& text, bool notice_only, QWidget* parent);
+};
+
+// The program's name, version, copyright and build time.
+class CDlgAbout : public QDialog
+{
+    Q_OBJECT
+public:
+    // `info` is read in the constructor only.
+    CDlgAbout(const CVersionInfo& info, QWidget* parent);
+
+    // "Productname", the version, and "SpecialBuild" when there is one.
+    static QString TitleLine(const CVersionInfo& info);
+    // "LegalCopyright", three blanks, "CompanyName"; "(C)" becomes the sign.
+    static QString CopyrightLine(const CVersionInfo& info);
+    // "Comments" with each pair of blanks as a line break (CR LF), then the
+    // build time (`date` and `time` as the compiler writes them).
+    static QString Description(const CVersionInfo& info, const char* date, const char* time);
+
+    QString Title() const { return title; }
+    QString Copyright() const { return copyright; }
+    QString Desc() const { return desc; }
+
+private:
+    QString title;
+    QString copyright;
+    QString desc;
 };
 
 // The countdown of 30 seconds; OK when it ran out or the user pressed OK.

@@ -2,11 +2,13 @@
 #include "dialogs/dlgappinfo.h"
 
 #include "core/settings.h"
+#include "core/versioninfo.h"
 #include "support/kv_dlgdriver.h"
 #include "support/kv_testdir.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
@@ -94,6 +96,69 @@ TEST_F(AppInfoTest, TheCountdownEndsWithOkAfter30Ticks)
         ASSERT_TRUE(kvtest::WaitFor([&] { return !dlg.isVisible(); }));
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
     }
+}
+
+TEST_F(AppInfoTest, TheUpdateOfferDownloadsOnlyWithDownload)
+{
+    struct Case
+    {
+        bool notice_only;
+        const char* button;
+        int result;
+    };
+    const Case cases[] = {
+        {false, "1", QDialog::Accepted}, // "&Download"
+        {false, "2", QDialog::Rejected}, // "&Ignore"
+        {true, "1", QDialog::Accepted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        CDlgAppUpdate dlg("Version 9.1 is out.\r\nIt mends things.", c.notice_only, nullptr);
+        auto* text = dlg.findChild<QPlainTextEdit*>("1073");
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->toPlainText(), "Version 9.1 is out.\nIt mends things.");
+        auto* ok = dlg.findChild<QPushButton*>("1");
+        ASSERT_NE(ok, nullptr);
+        EXPECT_TRUE(ok->isDefault());
+        EXPECT_EQ(ok->text(), c.notice_only ? "&OK" : "&Download");
+        EXPECT_EQ(dlg.findChild<QPushButton*>("2") == nullptr, c.notice_only);
+        kvtest::DialogDriver<CDlgAppUpdate> driver(
+            [&](CDlgAppUpdate& d) { d.findChild<QPushButton*>(c.button)->click(); });
+        EXPECT_EQ(dlg.exec(), c.result);
+    }
+}
+
+TEST(CDlgAbout, BuildsItsLinesFromTheVersionInformation)
+{
+    const CVersionString full[] = {
+        {"040904b0", "Productname", "Kivrel"},
+        {"040904b0", "SpecialBuild", "beta"},
+        {"040904b0", "LegalCopyright", "(C) 2026 Someone, (C) 2025"},
+        {"040904b0", "CompanyName", "Kivrel Works"},
+        {"040904b0", "Comments", "First line.  Second line."},
+    };
+    const CVersionString bare[] = {{"040904b0", "Productname", "Kivrel"}};
+    const uint32_t english[] = {0x04b00409};
+    // 1.2.3 with the fourth part as letter "b".
+    const uint64_t version = (uint64_t{1} << 48) | (uint64_t{2} << 32) | (uint64_t{3} << 16) | 2;
+
+    const CVersionBlock full_block{true, version, english, 1, full, 5};
+    const CVersionBlock bare_block{true, version, english, 1, bare, 1};
+    CVersionInfo info;
+    ASSERT_TRUE(info.ReadBlock(&full_block));
+    EXPECT_EQ(CDlgAbout::TitleLine(info), "Kivrel 1.2.3b beta");
+    EXPECT_EQ(CDlgAbout::CopyrightLine(info),
+              QString::fromUtf8("\u00a9 2026 Someone, \u00a9 2025   Kivrel Works"));
+    EXPECT_EQ(CDlgAbout::Description(info, "Dec  1 2026", "07:05:09"),
+              "First line.\r\nSecond line.\r\nBuilt time: Dec  1 2026 07:05:09\r\n"
+              "Unicode encoding: off");
+
+    // Without comments the two lines follow each other without a break, and
+    // without a special build the title ends at the version.
+    ASSERT_TRUE(info.ReadBlock(&bare_block));
+    EXPECT_EQ(CDlgAbout::TitleLine(info), "Kivrel 1.2.3b");
+    EXPECT_EQ(CDlgAbout::Description(info, "Dec  1 2026", "07:05:09"),
+              "Built time: Dec  1 2026 07:05:09Unicode encoding: off");
 }
 
 } // namespace
