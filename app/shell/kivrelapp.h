@@ -16,6 +16,7 @@
 #include "core/soundgate.h"
 #include "core/versioninfo.h"
 #include "foundation/kv_informer.h"
+#include "root/kv_autoupdtman.h"
 
 #include <QApplication>
 #include <QFont>
@@ -78,6 +79,10 @@ public:
     CVersionInfo& GetVersion() { return version; }
     // The program's own version as text (FormatVersion).
     QString GetVersionText() const;
+    // The check for a newer version: the manager its descriptor download ran
+    // through. Nothing here starts that download yet; until something does,
+    // a downloaded descriptor is not recognised as ours.
+    KV_AutoUpdtMan& GetUpdateMan() { return update_man; }
     CEngineBridge& GetBridge() { return bridge; }
 
     // The MIME types standing for the program's clipboard formats: data-source
@@ -180,6 +185,7 @@ private:
     QFont font_normal;
     QFont font_bold;
     CVersionInfo version;
+    KV_AutoUpdtMan update_man;
     std::vector<CFileManData*> adapters;
     CSoundGate sound_gate;
     QSoundEffect* sound = nullptr;

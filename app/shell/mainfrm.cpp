@@ -12,6 +12,7 @@
 #include "requests/kv_reqmsg.h"
 #include "requests/kv_sessinfo.h"
 #include "res/resources.h"
+#include "root/kv_autoupdtman.h"
 #include "root/kv_filemanpool.h"
 #include "shell/dsview.h"
 #include "shell/kivrelapp.h"
@@ -637,13 +638,15 @@ void CMainFrm::HandleMsg(const KV_Msg* msg)
             return;
         }
         if (man->ntf == KV_MAN_NTF_UNUSED) {
-            return; // hidden browse panes are not built yet, so none to disconnect
+            DisconnectHiddenPane(*man);
+            return;
         }
         pool->process_ntf(msg);
         return;
     }
     case KV_MSG_REQ_LOG:
-        return; // the request-log dialog is not built yet
+        AddToRequestLog(*msg);
+        return;
     default:
         pool->process_ntf(msg);
         return;
@@ -666,8 +669,20 @@ void CMainFrm::OnFileOpNtf(const KV_MsgFileOp& msg)
 {
     const QString path = ToQ(msg.path1);
     const KV_FILEOP op = msg.fileop;
+    if (op == KV_FILEOP_UPDATE_CHECK) {
+        OnUpdateChecked(msg.path1);
+        return;
+    }
+    if (op == KV_FILEOP_UPDATE_APP) {
+        RunUpdateDlg(QString("The latest version of Kivrel has been successfully downloaded and is "
+                             "ready to install. Please close the application, uninstall the "
+                             "previous version and start the setup file located at:\r\n%1.")
+                         .arg(path),
+                     true);
+        return;
+    }
     if (op < KV_FILEOP_OPEN || op > KV_FILEOP_PRINT) {
-        return; // the update offer is not built yet
+        return;
     }
     QString error;
     bool opened = false;
@@ -759,3 +774,55 @@ void CMainFrm::ShowHint(const QString& key, uint32_t text_id)
 {
     CDlgAppInfo::Info(key, text_id, this, false);
 }
+
+void CMainFrm::OnUpdateChecked(const KV_String& path)
+{
+    KV_String setup;
+    KV_String text;
+    uint64_t new_ver = 0;
+    const uint64_t cur_ver = CKivrelApp::Instance()->GetVersion().GetProductVersion();
+    CKivrelApp::Instance()->GetUpdateMan().process_check(path, cur_ver, setup, text, new_ver);
+    if (new_ver == 0) {
+        return;
+    }
+    // Any value other than eight bytes was not written by us: no version is
+    // ignored then.
+    const QByteArray stored = GetProfileBinary("Init", "AutoUpdtIgn");
+    uint64_t ignored = 0;
+    if (stored.size() == 8) {
+        for (int i = 7; i >= 0; --i) {
+            ignored = ignored << 8 | static_cast<uint8_t>(stored[i]);
+        }
+    }
+    if (ignored != 0 && ignored >= new_ver) {
+        return;
+    }
+    if (RunUpdateDlg(ToQ(text), false)) {
+        CopyUri(setup, KV_String(""), KV_FILEOP_UPDATE_APP);
+        return;
+    }
+    QByteArray value(8, '\0');
+    for (int i = 0; i < 8; ++i) {
+        value[i] = static_cast<char>(new_ver >> (8 * i));
+    }
+    WriteProfileBinary("Init", "AutoUpdtIgn", value);
+}
+
+bool CMainFrm::RunUpdateDlg(const QString& text, bool notice_only)
+{
+    CDlgAppUpdate dlg(text, notice_only, this);
+    return dlg.exec() == QDialog::Accepted;
+}
+
+bool CMainFrm::CopyUri(const KV_String& src, const KV_String&, KV_FILEOP)
+{
+    const QString error =
+        QString("Copying %1 needs the transfer dialog, which this version does not have yet.")
+            .arg(ToQ(src));
+    pool->informer().set_err(2, KV_String(error.toUtf8().constData()));
+    return false;
+}
+
+void CMainFrm::DisconnectHiddenPane(const KV_MsgManNtf&) {}
+
+void CMainFrm::AddToRequestLog(const KV_Msg&) {}

@@ -9,6 +9,8 @@
 // quit. User-interface thread only.
 
 #include "core/wndregistry.h"
+#include "foundation/kv_msg.h"
+#include "foundation/kv_string.h"
 #include "shell/innerfrm.h"
 
 #include <QIcon>
@@ -81,6 +83,18 @@ public:
     void OnInformerNtf();
     void HandleMsg(const KV_Msg* msg);
     void OnFileOpNtf(const KV_MsgFileOp& msg);
+    // Closes the connections of a hidden browse pane whose manager is unused.
+    // Not built yet: browse windows come later, so there is no pane to close.
+    void DisconnectHiddenPane(const KV_MsgManNtf& msg);
+    // Adds a request's log entry to the open request-info dialog. Not built
+    // yet: that dialog comes later, so the entry is dropped.
+    void AddToRequestLog(const KV_Msg& msg);
+    // The update descriptor at `path` arrived: offers a newer version unless
+    // the user declined that one or a later one before.
+    void OnUpdateChecked(const KV_String& path);
+    // Starts the copy of `src` to `dst` through the transfer dialog. Not built
+    // yet: the transfer dialog comes later, so it reports that and gives false.
+    bool CopyUri(const KV_String& src, const KV_String& dst, KV_FILEOP op);
 
     CKVToolBar* ToolBar() const { return toolbar; }
     CNewMenu* TrayMenu() const { return tray_menu; }
@@ -93,6 +107,9 @@ protected:
     virtual bool Launch(const QString& program, const QStringList& args, QString& error);
     // The countdown of the automatic action; whether it ended with OK.
     virtual bool RunShutdownDlg(int action);
+    // The update dialog (offer or, with `notice_only`, notice); whether it
+    // ended with OK, which for the offer means "download".
+    virtual bool RunUpdateDlg(const QString& text, bool notice_only);
     // The parameter dialog of a request; a clone of the edited parameters on
     // OK, null when cancelled.
     virtual KV_FileReqTransParams* RunParamsDlg(const KV_MsgReqParams& msg, QWidget* parent);

@@ -19,6 +19,8 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -30,6 +32,7 @@ public:
     QList<QStringList> launches;
     int shutdown_dlgs = 0;
     int params_dlgs = 0;
+    QStringList updates; // the texts of the update dialogs shown
 
 protected:
     void PlayResultSound(const QString& name) override { sounds << name; }
@@ -49,6 +52,11 @@ protected:
         return nullptr;
     }
     void ShowHint(const QString&, uint32_t) override {}
+    bool RunUpdateDlg(const QString& text, bool) override
+    {
+        updates << text;
+        return false; // "&Ignore"
+    }
 };
 
 // A request snapshot as a request fills it.
@@ -329,6 +337,51 @@ TEST_F(MainFrmTest, DownloadedFilesReachTheProgramAsOneArgument)
         ASSERT_EQ(frm->launches.size(), 1);
         EXPECT_EQ(frm->launches[0], c.expected);
     }
+}
+
+TEST_F(MainFrmTest, ADeclinedUpdateIsNotOfferedAgainButALaterOneIs)
+{
+    const std::string descriptor = dir / "kivrel.updt";
+    struct Case
+    {
+        const char* name;
+        const char* version;
+        QByteArray stored_before; // "AutoUpdtIgn" written first; null: left as it is
+        bool offered;
+    };
+    // The descriptor counts only as the answer to our own check.
+    CKivrelApp::Instance()->GetUpdateMan() = KV_AutoUpdtMan(
+        KV_FileManId(KV_DsId(KV_DS_NODE_HTTP, KV_String("u"), KV_String(""), KV_String("")), 1));
+    const QByteArray v60000 = QByteArray::fromHex("000000000000"
+                                                  "60ea");
+    const Case cases[] = {
+        {"first offer", "60000.0.0.0", QByteArray(), true},
+        {"the declined version", "60000.0.0.0", QByteArray(), false},
+        {"a later version", "60000.0.0.1", QByteArray(), true},
+        {"an older one than declined", "60000.0.0.0", QByteArray(), false},
+        {"a value of another size counts as none", "60000.0.0.0", QByteArray(4, '\xff'), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.stored_before.isNull()) {
+            WriteProfileBinary("Init", "AutoUpdtIgn", c.stored_before);
+        }
+        std::ofstream(descriptor, std::ios::binary)
+            << c.version << "\nhttps://example.org/kivrel-setup\nWhat is new.";
+        frm->updates.clear();
+        Feed(new KV_MsgFileOp(KV_FILEOP_UPDATE_CHECK, KV_String(descriptor.c_str()), KV_String(""),
+                              false));
+        EXPECT_FALSE(std::filesystem::exists(descriptor));
+        EXPECT_EQ(frm->updates, c.offered ? QStringList{"What is new."} : QStringList{});
+    }
+    // Declining writes the version as eight bytes, least significant first.
+    EXPECT_EQ(GetProfileBinary("Init", "AutoUpdtIgn"), v60000);
+
+    frm->updates.clear();
+    Feed(new KV_MsgFileOp(KV_FILEOP_UPDATE_APP, KV_String("/tmp/setup.run"), KV_String(""), false));
+    ASSERT_EQ(frm->updates.size(), 1);
+    EXPECT_TRUE(frm->updates[0].endsWith("located at:\r\n/tmp/setup.run."));
+    CKivrelApp::Instance()->GetUpdateMan() = KV_AutoUpdtMan();
 }
 
 TEST_F(MainFrmTest, ParameterRequestsOpenTheirDialogOnlyAfterStartUp)
