@@ -6,6 +6,7 @@
 #include "foundation/kv_storage.h"
 #include "root/kv_filemanpool.h"
 
+#include <QMimeData>
 #include <QUrl>
 
 namespace {
@@ -184,4 +185,36 @@ int CFileClipData::DropEffect(bool can_move, bool can_copy, bool copy_default, b
     // Ctrl swaps the pane's default; what cannot move is copied.
     const int effect = can_move && ctrl == copy_default ? 2 : 1;
     return effect == 1 && !can_copy ? 0 : effect;
+}
+
+QByteArray CDsClipData::Write() const
+{
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>(item >> (8 * i));
+    }
+    return bytes;
+}
+
+bool CDsClipData::Read(const QByteArray& bytes)
+{
+    if (bytes.size() != 4) {
+        return false;
+    }
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | static_cast<uint8_t>(bytes[i]);
+    }
+    item = value;
+    return true;
+}
+
+QMimeData* MakeFileMimeData(const CFileClipData& clip, const QString& format, bool local)
+{
+    auto* data = new QMimeData;
+    data->setData(format, clip.Write());
+    if (local) {
+        data->setData(QStringLiteral("text/uri-list"), clip.ToUriList());
+    }
+    return data;
 }

@@ -19,6 +19,7 @@
 #include <cstdint>
 
 class KV_FileManPool;
+class QMimeData;
 
 class CFileClipData
 {
@@ -56,6 +57,25 @@ public:
     KV_FileManId src;
     KVTL::KV_ListVal<KV_String> names;
 };
+
+// A data-source node in a drag of the data-source view: the handle that view
+// gave the dragged item, meaningful only inside it.
+class CDsClipData
+{
+public:
+    // The four bytes of the handle, least significant first.
+    QByteArray Write() const;
+    // False, leaving the handle as it was, unless exactly four bytes.
+    bool Read(const QByteArray& bytes);
+
+    uint32_t item = 0;
+};
+
+// The data put on the clipboard or into a drag: the record under `format`
+// (the program's copy or drag format), and as a text/uri-list as well when
+// `local` (the record's instance is the local data source). The caller owns
+// the result.
+QMimeData* MakeFileMimeData(const CFileClipData& clip, const QString& format, bool local);
 
 // The paths of a text/uri-list: each file URI decoded to a local path;
 // false for an empty list or a URI that names no local file.

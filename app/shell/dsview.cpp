@@ -1,5 +1,6 @@
 #include "shell/dsview.h"
 
+#include "core/fileclip.h"
 #include "core/settings.h"
 #include "datasources/kv_dstreenodegrp.h"
 #include "menus/commands.h"
@@ -87,8 +88,6 @@ bool IsGroup(const KV_DsTreeNode* node)
 {
     return node != nullptr && node->type() == KV_DS_NODE_GRP;
 }
-
-const char kDragFormat[] = "application/x-kivrel-dsnode-drag";
 
 } // namespace
 
@@ -462,7 +461,9 @@ KV_DsTreeNode* CDsView::DraggedNode(const QMimeData* data) const
 {
     // Only this view's own drag names a node: another program's bytes are
     // never taken for a pointer.
-    if (data == nullptr || !data->hasFormat(kDragFormat) || dragged == nullptr) {
+    CDsClipData clip;
+    if (data == nullptr || dragged == nullptr ||
+        !clip.Read(data->data(CKivrelApp::GetClipFormatDs())) || clip.item != drag_handle) {
         return nullptr;
     }
     return NodeOf(dragged);
@@ -474,8 +475,14 @@ void CDsView::startDrag(Qt::DropActions)
     if (item == nullptr) {
         return;
     }
+    // Each drag gets a fresh handle, so a stale drag's bytes name nothing.
+    if (++drag_handle == 0) {
+        drag_handle = 1;
+    }
+    CDsClipData clip;
+    clip.item = drag_handle;
     auto* data = new QMimeData;
-    data->setData(kDragFormat, QByteArray::number(reinterpret_cast<quintptr>(item)));
+    data->setData(CKivrelApp::GetClipFormatDs(), clip.Write());
     auto* drag = new QDrag(this);
     drag->setMimeData(data);
     dragged = item;
@@ -498,7 +505,7 @@ bool CDsView::EvaluateDrop(QDropEvent* event)
 
 void CDsView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->source() == this && event->mimeData()->hasFormat(kDragFormat)) {
+    if (event->source() == this && event->mimeData()->hasFormat(CKivrelApp::GetClipFormatDs())) {
         event->acceptProposedAction();
         return;
     }

@@ -11,6 +11,7 @@
 #include "shell/paneclass.h"
 
 #include <QTreeWidget>
+#include <cstdint>
 
 class CDsView;
 class KV_FileManPool;
@@ -97,6 +98,7 @@ private:
     Receiver receiver{this};
     KV_FileManPool* pool;
     QTreeWidgetItem* dragged = nullptr;
+    uint32_t drag_handle = 0; // the handle of the running drag's record
 };
 
 #endif

@@ -9,8 +9,10 @@
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
 
+#include <QMimeData>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -160,6 +162,32 @@ TEST_F(ClipPoolTest, AListFromOneFolderBecomesTheLocalSource)
 
     CFileClipData two;
     EXPECT_FALSE(two.ReadUriList(base + "/f%20x.txt\r\n" + base + "/sub/y\r\n", pool));
+
+    // Offered to other programs as a file list only from the local source.
+    for (bool local : {true, false}) {
+        std::unique_ptr<QMimeData> data(MakeFileMimeData(d, "application/x-test-copy", local));
+        EXPECT_EQ(data->data("application/x-test-copy"), d.Write());
+        EXPECT_EQ(data->hasFormat("text/uri-list"), local);
+        if (local) {
+            EXPECT_EQ(data->data("text/uri-list"), d.ToUriList());
+        }
+    }
+}
+
+TEST(CDsClipData, FourBytesLeastSignificantFirstAndNothingElse)
+{
+    CDsClipData d;
+    d.item = 0x12345678;
+    EXPECT_EQ(d.Write(), QByteArray::fromHex("78563412"));
+    CDsClipData back;
+    ASSERT_TRUE(back.Read(QByteArray::fromHex("ffffff80")));
+    EXPECT_EQ(back.item, 0x80ffffffu);
+    // Another program's block of another size names no node.
+    for (const char* hex : {"", "785634", "7856341200"}) {
+        SCOPED_TRACE(hex);
+        EXPECT_FALSE(back.Read(QByteArray::fromHex(hex)));
+        EXPECT_EQ(back.item, 0x80ffffffu);
+    }
 }
 
 TEST(CFileClipData, DropEffectsFollowThePaneAndCtrl)
