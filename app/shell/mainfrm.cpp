@@ -155,6 +155,7 @@ CMainFrm::~CMainFrm()
     }
     QSettings settings(SettingsEnv().user_conf, QSettings::IniFormat);
     SaveWndPlacement(settings, "LayoutWndMain", this);
+    SaveBarState("LayoutBar");
     delete tray_menu;
     if (shut_down_on_destroy) {
         QString error;
@@ -206,6 +207,7 @@ bool CMainFrm::CreateFrame()
     pane_out->setObjectName("speed_out");
     statusBar()->addPermanentWidget(pane_in);
     statusBar()->addPermanentWidget(pane_out);
+    LoadBarState("LayoutBar");
 
     GetSplitter()->TogglePane(CPaneInfo(&classCTransListView, 0));
     if (pool != nullptr) {
@@ -826,3 +828,23 @@ bool CMainFrm::CopyUri(const KV_String& src, const KV_String&, KV_FILEOP)
 void CMainFrm::DisconnectHiddenPane(const KV_MsgManNtf&) {}
 
 void CMainFrm::AddToRequestLog(const KV_Msg&) {}
+
+void CMainFrm::LoadBarState(const QString& section)
+{
+    QSettings settings(SettingsEnv().user_conf, QSettings::IniFormat);
+    const QByteArray state = settings.value(section + "/State").toByteArray();
+    if (!state.isEmpty()) {
+        restoreState(state);
+        statusBar()->setVisible(settings.value(section + "/StatusBar", true).toBool());
+    }
+}
+
+void CMainFrm::SaveBarState(const QString& section)
+{
+    if (toolbar == nullptr) {
+        return; // never built: nothing worth keeping
+    }
+    QSettings settings(SettingsEnv().user_conf, QSettings::IniFormat);
+    settings.setValue(section + "/State", saveState());
+    settings.setValue(section + "/StatusBar", !statusBar()->isHidden());
+}

@@ -96,6 +96,11 @@ public:
     // yet: the transfer dialog comes later, so it reports that and gives false.
     bool CopyUri(const KV_String& src, const KV_String& dst, KV_FILEOP op);
 
+    // Restores the visibility and place of the toolbar and status bar saved
+    // under `section`; nothing when none is saved.
+    void LoadBarState(const QString& section);
+    void SaveBarState(const QString& section);
+
     CKVToolBar* ToolBar() const { return toolbar; }
     CNewMenu* TrayMenu() const { return tray_menu; }
 

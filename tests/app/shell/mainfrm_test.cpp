@@ -18,7 +18,9 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTest>
+#include <QToolBar>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -382,6 +384,28 @@ TEST_F(MainFrmTest, ADeclinedUpdateIsNotOfferedAgainButALaterOneIs)
     ASSERT_EQ(frm->updates.size(), 1);
     EXPECT_TRUE(frm->updates[0].endsWith("located at:\r\n/tmp/setup.run."));
     CKivrelApp::Instance()->GetUpdateMan() = KV_AutoUpdtMan();
+}
+
+TEST_F(MainFrmTest, TheBarsComeBackAsTheyWereLeft)
+{
+    auto* bar = frm->findChild<QToolBar*>("toolbar_main");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_FALSE(bar->isHidden());
+    bar->hide();
+    frm->statusBar()->hide();
+    delete frm;
+    frm = new RecordingFrm;
+    ASSERT_TRUE(frm->CreateFrame());
+    EXPECT_TRUE(frm->findChild<QToolBar*>("toolbar_main")->isHidden());
+    EXPECT_TRUE(frm->statusBar()->isHidden());
+
+    frm->findChild<QToolBar*>("toolbar_main")->show();
+    frm->statusBar()->show();
+    delete frm;
+    frm = new RecordingFrm;
+    ASSERT_TRUE(frm->CreateFrame());
+    EXPECT_FALSE(frm->findChild<QToolBar*>("toolbar_main")->isHidden());
+    EXPECT_FALSE(frm->statusBar()->isHidden());
 }
 
 TEST_F(MainFrmTest, ParameterRequestsOpenTheirDialogOnlyAfterStartUp)
