@@ -2,6 +2,7 @@
 #include "transfers/kv_translogcp.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -14,7 +15,9 @@
 
 #include "datasources/kv_translogio.h"
 #include "foundation/kv_file.h"
+#include "foundation/kv_le.h"
 #include "foundation/kv_stoppable.h"
+#include "foundation/kv_storage.h"
 #include "foundation/kv_tmpfile.h"
 #include "transfers/kv_filereqtranscp.h"
 
@@ -395,6 +398,57 @@ bool KV_TransLogCp::write_frag(KV_FileFrag& frag, const unsigned char* data, uin
         return false;
     frag.advance(length);
     return file.set_pos(frag.rec_pos()) && frag.write(file);
+}
+
+void KV_TransLogCp::note_stored(int64_t stored)
+{
+    stored_.store(stored, std::memory_order_release);
+}
+
+namespace {
+
+// All `n` bytes at `pos` of `fd`, however many calls it takes.
+bool pwrite_all(int fd, const unsigned char* data, size_t n, int64_t pos)
+{
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, data, n, static_cast<off_t>(pos));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        data += w;
+        n -= static_cast<size_t>(w);
+        pos += w;
+    }
+    return true;
+}
+
+} // namespace
+
+bool KV_TransLogCp::vouch_stored(int fd, int64_t stored, bool sync)
+{
+    if (fd < 0 || multifrag())
+        return false;
+    // The count is written only once the bytes it counts are in: a machine
+    // that stops in between leaves a count that claims too little, never
+    // too much.
+    if (sync && ::fdatasync(fd) != 0)
+        return false;
+    unsigned char b[8];
+    kv_put_le(b, stored);
+    std::lock_guard<KV_Lock> hold(lock);
+    return stored_pos != 0 && pwrite_all(fd, b, sizeof(b), stored_pos);
+}
+
+bool KV_TransLogCp::vouch_frag(int fd, const KV_FileFrag& frag, bool sync)
+{
+    if (fd < 0 || frag.rec_pos() == 0)
+        return false;
+    if (sync && ::fdatasync(fd) != 0)
+        return false;
+    KV_Stream rec(KV_FileFrag::REC_SIZE);
+    return frag.write(rec) && rec.length() == KV_FileFrag::REC_SIZE &&
+           pwrite_all(fd, rec, rec.length(), frag.rec_pos());
 }
 
 bool KV_TransLogCp::read_frag(const KV_FileFrag& frag, unsigned char* buf, int64_t offset,

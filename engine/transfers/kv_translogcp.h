@@ -144,6 +144,22 @@ public:
     // writes the data, advances the fragment and rewrites its record. A write
     // past the fragment's end is refused.
     bool write_frag(KV_FileFrag& frag, const unsigned char* data, uint32_t length);
+    // What a download writes through a descriptor of its own (KV_TransSink),
+    // without the lock: the bytes go to the data area with pwrite, and the
+    // stored count or the fragment's record follows them only when vouched
+    // for.
+    //
+    // Unsegmented: the count in memory becomes `stored` (progress and size()
+    // follow it); the file's count stays until vouch_stored.
+    void note_stored(int64_t stored);
+    // After the bytes written through `fd` reach the file (fdatasync when
+    // `sync`), rewrites the stored count in the file as `stored`. Under the
+    // lock; false when the sync or the write fails.
+    bool vouch_stored(int fd, int64_t stored, bool sync);
+    // Segmented: the same for the fragment's record, which then says the
+    // fragment's position in memory. The fragment must have its slot.
+    bool vouch_frag(int fd, const KV_FileFrag& frag, bool sync);
+
     // Reads up to `length` bytes from `offset` within the fragment's data
     // area; `length` receives the count read. The read never runs past the
     // fragment's area. False when the fragment has no slot or the

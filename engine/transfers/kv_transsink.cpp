@@ -2,7 +2,11 @@
 #include "transfers/kv_transsink.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <new>
+
+#include <unistd.h>
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_filedata.h"
@@ -14,6 +18,22 @@ namespace {
 KV_String data_name(KV_TransLogCp* log)
 {
     return log != nullptr ? log->data_name() : KV_String();
+}
+
+// All `n` bytes at `pos` of `fd`, however many calls it takes.
+bool write_all(int fd, const unsigned char* data, uint32_t n, int64_t pos)
+{
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, data, n, static_cast<off_t>(pos));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        data += w;
+        n -= static_cast<uint32_t>(w);
+        pos += w;
+    }
+    return true;
 }
 
 } // namespace
@@ -58,6 +78,7 @@ bool KV_TransSink::restart(int64_t offset)
     err_.clear();
     held_.clear();
     broken_ = false;
+    unvouched_ = 0;
     offset_ = offset;
     if (!file_.opened())
         return true;
@@ -76,6 +97,8 @@ bool KV_TransSink::open(KV_ErrHandler* eh)
     held_.clear();
     broken_ = false;
     done_ = false;
+    unvouched_ = 0;
+    written_ = 0;
     if (log_ == nullptr)
         return false;
     if (!file_.open()) {
@@ -102,17 +125,63 @@ bool KV_TransSink::open(KV_ErrHandler* eh)
 
 bool KV_TransSink::store(const unsigned char* data, uint32_t n)
 {
-    const bool ok =
-        frag_ != nullptr ? log_->write_frag(*frag_, data, n) : log_->write_at(offset_, data, n);
+    // Each sink writes through its own descriptor at its own place: the
+    // fragments of one file share neither a file position nor a lock, and
+    // one closing the sub-log leaves the others' writes alone.
+    const int fd = file_.opened() ? fileno(static_cast<FILE*>(file_)) : -1;
+    bool ok = fd >= 0;
+    int64_t at = 0;
+    if (ok && frag_ != nullptr) {
+        // The slot is placed once, under the sub-log's lock.
+        ok = (frag_->rec_pos() != 0 || log_->write_frag(*frag_, nullptr, 0)) &&
+             n <= frag_->end() - frag_->pos();
+        at = frag_->data_pos() + (frag_->pos() - frag_->begin());
+    } else if (ok) {
+        at = log_->data_offset() + offset_;
+    }
+    ok = ok && write_all(fd, data, n, at);
     if (!ok) {
         // What follows the failed bytes would land at the wrong place.
         broken_ = true;
         err_ = write_err;
         return false;
     }
-    if (frag_ == nullptr)
+    if (frag_ != nullptr) {
+        frag_->advance(n);
+    } else {
         offset_ += n;
+        log_->note_stored(offset_);
+    }
+    unvouched_ += n;
+    written_ += n;
+    // A finished fragment is vouched for at once: the copy of the whole file
+    // may start as soon as the last one is in.
+    if (unvouched_ >= vouch_every || (frag_ != nullptr && frag_->done())) {
+        if (!vouch())
+            return false;
+    }
     log_->progress(0);
+    return true;
+}
+
+bool KV_TransSink::vouch()
+{
+    if (unvouched_ == 0)
+        return true;
+    const int fd = file_.opened() ? fileno(static_cast<FILE*>(file_)) : -1;
+    // Against a stopped process the order of the writes is enough; against
+    // a stopped machine the bytes are synced before the record that counts
+    // them, except for a file whose bytes all came in one stretch below the
+    // interval (small files would pay a sync each).
+    const bool sync = written_ >= vouch_every;
+    const bool ok = frag_ != nullptr ? log_->vouch_frag(fd, *frag_, sync)
+                                     : log_->vouch_stored(fd, offset_, sync);
+    if (!ok) {
+        broken_ = true;
+        err_ = write_err;
+        return false;
+    }
+    unvouched_ = 0;
     return true;
 }
 
@@ -146,7 +215,7 @@ bool KV_TransSink::write(const unsigned char* data, uint32_t n)
 bool KV_TransSink::flush()
 {
     if (held_.empty())
-        return true;
+        return broken_ || log_ == nullptr || vouch();
     if (broken_ || log_ == nullptr) {
         err_ = write_err;
         return false;
@@ -154,7 +223,7 @@ bool KV_TransSink::flush()
     if (!store(held_.data(), static_cast<uint32_t>(held_.size())))
         return false;
     held_.clear();
-    return true;
+    return vouch();
 }
 
 KV_TransSink::Read KV_TransSink::read(unsigned char* buf, uint32_t size, uint32_t& n)

@@ -5,8 +5,11 @@
 // written once and behave alike on FTP, SFTP and HTTP.
 //
 // A download (get) stores into the copy sub-log (KV_TransLogCp): a whole
-// file at its offset, with the sub-log's stored count following the bytes
-// written; a fragment of a segmented copy at the fragment's position. A
+// file at its offset, a fragment of a segmented copy at the fragment's
+// position, each through the sink's own descriptor with pwrite. The
+// sub-log's stored count (or the fragment's record) follows the bytes
+// written every vouch_every bytes and on flush and close, never ahead of
+// them. A
 // fragment takes no byte past its end, and counts as complete only when its
 // last byte is in: data that ends early leaves it incomplete. An upload (put)
 // reads from the sub-log's data area, or from the file that holds the data
@@ -24,8 +27,9 @@
 // Threads: one action's. The action's worker constructs it and may restart
 // it before the transfer starts; the thread that runs the transfer (the data
 // session, or the session inside the manager's lock) opens, writes or reads
-// and closes it, handed over by the action's owner. No lock of its own: the
-// sub-log serialises the file accesses of the fragments that share it.
+// and closes it, handed over by the action's owner. No lock of its own, nor
+// any taken for the bytes: each fragment writes only its own range, and the
+// sub-log serialises only the placing of a fragment's slot.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +53,10 @@ public:
     enum class Read : uint8_t { data, end, fail };
 
     static constexpr const char* write_err = "Couldn't write the temporary file.";
+    // How many bytes may be written before the stored count or record is
+    // rewritten to vouch for them (a resume after a crash fetches at most
+    // this much again).
+    static constexpr int64_t vouch_every = 4 << 20;
 
     // The whole file from `offset` on, in direction `dir`. `log`: not owned,
     // may be null (then every step fails).
@@ -90,7 +98,8 @@ public:
     // stored: the offset then stays where the stored data ends, and every
     // later write fails too, since its bytes would follow a gap.
     bool write(const unsigned char* data, uint32_t n);
-    // Writes the held bytes (get); true when none are held.
+    // Writes the held bytes (get), then has the stored count or record vouch
+    // for everything written; true when there was nothing to do.
     bool flush();
 
     // Put: reads the next bytes into `buf`, at most `size - 1` of them (the
@@ -132,14 +141,17 @@ public:
 private:
     // Get: stores `n` bytes in the sub-log at the offset.
     bool store(const unsigned char* data, uint32_t n);
+    // Get: the stored count or the fragment's record is rewritten to cover
+    // the bytes written so far; a failure breaks the sink.
+    bool vouch();
     Read read_frag(unsigned char* buf, uint32_t size, uint32_t& n);
     Read read_file(unsigned char* buf, uint32_t size, uint32_t& n);
 
     Dir dir_;
     KV_TransLogCp* log_;
     KV_FileFrag* frag_;
-    // The data file, opened to check that it can be written (get; the bytes
-    // go through the sub-log) or to read the data from (put).
+    // The data file: the sink's own descriptor to write the bytes at their
+    // place (get) or to read the data from (put).
     KV_File file_;
     // The offset of a whole file; a fragment's is its position.
     int64_t offset_;
@@ -149,6 +161,10 @@ private:
     // A store failed: the bytes after it would land at the wrong place, so
     // none is taken until the sink is opened or restarted again.
     bool broken_ = false;
+    // Bytes written since the count or record was last rewritten, and since
+    // the sink was opened.
+    int64_t unvouched_ = 0;
+    int64_t written_ = 0;
     std::vector<unsigned char> held_;
     KV_String err_;
 };
