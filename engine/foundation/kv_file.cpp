@@ -272,6 +272,11 @@ void KV_File::set_no_buff()
     no_buff = true;
 }
 
+void KV_File::set_buff()
+{
+    no_buff = false;
+}
+
 // ---- file-system operations
 
 bool KV_File::mkdir(const KV_String& path)

@@ -103,6 +103,8 @@ public:
     bool flush(bool durable = false);
     // The stream is made unbuffered at the next open().
     void set_no_buff();
+    // The stream is buffered again from the next open() on.
+    void set_buff();
 
     const KV_String& name() const { return name_; }
     const KV_String& mode() const { return mode_; }

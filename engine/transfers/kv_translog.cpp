@@ -32,8 +32,13 @@ bool KV_TransLog::create(KV_ErrHandler& eh)
         ok_ = 0;
         file.close();
         file.set_mode("wb");
+        // The new file goes out in one piece when it is closed below, not
+        // field by field: nothing reads it before its type byte is in.
+        file.set_buff();
         int64_t type_pos = 0;
-        if (!file.open()) {
+        const bool opened = file.open();
+        file.set_no_buff();
+        if (!opened) {
             err.format("Couldn't open the file %s for writing (%s).", file.name().data(),
                        KV_ErrHandler::last_err().data());
         } else {
@@ -41,6 +46,8 @@ bool KV_TransLog::create(KV_ErrHandler& eh)
             ok = file.write(reinterpret_cast<const unsigned char*>(HDR_TEXT), HDR_SIZE) ==
                      HDR_SIZE &&
                  file.pos(type_pos) && file.write(&zero, 1) == 1 && write_data();
+            // A full disk may show only when the buffer goes out.
+            ok = file.flush() && ok;
         }
         file.close();
         file.set_mode("r+b");
