@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -414,6 +415,29 @@ int KV_DirBeneath::create(const char* name, bool fresh)
         return -1;
     }
     return openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+int KV_DirBeneath::open_rw(const char* name)
+{
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const int f = openat(fd, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (f < 0)
+        return -1;
+    struct stat st;
+    if (fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(f);
+        errno = EINVAL;
+        return -1;
+    }
+    // Non-blocking only so that a device or pipe at the name could not hold
+    // the open; a regular file ignores the flag, but it is cleared anyway.
+    const int fl = fcntl(f, F_GETFL);
+    if (fl >= 0)
+        fcntl(f, F_SETFL, fl & ~O_NONBLOCK);
+    return f;
 }
 
 bool KV_DirBeneath::rename(const char* from, const char* to)

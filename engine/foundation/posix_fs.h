@@ -105,6 +105,11 @@ public:
     // folder stays, and the creation fails). The caller owns the returned
     // descriptor; -1 on failure.
     int create(const char* name, bool fresh);
+    // The regular file `name` in the folder, open for reading and writing,
+    // created (mode 0666 less the umask) when it is not there; a link at the
+    // name is not followed and anything but a regular file is refused. The
+    // caller owns the returned descriptor; -1 on failure.
+    int open_rw(const char* name);
     // renameat(2) within the folder: `to` is replaced as it is, a link at it
     // included (its target is never touched).
     bool rename(const char* from, const char* to);

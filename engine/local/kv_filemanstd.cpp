@@ -322,6 +322,17 @@ bool KV_TavoStd::do_copy(KV_FileReqCopy& r)
     }
     if (r.trans_type() != KV_FILE_TRANS_TYPE_STORE)
         return true;
+    if (log->part_fd() >= 0) {
+        // The download wrote its bytes where they belong, under the
+        // temporary name: nothing to copy, the part is only cut to the
+        // file's length. One that lacks fragments stays for the next
+        // attempt, which fetches only what is missing.
+        const bool whole = log->settle_part();
+        if (!whole)
+            errno = EIO;
+        log->close();
+        return whole;
+    }
     KV_String src;
     bool ok;
     if (log->tmp_data()) {
@@ -465,6 +476,15 @@ bool KV_FileManStd::settle_store(const KV_PathDef& root, const KV_PathDef& dst, 
         return false;
     const KV_String part = part_name(name);
     return keep ? dir.rename(part.data(), name.data()) : dir.remove(part.data());
+}
+
+int KV_FileManStd::open_part(const KV_PathDef& root, const KV_PathDef& dst)
+{
+    KV_DirBeneath dir;
+    KV_String name;
+    if (!open_dst_dir(man_path(), root, dst, dir, name))
+        return -1;
+    return dir.open_rw(part_name(name).data());
 }
 
 bool KV_FileManStd::log_incl_data(const KV_PathDef&, const KV_PathDef&, KV_FileMan*) const

@@ -130,6 +130,9 @@ public:
     // on the way to it is reached without following a link. Any thread: a
     // rename or removal in one folder.
     bool settle_store(const KV_PathDef& root, const KV_PathDef& dst, bool keep) override;
+    // The temporary name beside `dst`, reached as settle_store reaches it;
+    // never a link, never anything but a regular file.
+    int open_part(const KV_PathDef& root, const KV_PathDef& dst) override;
     // False when deletes go to the trash (a folder goes there whole), else
     // true.
     bool del_subdirs() const override;

@@ -433,3 +433,8 @@ bool KV_FileMan::settle_store(const KV_PathDef&, const KV_PathDef&, bool)
 {
     return true;
 }
+
+int KV_FileMan::open_part(const KV_PathDef&, const KV_PathDef&)
+{
+    return -1;
+}

@@ -243,6 +243,12 @@ public:
     // file failed them), on its own thread. True here: a data source of
     // this kind is written under the file's own name.
     virtual bool settle_store(const KV_PathDef& root, const KV_PathDef& dst, bool keep);
+    // Opens, creating it when needed, the file under the temporary name that
+    // a store step of a transfer writes `dst` to (see settle_store), so that
+    // a download can put its bytes there at once. The caller owns the
+    // descriptor. -1 here: a data source of this kind is not a folder of
+    // this machine, and its downloads keep their bytes in the sub-log.
+    virtual int open_part(const KV_PathDef& root, const KV_PathDef& dst);
     // Whether `name` exists in folder `dir`. `exists` goes in and out: when
     // the listing of `dir` fails, `dir` itself is tested in its parent, and
     // `exists` only turns false when an ancestor proves missing. False only

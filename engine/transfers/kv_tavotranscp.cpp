@@ -522,7 +522,11 @@ bool KV_TavoTrans::copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, con
                                  KV_ErrHandler::last_err().data());
                 e->set_flag(F_WRITE);
                 failed = true;
-            } else if (failed) {
+            } else if (failed && (sl.part_fd() < 0 || !e->test_flag(F_READ))) {
+                // A download written straight into its part keeps the part
+                // while its fetch is unfinished: the next attempt goes on
+                // from what is in it. Complete data that failed the checks
+                // goes.
                 man_dst->settle_store(log.path_dst(), sl.path_dst(), false);
             }
             if (failed) {
@@ -535,6 +539,9 @@ bool KV_TavoTrans::copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, con
                     given_up = ok && answer == Ans::ANS_YES;
                 }
             }
+            // A file given up loses whatever part it kept.
+            if (given_up && sl.part_fd() >= 0)
+                man_dst->settle_store(log.path_dst(), sl.path_dst(), false);
             if (ok && (!failed || given_up)) {
                 auto& owned = static_cast<KV_DirEntryCpList&>(entries);
                 if (owned.take(e)) {
@@ -606,6 +613,22 @@ bool KV_TavoTrans::start_copies(KV_FileReqTransCp& req, CpList& batch, bool& seg
                 ok = log.set_status(rec);
                 if (!ok)
                     log_failed(req);
+            }
+        }
+        // A download to a folder of this machine writes its bytes once,
+        // straight into the file under its temporary name there; the
+        // sub-log keeps only the counts. Where the destination has no such
+        // file (another protocol) the sub-log keeps the data as before.
+        if (ok && sl.has_file() && sl.tmp_data() && !dtrans) {
+            const int fd = man_dst->open_part(log.path_dst(), sl.path_dst());
+            bool afresh = false;
+            if (fd >= 0 && !sl.use_part(fd, afresh) && afresh) {
+                // The part does not hold what the sub-log vouches for: the
+                // file is fetched again from its start.
+                ok = sl.create(req.eh()) && sl.set_status(KV_TransLogCp::ST_RECEIVING);
+                const int again = ok ? man_dst->open_part(log.path_dst(), sl.path_dst()) : -1;
+                if (again >= 0)
+                    sl.use_part(again, afresh);
             }
         }
         if (!ok)

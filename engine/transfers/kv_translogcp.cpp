@@ -15,9 +15,7 @@
 
 #include "datasources/kv_translogio.h"
 #include "foundation/kv_file.h"
-#include "foundation/kv_le.h"
 #include "foundation/kv_stoppable.h"
-#include "foundation/kv_storage.h"
 #include "foundation/kv_tmpfile.h"
 #include "transfers/kv_filereqtranscp.h"
 
@@ -56,7 +54,11 @@ KV_TransLogCp::KV_TransLogCp(KV_FileReqTransCp* owner, const KV_String& log_name
 {
 }
 
-KV_TransLogCp::~KV_TransLogCp() = default;
+KV_TransLogCp::~KV_TransLogCp()
+{
+    if (part_fd_ >= 0)
+        ::close(part_fd_);
+}
 
 void KV_TransLogCp::set_flags_init(bool tmp_data, bool multifrag, KV_TRANS_MODE src,
                                    KV_TRANS_MODE dst)
@@ -405,26 +407,6 @@ void KV_TransLogCp::note_stored(int64_t stored)
     stored_.store(stored, std::memory_order_release);
 }
 
-namespace {
-
-// All `n` bytes at `pos` of `fd`, however many calls it takes.
-bool pwrite_all(int fd, const unsigned char* data, size_t n, int64_t pos)
-{
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, data, n, static_cast<off_t>(pos));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        n -= static_cast<size_t>(w);
-        pos += w;
-    }
-    return true;
-}
-
-} // namespace
-
 bool KV_TransLogCp::vouch_stored(int fd, int64_t stored, bool sync)
 {
     if (fd < 0 || multifrag())
@@ -434,10 +416,15 @@ bool KV_TransLogCp::vouch_stored(int fd, int64_t stored, bool sync)
     // too much.
     if (sync && ::fdatasync(fd) != 0)
         return false;
-    unsigned char b[8];
-    kv_put_le(b, stored);
     std::lock_guard<KV_Lock> hold(lock);
-    return stored_pos != 0 && pwrite_all(fd, b, sizeof(b), stored_pos);
+    if (!reopen())
+        return false;
+    // With the bytes in the part file the area here is a hole of their
+    // length, so that the restore's check of the count against the area
+    // holds as it does for bytes kept here.
+    if (part_fd_ >= 0 && !extend_file(file, data_offset_.load(std::memory_order_relaxed) + stored))
+        return false;
+    return write_stored(stored);
 }
 
 bool KV_TransLogCp::vouch_frag(int fd, const KV_FileFrag& frag, bool sync)
@@ -446,9 +433,78 @@ bool KV_TransLogCp::vouch_frag(int fd, const KV_FileFrag& frag, bool sync)
         return false;
     if (sync && ::fdatasync(fd) != 0)
         return false;
-    KV_Stream rec(KV_FileFrag::REC_SIZE);
-    return frag.write(rec) && rec.length() == KV_FileFrag::REC_SIZE &&
-           pwrite_all(fd, rec, rec.length(), frag.rec_pos());
+    std::lock_guard<KV_Lock> hold(lock);
+    return reopen() && file.set_pos(frag.rec_pos()) && frag.write(file);
+}
+
+bool KV_TransLogCp::use_part(int fd, bool& afresh)
+{
+    afresh = false;
+    if (part_fd_ >= 0)
+        ::close(part_fd_);
+    part_fd_ = -1;
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const int64_t have = st.st_size;
+    const uint8_t s = status();
+    bool ok = true;
+    if (!multifrag()) {
+        const int64_t stored = stored_.load(std::memory_order_acquire);
+        if (s == ST_NONE)
+            ok = ::ftruncate(fd, 0) == 0;
+        else if (have < stored && s >= ST_DELIVERING)
+            afresh = true;
+        else if (have < stored)
+            ok = set_stored(have);
+    } else {
+        // A part of another length was not extended by this download: what
+        // the records vouch for is not in it.
+        const int64_t size = file_size();
+        if (have != size && (s >= ST_DELIVERING || frags_.done_bytes() > 0))
+            afresh = true;
+        else
+            ok = (have == size || ::ftruncate(fd, 0) == 0) && ::ftruncate(fd, size) == 0;
+    }
+    if (!ok || afresh) {
+        ::close(fd);
+        return false;
+    }
+    part_fd_ = fd;
+    return true;
+}
+
+bool KV_TransLogCp::settle_part()
+{
+    if (part_fd_ < 0)
+        return false;
+    int64_t size = 0;
+    if (multifrag()) {
+        std::vector<KV_FileFragMan::Range> ranges;
+        if (!frags_.ranges(ranges))
+            return false;
+        size = file_size();
+        int64_t off = 0;
+        for (const KV_FileFragMan::Range& r : ranges) {
+            if (r.begin > off || !r.done)
+                return false;
+            off = std::max(off, r.end);
+        }
+        if (off < size)
+            return false;
+    } else {
+        size = stored_.load(std::memory_order_acquire);
+    }
+    struct stat st;
+    if (fstat(part_fd_, &st) != 0 || st.st_size < size)
+        return false;
+    if (st.st_size > size && ::ftruncate(part_fd_, size) != 0)
+        return false;
+    progress(size);
+    return true;
 }
 
 bool KV_TransLogCp::read_frag(const KV_FileFrag& frag, unsigned char* buf, int64_t offset,

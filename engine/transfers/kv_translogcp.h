@@ -145,20 +145,37 @@ public:
     // past the fragment's end is refused.
     bool write_frag(KV_FileFrag& frag, const unsigned char* data, uint32_t length);
     // What a download writes through a descriptor of its own (KV_TransSink),
-    // without the lock: the bytes go to the data area with pwrite, and the
-    // stored count or the fragment's record follows them only when vouched
-    // for.
+    // without the lock: the bytes go to the data area with pwrite, or to the
+    // part file when there is one (use_part), and the stored count or the
+    // fragment's record follows them only when vouched for.
     //
     // Unsegmented: the count in memory becomes `stored` (progress and size()
     // follow it); the file's count stays until vouch_stored.
     void note_stored(int64_t stored);
     // After the bytes written through `fd` reach the file (fdatasync when
-    // `sync`), rewrites the stored count in the file as `stored`. Under the
-    // lock; false when the sync or the write fails.
+    // `sync`), rewrites the stored count in the sub-log as `stored`. Under
+    // the lock; false when the sync or the write fails.
     bool vouch_stored(int fd, int64_t stored, bool sync);
     // Segmented: the same for the fragment's record, which then says the
     // fragment's position in memory. The fragment must have its slot.
     bool vouch_frag(int fd, const KV_FileFrag& frag, bool sync);
+
+    // The data of a download that the sub-log keeps goes instead, each byte
+    // at its offset in the file, to `fd`: the file under its temporary name
+    // in the destination folder, which then needs no second copy. The
+    // sub-log keeps its counts, records and layout, the data area a hole.
+    // Takes `fd` (closed on failure too). Checks what the part holds against
+    // what the sub-log vouches for: an unsegmented count is cut back to the
+    // part's length; a part too short for what is vouched for otherwise
+    // (fragments, a finished fetch) gives false with `afresh` set: the
+    // sub-log must be created anew. Memory only, for the run: a restored
+    // sub-log is given its part again. Not while steps use the sub-log.
+    bool use_part(int fd, bool& afresh);
+    // The part file's descriptor, -1 when the data is kept in the sub-log.
+    int part_fd() const { return part_fd_; }
+    // A part file holds the whole file: its length is cut to the file's
+    // size. False when a fragment is missing or the part is shorter.
+    bool settle_part();
 
     // Reads up to `length` bytes from `offset` within the fragment's data
     // area; `length` receives the count read. The read never runs past the
@@ -249,6 +266,8 @@ private:
     int64_t stored_pos = 0;
     std::atomic<int64_t> stored_{0};
     std::atomic<uint8_t> dtrans_flag_{0};
+    // Owned; set before the steps start (use_part) and read by them.
+    int part_fd_ = -1;
     // The address is no single word: it has a lock of its own, taken by
     // nothing else.
     mutable std::mutex dtrans_addr_lock;

@@ -101,7 +101,11 @@ bool KV_TransSink::open(KV_ErrHandler* eh)
     written_ = 0;
     if (log_ == nullptr)
         return false;
-    if (!file_.open()) {
+    // A download whose data goes straight to the part file writes through a
+    // descriptor of its own to it.
+    const int part = dir_ == Dir::get ? log_->part_fd() : -1;
+    const bool opened = part >= 0 ? file_.open_fd(::dup(part), file_.name(), "r+b") : file_.open();
+    if (!opened) {
         if (eh != nullptr) {
             if (dir_ == Dir::get)
                 eh->set_err(2, "Couldn't open the file %s for writing (%s).", file_.name().data(),
@@ -131,13 +135,16 @@ bool KV_TransSink::store(const unsigned char* data, uint32_t n)
     const int fd = file_.opened() ? fileno(static_cast<FILE*>(file_)) : -1;
     bool ok = fd >= 0;
     int64_t at = 0;
+    // In a part file each byte lies at its offset in the file; in the
+    // sub-log in the data area or the fragment's slot.
+    const bool in_part = log_->part_fd() >= 0;
     if (ok && frag_ != nullptr) {
-        // The slot is placed once, under the sub-log's lock.
+        // The slot (its record) is placed once, under the sub-log's lock.
         ok = (frag_->rec_pos() != 0 || log_->write_frag(*frag_, nullptr, 0)) &&
              n <= frag_->end() - frag_->pos();
-        at = frag_->data_pos() + (frag_->pos() - frag_->begin());
+        at = in_part ? frag_->pos() : frag_->data_pos() + (frag_->pos() - frag_->begin());
     } else if (ok) {
-        at = log_->data_offset() + offset_;
+        at = (in_part ? 0 : log_->data_offset()) + offset_;
     }
     ok = ok && write_all(fd, data, n, at);
     if (!ok) {
