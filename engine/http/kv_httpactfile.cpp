@@ -132,7 +132,7 @@ uint16_t KV_HttpActPut::auth_cmds() const
 
 bool KV_HttpActPut::close_self() const
 {
-    return true;
+    return !keep_;
 }
 
 bool KV_HttpActPut::hdr_wait() const
@@ -152,13 +152,37 @@ bool KV_HttpActPut::get_hdr(KV_HttpHdr& hdr)
 
 bool KV_HttpActPut::init()
 {
+    keep_ = false;
     return KV_HttpActTrans::init() && sink_.open(http() ? http()->eh() : nullptr);
+}
+
+bool KV_HttpActPut::keeps_conn() const
+{
+    // The connection serves the next request only when this one is over on
+    // both sides: the whole body is out (a server that answers early may not
+    // read the rest), the answer is a success that does not end the
+    // connection, and its body has an end the decoder sees. The chunked
+    // body's end carries an extra line end that a server could read as the
+    // start of a next request, so a chunked upload keeps the old close.
+    const KV_HttpMan* m = http();
+    if (!m || chunked_ || !m->out_stop() || m->conn_close() || !m->response(false))
+        return false;
+    const uint32_t code = m->code();
+    if (code < 200 || code >= 300)
+        return false;
+    return m->no_cont() || m->fdata().valid_size(false) || m->trans_enc() == KV_HTTP_TENC_CHUNKED;
 }
 
 bool KV_HttpActPut::preprocess_in(KV_HTTP_SESS_IN& in)
 {
-    // The response body of an upload is of no use: the transfer stops once
-    // the head is in and the request is out.
+    // An answer with a length is read to its end like any other, and the
+    // connection stays for the next request.
+    if (keeps_conn()) {
+        keep_ = true;
+        return KV_HttpActTrans::preprocess_in(in);
+    }
+    // Otherwise its body is of no use: the transfer stops once the head is
+    // in and the request is out, and the connection closes.
     in = KV_HTTP_SESS_IN_STOP;
     set_body_done(true);
     return true;

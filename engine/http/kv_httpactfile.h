@@ -74,9 +74,13 @@ public:
     int64_t offset() const { return sink_.offset(); }
 
     uint16_t auth_cmds() const override;
+    // True unless the answer lets the connection stay (see keeps_conn).
     bool close_self() const override;
     bool hdr_wait() const override;
     bool get_hdr(KV_HttpHdr& hdr) override;
+    // At the answer's head: an answer the connection survives (keeps_conn)
+    // is read to its end; any other stops the transfer and the connection
+    // closes after it.
     bool preprocess_in(KV_HTTP_SESS_IN& in) override;
     bool process_out(KV_Stream& stream, KV_HTTP_SESS_IN& in, uint32_t size,
                      uint8_t* buffer) override;
@@ -89,8 +93,16 @@ protected:
     bool send(KV_Stream& stream, uint32_t n, const uint8_t* data);
 
 private:
+    // The whole body (of a known length) is out and the answer is a 2xx of
+    // HTTP/1.1 with a length (or none due), not closing the connection.
+    // Session thread, at the answer's head.
+    bool keeps_conn() const;
+
     // Without chunks exactly the announced length is sent.
     KV_TransSink sink_;
     KV_String uri_;
     bool chunked_ = false;
+    // The answer lets the connection stay; set on the session thread at the
+    // answer's head, read there and in act_end.
+    bool keep_ = false;
 };

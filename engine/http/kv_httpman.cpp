@@ -147,6 +147,11 @@ bool KV_HttpMan::check_conn()
         close();
     if (connected())
         return true;
+    // The last answer's verdict on its connection is no verdict on the new
+    // one: a new session that read it in its first pass would shut down its
+    // sending side before the request goes out.
+    trans_cl_ = false;
+    conn_close_ = false;
     KV_InetAddr local;
     if (!src_addr_.empty())
         local = KV_InetAddr(src_addr_, KV_Port(0));
@@ -244,6 +249,16 @@ bool KV_HttpMan::exec(KV_ErrHandler& eh, KV_HttpAct* act, KV_Stoppable* stoppabl
         }
         // A connection the last answer did not end is reused.
         const bool kept = connected() && !trans_cl_ && !conn_close_;
+        const auto user_stop = [stoppable] { return stoppable && stoppable->stopped(); };
+        if (connected() && !kept) {
+            // The last answer ended its connection, whose session may still
+            // be shutting it down. Closing it stops this manager with it,
+            // which must not refuse the new connection of this request.
+            close();
+            stop_reset();
+            if (user_stop())
+                stop(KV_STOP_TERMINATE);
+        }
         check_conn();
         const bool reused = kept && connected();
         if (connected()) {
@@ -251,7 +266,6 @@ bool KV_HttpMan::exec(KV_ErrHandler& eh, KV_HttpAct* act, KV_Stoppable* stoppabl
             ran = true;
             // The failed run closed the connection, which stops the manager
             // too: only a stop of the caller's counts.
-            const auto user_stop = [stoppable] { return stoppable && stoppable->stopped(); };
             if (reused && act && !act->executed() && !act->timed_out() && !answered_ &&
                 !user_stop()) {
                 close();
@@ -410,6 +424,11 @@ bool KV_HttpMan::send_hdr(const KV_HttpHdr& hdr, bool& sent)
     sent = r;
     hdr_sent_ = r;
     touch();
+    // The head's bytes woke the session before hdr_sent_ let its hooks make
+    // the body: a session that sent the head and found no body yet would
+    // wait out a whole pass. It looks again now.
+    if (r)
+        wake_sessions();
     return r;
 }
 
@@ -455,8 +474,13 @@ bool KV_HttpMan::act_process_out(KV_Stream& stream, KV_HTTP_SESS_IN& in, uint32_
     if (!act_ || !hdr_sent_)
         return true;
     const bool r = act_->process_out(stream, in, size, buffer);
-    if (in != KV_HTTP_SESS_IN_NONE)
+    if (in != KV_HTTP_SESS_IN_NONE) {
         out_stop_ = true;
+        // The whole request is queued: a run that waits for it to be sent
+        // goes on to wait for the answer (an upload whose connection stays
+        // is not woken by its close).
+        ev_hdr_sent.set();
+    }
     return r;
 }
 

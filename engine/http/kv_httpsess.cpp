@@ -338,11 +338,11 @@ bool KV_HttpSess::process_idle(KV_Stream& out)
     }
     KV_HTTP_SESS_IN st = KV_HTTP_SESS_IN_NONE;
     bool ok = true;
-    while (ok && !man->out_stop() && out.length() < buff_out_size) {
+    while (ok && !man->out_stop() && out.length() < out_block) {
         if (!check_buff())
             return false;
         const uint32_t before = out.length();
-        ok = man->act_process_out(out, st, buff_out_size, buff_out.get());
+        ok = man->act_process_out(out, st, out_block, buff_out.get());
         if (st != KV_HTTP_SESS_IN_NONE || out.length() == before)
             break;
     }

@@ -67,6 +67,7 @@ KV_Session::KV_Session(KV_CommBase* comm, KV_Socket& sock_in, const KV_InetAddr&
         buff_in_size = buff_size(opts.buff_recv());
         buff_out_size = buff_size(opts.buff_send());
     }
+    out_block = std::max(buff_out_size, NET_BLOCK);
 }
 
 KV_Session::~KV_Session()
@@ -118,8 +119,8 @@ void KV_Session::req_shutdown()
 bool KV_Session::check_buff()
 {
     if (!buff_out)
-        buff_out.reset(new (std::nothrow) uint8_t[buff_out_size]);
-    return buff_out && buff_out_size > 1;
+        buff_out.reset(new (std::nothrow) uint8_t[out_block]);
+    return buff_out && out_block > 1;
 }
 
 void KV_Session::stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold)
@@ -285,7 +286,12 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
     // that TLS has decrypted but not handed out yet are readable now,
     // though the socket will not say so.
     const bool tls_ready = rd && secured && ssl.pending();
-    if (hot_passes < HOT_PASSES && ((rd && (hot_rd || tls_ready)) || (wr && hot_wr))) {
+    if (!initialized && !proxy) {
+        // A new session starts its hooks at once: an upload's data
+        // connection has nothing to read and nothing queued yet, and would
+        // otherwise sit out a whole wait before its first block.
+        rd = wr = err = false;
+    } else if (hot_passes < HOT_PASSES && ((rd && (hot_rd || tls_ready)) || (wr && hot_wr))) {
         ++hot_passes;
         rd = rd && (hot_rd || tls_ready);
         wr = wr && hot_wr;
@@ -295,6 +301,7 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
         hot_rd = hot_wr = false;
         const uint32_t wait_ms = tls_ready ? 0 : 20 + (10 - act_count) * 180 / 10;
         bool woken = false;
+        ++waits_;
         if (!sock.wait(rd, wr, err, wait_ms, &waker, woken))
             return false;
         if (tls_ready)
@@ -327,16 +334,25 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
         }
         if (ok) {
             std::lock_guard<KV_Lock> guard(sess_lock);
+            const bool was_empty = out_stream.empty();
             if (!rd)
                 ok = process_idle(out_stream);
             if (ok && !in_stream.empty())
                 ok = process_in(in_stream, out_stream);
+            // Output the hooks made in this pass goes out now: the socket
+            // is non-blocking, and a full one keeps the bytes for a later
+            // pass. Waiting for a writable report first would cost a wait
+            // per request on a connection that answers one at a time.
+            // Output another thread queued during the wait waits for the
+            // next pass, which looks at the pause and the limits again.
+            const bool made =
+                !wr && was_empty && !out_stream.empty() && active && !paused() && allow_out != 0;
             // A TLS request that came after this pass looked for one may
             // have output queued behind it: nothing goes out in the clear
             // until the next pass has run the handshake. Looked at under
             // sess_lock, so every byte in out was queued after a request
             // that is visible here.
-            if (ok && wr && (secured || !comm_->secure_wanted()))
+            if (ok && (wr || made) && (secured || !comm_->secure_wanted()))
                 ok = process_out(out_stream);
         }
     } else if (ok) {
@@ -378,16 +394,22 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
 
 bool KV_Session::receive()
 {
-    uint32_t n = std::min(allow_in, buff_in_size - 1);
-    if (!buff_in) {
-        buff_in.reset(new (std::nothrow) uint8_t[buff_in_size]);
+    const uint32_t cap = std::max(buff_in_size, NET_BLOCK);
+    if (!buff_in || (rd_full && in_block < cap)) {
+        // The last receive filled the block: data flows, and a larger block
+        // takes what the socket holds in fewer calls.
+        const uint32_t next = !buff_in ? buff_in_size : std::min(cap, in_block * 4);
+        buff_in.reset(new (std::nothrow) uint8_t[next]);
         if (!buff_in)
             return false;
+        in_block = next;
     }
+    uint32_t n = std::min(allow_in, in_block - 1);
     bool closed = false;
     const uint32_t room = n;
     const bool got = secured ? ssl.recv(buff_in.get(), n, closed) : sock.recv(buff_in.get(), n, 0);
     hot_rd = got && n == room;
+    rd_full = got && n == in_block - 1;
     if (!got) {
         // A readiness report that found nothing (EAGAIN) is no failure.
         return !secured && sock.would_block();

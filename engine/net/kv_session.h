@@ -15,7 +15,16 @@
 // hooks, the send, a requested shutdown of the sending side, and the speeds.
 // The wait is 20 ms while the last ten passes were busy, up to 200 ms while
 // they were idle; while data flows in a stream of full buffers, most passes
-// skip it and go straight to the receive or send.
+// skip it and go straight to the receive or send. The first pass never
+// waits: a new session runs its hooks' start and first output at once. A
+// pass whose hooks made output sends it at once, without waiting for the
+// socket to report itself writable.
+//
+// The network moves in large blocks whatever the configured buffer sizes:
+// a receive takes up to NET_BLOCK bytes (the block starts at the configured
+// size and grows while receives fill it, so a quiet control connection keeps
+// a small one), and a hook makes output up to out_block bytes at a time. The
+// configured sizes keep their meaning as the least socket buffer sizes.
 //
 // The class also holds the process-wide bandwidth limits that every session
 // obeys, one for receiving and one for sending, with a meter of all sessions
@@ -55,6 +64,11 @@ class KV_Proxy;
 class KV_Session : public KV_Thread
 {
 public:
+    // The largest block one receive takes and the least block a hook makes
+    // output in. Bounds the memory of a session: one receive block, one
+    // output block and what its streams hold.
+    static constexpr uint32_t NET_BLOCK = 256 * 1024;
+
     // Takes over sock's descriptor (sock is left without one) and copies the
     // peer address. With a connection: its informer, a copy of its session
     // options and the buffer sizes from them (each at least 2). Not started;
@@ -131,8 +145,11 @@ protected:
     void stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold) override;
     void pause_done(bool paused) override;
 
-    // Allocates buff_out on first use; true when it exists and holds more
-    // than one byte.
+    // The socket waits the loop has run so far (the session's thread).
+    uint32_t waits() const { return waits_; }
+
+    // Allocates buff_out (out_block bytes) on first use; true when it exists
+    // and holds more than one byte.
     bool check_buff();
 
     // A line of the session log (nothing without an informer).
@@ -153,6 +170,9 @@ protected:
     uint32_t allow_out = 0xFFFFFFFF;
     uint32_t buff_in_size = 4096;
     uint32_t buff_out_size = 4096;
+    // The block in which hooks make output: buff_out's size, at least
+    // NET_BLOCK whatever buff_out_size says.
+    uint32_t out_block = NET_BLOCK;
     std::unique_ptr<uint8_t[]> buff_out;
     KV_SessInfo info;
     KV_SessOpts opts;
@@ -183,6 +203,11 @@ private:
 
     std::atomic<bool> shutdown_flag{false};
     std::unique_ptr<uint8_t[]> buff_in;
+    // buff_in's size; grows from buff_in_size up to the larger of it and
+    // NET_BLOCK while receives fill it.
+    uint32_t in_block = 0;
+    // The last receive filled buff_in (session's thread only).
+    bool rd_full = false;
     KV_CommBase* const comm_;
     KV_Informer* informer = nullptr;
     std::unique_ptr<KV_Proxy> proxy;
@@ -196,6 +221,7 @@ private:
     bool hot_wr = false;
     // Passes since the last wait.
     uint32_t hot_passes = 0;
+    uint32_t waits_ = 0;
 
     static KV_Lock lock_in;
     static KV_Lock lock_out;

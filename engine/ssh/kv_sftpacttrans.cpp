@@ -16,13 +16,15 @@
 
 namespace {
 
-// W: requests in flight on one handle.
+// W: requests in flight on one handle. 64 blocks of 32 KiB fill the
+// channel's window, so that the server always has requests to answer while
+// the replies travel.
 uint32_t window(const KV_SftpMan* man, bool write)
 {
     if (!man)
         return 1;
     const KV_SftpManOpts& o = man->opts_sftp();
-    return (write ? o.aggressive_write() : o.aggressive_read()) ? 16 : 1;
+    return (write ? o.aggressive_write() : o.aggressive_read()) ? 64 : 1;
 }
 
 uint32_t low(int64_t v)
@@ -334,7 +336,9 @@ bool KV_SftpActPut::write(KV_SftpMsgList& out, uint32_t buf_len, uint8_t* const 
     while (ok && !end && !window_full(out)) {
         const int64_t at = sink.offset();
         uint32_t n = 0;
-        switch (sink.read(buf, buf_len, n)) {
+        // A WRITE carries at most a block: servers take messages of a few
+        // hundred KiB at most, whatever the session's buffer holds.
+        switch (sink.read(buf, std::min(buf_len, block), n)) {
         case KV_TransSink::Read::data:
             ok = queue(out, new (std::nothrow) KV_SftpMsgWrite(handle, buf, n, low(at), high(at)));
             end = sink.done();

@@ -1,7 +1,7 @@
 // The pipelined SFTP actions: download, upload and folder listing.
 //
 // Each opens a handle (OPEN or OPENDIR), keeps up to W data requests in
-// flight on it (W = 16 with the manager's aggressive options, else 1),
+// flight on it (W = 64 with the manager's aggressive options, else 1),
 // queues CLOSE once nothing more is to be asked, and is done when the reply
 // that leaves nothing outstanding has come.
 //
@@ -39,7 +39,9 @@ class KV_TransLogCp;
 class KV_SftpActGet : public KV_SftpAct
 {
 public:
-    static constexpr uint32_t block = 0x3000;
+    // The length of one READ: the size OpenSSH's client asks for, which
+    // servers answer whole.
+    static constexpr uint32_t block = 0x8000;
 
     // The whole file from `offset` on, stored in the log's data area.
     KV_SftpActGet(const KV_String& remote, const KV_String& local, int64_t offset,
@@ -93,6 +95,9 @@ private:
 class KV_SftpActPut : public KV_SftpAct
 {
 public:
+    // The most data one WRITE carries.
+    static constexpr uint32_t block = 0x8000;
+
     // `offset` > 0 resumes: the remote file is appended to and the source is
     // read from there.
     KV_SftpActPut(const KV_String& local, const KV_String& remote, KV_TransLogCp* const log,

@@ -37,9 +37,13 @@ public:
     virtual uint32_t local_max_packet() const = 0;
 
     // Incoming channel data; need_adjust asks the session for a window
-    // adjust. work_size and work are the session's scratch buffer.
+    // adjust of wnd_refill() bytes. work_size and work are the session's
+    // scratch buffer.
     virtual bool data_in(const KV_Stream& data, bool& need_adjust, uint32_t work_size,
                          uint8_t* work) = 0;
+    // The bytes a window adjust gives back now: what brings the window the
+    // server may still fill up to the whole window the channel grants.
+    virtual uint32_t wnd_refill() const = 0;
     // Lets the channel queue what it wants to send now.
     virtual bool data_out() = 0;
     // Moves at most one message's worth of queued bytes (send window,

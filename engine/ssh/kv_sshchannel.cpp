@@ -45,7 +45,7 @@ bool KV_SshChannel::recv(const KV_Stream& data, bool& need_adjust)
     if (!data.empty() && !in_.append(data))
         return false;
     local_wnd_ -= data.length();
-    need_adjust = local_wnd_ < 4097;
+    need_adjust = local_wnd_ <= wnd_step / 2;
     return true;
 }
 

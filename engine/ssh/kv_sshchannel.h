@@ -2,9 +2,11 @@
 //
 // A channel keeps its two flow-control windows and its in and out byte
 // queues; the transport session moves the bytes. The client grants the
-// server a window of 0x20000 bytes and tops it up by 0x20000 once 4096 or
-// fewer remain, so a busy download never stalls on the window. What leaves
-// is bounded by the server's window and maximum packet.
+// server a window of wnd_step bytes and, once half of it is used, tops it up
+// to the whole again, so that a busy download has half a window in flight
+// while the adjust travels and never stalls on the window. The window bounds
+// what a server can queue in the channel's input. What leaves is bounded by
+// the server's window and maximum packet.
 //
 // The SFTP channel cuts SFTP messages out of its input: u32 length L, then
 // L bytes, the first of which is the type. L comes from the peer and is
@@ -33,8 +35,8 @@ class KV_SftpMan;
 class KV_SshChannel : public KV_SshChanIf
 {
 public:
-    static constexpr uint32_t wnd_step = 0x20000;
-    static constexpr uint32_t max_packet = 0x6000;
+    static constexpr uint32_t wnd_step = 0x200000;
+    static constexpr uint32_t max_packet = 0x8000;
 
     explicit KV_SshChannel(const KV_SshString& name);
     KV_SshChannel(const KV_SshChannel&) = delete;
@@ -64,10 +66,14 @@ public:
     uint32_t local_max_packet() const override { return local_max_packet_; }
 
     // Appends the data to in. False when the channel is not open or the data
-    // are more than the window the server was given. need_adjust: 4096 or
-    // fewer bytes of that window are left; the session then sends a window
-    // adjust of wnd_step and calls local_wnd_add(wnd_step).
+    // are more than the window the server was given. need_adjust: half of
+    // wnd_step or less of that window is left; the session then sends a
+    // window adjust of wnd_refill() and calls local_wnd_add with it.
     bool recv(const KV_Stream& data, bool& need_adjust);
+    uint32_t wnd_refill() const override
+    {
+        return local_wnd_ < wnd_step ? wnd_step - local_wnd_ : 0;
+    }
     // Moves as much of out into dest as the server's window and maximum
     // packet allow. True when there was nothing to move.
     bool take_out(KV_Stream& dest) override;

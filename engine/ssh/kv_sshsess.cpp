@@ -175,7 +175,7 @@ bool KV_SshSess::process_idle(KV_Stream& out)
         }
         return true;
     }
-    if (out.length() >= buff_out_size)
+    if (out.length() >= out_block)
         return true;
     if (!check_buff())
         return false;
@@ -524,12 +524,13 @@ bool KV_SshSess::on_channel_msg(KV_Stream& out, unsigned char type)
         if (state_ != KV_SSH_SESS_STATE::OPEN && state_ != KV_SSH_SESS_STATE::KEX)
             return false;
         bool adjust = false;
-        if (!check_buff() || !c->data_in(data, adjust, buff_out_size, buff_out.get()))
+        if (!check_buff() || !c->data_in(data, adjust, out_block, buff_out.get()))
             return false;
-        if (adjust) {
-            if (!send(out, KV_SshTlMsgChannelWndAdjust(c->remote_id(), 0x20000)))
+        const uint32_t refill = adjust ? c->wnd_refill() : 0;
+        if (refill != 0) {
+            if (!send(out, KV_SshTlMsgChannelWndAdjust(c->remote_id(), refill)))
                 return false;
-            c->local_wnd_add(0x20000);
+            c->local_wnd_add(refill);
         }
         return true;
     }

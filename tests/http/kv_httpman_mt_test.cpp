@@ -705,6 +705,7 @@ TEST_F(HttpLoop, PutFraming)
     };
     for (const Case& pc :
          {Case{"chunked 10000", 10000, true, 0}, Case{"chunked empty", 0, true, 0},
+          Case{"chunked 4 KiB", 4096, true, 0}, Case{"chunked 300000", 300000, true, 0},
           Case{"length", 10000, false, 0}, Case{"length, resumed", 10000, false, 4000},
           Case{"chunked, resumed", 5000, true, 100}}) {
         SCOPED_TRACE(pc.name);
@@ -724,9 +725,12 @@ TEST_F(HttpLoop, PutFraming)
         EXPECT_EQ(r.body, data);
         if (pc.chunked) {
             EXPECT_NE(r.head.find("\r\nTransfer-encoding: chunked\r\n"), std::string::npos);
+            // The body goes in large blocks whatever the session's buffer
+            // setting (4 KiB here): a file of a few KiB is one chunk.
+            const size_t block = KV_Session::NET_BLOCK - 1;
             std::string want;
-            for (size_t at = 0; at < data.size(); at += 4095) {
-                const size_t n = std::min<size_t>(4095, data.size() - at);
+            for (size_t at = 0; at < data.size(); at += block) {
+                const size_t n = std::min<size_t>(block, data.size() - at);
                 char hex[16];
                 std::snprintf(hex, sizeof(hex), "%zx", n);
                 want += std::string(hex) + "\r\n" + data.substr(at, n) + "\r\n";
@@ -734,13 +738,68 @@ TEST_F(HttpLoop, PutFraming)
             want += "0\r\n\r\n\r\n";
             EXPECT_EQ(r.raw_body, want);
             if (pc.size == 10000) {
-                EXPECT_NE(r.raw_body.find("fff\r\n"), std::string::npos);
-                EXPECT_NE(r.raw_body.find("\r\n712\r\n"), std::string::npos) << "1810 bytes";
+                EXPECT_EQ(r.raw_body.rfind("2710\r\n", 0), 0u) << "one chunk";
+            }
+            if (pc.size == 4096) {
+                EXPECT_EQ(r.raw_body.rfind("1000\r\n", 0), 0u) << "one chunk";
             }
         } else {
             EXPECT_NE(r.head.find("\r\nContent-Length: " + std::to_string(pc.size) + "\r\n"),
                       std::string::npos);
         }
+    }
+}
+
+// A PUT whose answer has an end the client sees (a length, no body, chunks)
+// and keeps HTTP/1.1's connection leaves it for the next request; the
+// answer's body is read to its end, so the next answer is read from its
+// own first byte. Other answers end the connection, as does a chunked
+// upload.
+TEST_F(HttpLoop, PutAnsweredWithALengthKeepsTheConnection)
+{
+    struct Case
+    {
+        const char* name;
+        std::string answer;
+        bool chunked_up;
+        bool stays; // the server keeps the connection after the PUT
+        int connections;
+    };
+    const Case cases[] = {
+        {"201 with a length", "HTTP/1.1 201 Created\r\nContent-Length: 7\r\n\r\ncreated", false,
+         true, 1},
+        {"204 without a body", "HTTP/1.1 204 No Content\r\n\r\n", false, true, 1},
+        {"201 in chunks",
+         "HTTP/1.1 201 Created\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nmade\r\n0\r\n\r\n", false,
+         true, 1},
+        {"Connection: close",
+         "HTTP/1.1 201 Created\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok", false, false,
+         2},
+        {"HTTP/1.0", "HTTP/1.0 201 Created\r\nContent-Length: 2\r\n\r\nok", false, false, 2},
+        {"chunked upload", "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok", true, true, 2},
+    };
+    for (const Case& pc : cases) {
+        SCOPED_TRACE(pc.name);
+        const std::string data = make_bytes(4096, 5);
+        const std::string file = dir / "up.bin";
+        write_bin(file, data);
+        auto log = up_log(dir, "up.log", file, static_cast<int64_t>(data.size()));
+        ASSERT_TRUE(log);
+        ScriptPeer peer([&pc](const Fd& fd, const Request& req, int) {
+            if (req.head.rfind("PUT ", 0) == 0) {
+                fd.write_all(pc.answer);
+                return pc.stays;
+            }
+            fd.write_all(ok_resp("next"));
+            return true;
+        });
+        Conn c(peer.host());
+        KV_HttpActPut put(file.c_str(), "/up.bin", log.get(), 0, pc.chunked_up);
+        EXPECT_TRUE(c.run(put)) << c.man.err_msg().data();
+        EXPECT_EQ(get(c).data, "next") << c.man.err_msg().data();
+        ASSERT_EQ(peer.requests().size(), 2u);
+        EXPECT_EQ(peer.requests()[0].body, data);
+        EXPECT_EQ(peer.connections(), pc.connections);
     }
 }
 

@@ -275,6 +275,88 @@ TEST(KV_Session, ProxyHandshakeComesFirst)
     EXPECT_TRUE(sess->inited);
 }
 
+// A session whose hooks make output as a protocol's do: once after its
+// start, and in answer to each line it receives. It notes how many socket
+// waits the loop had run when its init ran, when it first made output, and
+// when each output went out.
+class OrderSess : public RecordSess
+{
+public:
+    using RecordSess::RecordSess;
+    std::atomic<int> init_waits{-1};
+    std::atomic<int> made_waits{-1};
+    // The waits before each send of output, and those before the hook made
+    // that output.
+    std::mutex m;
+    std::vector<std::pair<int, int>> sends;
+
+protected:
+    bool init() override
+    {
+        init_waits = static_cast<int>(waits());
+        return RecordSess::init();
+    }
+    bool process_idle(KV_Stream& out) override
+    {
+        if (made_waits < 0) {
+            made_waits = static_cast<int>(waits());
+            made_at = made_waits;
+            return out.append(reinterpret_cast<const unsigned char*>("first\n"), 6);
+        }
+        return RecordSess::process_idle(out);
+    }
+    bool process_in(KV_Stream& in, KV_Stream& out) override
+    {
+        uint32_t lf = 0;
+        if (!in.find('\n', lf))
+            return true;
+        made_at = static_cast<int>(waits());
+        return RecordSess::process_in(in, out) &&
+               out.append(reinterpret_cast<const unsigned char*>("answer\n"), 7);
+    }
+    bool process_out(KV_Stream& out) override
+    {
+        if (!out.empty()) {
+            std::lock_guard<std::mutex> g(m);
+            sends.emplace_back(made_at, static_cast<int>(waits()));
+        }
+        return KV_Session::process_out(out);
+    }
+
+private:
+    int made_at = -1; // the session's thread only
+};
+
+// A new session runs its start and makes and sends its first output before
+// the loop ever waits on the socket (an upload's data connection has nothing
+// to read and nothing queued, and sat out a wait per file), and output a
+// hook makes in answer to what came goes out in the same pass, without a
+// wait for the socket to report itself writable.
+TEST(KV_Session, OutputGoesOutInThePassThatMadeIt)
+{
+    PlainServer server;
+    TestConnector conn([](KV_CommBase* c, KV_Socket& s, const KV_InetAddr& a) -> KV_Session* {
+        return new OrderSess(c, s, a);
+    });
+    KV_InetAddr local;
+    ASSERT_TRUE(conn.connect(local, server.addr(), nullptr));
+    conn.wait_open();
+    Fd peer = server.accept();
+    ASSERT_TRUE(peer.ok());
+    EXPECT_EQ(peer.read_n(6), "first\n");
+    auto* sess = static_cast<OrderSess*>(conn.last());
+    EXPECT_EQ(sess->init_waits.load(), 0);
+    EXPECT_EQ(sess->made_waits.load(), 0);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(peer.write_all("line\n"));
+        EXPECT_EQ(peer.read_n(7), "answer\n");
+    }
+    std::lock_guard<std::mutex> g(sess->m);
+    ASSERT_EQ(sess->sends.size(), 4u);
+    for (const auto& [made, sent] : sess->sends)
+        EXPECT_EQ(made, sent) << "a wait came between making the output and sending it";
+}
+
 // A session that asks for its running state to be reported.
 class ReportSess : public RecordSess
 {

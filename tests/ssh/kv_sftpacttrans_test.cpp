@@ -184,7 +184,7 @@ protected:
             if (!ch->data_in(s, adjust, sizeof buf, buf))
                 return false;
             if (adjust)
-                ch->local_wnd_add(KV_SshChannel::wnd_step);
+                ch->local_wnd_add(ch->wnd_refill());
             pos += n;
         }
         return true;

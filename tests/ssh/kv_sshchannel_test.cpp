@@ -41,14 +41,17 @@ TEST(KvSshChannel, RecvNeedsOpenChannelAndWindow)
     EXPECT_FALSE(c.recv(chunk(10), adjust)) << "not confirmed yet";
     c.confirm(7, 100, 0);
     c.set_state(1);
-    EXPECT_EQ(c.local_wnd(), 0x20000u);
-    EXPECT_EQ(c.local_max_packet(), 0x6000u);
-    EXPECT_FALSE(c.recv(chunk(0x20001), adjust)) << "beyond the window";
+    EXPECT_EQ(c.local_wnd(), KV_SshChannel::wnd_step);
+    EXPECT_EQ(c.local_max_packet(), KV_SshChannel::max_packet);
+    EXPECT_FALSE(c.recv(chunk(KV_SshChannel::wnd_step + 1), adjust)) << "beyond the window";
     EXPECT_EQ(c.in().length(), 0u);
 }
 
-TEST(KvSshChannel, WindowAdjustOnceFourKiBOrLessRemain)
+// The window is topped up once half of it is used, back to the whole: a
+// download keeps half a window in flight while the adjust travels.
+TEST(KvSshChannel, WindowAdjustAtHalfUseRefillsTheWhole)
 {
+    constexpr uint32_t W = KV_SshChannel::wnd_step;
     // Totals received before and with one more data message, and whether
     // that message asks for an adjust.
     struct Case
@@ -58,10 +61,12 @@ TEST(KvSshChannel, WindowAdjustOnceFourKiBOrLessRemain)
         bool adjust;
     };
     const Case cases[] = {
-        {0, 126975, false},                         // 4097 left
-        {0, 126976, true},                          // 4096 left
-        {126975, 1, true},                          // crosses with the last byte
-        {100000, 20000, false}, {0, 0x20000, true}, // the whole window at once
+        {0, W / 2 - 1, false}, // one byte more than half left
+        {0, W / 2, true},      // exactly half left
+        {W / 2 - 1, 1, true},  // crosses with the last byte
+        {W / 4, W / 8, false}, // well within
+        {0, W, true},          // the whole window at once
+        {0, 0x8000, false},    // one packet
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.before + c.n);
@@ -76,8 +81,13 @@ TEST(KvSshChannel, WindowAdjustOnceFourKiBOrLessRemain)
         ASSERT_TRUE(ch.recv(chunk(c.n), adjust));
         EXPECT_EQ(adjust, c.adjust);
         EXPECT_EQ(ch.in().length(), c.before + c.n);
+        // The adjust gives back exactly what was used, never more than the
+        // whole window.
+        EXPECT_EQ(ch.wnd_refill(), c.before + c.n);
         if (adjust) {
-            ch.local_wnd_add(KV_SshChannel::wnd_step);
+            ch.local_wnd_add(ch.wnd_refill());
+            EXPECT_EQ(ch.local_wnd(), W);
+            EXPECT_EQ(ch.wnd_refill(), 0u);
             EXPECT_TRUE(ch.recv(chunk(1), adjust));
             EXPECT_FALSE(adjust) << "the adjust refilled the window";
         }

@@ -74,6 +74,11 @@ public:
         need_adjust = local_wnd_ < 4097;
         return true;
     }
+    uint32_t wnd_refill() const override
+    {
+        std::lock_guard<std::mutex> g(m_);
+        return kChanWnd - local_wnd_;
+    }
     bool data_out() override { return true; }
     bool take_out(KV_Stream& dest) override
     {
