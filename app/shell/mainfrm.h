@@ -84,8 +84,9 @@ public:
     void HandleMsg(const KV_Msg* msg);
     void OnFileOpNtf(const KV_MsgFileOp& msg);
     // Closes the connections of a hidden browse pane whose manager is unused.
-    // Not built yet: browse windows come later, so there is no pane to close.
     void DisconnectHiddenPane(const KV_MsgManNtf& msg);
+    // A holder let a manager go: its hidden browse window goes when idle.
+    void DestroyIdleBrowseWnd(const KV_MsgManNtf& msg);
     // Adds a request's log entry to the open request-info dialog. Not built
     // yet: that dialog comes later, so the entry is dropped.
     void AddToRequestLog(const KV_Msg& msg);
