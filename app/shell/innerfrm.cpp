@@ -67,8 +67,6 @@ protected:
 const CRuntimeClass CInnerFrm::classCInnerFrm("CInnerFrm", &MakeInnerFrm, nullptr);
 const CRuntimeClass CFileTreeFrm::classCFileTreeFrm("CFileTreeFrm", &MakeFileTreeFrm,
                                                     &CInnerFrm::classCInnerFrm);
-const CRuntimeClass classCFileTreeView("CFileTreeView", nullptr, &classCView);
-const CRuntimeClass classCFileListView("CFileListView", nullptr, &classCView);
 
 // ---------------------------------------------------------------------------
 // CInnerFrm

@@ -220,13 +220,11 @@ private:
     int pane_min[2] = {1, 1};
 };
 
-// Class of the folder-tree view, which shows the folders of a data source.
-// The view is not built yet: the class has no factory, so its pane cannot be
-// made.
+// Class of the folder-tree view, which shows the folders of a data source
+// (views/filetreeview.h).
 extern const CRuntimeClass classCFileTreeView;
-// Class of the file-list view, which lists one folder of a data source.
-// The view is not built yet: the class has no factory, so its pane cannot be
-// made.
+// Class of the file-list view, which lists one folder of a data source
+// (views/filelistview.h).
 extern const CRuntimeClass classCFileListView;
 
 // The folder tree beside the file list, as one pane of a browse window: the

@@ -394,15 +394,17 @@ TEST(CInnerFrm, CreateFailsWithoutAMatchingPane)
 {
     CInnerFrm frame(1, 1);
     frame.GetSplitter()->AddPane(&classViewA, 100, 5);
-    // Number 6 is not in any description; CFileTreeFrm's views cannot be
-    // made yet.
+    // Number 6 is not in any description.
     CFileSplitter::SetPendingPane(CPaneInfo(&classViewA, 6));
     EXPECT_FALSE(frame.Create());
     EXPECT_EQ(frame.GetSplitter()->count(), 0);
 
+    // The folder-tree frame makes its tree; outside a browse pane the view
+    // stays empty.
     CFileTreeFrm tree;
     CFileSplitter::SetPendingPane(CPaneInfo(&classCFileTreeView, 0));
-    EXPECT_FALSE(tree.Create());
+    ASSERT_TRUE(tree.Create());
+    EXPECT_EQ(CRuntimeClass::Of(tree.GetSplitter()->GetPane(0, 0)), &classCFileTreeView);
 }
 
 TEST(CRuntimeClass, FramesAndDialogsAreMadeByName)

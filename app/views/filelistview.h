@@ -1,0 +1,178 @@
+#ifndef KIVREL_VIEWS_FILELISTVIEW_H
+#define KIVREL_VIEWS_FILELISTVIEW_H
+
+// The file list of a browse pane: the entries of the pane's current folder
+// in chosen columns, sorted; where the user opens, deletes, copies, cuts,
+// pastes, drags and drops files, makes folders and renames entries in
+// place.
+//
+// Its entries come only from the engine's browse tree: each arrives as a
+// notice and goes to its sorted place (binary search, so the list is never
+// sorted as a whole); a change of sort order empties the list and has the
+// tree deliver the folder again. Requests go to the engine; the list
+// changes when the engine reports the result.
+// User-interface thread only.
+
+// Qt's headers first: moc reads the engine headers' standard includes only
+// after Qt's have set the library's configuration macros.
+#include <QAbstractItemModel>
+#include <QIcon>
+#include <QStringList>
+#include <QTreeView>
+
+#include "core/filecols.h"
+#include "foundation/kv_filetreenode.h"
+#include "views/fileview.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CBrowseFrm;
+
+// The rows of a file list: one tree node each, with the texts of the
+// visible columns set when the row is inserted or its node changes.
+class CFileListModel : public QAbstractItemModel
+{
+    Q_OBJECT
+public:
+    explicit CFileListModel(QObject* parent = nullptr);
+
+    void SetPane(CBrowseFrm* pane) { this->pane = pane; }
+    void SetFolderStatus(uint32_t status) { folder_status = status; }
+    // Visible columns: indexes of the column table, in display order.
+    void SetColumns(const std::vector<int>& columns);
+    const std::vector<int>& GetColumns() const { return columns; }
+
+    // Inserts the node at its sorted place; its row.
+    int Insert(KV_FileTreeNode* node, const CFileSortOrder& order);
+    // The row of the node, or -1.
+    int RowOf(const KV_FileTreeNode* node) const;
+    KV_FileTreeNode* NodeAt(int row) const;
+    void RemoveRow(int row);
+    void Clear();
+    // Sets the row's texts and icon again.
+    void Update(int row);
+    // The rows whose look depends on the pane's colours are drawn again.
+    void Redraw(int first, int last);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex index(int row, int column,
+                      const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    struct Row
+    {
+        KV_FileTreeNode* node;
+        QStringList texts;
+        QIcon icon;
+    };
+    void FillRow(Row& row) const;
+
+    std::vector<Row> rows;
+    std::vector<int> columns;
+    CBrowseFrm* pane = nullptr;
+    uint32_t folder_status = 0;
+};
+
+class CFileListView : public QTreeView, public CFileView
+{
+    Q_OBJECT
+public:
+    explicit CFileListView(QWidget* parent = nullptr);
+    ~CFileListView() override;
+
+    CFileListModel* GetModel() const { return model; }
+    const std::vector<int>& GetColumns() const { return model->GetColumns(); }
+    const CFileSortOrder& GetSortOrder() const { return order; }
+
+    // Empties the list; with `columns`, they become the visible columns;
+    // then the tree delivers the folder again.
+    void SetColumns(const std::vector<int>* columns);
+    // The column chooser; on OK its columns apply and, when asked, become
+    // the default of the pane's file-manager type.
+    void ChooseColumns();
+    // Re-reads the folder's status and redraws on a change; with
+    // `select_first` a focused list without selection focuses its first row.
+    void RefreshStatus(bool select_first);
+    // The folder a drop at `pt` (viewport coordinates) goes into.
+    KV_PathDef HitTestFolder(const QPoint& pt) const;
+    // Selects every entry that is not read-only and takes the focus.
+    void SelectAll();
+    // A click on the column at display position `section`.
+    void OnColumnClick(int section);
+    // Enter on the selection: a folder is entered, a file opened.
+    void OnEnter();
+
+    // ---- CFileView
+    void Unregister(QWidget* view, bool update_adapter) override;
+    void NewDirectory() override;
+    void Rename() override;
+    void Delete(bool extended) override;
+    void CopyToClipboard(bool cut) override;
+    void Paste(bool extended) override;
+    void FileOperation(KV_FILEOP op) override;
+    bool UpdateStatus() override;
+    void OnTreeMsg(const KV_MsgTreeNtf* msg) override;
+    void OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind, const KV_PathDef& folder,
+                    uint32_t view_number) override;
+    bool GetSelection(uint32_t refuse_flags, KV_PathDef* path, uint32_t* type,
+                      bool files_only) override;
+    bool CanNewDirectory() override;
+    bool CanRename() override;
+    bool CanGoUp() override;
+    KV_PathDef GetTargetPath() override;
+
+    // A clone of the one selected entry (the caller frees it with
+    // KV_FileData::destr_clone); null unless exactly one is selected.
+    KV_FileData* GetSelectedEntry() const;
+
+    // Binds the view to its pane when it was not yet (once it sits inside
+    // one); the first binding fills it. False without a pane or adapter.
+    bool EnsureRegistered();
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* e) override;
+    void commitData(QWidget* editor) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void startDrag(Qt::DropActions actions) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    // The selected rows in list order.
+    std::vector<int> SelectedRows() const;
+    // The names of the selected rows; whether one is a folder.
+    void SelectedNames(KVTL::KV_ListVal<KV_String>& names, bool* has_dir) const;
+    // Nothing happens unless the current folder can be written as a path
+    // of the file manager.
+    bool FolderWritable() const;
+    void InsertNode(KV_FileTreeNode* node);
+    void RemoveTemp();
+    void OnEndLabelEdit(KV_FileTreeNode* node, const QString& text);
+
+    CFileListModel* model;
+    CFileSortOrder order;
+    uint32_t folder_status = 0;
+    bool bound = false;
+    // The "New directory" entry while its name is edited; owned here.
+    std::unique_ptr<KV_FileTreeNode> temp_node;
+    // The node whose name the open editor edits, and whether the editor is
+    // to open again (an empty name was committed).
+    KV_FileTreeNode* editing = nullptr;
+    bool reopen = false;
+};
+
+#endif
