@@ -1,8 +1,8 @@
 #include "core/reqmonitor.h"
 
+#include "datasources/kv_filereqtransparams.h"
 #include "requests/kv_filereq.h"
 #include "requests/kv_sessinfo.h"
-#include "datasources/kv_filereqtransparams.h"
 
 namespace kvmon {
 
@@ -69,8 +69,7 @@ QString ReqTipText(const KV_FileReqInfo& info)
         tip += QStringLiteral("\r\nlast error: %1").arg(ToQ(info.last_err()));
     }
     if ((info.flags() & 2) != 0) {
-        tip += QStringLiteral(
-            "\r\nReady to upload changes ( waiting for user confirmation ).");
+        tip += QStringLiteral("\r\nReady to upload changes ( waiting for user confirmation ).");
     }
     return tip;
 }

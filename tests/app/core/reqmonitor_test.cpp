@@ -48,12 +48,9 @@ TEST(ReqRowText, ProgressSplitsIntoDownloadAndUploadAt101)
         const char* text;
     };
     const Case cases[] = {
-        {0x7FFFFFFF, "Copy: /a -> /b"},
-        {0x7FFFFFFE, "Copy: /a -> /b"},
-        {0, "Copy ( download 0% ) : /a -> /b"},
-        {100, "Copy ( download 100% ) : /a -> /b"},
-        {101, "Copy ( upload 0% ) : /a -> /b"},
-        {201, "Copy ( upload 100% ) : /a -> /b"},
+        {0x7FFFFFFF, "Copy: /a -> /b"},         {0x7FFFFFFE, "Copy: /a -> /b"},
+        {0, "Copy ( download 0% ) : /a -> /b"}, {100, "Copy ( download 100% ) : /a -> /b"},
+        {101, "Copy ( upload 0% ) : /a -> /b"}, {201, "Copy ( upload 100% ) : /a -> /b"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(kvmon::ReqRowText(Snap(c.prog)).toStdString(), c.text) << c.prog;
