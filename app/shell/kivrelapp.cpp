@@ -214,14 +214,6 @@ void CKivrelApp::DeletePool()
     }
 }
 
-void CKivrelApp::ShowBrowseWnds(bool) {}
-
-void CKivrelApp::CloseBrowseWnds() {}
-
-void CKivrelApp::FindBrowseWnd(QWidget*&) const {}
-
-void CKivrelApp::ListBrowseWnds(QList<QWidget*>&) const {}
-
 void CKivrelApp::ShowInformer(KV_Informer* informer)
 {
     if (!informer) {
@@ -303,6 +295,7 @@ void CKivrelApp::EnableThreadWindows(bool disable)
 
 void CKivrelApp::PrepareQuit()
 {
+    SaveBrowseWnds();
     for (QWidget* wnd : QApplication::topLevelWidgets()) {
         if (auto* dlg = qobject_cast<QDialog*>(wnd)) {
             if (dlg->isVisible()) {
@@ -405,5 +398,3 @@ bool CKivrelApp::SetBrowserInt()
 {
     return true;
 }
-
-void CKivrelApp::BrowseNode(KV_DsTreeNode*) {}

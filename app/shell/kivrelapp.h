@@ -12,6 +12,7 @@
 // otherwise.
 
 #include "core/appimages.h"
+#include "core/brwnds.h"
 #include "core/enginebridge.h"
 #include "core/soundgate.h"
 #include "core/versioninfo.h"
@@ -113,19 +114,33 @@ public:
     void DeletePool();
 
     // ---- browse windows
-    // Shows or hides every visible browse window.
-    // Does nothing yet: there are no browse windows.
+    // Minimizes (`show` false) or restores every visible browse window.
     void ShowBrowseWnds(bool show);
-    // Does nothing yet: there are no browse windows.
+    // Closes (hides) every browse window.
     void CloseBrowseWnds();
     // The first browse window; leaves `wnd` unchanged when there is none.
-    // Finds none yet: there are no browse windows.
     void FindBrowseWnd(QWidget*& wnd) const;
-    // Opens the browse window of the data-source node. Opens none yet:
-    // there are no browse windows.
+    // Opens the browse window of the data-source node (OpenDsBrowseWnd).
     void BrowseNode(KV_DsTreeNode* node);
-    // Adds every browse window to `list`. Adds none yet.
+    // Adds every browse window, hidden ones too, to `list`.
     void ListBrowseWnds(QList<QWidget*>& list) const;
+    // A new browse window for the two file managers and the layout word,
+    // shown when `show`; false when it cannot be made.
+    bool OpenBrowseWnd(const KV_FileManId& left, const KV_FileManId& right, uint16_t flags,
+                       bool show);
+    // The browse window of a data source or of a running instance of one;
+    // an instance's window that exists is raised (asked for its folders
+    // again when it was hidden). Null and group nodes open nothing.
+    bool OpenDsBrowseWnd(KV_DsTreeNode* node);
+    // Finds or makes the data source of `uri` and opens it; an unknown
+    // scheme is reported as "Invalid URI %s.".
+    void OpenUriBrowseWnd(const KV_String& name, const KV_String& comment, const KV_String& uri,
+                          const KV_String& user, const KV_String& pass, bool anonymous, bool extra);
+    // At start: reopens, hidden, the saved windows of which a side is live.
+    bool RestoreBrowseWnds();
+    // At quit: saves the list of browse windows, hidden ones too.
+    bool SaveBrowseWnds();
+    BrWndMan& GetBrWndMan() { return br_wnds; }
 
     // ---- the engine's questions
     // Shows the informer's question or error with the other windows
@@ -145,9 +160,8 @@ public:
     void EnableThreadWindows(bool disable);
     bool WindowsDisabled() const { return disable_depth > 0; }
 
-    // Prepares the quit: saves the engine root and stops its saving, ends
-    // every dialog, disables the windows for good and sets the quitting flag.
-    // Does not yet save the list of open browse windows.
+    // Prepares the quit: saves the list of browse windows and the engine root and stops its saving,
+    // ends every dialog, disables the windows for good and sets the quitting flag.
     void PrepareQuit();
     bool Quitting() const { return quitting; }
 
@@ -187,6 +201,7 @@ private:
     CVersionInfo version;
     KV_AutoUpdtMan update_man;
     std::vector<CFileManData*> adapters;
+    BrWndMan br_wnds;
     CSoundGate sound_gate;
     QSoundEffect* sound = nullptr;
 

@@ -1,5 +1,8 @@
 #include "shell/mainfrm.h"
 
+#include "browse/browsefrm.h"
+#include "browse/browsesplt.h"
+#include "browse/filemandata.h"
 #include "core/settings.h"
 #include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgtranspar.h"
@@ -645,6 +648,9 @@ void CMainFrm::HandleMsg(const KV_Msg* msg)
             DisconnectHiddenPane(*man);
             return;
         }
+        if (man->ntf == KV_MAN_NTF_UNLOCKED) {
+            DestroyIdleBrowseWnd(*man);
+        }
         pool->process_ntf(msg);
         return;
     }
@@ -827,7 +833,32 @@ bool CMainFrm::CopyUri(const KV_String& src, const KV_String&, KV_FILEOP)
     return false;
 }
 
-void CMainFrm::DisconnectHiddenPane(const KV_MsgManNtf&) {}
+namespace {
+
+// The window bound to the informer of the live manager `id`, or null.
+QWidget* InformerWindow(KV_FileManPool* pool, const KV_FileManId& id)
+{
+    KV_FileMan* man = pool != nullptr ? pool->man(id) : nullptr;
+    return man != nullptr ? qobject_cast<QWidget*>(CWndRegistry::Find(man->informer().hwnd()))
+                          : nullptr;
+}
+
+} // namespace
+
+void CMainFrm::DisconnectHiddenPane(const KV_MsgManNtf& msg)
+{
+    CBrowseFrm* pane = CBrowseFrm::FromChild(InformerWindow(pool, msg.man_id));
+    if (pane != nullptr && !pane->isVisible() && pane->GetData() != nullptr) {
+        pane->GetData()->DisconnectAll();
+    }
+}
+
+void CMainFrm::DestroyIdleBrowseWnd(const KV_MsgManNtf& msg)
+{
+    if (CBrowseSplt* wnd = CBrowseSplt::FromChild(InformerWindow(pool, msg.man_id))) {
+        wnd->DestroyIfIdle();
+    }
+}
 
 void CMainFrm::AddToRequestLog(const KV_Msg& msg)
 {

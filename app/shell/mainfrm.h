@@ -83,8 +83,9 @@ public:
     void HandleMsg(const KV_Msg* msg);
     void OnFileOpNtf(const KV_MsgFileOp& msg);
     // Closes the connections of a hidden browse pane whose manager is unused.
-    // Not built yet: browse windows come later, so there is no pane to close.
     void DisconnectHiddenPane(const KV_MsgManNtf& msg);
+    // A holder let a manager go: its hidden browse window goes when idle.
+    void DestroyIdleBrowseWnd(const KV_MsgManNtf& msg);
     // Hands a request-log notice to the open request information window;
     // dropped when none is open or it shows another request.
     void AddToRequestLog(const KV_Msg& msg);
