@@ -238,9 +238,9 @@ void CDlgReqInfoLog::Fill(const KV_MsgReqLog& msg)
             if (br > 0) {
                 Append(descr, text.left(br), fmt_green);
             }
-            Append(descr, text.mid(br + 2) + "\r\n", fmt_blue);
+            Append(descr, text.mid(br + 2) + "\n", fmt_blue);
         } else {
-            Append(descr, text + "\r\n", fmt_blue);
+            Append(descr, text + "\n", fmt_blue);
         }
     }
     if ((log.chg & kFillStatus) != 0) {
