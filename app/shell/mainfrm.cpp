@@ -11,6 +11,8 @@
 #include "menus/kvtoolbar.h"
 #include "menus/menufind.h"
 #include "menus/newmenu.h"
+#include "monitor/dlgreqinfolog.h"
+#include "monitor/translistview.h"
 #include "requests/kv_filereqtasks.h"
 #include "requests/kv_reqmsg.h"
 #include "requests/kv_sessinfo.h"
@@ -139,7 +141,6 @@ void EditAction(QWidget* w, const char* slot)
 
 } // namespace
 
-const CRuntimeClass classCTransListView("CTransListView", nullptr, &classCView);
 const CRuntimeClass CMainFrm::classCMainFrm("CMainFrm", &MakeMainFrm, &CInnerFrm::classCInnerFrm);
 
 CMainFrm::CMainFrm(QWidget* parent) : CInnerFrm(0, 0, parent)
@@ -340,10 +341,11 @@ void CMainFrm::UpdateAutoModeChecks()
     }
 }
 
-bool CMainFrm::AnyListed(int) const
+bool CMainFrm::AnyListed(int what) const
 {
-    // The transfer list is not built yet, so no request is listed.
-    return false;
+    auto* list =
+        qobject_cast<CTransListView*>(GetSplitter()->FindPane(&classCTransListView, nullptr, true));
+    return list != nullptr && list->AnyListed(what);
 }
 
 void CMainFrm::AddTaskForAll(uint32_t id)
@@ -858,7 +860,16 @@ void CMainFrm::DestroyIdleBrowseWnd(const KV_MsgManNtf& msg)
     }
 }
 
-void CMainFrm::AddToRequestLog(const KV_Msg&) {}
+void CMainFrm::AddToRequestLog(const KV_Msg& msg)
+{
+    CDlgReqInfoLog* dlg = CDlgReqInfoLog::Instance();
+    const auto& log = static_cast<const KV_MsgReqLog&>(msg);
+    // A notice still on its way for the request shown before must not mix
+    // into the window.
+    if (msg.type() == KV_MSG_REQ_LOG && dlg != nullptr && dlg->RequestId() == log.req_id) {
+        dlg->Fill(log);
+    }
+}
 
 void CMainFrm::LoadBarState(const QString& section)
 {

@@ -29,8 +29,7 @@ class KV_MsgReqParams;
 class QLabel;
 class QSystemTrayIcon;
 
-// Class of the transfer list, the pane below the tree. The view is not
-// built yet: the class has no factory, so its pane cannot be made.
+// Class of the transfer list, the pane below the tree (monitor/translistview).
 extern const CRuntimeClass classCTransListView;
 
 class CMainFrm : public CInnerFrm
@@ -87,8 +86,8 @@ public:
     void DisconnectHiddenPane(const KV_MsgManNtf& msg);
     // A holder let a manager go: its hidden browse window goes when idle.
     void DestroyIdleBrowseWnd(const KV_MsgManNtf& msg);
-    // Adds a request's log entry to the open request-info dialog. Not built
-    // yet: that dialog comes later, so the entry is dropped.
+    // Hands a request-log notice to the open request information window;
+    // dropped when none is open or it shows another request.
     void AddToRequestLog(const KV_Msg& msg);
     // The update descriptor at `path` arrived: offers a newer version unless
     // the user declined that one or a later one before.
@@ -134,7 +133,8 @@ private:
     void RegisterCommands();
     void ToggleAutoAction(int action);
     void AddTaskForAll(uint32_t id);
-    // Whether some listed request matches; false without a transfer list.
+    // Whether some request of the transfer list matches (0 not processed,
+    // 1 processed, 2 running, 3 paused); false without a transfer list.
     bool AnyListed(int what) const;
     void Exit();
     void ShowTrayIcon(int kind);

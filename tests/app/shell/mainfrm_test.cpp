@@ -426,11 +426,23 @@ TEST_F(MainFrmTest, PaneTogglesNeverHideBothAndEditCommandsNeedAnEdit)
     frm->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
     CCommandLayer* cmds = frm->Commands();
-    // The transfer list cannot be shown yet, so the tree cannot be hidden.
+    // Both panes shown: the tree may be hidden, and then the transfer list
+    // may not, so that one pane always stays.
     CCmdUI tree(32796);
     cmds->Update(tree, true);
-    EXPECT_FALSE(tree.enabled);
+    EXPECT_TRUE(tree.enabled);
     EXPECT_EQ(tree.check, 1);
+    ASSERT_TRUE(CCommandLayer::Execute(frm, 32796));
+    CCmdUI list(32849);
+    cmds->Update(list, true);
+    EXPECT_FALSE(list.enabled);
+    EXPECT_EQ(list.check, 1);
+    CCmdUI hidden(32796);
+    cmds->Update(hidden, true);
+    EXPECT_EQ(hidden.check, 0);
+    ASSERT_TRUE(CCommandLayer::Execute(frm, 32796));
+    view = frm->findChild<CDsView*>(); // made anew when shown again
+    ASSERT_NE(view, nullptr);
     view->setFocus();
     CCmdUI copy(57642);
     cmds->Update(copy, true);
