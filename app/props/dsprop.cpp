@@ -3,6 +3,7 @@
 #include "core/propvalues.h"
 #include "datasources/kv_dstreenode.h"
 #include "res/resources.h"
+#include "root/kv_filemanpool.h"
 #include "shell/kivrelapp.h"
 
 #include <QCheckBox>
@@ -404,6 +405,13 @@ void CDsPropPage::UpdateCtrls(QWidget* parent)
         w->setEnabled(IsCtrlEnabled(-1));
         UpdateCtrls(w);
     }
+}
+
+bool CDsPropPage::IsNodeRdonly(const KV_DsTreeNode* node)
+{
+    const CKivrelApp* app = CKivrelApp::Instance();
+    const KV_FileManPool* pool = app != nullptr ? app->GetPool() : nullptr;
+    return node != nullptr && pool != nullptr && pool->tree().rdonly(node->id(), false);
 }
 
 void CDsPropPage::SetHelpTopic(const QString& anchor)

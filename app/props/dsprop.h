@@ -207,6 +207,10 @@ protected:
     // first.
     virtual void DoDataExchange(CDataExchange& dx);
 
+    // Whether the engine root's tree calls the node of `node`'s id read-only
+    // (KV_DsTree::rdonly, not counting use); false without an engine root.
+    static bool IsNodeRdonly(const KV_DsTreeNode* node);
+
     // Where the pages put their controls, under the inherit box.
     QVBoxLayout* PageLayout() const { return layout_page; }
 

@@ -440,6 +440,21 @@ void CDsView::RegisterCommands()
         [this](CCmdUI& ui) {
             ui.Enable(IsFocusIn(this) && SelectedNode() != nullptr && !IsGroup(SelectedNode()));
         });
+    // Properties (the menu's and the toolbar's): a live instance has no
+    // settings of its own to edit.
+    for (uint32_t id : {32793u, 32819u}) {
+        CCommandLayer::On(
+            this, id,
+            [this](uint32_t) {
+                if (CKivrelApp* app = CKivrelApp::Instance()) {
+                    app->EditProperties(SelectedNode(), nullptr, this);
+                }
+            },
+            [this](CCmdUI& ui) {
+                const KV_DsTreeNode* node = SelectedNode();
+                ui.Enable(IsFocusIn(this) && node != nullptr && !node->id().valid_man());
+            });
+    }
     CCommandLayer::On(
         this, 32795,
         [this](uint32_t) {

@@ -4,6 +4,7 @@
 #include "core/wndregistry.h"
 #include "dialogs/dlgask.h"
 #include "foundation/kv_file.h"
+#include "props/dspropsheets.h"
 #include "root/kv_filemanpool.h"
 
 #include <QDesktopServices>
@@ -246,6 +247,40 @@ void CKivrelApp::ShowInformer(KV_Informer* informer)
     if (!WindowsDisabled() && bridge.PendingInformers() > 0) {
         WakeUiThread();
     }
+}
+
+bool CKivrelApp::EditProperties(KV_DsTreeNode* node, KV_DsTreeNode* work, QWidget* parent)
+{
+    if (node == nullptr || !pool) {
+        return false;
+    }
+    KV_DsTree& tree = pool->tree();
+    const KV_DsTreeNode* group = tree.parent_grp(node, true);
+    KV_DsTreeNode* group_clone = group != nullptr ? tree.clone(group, false) : nullptr;
+    KV_DsTreeNode* clone = tree.clone(work != nullptr ? work : node, false);
+    // The sheet's event loop lets engine notices change the tree, so the
+    // node is found again by its id before anything is committed.
+    const KV_FileManId id = node->id();
+    const bool in_tree = tree.find(id) == node;
+    bool committed = false;
+    if (clone != nullptr) {
+        std::unique_ptr<CDsProp> sheet =
+            MakeDsPropSheet(clone, group_clone, !pool->reqs_reg(id), parent);
+        if (sheet && sheet->exec() == QDialog::Accepted) {
+            if (node == work) {
+                committed = true;
+            } else {
+                KV_DsTreeNode* live = in_tree ? tree.find(id) : node;
+                committed = live != nullptr && pool->update(live, clone, 0);
+            }
+            if (committed && work != nullptr) {
+                *work = clone;
+            }
+        }
+    }
+    KV_DsTreeNode::destr_clone(clone);
+    KV_DsTreeNode::destr_clone(group_clone);
+    return committed;
 }
 
 void CKivrelApp::WakeUiThread()

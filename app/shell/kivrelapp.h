@@ -112,6 +112,16 @@ public:
     // Deletes the engine root (dropping its informer from the stack first).
     void DeletePool();
 
+    // Opens the property sheet of the tree's `node` over clones of it (of
+    // `work` instead, when given) and of the group it may inherit from, with
+    // `parent` as owner. On OK the clone goes back into the tree through the
+    // engine root (which hands the settings to live file managers) unless
+    // `node` is `work` itself; with `work`, the committed clone is copied
+    // into it. True when the change was committed; false on Cancel, for a
+    // node no sheet edits, when the engine refused the change (a duplicate
+    // name, say) or when the node left the tree while the sheet was open.
+    bool EditProperties(KV_DsTreeNode* node, KV_DsTreeNode* work, QWidget* parent);
+
     // ---- browse windows
     // Shows or hides every visible browse window.
     // Does nothing yet: there are no browse windows.
