@@ -19,6 +19,7 @@
 #include "res/resources.h"
 #include "root/kv_autoupdtman.h"
 #include "root/kv_filemanpool.h"
+#include "setup/setupentry.h"
 #include "shell/dsview.h"
 #include "shell/kivrelapp.h"
 #include "shell/wndutil.h"
@@ -241,6 +242,7 @@ void CMainFrm::RegisterCommands()
             ui.Enable(pane_shown(&CDsView::classCDsView));
             ui.SetCheck(pane_shown(&classCTransListView) ? 1 : 0);
         });
+    CCommandLayer::On(this, 32821, [this](uint32_t) { QuickConnect(this); });
     // The edit commands of a focused edit field.
     CCommandLayer::On(
         this, 57634, [this](uint32_t) { EditAction(FocusEdit(this).widget, "copy"); },
