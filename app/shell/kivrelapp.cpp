@@ -222,6 +222,11 @@ void CKivrelApp::FindBrowseWnd(QWidget*&) const {}
 
 void CKivrelApp::ListBrowseWnds(QList<QWidget*>&) const {}
 
+bool CKivrelApp::EditProperties(KV_DsTreeNode*, KV_DsTreeNode*, QWidget*)
+{
+    return false;
+}
+
 void CKivrelApp::ShowInformer(KV_Informer* informer)
 {
     if (!informer) {

@@ -127,6 +127,11 @@ public:
     // Adds every browse window to `list`. Adds none yet.
     void ListBrowseWnds(QList<QWidget*>& list) const;
 
+    // Opens the property sheet of `node` (or of `working`, a node outside
+    // the tree, when given) and commits it on OK. Opens nothing yet and
+    // gives false: the property sheets come later.
+    bool EditProperties(KV_DsTreeNode* node, KV_DsTreeNode* working, QWidget* parent);
+
     // ---- the engine's questions
     // Shows the informer's question or error with the other windows
     // disabled and hands the answer back (set_ans). Null is ignored.

@@ -1,5 +1,6 @@
 #include "shell/mainfrm.h"
 
+#include "core/logind.h"
 #include "core/settings.h"
 #include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgtranspar.h"
@@ -159,7 +160,9 @@ CMainFrm::~CMainFrm()
     delete tray_menu;
     if (shut_down_on_destroy) {
         QString error;
-        PowerAction(false, error);
+        if (!PowerAction(false, error)) {
+            ShowErrorBox(error, nullptr);
+        }
     }
 }
 
@@ -766,10 +769,9 @@ KV_FileReqTransParams* CMainFrm::RunParamsDlg(const KV_MsgReqParams& msg, QWidge
     return dlg->GetParams()->clone();
 }
 
-bool CMainFrm::PowerAction(bool, QString& error)
+bool CMainFrm::PowerAction(bool suspend, QString& error)
 {
-    error = "Switching the computer off or suspending it is not available yet.";
-    return false;
+    return LogindPowerAction(QDBusConnection::systemBus(), suspend, error);
 }
 
 void CMainFrm::ShowHint(const QString& key, uint32_t text_id)
