@@ -1,5 +1,7 @@
 #include "shell/kivrelapp.h"
 
+#include "startup/singleinst.h"
+
 #include "core/settings.h"
 #include "core/wndregistry.h"
 #include "dialogs/dlgask.h"
@@ -248,7 +250,7 @@ void CKivrelApp::ShowInformer(KV_Informer* informer)
     }
     informer->set_ans(ans);
     EnableThreadWindows(false);
-    if (!WindowsDisabled() && bridge.PendingInformers() > 0) {
+    if ((quitting || !WindowsDisabled()) && bridge.PendingInformers() > 0) {
         WakeUiThread();
     }
 }
@@ -262,7 +264,13 @@ void CKivrelApp::ShowPendingInformers()
 {
     // A question shown now runs a nested event loop; the next one waits
     // until it is answered, so that the accessors describe the one shown.
-    if (WindowsDisabled() || quitting) {
+    // While quitting the windows stay disabled for good: the idle pass
+    // shows the questions then, between closing windows.
+    if (quitting) {
+        WakeIdle();
+        return;
+    }
+    if (WindowsDisabled()) {
         return;
     }
     ShowInformer(bridge.PopInformer());
@@ -327,6 +335,7 @@ void CKivrelApp::PrepareQuit()
     }
     EnableThreadWindows(true);
     quitting = true;
+    WakeIdle();
 }
 
 void CKivrelApp::PlaySound(const QString& name)
