@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QTimer>
 #include <QUrl>
+#include <cstdio>
 #include <ctime>
 #include <pwd.h>
 #include <unistd.h>
@@ -52,7 +53,13 @@ bool forwarded = false;
 
 CStartHooks& StartHooks()
 {
-    static CStartHooks hooks{[](const QString& text) { ShowErrorBox(text, nullptr); },
+    static CStartHooks hooks{[](const QString& text) {
+                                 // Also for a start from a terminal, or one
+                                 // without a display to show the box on.
+                                 std::fprintf(stderr, "kivrel: %s\n",
+                                              text.toLocal8Bit().constData());
+                                 ShowErrorBox(text, nullptr);
+                             },
                              [](DlgReqAsk& dlg) { return dlg.exec() == QDialog::Accepted; }};
     return hooks;
 }
