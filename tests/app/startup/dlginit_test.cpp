@@ -64,7 +64,7 @@ KV_SshKey KeyOf(const char* blob)
 const char* kBlobA = "000000077373682d6473730000000117000000010b0000000200800000000105";
 const char* kBlobB = "000000077373682d6473730000000117000000010b0000000200800000000106";
 
-class DlgInitTest : public kvtest::TempDirTest
+class DlgInit_MT : public kvtest::TempDirTest
 {
 protected:
     void SetUp() override
@@ -124,7 +124,7 @@ protected:
     std::function<bool(DlgReqAsk&)> ask;
 };
 
-TEST_F(DlgInitTest, ATlsFailureStillLoadsTheTrustStoresSoTrustingKeepsOldEntries)
+TEST_F(DlgInit_MT, ATlsFailureStillLoadsTheTrustStoresSoTrustingKeepsOldEntries)
 {
     // An earlier run trusted one host key.
     ASSERT_TRUE(KV_SshSess::man_key().add(KeyOf(kBlobA), "old.example", "fp a"));
@@ -144,7 +144,7 @@ TEST_F(DlgInitTest, ATlsFailureStillLoadsTheTrustStoresSoTrustingKeepsOldEntries
     EXPECT_EQ(KV_SshSess::man_key().entries(), 2u);
 }
 
-TEST_F(DlgInitTest, ADataSourceFileThatCannotBeReadEndsWithFailureOnItsPicture)
+TEST_F(DlgInit_MT, ADataSourceFileThatCannotBeReadEndsWithFailureOnItsPicture)
 {
     std::filesystem::remove(dir / "kivrel.ds");
     std::filesystem::create_directories(dir / "kivrel.ds"); // a folder cannot be read
@@ -154,7 +154,7 @@ TEST_F(DlgInitTest, ADataSourceFileThatCannotBeReadEndsWithFailureOnItsPicture)
     EXPECT_EQ(asked, 0);
 }
 
-TEST_F(DlgInitTest, ResumptionListsOnlyResumableShownRequests)
+TEST_F(DlgInit_MT, ResumptionListsOnlyResumableShownRequests)
 {
     Add("hidden", true, true, true);
     Add("cannot", false, true, false);
@@ -184,7 +184,7 @@ TEST_F(DlgInitTest, ResumptionListsOnlyResumableShownRequests)
     EXPECT_EQ(GetProfileInt("UI", "ReqResume", 1), 0);
 }
 
-TEST_F(DlgInitTest, NoQuestionWithoutResumableRequestsOrWhenSwitchedOff)
+TEST_F(DlgInit_MT, NoQuestionWithoutResumableRequestsOrWhenSwitchedOff)
 {
     Add("hidden", true, true, true);
     Add("cannot", false, true, false);
