@@ -8,7 +8,8 @@ build_pkgs=(cmake ninja-build g++ pkg-config libssl-dev zlib1g-dev libxerces-c-d
   qt6-multimedia-dev openssl ca-certificates)
 test_pkgs=(clang libclang-rt-14-dev clang-format git libgtest-dev libgmock-dev libbenchmark-dev
   locales openssl tinyproxy dante-server vsftpd python3-pyftpdlib openssh-client
-  openssh-server apache2 lighttpd lighttpd-mod-webdav lftp curl xvfb xauth fonts-dejavu-core)
+  openssh-server apache2 lighttpd lighttpd-mod-webdav lftp curl xvfb xauth fonts-dejavu-core
+  dbus-daemon desktop-file-utils)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = test ]; then

@@ -2,6 +2,7 @@
 
 #include "core/fileclip.h"
 #include "core/settings.h"
+#include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_dstreenodegrp.h"
 #include "menus/commands.h"
 #include "menus/menufind.h"
@@ -424,8 +425,118 @@ bool CDsView::viewportEvent(QEvent* event)
     return QTreeWidget::viewportEvent(event);
 }
 
+bool CDsView::IsSelGroupOfType(KV_DS_NODE_TYPE type) const
+{
+    const auto* group = static_cast<const KV_DsTreeNodeGrp*>(NodeOf(GetGroupItem(nullptr)));
+    return group != nullptr && group->type_grp() == type;
+}
+
+bool CDsView::NewNode(KV_DsTreeNode* templ)
+{
+    QTreeWidgetItem* group_item = GetGroupItem(nullptr);
+    KV_DsTreeNode* group = NodeOf(group_item);
+    if (pool == nullptr || group == nullptr || templ == nullptr) {
+        return false;
+    }
+    KV_DsTreeNode* node = pool->tree().create(group, templ, 0, false);
+    // The tree's notice has inserted the item already.
+    QTreeWidgetItem* item = node != nullptr ? FindChildItem(group_item, node) : nullptr;
+    if (item == nullptr) {
+        return false;
+    }
+    setCurrentItem(item);
+    scrollToItem(item);
+    EditLabel(item);
+    return true;
+}
+
+bool CDsView::NewDataSource(KV_DS_NODE_TYPE type)
+{
+    if (!IsSelGroupOfType(type)) {
+        return false;
+    }
+    switch (type) {
+    case KV_DS_NODE_FTP: {
+        KV_DsTreeNodeFtp templ;
+        return NewNode(&templ);
+    }
+    case KV_DS_NODE_HTTP: {
+        KV_DsTreeNodeHttp templ;
+        return NewNode(&templ);
+    }
+    case KV_DS_NODE_SFTP: {
+        KV_DsTreeNodeSftp templ;
+        return NewNode(&templ);
+    }
+    default:
+        return false;
+    }
+}
+
+bool CDsView::NewFolder()
+{
+    const auto* group = static_cast<const KV_DsTreeNodeGrp*>(NodeOf(GetGroupItem(nullptr)));
+    if (pool == nullptr || group == nullptr || !IsGroup(SelectedNode()) || !group->add_chldrn()) {
+        return false;
+    }
+    switch (group->type_grp()) {
+    case KV_DS_NODE_FTP: {
+        KV_DsTreeNodeGrpFtp templ(pool->tree());
+        return NewNode(&templ);
+    }
+    case KV_DS_NODE_SFTP: {
+        KV_DsTreeNodeGrpSftp templ(pool->tree());
+        return NewNode(&templ);
+    }
+    case KV_DS_NODE_HTTP: {
+        KV_DsTreeNodeGrpHttp templ(pool->tree());
+        return NewNode(&templ);
+    }
+    default:
+        return false;
+    }
+}
+
 void CDsView::RegisterCommands()
 {
+    CCommandLayer::On(
+        this, 57600,
+        [this](uint32_t) {
+            for (KV_DS_NODE_TYPE t : {KV_DS_NODE_FTP, KV_DS_NODE_HTTP, KV_DS_NODE_SFTP}) {
+                if (IsSelGroupOfType(t)) {
+                    NewDataSource(t);
+                    return;
+                }
+            }
+        },
+        [this](CCmdUI& ui) {
+            ui.Enable(IsSelGroupOfType(KV_DS_NODE_FTP) || IsSelGroupOfType(KV_DS_NODE_HTTP) ||
+                      IsSelGroupOfType(KV_DS_NODE_SFTP));
+        });
+    CCommandLayer::On(
+        this, 32789, [this](uint32_t) { NewFolder(); },
+        [this](CCmdUI& ui) {
+            const KV_DsTreeNode* node = SelectedNode();
+            ui.Enable(IsGroup(node) && static_cast<const KV_DsTreeNodeGrp*>(node)->add_chldrn());
+        });
+    const std::pair<uint32_t, KV_DS_NODE_TYPE> news[] = {
+        {32790, KV_DS_NODE_FTP}, {32791, KV_DS_NODE_HTTP}, {32792, KV_DS_NODE_SFTP}};
+    for (const auto& [id, type] : news) {
+        CCommandLayer::On(
+            this, id, [this, type](uint32_t) { NewDataSource(type); },
+            [this, type](CCmdUI& ui) { ui.Enable(IsSelGroupOfType(type)); });
+    }
+    for (uint32_t id : {32793u, 32819u}) {
+        CCommandLayer::On(
+            this, id,
+            [this](uint32_t) {
+                CKivrelApp::Instance()->EditProperties(SelectedNode(), nullptr, this);
+            },
+            [this](CCmdUI& ui) {
+                const KV_DsTreeNode* node = SelectedNode();
+                ui.Enable(IsFocusIn(this) && node != nullptr && !node->id().valid_man());
+            });
+    }
     CCommandLayer::OnRange(
         this, 32781, 32781, [this](uint32_t) { DeleteSelected(); },
         [this](CCmdUI& ui) { ui.Enable(CanChangeSelected(true)); });

@@ -57,6 +57,17 @@ public:
     // Whether the selected node may be deleted (`in_use`) or renamed.
     bool CanChangeSelected(bool in_use) const;
 
+    // Whether the group above the selection gathers nodes of `type`.
+    bool IsSelGroupOfType(KV_DS_NODE_TYPE type) const;
+    // Puts a copy of `templ` into the group above the selection and starts
+    // the label edit on the new node, so that the user names it. False when
+    // a step fails.
+    bool NewNode(KV_DsTreeNode* templ);
+    // The New commands: a data source of the selected group's protocol, or
+    // a folder inside it.
+    bool NewDataSource(KV_DS_NODE_TYPE type);
+    bool NewFolder();
+
     // Whether moving `node` onto the group of `target` is possible
     // (`test`), or does it.
     bool MoveNode(KV_DsTreeNode* node, QTreeWidgetItem* target, bool test);

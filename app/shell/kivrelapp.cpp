@@ -1,5 +1,7 @@
 #include "shell/kivrelapp.h"
 
+#include "startup/singleinst.h"
+
 #include "core/settings.h"
 #include "core/wndregistry.h"
 #include "dialogs/dlgask.h"
@@ -236,7 +238,7 @@ void CKivrelApp::ShowInformer(KV_Informer* informer)
     }
     informer->set_ans(ans);
     EnableThreadWindows(false);
-    if (!WindowsDisabled() && bridge.PendingInformers() > 0) {
+    if ((quitting || !WindowsDisabled()) && bridge.PendingInformers() > 0) {
         WakeUiThread();
     }
 }
@@ -284,7 +286,13 @@ void CKivrelApp::ShowPendingInformers()
 {
     // A question shown now runs a nested event loop; the next one waits
     // until it is answered, so that the accessors describe the one shown.
-    if (WindowsDisabled() || quitting) {
+    // While quitting the windows stay disabled for good: the idle pass
+    // shows the questions then, between closing windows.
+    if (quitting) {
+        WakeIdle();
+        return;
+    }
+    if (WindowsDisabled()) {
         return;
     }
     ShowInformer(bridge.PopInformer());
@@ -350,6 +358,7 @@ void CKivrelApp::PrepareQuit()
     }
     EnableThreadWindows(true);
     quitting = true;
+    WakeIdle();
 }
 
 void CKivrelApp::PlaySound(const QString& name)

@@ -195,6 +195,35 @@ public:
     // so nothing is written; true.
     static bool SetBrowserInt();
 
+    // ---- start-up and shut-down (startup/kivrelstart.cpp)
+    // The whole start-up; true when the program is to run its event loop.
+    // After false, ExitInstance still runs.
+    bool InitInstance();
+    // Takes the engine down in its order: the engine root, the engine
+    // library, the thread pool. The program's exit code.
+    int ExitInstance();
+    // One pass of the work between events: one waiting question, else while
+    // quitting one window still bound to an engine informer closed, else the
+    // question whether every engine thread ended (at most every 50 ms).
+    void OnIdle();
+    // Arms OnIdle; any thread (it is queued).
+    void WakeIdle();
+    // The automatic update check as of `now` (seconds since 1970): noted or
+    // started per core/startrules.h.
+    void CheckAutoUpdate(int64_t now);
+    // The start tips window; false when there is no tip page.
+    bool ShowStartTips();
+    // The two wizards. Run nothing yet: the wizards come later.
+    void RunConnWizard(bool first_run);
+    void RunNetWizard(bool first_run);
+    // The application's own commands (about, help, shortcuts, wizards),
+    // registered on the application object.
+    void RegisterAppCommands();
+    // Opens the internet shortcut `name` ("kivrelbug.url", ...) of the
+    // program's folder; with `append_version` its address gets "?v=" and the
+    // version. False when there is no such file.
+    bool OpenShortcut(const QString& name, bool append_version);
+
 protected:
     // The sound gate's clock; tests replace it.
     virtual CSoundGate::Clock::time_point Now() const;
@@ -217,6 +246,12 @@ private:
 
     bool quitting = false;
     int disable_depth = 0;
+    // OnIdle: armed, running (a question's dialog nests the event loop),
+    // and the time of the last question whether the engine ended.
+    bool idle_armed = false;
+    bool in_idle = false;
+    int64_t last_term_poll_ms = 0;
+    std::unique_ptr<class CSingleInstance> instance;
     // Windows found disabled by the outermost disabling.
     QList<QPointer<QWidget>> found_disabled;
 };

@@ -1,12 +1,20 @@
 #include "shell/kivrelmain.h"
 
 #include "shell/kivrelapp.h"
-
-#include <cstdio>
+#include "startup/starthooks.h"
 
 int KivrelMain(int argc, char** argv)
 {
     CKivrelApp app(argc, argv);
-    std::fputs("kivrel: the control window is not there yet\n", stderr);
-    return 0;
+    // The program lives in the tray and the control window, which is a tool
+    // window: closing a dialog or the tips must not end it.
+    app.setQuitOnLastWindowClosed(false);
+    int code = 1;
+    if (app.InitInstance()) {
+        code = app.exec();
+    } else if (ForwardedToRunningInstance()) {
+        code = 0;
+    }
+    const int exit_code = app.ExitInstance();
+    return code != 0 ? code : exit_code;
 }

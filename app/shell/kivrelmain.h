@@ -1,10 +1,11 @@
 #ifndef KIVREL_SHELL_KIVRELMAIN_H
 #define KIVREL_SHELL_KIVRELMAIN_H
 
-// Runs the program as main() does and returns its exit code. Called on the
-// process's first thread, which becomes the user-interface thread.
-// Does not yet open the control window: it creates the application and
-// returns at once.
+// Runs the program as main() does and returns its exit code: start-up, the
+// event loop until the quit has stopped the engine, then the exit sequence.
+// 0 also for a start that handed its command line to the running instance.
+// Called on the process's first thread, which becomes the user-interface
+// thread.
 int KivrelMain(int argc, char** argv);
 
 #endif

@@ -3,6 +3,7 @@
 #include "browse/browsefrm.h"
 #include "browse/browsesplt.h"
 #include "browse/filemandata.h"
+#include "core/logind.h"
 #include "core/settings.h"
 #include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgtranspar.h"
@@ -164,7 +165,9 @@ CMainFrm::~CMainFrm()
     delete tray_menu;
     if (shut_down_on_destroy) {
         QString error;
-        PowerAction(false, error);
+        if (!PowerAction(false, error)) {
+            ShowErrorBox(error, nullptr);
+        }
     }
 }
 
@@ -776,10 +779,9 @@ KV_FileReqTransParams* CMainFrm::RunParamsDlg(const KV_MsgReqParams& msg, QWidge
     return dlg->GetParams()->clone();
 }
 
-bool CMainFrm::PowerAction(bool, QString& error)
+bool CMainFrm::PowerAction(bool suspend, QString& error)
 {
-    error = "Switching the computer off or suspending it is not available yet.";
-    return false;
+    return LogindPowerAction(QDBusConnection::systemBus(), suspend, error);
 }
 
 void CMainFrm::ShowHint(const QString& key, uint32_t text_id)

@@ -461,4 +461,70 @@ TEST_F(MainFrmTest, PaneTogglesNeverHideBothAndEditCommandsNeedAnEdit)
     EXPECT_FALSE(again.enabled);
 }
 
+TEST_F(MainFrmTest, NewCommandsMakeANodeOfTheSelectedGroupAndLetTheUserNameIt)
+{
+    frm->show();
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
+    view->setFocus();
+    CCommandLayer* cmds = frm->Commands();
+    struct Case
+    {
+        uint32_t command;
+        KV_DS_NODE_TYPE group;
+        KV_DS_NODE_TYPE made; // the new node's type; none: nothing made
+        const char* name;
+    } const cases[] = {
+        {57600, KV_DS_NODE_FTP, KV_DS_NODE_FTP, "ftp one"},
+        {57600, KV_DS_NODE_HTTP, KV_DS_NODE_HTTP, "dav one"},
+        {57600, KV_DS_NODE_SFTP, KV_DS_NODE_SFTP, "ssh one"},
+        {32790, KV_DS_NODE_FTP, KV_DS_NODE_FTP, "ftp two"},
+        {32791, KV_DS_NODE_HTTP, KV_DS_NODE_HTTP, "dav two"},
+        {32792, KV_DS_NODE_SFTP, KV_DS_NODE_SFTP, "ssh two"},
+        {32789, KV_DS_NODE_SFTP, KV_DS_NODE_GRP, "ssh folder"},
+        // Of another protocol's group: not offered, nothing made.
+        {32790, KV_DS_NODE_SFTP, KV_DS_NODE_NONE, ""},
+        {32792, KV_DS_NODE_HTTP, KV_DS_NODE_NONE, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.command) + " " + c.name);
+        KV_DsTreeNode* group = pool->tree().find(c.group, true);
+        ASSERT_NE(group, nullptr);
+        view->setCurrentItem(ItemOf(group));
+        const int before = ItemOf(group)->childCount();
+        CCmdUI ui(c.command);
+        cmds->Update(ui, true);
+        EXPECT_EQ(ui.enabled, c.made != KV_DS_NODE_NONE);
+        if (!ui.enabled) {
+            EXPECT_FALSE(
+                view->NewDataSource(c.group == KV_DS_NODE_SFTP ? KV_DS_NODE_FTP : KV_DS_NODE_SFTP));
+            EXPECT_EQ(ItemOf(group)->childCount(), before);
+            continue;
+        }
+        ASSERT_TRUE(cmds->Execute(c.command));
+        ASSERT_EQ(ItemOf(group)->childCount(), before + 1);
+        // The new node waits for its name in the label editor.
+        QLineEdit* edit = nullptr;
+        for (QLineEdit* e : view->findChildren<QLineEdit*>()) {
+            edit = e->isVisible() ? e : edit;
+        }
+        ASSERT_NE(edit, nullptr);
+        edit->setText(c.name);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        KV_DsTreeNode* made = CDsView::NodeOf(view->currentItem());
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(made->type(), c.made);
+        EXPECT_EQ(Q(made->name()), c.name);
+        EXPECT_TRUE(ChildTexts(group).contains(c.name));
+    }
+    // Properties stays with the sheets, which are not there yet: nothing
+    // changes and nothing is shown.
+    view->setCurrentItem(ItemOf(FtpGroup()));
+    CCmdUI props(32793);
+    cmds->Update(props, true);
+    EXPECT_TRUE(props.enabled);
+    EXPECT_FALSE(app->EditProperties(FtpGroup(), nullptr, view));
+}
+
 } // namespace

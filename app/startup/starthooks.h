@@ -1,0 +1,38 @@
+#ifndef KIVREL_STARTUP_STARTHOOKS_H
+#define KIVREL_STARTUP_STARTHOOKS_H
+
+// What start-up shows the user, as one place that tests can replace: the
+// error box and the resumption question. User-interface thread.
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+class DlgReqAsk;
+
+struct CStartHooks
+{
+    // Default: ShowErrorBox without owner.
+    std::function<void(const QString&)> error;
+    // Default: runs the dialog; whether it ended with OK.
+    std::function<bool(DlgReqAsk&)> ask_resume;
+    // How long the splash's last picture stays.
+    int last_picture_ms = 1500;
+};
+
+CStartHooks& StartHooks();
+
+// Whether this start handed its command line to the running instance (its
+// start-up then returned false without a failure).
+bool ForwardedToRunningInstance();
+
+// Runs a forwarded command line (the payload of core/startrules.h) in the
+// control window. Runs nothing yet: the commands of a command line come
+// later.
+void ExecuteCommandLine(const QByteArray& payload);
+
+// Reopens the browse windows that were open at the last exit. Reopens none
+// yet: the saved browse windows come later.
+void RestoreBrowseWindows();
+
+#endif

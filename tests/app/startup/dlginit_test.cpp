@@ -1,0 +1,202 @@
+// The start-up splash over a real engine root: its pictures and result, the
+// trust stores after a TLS failure, and the resumption question with its
+// settings.
+#include "core/settings.h"
+#include "foundation/kv_file.h"
+#include "root/kv_filemanpool.h"
+#include "shell/kivrelapp.h"
+#include "ssh/kv_sshkeyman.h"
+#include "ssh/kv_sshsess.h"
+#include "startup/dlginit.h"
+#include "startup/dlgreqask.h"
+#include "startup/starthooks.h"
+#include "support/kv_sshtest.h"
+#include "support/kv_testdir.h"
+
+#include <QCheckBox>
+#include <QTest>
+#include <QThread>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A reloaded request as the resumption question sees it.
+class ResumeReq : public KV_FileReq
+{
+public:
+    ResumeReq(KV_ErrHandler& eh, const char* name, bool can, bool checked, bool hide)
+        : KV_FileReq(eh), name(name), can(can), checked(checked), hide(hide)
+    {
+    }
+    using KV_FileReq::operator==;
+    bool operator==(const KV_FileReq&) const override { return false; }
+    const char* get_descr(KV_String& descr, bool) const override
+    {
+        descr = name;
+        return "Copy";
+    }
+    KV_REQ_TYPE type() const override { return KV_REQ_TYPE_MKDIR; }
+    bool run_on(KV_Tavo&) override { return false; }
+    bool hidden() const override { return hide; }
+    bool resume(bool& out) override
+    {
+        if (can) {
+            out = checked;
+        }
+        return can;
+    }
+
+    const char* name;
+    bool can, checked, hide;
+};
+
+KV_SshKey KeyOf(const char* blob)
+{
+    KV_Stream in;
+    kvtest::put(in, kvtest::unhex(blob));
+    KV_SshKey k;
+    EXPECT_TRUE(k.read(in));
+    return k;
+}
+
+// Two DSA key blobs that differ in their last number.
+const char* kBlobA = "000000077373682d6473730000000117000000010b0000000200800000000105";
+const char* kBlobB = "000000077373682d6473730000000117000000010b0000000200800000000106";
+
+class DlgInit_MT : public kvtest::TempDirTest
+{
+protected:
+    void SetUp() override
+    {
+        kvtest::TempDirTest::SetUp();
+        CSettingsEnv env;
+        env.user_conf = QString::fromStdString(dir / "config/kivrel.conf");
+        env.tmp = QString::fromUtf8(dir.c_str());
+        SetSettingsEnv(env);
+        app = CKivrelApp::Instance();
+        app->DeletePool();
+        ASSERT_TRUE(app->CreatePool());
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, dir.c_str()));
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_TMP, (dir / "tmp").c_str()));
+        std::filesystem::create_directories(dir / "tmp");
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_HOST_KEYS, (dir / "trusted-pks.bin").c_str()));
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_SRV_CERTS, (dir / "trusted-certs.bin").c_str()));
+        // No key file: TLS cannot start.
+        ASSERT_TRUE(KV_File::set_path(KV_PATH_CERT_FILE, (dir / "missing.pem").c_str()));
+        ASSERT_TRUE(kvtest::write_file(dir / "kivrel.ds", ""));
+        KV_SshSess::man_key().clear();
+        saved = StartHooks();
+        StartHooks().error = [this](const QString& text) { errors << text; };
+        StartHooks().ask_resume = [this](DlgReqAsk& dlg) { return ask(dlg); };
+        ask = [this](DlgReqAsk&) {
+            ++asked;
+            return false;
+        };
+    }
+    void TearDown() override
+    {
+        StartHooks() = saved;
+        app->DeletePool();
+        KV_SshSess::man_key().clear();
+    }
+    bool Run(int* picture = nullptr)
+    {
+        CDlgInit dlg(*app->GetPool());
+        dlg.SetLastPictureMs(0);
+        dlg.exec();
+        if (picture != nullptr) {
+            *picture = dlg.Picture();
+        }
+        return dlg.GetResult();
+    }
+    void Add(const char* name, bool can, bool checked, bool hide)
+    {
+        KV_FileReqMan& man = app->GetPool()->man_trans();
+        ASSERT_TRUE(man.add_req(new ResumeReq(man.informer(), name, can, checked, hide), nullptr,
+                                nullptr, KV_REQ_STAT_QUEUED));
+    }
+
+    CKivrelApp* app = nullptr;
+    CStartHooks saved;
+    QStringList errors;
+    int asked = 0;
+    std::function<bool(DlgReqAsk&)> ask;
+};
+
+TEST_F(DlgInit_MT, ATlsFailureStillLoadsTheTrustStoresSoTrustingKeepsOldEntries)
+{
+    // An earlier run trusted one host key.
+    ASSERT_TRUE(KV_SshSess::man_key().add(KeyOf(kBlobA), "old.example", "fp a"));
+    KV_SshSess::man_key().clear();
+
+    int picture = 0;
+    EXPECT_TRUE(Run(&picture));
+    EXPECT_EQ(picture, 12);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("SSL initialization failed (")) << errors[0].toStdString();
+    EXPECT_FALSE(errors[0].startsWith("SSL initialization failed (unknown)"));
+
+    // "Always trust" for another host now: the store keeps the old entry.
+    ASSERT_TRUE(KV_SshSess::man_key().add(KeyOf(kBlobB), "new.example", "fp b"));
+    KV_SshSess::man_key().clear();
+    ASSERT_TRUE(KV_SshSess::man_key().load());
+    EXPECT_EQ(KV_SshSess::man_key().entries(), 2u);
+}
+
+TEST_F(DlgInit_MT, ADataSourceFileThatCannotBeReadEndsWithFailureOnItsPicture)
+{
+    std::filesystem::remove(dir / "kivrel.ds");
+    std::filesystem::create_directories(dir / "kivrel.ds"); // a folder cannot be read
+    int picture = 0;
+    EXPECT_FALSE(Run(&picture));
+    EXPECT_EQ(picture, 10);
+    EXPECT_EQ(asked, 0);
+}
+
+TEST_F(DlgInit_MT, ResumptionListsOnlyResumableShownRequests)
+{
+    Add("hidden", true, true, true);
+    Add("cannot", false, true, false);
+    Add("go on", true, true, false);
+    Add("start unchecked", true, false, false);
+    QStringList listed;
+    QList<bool> checks;
+    ask = [&](DlgReqAsk& dlg) {
+        ++asked;
+        // A dialog on any other thread is undefined in Qt: the loader waits.
+        EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+        dlg.show(); // fills the list
+        QTreeWidget* list = dlg.List();
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            listed << list->topLevelItem(i)->text(0);
+            checks << (list->topLevelItem(i)->checkState(0) == Qt::Checked);
+        }
+        dlg.Item<QCheckBox>(1044)->setChecked(true);
+        dlg.accept();
+        return true;
+    };
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(listed, (QStringList{"Copy: go on", "Copy: start unchecked"}));
+    EXPECT_EQ(checks, (QList<bool>{true, false}));
+    // "Don't show this dialog again." switches the question off ...
+    EXPECT_EQ(GetProfileInt("UI", "ReqResume", 1), 0);
+}
+
+TEST_F(DlgInit_MT, NoQuestionWithoutResumableRequestsOrWhenSwitchedOff)
+{
+    Add("hidden", true, true, true);
+    Add("cannot", false, true, false);
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(asked, 0);
+
+    app->DeletePool();
+    ASSERT_TRUE(app->CreatePool());
+    Add("go on", true, true, false);
+    ASSERT_TRUE(WriteProfileInt("UI", "ReqResume", 0));
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(asked, 0);
+}
+
+} // namespace
