@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "foundation/kv_filedata.h"
 #include "foundation/kv_le.h"
@@ -463,7 +466,7 @@ namespace {
 // finds vouched for: every byte it would keep must be the source's. Returns
 // the number of such bytes.
 int64_t vouched_on_restore(const kvtest::TempDir& dir, const std::string& name, const Bytes& source,
-                           const std::vector<int64_t>& begins)
+                           const std::vector<int64_t>& begins, const std::string& part)
 {
     const std::string snap = dir / (name + ".killed");
     std::filesystem::copy_file(dir / name, snap, std::filesystem::copy_options::overwrite_existing);
@@ -471,12 +474,18 @@ int64_t vouched_on_restore(const kvtest::TempDir& dir, const std::string& name, 
     KV_TransLogCp log(nullptr, snap.c_str());
     EXPECT_TRUE(log.restore(eh, nullptr));
     KV_TransLog::tmp_file_man().unreg(snap.c_str());
-    const Bytes disk = read_all(snap);
+    // The bytes are in the sub-log's data area, or at their own offsets in
+    // the part file when there is one.
+    const Bytes disk = read_all(part.empty() ? snap : part);
     int64_t vouched = 0;
     if (!log.multifrag()) {
         const int64_t n = log.size();
-        const auto at = disk.begin() + log.data_offset();
-        EXPECT_TRUE(std::equal(at, at + n, source.begin())) << "count " << n;
+        const int64_t at = part.empty() ? log.data_offset() : 0;
+        EXPECT_GE(static_cast<int64_t>(disk.size()), at + n) << "count " << n;
+        if (static_cast<int64_t>(disk.size()) >= at + n) {
+            EXPECT_TRUE(std::equal(disk.begin() + at, disk.begin() + at + n, source.begin()))
+                << "count " << n;
+        }
         return n;
     }
     for (int64_t b : begins) {
@@ -484,7 +493,7 @@ int64_t vouched_on_restore(const kvtest::TempDir& dir, const std::string& name, 
         if (!log.man_frag().find_pos(&f, b) || f == nullptr || f->rec_pos() == 0)
             continue;
         const int64_t n = f->pos() - f->begin();
-        const auto at = disk.begin() + f->data_pos();
+        const auto at = disk.begin() + (part.empty() ? f->data_pos() : b);
         EXPECT_TRUE(std::equal(at, at + n, source.begin() + b)) << "fragment at " << b;
         vouched += n;
     }
@@ -501,8 +510,14 @@ TEST_F(TransSink, WhatARestoreFindsVouchedForIsAlwaysOnDisk)
 {
     constexpr int64_t part = KV_TransSink::vouch_every + 300001;
     constexpr uint32_t piece = (1 << 20) + 17;
-    for (const int nfrags : {1, 3}) {
-        SCOPED_TRACE(nfrags);
+    struct Case
+    {
+        int nfrags;
+        bool in_part; // the bytes go to the file under its temporary name
+    };
+    for (const Case c : {Case{1, false}, Case{2, false}, Case{1, true}, Case{2, true}}) {
+        const int nfrags = c.nfrags;
+        SCOPED_TRACE(testing::Message() << nfrags << (c.in_part ? " in part" : " in sub-log"));
         const bool seg = nfrags > 1;
         const int64_t size = part * nfrags;
         const Bytes source = pattern(static_cast<size_t>(size), 21);
@@ -511,6 +526,12 @@ TEST_F(TransSink, WhatARestoreFindsVouchedForIsAlwaysOnDisk)
         std::vector<std::unique_ptr<KV_TransSink>> sinks;
         if (seg)
             log->man_frag().clear();
+        const std::string part_file = c.in_part ? dir / ".dst.bin.part" : std::string();
+        if (c.in_part) {
+            ASSERT_TRUE(log->set_status(KV_TransLogCp::ST_RECEIVING));
+            bool afresh = false;
+            ASSERT_TRUE(log->use_part(::open(part_file.c_str(), O_RDWR | O_CREAT, 0600), afresh));
+        }
         for (int i = 0; i < nfrags; ++i) {
             const int64_t b = i * part;
             begins.push_back(b);
@@ -540,7 +561,7 @@ TEST_F(TransSink, WhatARestoreFindsVouchedForIsAlwaysOnDisk)
             if (!any)
                 break;
             if (step % 2 == 1) {
-                const int64_t v = vouched_on_restore(dir, "sub", source, begins);
+                const int64_t v = vouched_on_restore(dir, "sub", source, begins, part_file);
                 EXPECT_GE(v, best) << "what was vouched for stays vouched";
                 best = std::max(best, v);
             }
@@ -548,6 +569,82 @@ TEST_F(TransSink, WhatARestoreFindsVouchedForIsAlwaysOnDisk)
         EXPECT_GE(best, KV_TransSink::vouch_every) << "the count follows while the data comes";
         for (auto& s : sinks)
             ASSERT_TRUE(s->close());
-        EXPECT_EQ(vouched_on_restore(dir, "sub", source, begins), size);
+        EXPECT_EQ(vouched_on_restore(dir, "sub", source, begins, part_file), size);
+        if (c.in_part) {
+            // Each byte was written once: the part is the file, and the
+            // sub-log's area holds no data.
+            ASSERT_TRUE(log->settle_part());
+            EXPECT_TRUE(read_all(part_file) == source);
+            struct stat st;
+            ASSERT_EQ(::stat((dir / "sub").c_str(), &st), 0);
+            EXPECT_LT(static_cast<int64_t>(st.st_blocks) * 512, size / 2);
+        }
+    }
+}
+
+// A part file is believed only as far as it holds what the sub-log vouches
+// for: a short one cuts an unfinished count back, and makes a finished fetch
+// or fragments with progress start afresh rather than deliver holes.
+TEST_F(TransSink, APartIsTakenOnlyForWhatItHolds)
+{
+    const struct
+    {
+        const char* what;
+        bool seg;
+        uint8_t status;
+        int64_t vouched; // bytes written and vouched for before
+        int64_t part;    // length of the part file found
+        bool taken;
+        bool afresh;
+        int64_t stored_after; // unsegmented: the count afterwards
+        int64_t part_after;   // the part's length afterwards
+    } cases[] = {
+        {"count within the part", false, KV_TransLogCp::ST_RECEIVING, 100, 150, true, false, 100,
+         150},
+        {"count past a short part", false, KV_TransLogCp::ST_RECEIVING, 100, 60, true, false, 60,
+         60},
+        {"finished fetch, short part", false, KV_TransLogCp::ST_DELIVERING, 300, 200, false, true,
+         -1, -1},
+        {"a new copy empties the part", false, KV_TransLogCp::ST_NONE, 0, 50, true, false, 0, 0},
+        {"fragments, part of another length", true, KV_TransLogCp::ST_RECEIVING, 100, 40, false,
+         true, -1, -1},
+        {"fragments without progress", true, KV_TransLogCp::ST_RECEIVING, 0, 40, true, false, -1,
+         300},
+    };
+    const Bytes data = pattern(300, 31);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto log = make("sub", 300, c.seg);
+        ASSERT_TRUE(log->set_status(KV_TransLogCp::ST_RECEIVING));
+        if (c.vouched > 0) {
+            if (c.seg)
+                three_frags(*log);
+            KV_TransSink s = c.seg ? KV_TransSink(log.get(), frag_at(*log, 0))
+                                   : KV_TransSink(KV_TransSink::Dir::get, log.get(), 0);
+            ASSERT_TRUE(s.open(&eh));
+            ASSERT_TRUE(s.write(data.data(), static_cast<uint32_t>(c.vouched)));
+            ASSERT_TRUE(s.close());
+        }
+        ASSERT_TRUE(log->set_status(c.status));
+        const std::string part = dir / "part";
+        std::filesystem::remove(part);
+        {
+            const Bytes found(static_cast<size_t>(c.part), 7);
+            std::FILE* f = std::fopen(part.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fwrite(found.data(), 1, found.size(), f);
+            std::fclose(f);
+        }
+        bool afresh = false;
+        EXPECT_EQ(log->use_part(::open(part.c_str(), O_RDWR), afresh), c.taken);
+        EXPECT_EQ(afresh, c.afresh);
+        EXPECT_EQ(log->part_fd() >= 0, c.taken);
+        if (!c.seg && c.stored_after >= 0) {
+            EXPECT_EQ(log->size(), c.stored_after);
+            EXPECT_EQ(count_on_disk("sub", *log), c.stored_after);
+        }
+        if (c.part_after >= 0) {
+            EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(part)), c.part_after);
+        }
     }
 }
