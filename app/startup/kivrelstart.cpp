@@ -275,18 +275,16 @@ void CKivrelApp::OnIdle()
             return;
         }
     }
-    // Asking whether the engine ended on every pass would spin a core for
-    // as long as a transfer takes to stop.
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    if (now - last_term_poll_ms < 50) {
+    if (const int64_t wait = TermPollDelay(last_term_poll_ms, now); wait > 0) {
         in_idle = false;
-        again(static_cast<int>(50 - (now - last_term_poll_ms)));
+        again(static_cast<int>(wait));
         return;
     }
     last_term_poll_ms = now;
     if (pool != nullptr && !pool->term()) {
         in_idle = false;
-        again(50);
+        again(static_cast<int>(kTermPollMs));
         return;
     }
     in_idle = false;
