@@ -144,6 +144,14 @@ QString ReadShortcutUrl(QIODevice& file)
     return QString();
 }
 
+int64_t TermPollDelay(int64_t last_ms, int64_t now_ms)
+{
+    if (last_ms < 0 || now_ms < last_ms || now_ms - last_ms >= kTermPollMs) {
+        return 0;
+    }
+    return kTermPollMs - (now_ms - last_ms);
+}
+
 int NextTip(int current, const std::function<bool(int)>& exists)
 {
     const int next = current < 0 ? 1 : current + 1;

@@ -75,6 +75,14 @@ inline constexpr uint32_t kUpdateCheckInterval = 14 * 24 * 60 * 60;
 // Empty when there is none.
 QString ReadShortcutUrl(QIODevice& file);
 
+// ---- the quit
+// While quitting, whether every engine thread ended is asked at most every
+// kTermPollMs: asking on every idle pass would spin a core for as long as a
+// transfer takes to stop. How long to wait before the next question, 0 when
+// it is due now; `last_ms` < 0: never asked.
+inline constexpr int64_t kTermPollMs = 50;
+int64_t TermPollDelay(int64_t last_ms, int64_t now_ms);
+
 // ---- start tips
 // The tip after `current`: current + 1 when `exists` says that page is
 // there, else tip 1 when it is there, else 0 (no tips at all).

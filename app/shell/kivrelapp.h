@@ -250,7 +250,7 @@ private:
     // and the time of the last question whether the engine ended.
     bool idle_armed = false;
     bool in_idle = false;
-    int64_t last_term_poll_ms = 0;
+    int64_t last_term_poll_ms = -1;
     std::unique_ptr<class CSingleInstance> instance;
     // Windows found disabled by the outermost disabling.
     QList<QPointer<QWidget>> found_disabled;

@@ -21,6 +21,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -49,7 +50,41 @@ void StartError(const QString& text)
 
 bool forwarded = false;
 
+// F1 anywhere opens the help page of the window it was pressed in; with
+// Ctrl, Shift or Alt it stays an ordinary key.
+class CHelpKeyFilter : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+        auto* wnd = qobject_cast<QWidget*>(obj);
+        if (key->key() != Qt::Key_F1 || mods != Qt::NoModifier || wnd == nullptr) {
+            return false;
+        }
+        CKivrelApp::ShowHelp(wnd);
+        return true;
+    }
+};
+
 } // namespace
+
+void InstallHelpKey(QApplication& app)
+{
+    static CHelpKeyFilter* filter = nullptr;
+    if (filter == nullptr) {
+        filter = new CHelpKeyFilter(&app);
+        app.installEventFilter(filter);
+    }
+}
 
 CStartHooks& StartHooks()
 {
@@ -111,6 +146,7 @@ bool CKivrelApp::InitInstance()
             return false;
         }
         RegisterAppCommands();
+        InstallHelpKey(*this);
         auto* frm = new CMainFrm;
         main_frm = frm;
         if (!frm->CreateFrame()) {
@@ -239,18 +275,16 @@ void CKivrelApp::OnIdle()
             return;
         }
     }
-    // Asking whether the engine ended on every pass would spin a core for
-    // as long as a transfer takes to stop.
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    if (now - last_term_poll_ms < 50) {
+    if (const int64_t wait = TermPollDelay(last_term_poll_ms, now); wait > 0) {
         in_idle = false;
-        again(static_cast<int>(50 - (now - last_term_poll_ms)));
+        again(static_cast<int>(wait));
         return;
     }
     last_term_poll_ms = now;
     if (pool != nullptr && !pool->term()) {
         in_idle = false;
-        again(50);
+        again(static_cast<int>(kTermPollMs));
         return;
     }
     in_idle = false;

@@ -31,6 +31,10 @@ bool ForwardedToRunningInstance();
 // later.
 void ExecuteCommandLine(const QByteArray& payload);
 
+// Makes F1 without Ctrl, Shift or Alt open the help page of the window it
+// was pressed in (CKivrelApp::ShowHelp), everywhere in `app`. Once.
+void InstallHelpKey(class QApplication& app);
+
 // Reopens the browse windows that were open at the last exit. Reopens none
 // yet: the saved browse windows come later.
 void RestoreBrowseWindows();

@@ -159,6 +159,23 @@ TEST(ShortcutFile, AddressOfTheFirstUrlLine)
     }
 }
 
+TEST(Quit, TheEngineIsAskedAtMostEveryFiftyMilliseconds)
+{
+    struct Case
+    {
+        int64_t last, now, wait;
+    } const cases[] = {
+        {-1, 1000, 0},    // never asked
+        {1000, 1000, 50}, // a pass right after asking waits
+        {1000, 1001, 49}, {1000, 1049, 1}, {1000, 1050, 0},
+        {1000, 5000, 0},  {1000, 900, 0}, // the clock went back: ask
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.last) + " " + std::to_string(c.now));
+        EXPECT_EQ(TermPollDelay(c.last, c.now), c.wait);
+    }
+}
+
 TEST(StartTips, NextTipWrapsToOne)
 {
     const auto four = [](int n) { return n >= 1 && n <= 4; };

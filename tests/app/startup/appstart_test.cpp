@@ -6,11 +6,16 @@
 #include "root/kv_autoupdtman.h"
 #include "root/kv_filemanpool.h"
 #include "shell/kivrelapp.h"
+#include "startup/starthooks.h"
 #include "startup/starttips.h"
 #include "support/kv_testdir.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QTest>
 #include <QTextBrowser>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -140,3 +145,51 @@ TEST_F(AppStartTest, ShortcutCommandsAreGreyedWithoutTheirFile)
 }
 
 } // namespace
+
+namespace {
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList urls;
+public slots:
+    void open(const QUrl& url) { urls << url.toString(); }
+};
+
+TEST_F(AppStartTest, F1WithoutModifiersOpensTheTopicOfTheWindow)
+{
+    InstallHelpKey(*CKivrelApp::Instance());
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("file", &recorder, "open");
+    QWidget frame;
+    CKivrelApp::SetHelpTopic(&frame, "html\\ctrlwnd.htm#requests");
+    auto* edit = new QLineEdit(&frame);
+    frame.show();
+    edit->setFocus();
+    struct Case
+    {
+        Qt::KeyboardModifiers mods;
+        bool help;
+    } const cases[] = {{Qt::NoModifier, true},
+                       {Qt::ControlModifier, false},
+                       {Qt::ShiftModifier, false},
+                       {Qt::AltModifier, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.mods));
+        recorder.urls.clear();
+        QTest::keyClick(edit, Qt::Key_F1, c.mods);
+        if (c.help) {
+            ASSERT_EQ(recorder.urls.size(), 1);
+            EXPECT_TRUE(recorder.urls[0].endsWith("help/html/ctrlwnd.htm#requests"))
+                << recorder.urls[0].toStdString();
+        } else {
+            EXPECT_TRUE(recorder.urls.isEmpty());
+        }
+    }
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+} // namespace
+
+#include "appstart_test.moc"
