@@ -907,17 +907,27 @@ void CFileListView::dragMoveEvent(QDragMoveEvent* e)
     e->accept();
 }
 
+int CFileListView::OnDrop(const QMimeData* data, const QPoint& pt, Qt::KeyboardModifiers keys)
+{
+    const KV_PathDef target = HitTestFolder(pt);
+    const int effect = GetDropEffect(data, target, (keys & Qt::ControlModifier) != 0);
+    if (effect == 0 || target.empty()) {
+        return 0;
+    }
+    // Alt: the parameters dialog first.
+    const bool alt = (keys & Qt::AltModifier) != 0;
+    return Receive(data, CKivrelApp::GetClipFormatBrDd(), target, effect, alt ? this : nullptr)
+               ? effect
+               : 0;
+}
+
 void CFileListView::dropEvent(QDropEvent* e)
 {
-    const KV_PathDef target = HitTestFolder(e->position().toPoint());
-    const int effect =
-        GetDropEffect(e->mimeData(), target, (e->modifiers() & Qt::ControlModifier) != 0);
-    if (effect == 0 || target.empty()) {
+    const int effect = OnDrop(e->mimeData(), e->position().toPoint(), e->modifiers());
+    if (effect == 0) {
         e->ignore();
         return;
     }
-    const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
-    Receive(e->mimeData(), CKivrelApp::GetClipFormatBrDd(), target, effect, alt ? this : nullptr);
     e->setDropAction(ToAction(effect));
     e->accept();
 }

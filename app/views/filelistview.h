@@ -108,6 +108,10 @@ public:
     void OnColumnClick(int section);
     // Enter on the selection: a folder is entered, a file opened.
     void OnEnter();
+    // Files dropped at `pt` (viewport coordinates) with `keys` held: handed
+    // to the adapter; the effect (1 copy, 2 move) or 0 when nothing was
+    // queued.
+    int OnDrop(const QMimeData* data, const QPoint& pt, Qt::KeyboardModifiers keys);
 
     // ---- CFileView
     void Unregister(QWidget* view, bool update_adapter) override;
