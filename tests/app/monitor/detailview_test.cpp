@@ -318,4 +318,39 @@ TEST_F(DetailPane_MT, APaneOnTheLocalDiskShowsOnlyItsRequests)
     delete wnd;
 }
 
+TEST_F(DetailPane_MT, APaneOnAServerShowsItsWorkersAndTheirSelectedId)
+{
+    ASSERT_TRUE(pool->man_trans().start());
+    started = true;
+    KV_DsTreeNodeFtp node;
+    node.set_name("closed");
+    node.params_ftp().set_dst_addr("127.0.0.1:1");
+    KV_DsTreeNode* ds = pool->new_ds(&node, 0);
+    ASSERT_NE(ds, nullptr);
+    CBrowseSplt* wnd = Open(ds->id());
+    CBrowseFrm* pane = wnd->GetPane(CBrowseSplt::kLeft);
+    ASSERT_NE(pane, nullptr);
+    auto* view = new CFileDetailView(pane);
+    ASSERT_EQ(view->TabBar()->count(), 3);
+    EXPECT_EQ(view->TabBar()->tabText(0), "Overview");
+    EXPECT_EQ(view->TabBar()->tabText(1), "Protocol");
+    EXPECT_EQ(view->TabBar()->tabText(2), "Requests");
+
+    KV_TavoInfoMan* table = pane->GetData()->GetTavoInfoMan();
+    ASSERT_NE(table, nullptr);
+    KV_MsgTavoNtf added(KV_TAVO_NTF_ADDED, 999, KV_String("Ready"), KV_String());
+    ASSERT_TRUE(table->process_ntf(&added));
+    // Overview current, nothing selected there.
+    view->OverviewPage()->List()->clearSelection();
+    EXPECT_EQ(view->GetSelectedTavoId(), 0u);
+    view->OverviewPage()->List()->setCurrentItem(view->OverviewPage()->FindRow(999));
+    EXPECT_EQ(view->GetSelectedTavoId(), 999u);
+    view->SetCurrentIndex(2);
+    EXPECT_EQ(view->GetSelectedTavoId(), 0u);
+    view->SetCurrentIndex(1);
+    EXPECT_NE(view->GetSelectedTavoId(), 0u); // the log page always selects a worker
+    EXPECT_EQ(view->GetSelectedTavoId(), view->ProtocolPage()->SelectedId());
+    delete wnd;
+}
+
 } // namespace
