@@ -479,6 +479,20 @@ void CTransListView::mouseDoubleClickEvent(QMouseEvent* event)
     QTreeWidget::mouseDoubleClickEvent(event);
 }
 
+bool CTransListView::event(QEvent* event)
+{
+    // Enter and Delete are the list's own keys, whatever the window's
+    // shortcuts say (its menus give Enter to more than one command).
+    if (event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Delete) {
+            event->accept();
+            return true;
+        }
+    }
+    return QTreeWidget::event(event);
+}
+
 void CTransListView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
