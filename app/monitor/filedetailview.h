@@ -14,8 +14,10 @@ class CFileReqView;
 class CFileTavoLog;
 class CFileTavoMain;
 
-// Makes a details view; the factory of the details view's pane class
-// (classCFileDetailView, browse/browsefrm.h).
+// Makes a details view, for the details view's pane class
+// (classCFileDetailView, browse/browsefrm.h). Not reached yet: that class is
+// still declared without a factory, so a pane does not make this view by
+// itself; it works when made inside a pane.
 QWidget* MakeFileDetailView();
 
 class CFileDetailView : public CTabView

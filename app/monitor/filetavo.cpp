@@ -1,11 +1,10 @@
 #include "monitor/filetavo.h"
 
 #include "core/reqmonitor.h"
-#include "res/resources.h"
+#include "monitor/listbitmap.h"
 #include "shell/kivrelapp.h"
 #include "shell/wndutil.h"
 
-#include <QBitmap>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -27,11 +26,8 @@ QIcon WorkerIcon(bool running)
     static QIcon icons[2];
     QIcon& icon = icons[running ? 1 : 0];
     if (icon.isNull()) {
-        const QImage image = kvres::LoadBitmap(running ? 6 : 7);
-        if (!image.isNull()) {
-            QPixmap pixmap = QPixmap::fromImage(image);
-            pixmap.setMask(QBitmap::fromImage(
-                image.createMaskFromColor(qRgb(255, 255, 255), Qt::MaskOutColor)));
+        const QPixmap pixmap = ListBitmap(running ? 6 : 7);
+        if (!pixmap.isNull()) {
             icon = QIcon(pixmap);
         }
     }

@@ -7,6 +7,7 @@
 #include "menus/menufind.h"
 #include "menus/newmenu.h"
 #include "monitor/dlgreqinfolog.h"
+#include "monitor/listbitmap.h"
 #include "monitor/tlmenu.h"
 #include "requests/kv_filereqtasks.h"
 #include "res/resources.h"
@@ -15,7 +16,6 @@
 #include "shell/mainfrm.h"
 #include "transfers/kv_filereqtaskstrans.h"
 
-#include <QBitmap>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -38,25 +38,6 @@ QString ToQ(const KV_String& s)
 constexpr int kLightWidth = 10;
 constexpr int kIconWidth = 16;
 constexpr int kPictureHeight = 12;
-
-// A list bitmap with white as the transparent colour.
-QPixmap MaskedBitmap(uint32_t id)
-{
-    static QHash<uint32_t, QPixmap> cache;
-    auto it = cache.find(id);
-    if (it != cache.end()) {
-        return *it;
-    }
-    const QImage image = kvres::LoadBitmap(id);
-    QPixmap pixmap;
-    if (!image.isNull()) {
-        pixmap = QPixmap::fromImage(image);
-        pixmap.setMask(
-            QBitmap::fromImage(image.createMaskFromColor(qRgb(255, 255, 255), Qt::MaskOutColor)));
-    }
-    cache.insert(id, pixmap);
-    return pixmap;
-}
 
 // The resource set has no pictures of the traffic lights, so they are drawn:
 // a dark case with the lamp of the state lit (red cancelled, yellow waiting,
@@ -97,11 +78,11 @@ protected:
         p.drawPixmap(
             0, 0,
             LightPixmap(static_cast<KV_REQ_TL>(index.data(CTransListView::LightRole).toUInt())));
-        p.drawPixmap(kLightWidth, 0, MaskedBitmap(index.data(CTransListView::IconRole).toUInt()));
+        p.drawPixmap(kLightWidth, 0, ListBitmap(index.data(CTransListView::IconRole).toUInt()));
         const uint32_t overlay =
             kvmon::OverlayBitmap(index.data(CTransListView::OverlayRole).toInt());
         if (overlay != 0) {
-            p.drawPixmap(kLightWidth, 0, MaskedBitmap(overlay));
+            p.drawPixmap(kLightWidth, 0, ListBitmap(overlay));
         }
         p.end();
         option->icon = QIcon(pictures);
@@ -496,6 +477,20 @@ void CTransListView::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+bool CTransListView::event(QEvent* event)
+{
+    // Enter and Delete are the list's own keys, whatever the window's
+    // shortcuts say (its menus give Enter to more than one command).
+    if (event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Delete) {
+            event->accept();
+            return true;
+        }
+    }
+    return QTreeWidget::event(event);
 }
 
 void CTransListView::keyPressEvent(QKeyEvent* event)

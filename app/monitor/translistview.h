@@ -57,6 +57,7 @@ protected:
     // The hint shown when a request is added; tests replace it.
     virtual void ShowAddHint();
 
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

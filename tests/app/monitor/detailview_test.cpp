@@ -2,6 +2,10 @@
 // two worker pages, fed by real request and worker tables of the engine.
 #include "monitor/filedetailview.h"
 
+#include "browse/browsefrm.h"
+#include "browse/browsesplt.h"
+#include "browse/filemandata.h"
+#include "datasources/kv_dstreenodeds.h"
 #include "monitor/filereqview.h"
 #include "monitor/filetavo.h"
 #include "monitor/tabview.h"
@@ -270,6 +274,83 @@ TEST(DetailView, WithoutAPaneItWaitsAndInsideOneTheWorkerIdFollowsTheCurrentTab)
     CFileDetailView loose;
     EXPECT_FALSE(loose.IsCreated());
     EXPECT_EQ(loose.GetSelectedTavoId(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+class DetailPane_MT : public kvtest::MonitorTest
+{
+protected:
+    CBrowseSplt* Open(const KV_DsId& ds)
+    {
+        auto* wnd = new CBrowseSplt(KV_FileManId(ds, 0), KV_FileManId(), 0x0001);
+        EXPECT_TRUE(wnd->CreateFrame());
+        return wnd;
+    }
+};
+
+TEST_F(DetailPane_MT, APaneOnTheLocalDiskShowsOnlyItsRequests)
+{
+    ASSERT_TRUE(pool->man_trans().start());
+    started = true;
+    CBrowseSplt* wnd = Open(pool->tree().find(KV_DS_NODE_STD, false)->id());
+    CBrowseFrm* pane = wnd->GetPane(CBrowseSplt::kLeft);
+    ASSERT_NE(pane, nullptr);
+    ASSERT_NE(pane->GetData(), nullptr);
+    auto* view = new CFileDetailView(pane);
+    ASSERT_TRUE(view->IsCreated());
+    EXPECT_EQ(view->Pane(), pane);
+    ASSERT_EQ(view->TabBar()->count(), 1);
+    EXPECT_EQ(view->TabBar()->tabText(0), "Requests");
+    EXPECT_EQ(view->OverviewPage(), nullptr);
+    EXPECT_EQ(view->GetSelectedTavoId(), 0u);
+    // The page follows the pane's own request table.
+    KV_FileReqInfoMan* table = pane->GetData()->GetReqInfoMan();
+    ASSERT_NE(table, nullptr);
+    KV_MsgReqNtf msg(KV_REQ_NTF_INIT, 42);
+    msg.info = Snap(KV_REQ_STAT_QUEUED, "/tmp");
+    ASSERT_TRUE(table->process_ntf(&msg));
+    EXPECT_NE(view->RequestsPage()->FindRow(42), nullptr);
+    // The window takes the view along, after the pane has let go of its
+    // adapter: the pages leave the tables only of a manager still living.
+    delete wnd;
+}
+
+TEST_F(DetailPane_MT, APaneOnAServerShowsItsWorkersAndTheirSelectedId)
+{
+    ASSERT_TRUE(pool->man_trans().start());
+    started = true;
+    KV_DsTreeNodeFtp node;
+    node.set_name("closed");
+    node.params_ftp().set_dst_addr("127.0.0.1:1");
+    KV_DsTreeNode* ds = pool->new_ds(&node, 0);
+    ASSERT_NE(ds, nullptr);
+    CBrowseSplt* wnd = Open(ds->id());
+    CBrowseFrm* pane = wnd->GetPane(CBrowseSplt::kLeft);
+    ASSERT_NE(pane, nullptr);
+    auto* view = new CFileDetailView(pane);
+    ASSERT_EQ(view->TabBar()->count(), 3);
+    EXPECT_EQ(view->TabBar()->tabText(0), "Overview");
+    EXPECT_EQ(view->TabBar()->tabText(1), "Protocol");
+    EXPECT_EQ(view->TabBar()->tabText(2), "Requests");
+
+    KV_TavoInfoMan* table = pane->GetData()->GetTavoInfoMan();
+    ASSERT_NE(table, nullptr);
+    KV_MsgTavoNtf added(KV_TAVO_NTF_ADDED, 999, KV_String("Ready"), KV_String());
+    ASSERT_TRUE(table->process_ntf(&added));
+    // Overview current, nothing selected there.
+    view->OverviewPage()->List()->clearSelection();
+    EXPECT_EQ(view->GetSelectedTavoId(), 0u);
+    view->OverviewPage()->List()->setCurrentItem(view->OverviewPage()->FindRow(999));
+    EXPECT_EQ(view->GetSelectedTavoId(), 999u);
+    view->SetCurrentIndex(2);
+    EXPECT_EQ(view->GetSelectedTavoId(), 0u);
+    view->SetCurrentIndex(1);
+    EXPECT_NE(view->GetSelectedTavoId(), 0u); // the log page always selects a worker
+    EXPECT_EQ(view->GetSelectedTavoId(), view->ProtocolPage()->SelectedId());
+    delete wnd;
 }
 
 } // namespace

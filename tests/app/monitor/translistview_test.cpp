@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QPainter>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTest>
 
 namespace {
@@ -32,6 +33,11 @@ protected:
         frm->show();
         frm->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
+        // The frame leaves its lower pane without height when it is shown
+        // later than made; room for the rows.
+        if (auto* split = qobject_cast<QSplitter*>(list->parentWidget())) {
+            split->setSizes({100, 200});
+        }
         list->setFocus();
     }
     bool Enabled(uint32_t id)
@@ -221,6 +227,44 @@ TEST_F(TransList, SortingTwiceReturnsToTheFirstOrder)
     EXPECT_EQ(Column(0), (QStringList{"Copy: C", "Copy: b", "Copy: a"}));
     list->OnHeaderClicked(0);
     EXPECT_EQ(Column(0), (QStringList{"Copy: a", "Copy: b", "Copy: C"}));
+}
+
+TEST_F(TransList, EnterOpensTheInfoWindowAndAClickOnTheLightOpensTheLamps)
+{
+    Show();
+    Feed(KV_REQ_NTF_INIT, 1, Snap(KV_REQ_STAT_RUNNING).Light(KV_REQ_TL_RUNNING));
+    Feed(KV_REQ_NTF_INIT, 2, Snap(KV_REQ_STAT_COMPLETED));
+    // Enter is the list's own key, although the window's menus give it to
+    // more than one command.
+    ASSERT_EQ(list->SelectedId(), 2u);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_NE(CDlgReqInfoLog::Instance(), nullptr);
+    EXPECT_EQ(CDlgReqInfoLog::Instance()->RequestId(), 2u);
+    CDlgReqInfoLog::CloseIf(2, true);
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
+
+    // A click on the text only selects.
+    const QRect text = list->visualItemRect(list->FindRow(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(text.left() + 60, text.center().y()));
+    CTlMenu* lamps = list->TrafficLightMenu();
+    EXPECT_FALSE(lamps->isVisible());
+    EXPECT_EQ(list->SelectedId(), 1u);
+    // A click on the light (a while later: no double click) opens the lamps.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    const QRect row = list->visualItemRect(list->FindRow(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() + 6, row.center().y()));
+    ASSERT_TRUE(kvtest::WaitFor([&] { return lamps->isVisible(); }, 2000));
+    EXPECT_EQ(list->SelectedId(), 2u);
+    // Completed: only the green lamp (restart) is lit.
+    ASSERT_EQ(lamps->actions().size(), 3);
+    EXPECT_FALSE(lamps->actions()[0]->isEnabled());
+    EXPECT_FALSE(lamps->actions()[1]->isEnabled());
+    EXPECT_TRUE(lamps->actions()[2]->isEnabled());
+    QTest::keyClick(lamps, Qt::Key_Escape);
 }
 
 TEST(TlMenu, LampsAreDrawnInTheirColoursWithAFrameForTheSelectedOne)
