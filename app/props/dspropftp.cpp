@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <algorithm>
 
 using kvprop::Check;
 using kvprop::Edit;
@@ -220,7 +221,10 @@ void CDsPropFtpAdv::LoadData()
 {
     const KV_FileManFtpOpts* t = Target();
     ntavos = t->ntavos();
-    ntavos_conn = t->ntavos_conn();
+    // Stored options may hold more sessions than connections (the file's
+    // keys load one by one); the engine never runs more, and a page must
+    // not refuse a value the user did not type.
+    ntavos_conn = std::min(t->ntavos_conn(), t->ntavos());
     scan_cache = t->scan_cache();
     min_frag = kvprop::BytesToKb(t->min_frag_size());
     amode_exts = FromKv(t->ftp().amode_exts());
