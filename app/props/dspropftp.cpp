@@ -23,7 +23,8 @@ using kvprop::ToKv;
 // CDsPropFtpMain
 
 CDsPropFtpMain::CDsPropFtpMain(KV_DsTreeNodeFtp* node, bool editable)
-    : CDsPropPage(52, QStringLiteral("Main"), false), node(node), editable(editable)
+    : CDsPropPage(52, QStringLiteral("Main"), false), node(node), editable(editable),
+      name_rdonly(IsNodeRdonly(node))
 {
     auto* form = new QFormLayout;
     PageLayout()->addLayout(form);
@@ -52,7 +53,7 @@ bool CDsPropFtpMain::IsCtrlEnabled(int id) const
 {
     switch (id) {
     case 1094:
-        return editable && !IsNodeRdonly(node);
+        return editable && !name_rdonly;
     case 1156:
     case 1006:
         return editable;

@@ -135,6 +135,9 @@ TEST_F(EditProps, InheritingGreysLayoutAndProtocolPagesAndShowsTheGroup)
     static_cast<KV_DsTreeNodeFtp*>(node)->params_ftp().opts_ftp().set_ntavos(3);
 
     EXPECT_TRUE(Edit(node, nullptr, [](CDsProp& s) {
+        // A new name typed before the toggle is saved into the clone by it;
+        // the name field must stay open although the clone's id changed.
+        Type(s.GetPage(0), 1094, "Mirror2");
         CDsPropPage* adv = Page(s, 2);
         auto* box = adv->Item<QCheckBox>(CDsPropPage::IDC_INHERIT);
         EXPECT_TRUE(box->isVisible());
@@ -165,6 +168,7 @@ TEST_F(EditProps, InheritingGreysLayoutAndProtocolPagesAndShowsTheGroup)
         s.accept();
     }));
     EXPECT_TRUE(node->inh_params());
+    EXPECT_EQ(node->name(), KV_String("Mirror2"));
     auto* ftp = static_cast<KV_DsTreeNodeFtp*>(node);
     EXPECT_EQ(ftp->params_ftp().opts_ftp().ntavos(), 3u) << "the own values are kept";
     EXPECT_EQ(static_cast<KV_DsTreeNodeGrpFtp*>(folder)->opts_ftp().ntavos(), 7u);
