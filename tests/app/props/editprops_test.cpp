@@ -4,11 +4,17 @@
 #include "props/dspropsheets.h"
 
 #include "kv_propfixture.h"
+#include "menus/commands.h"
+#include "shell/dsview.h"
+#include "shell/mainfrm.h"
 
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QTreeWidgetItemIterator>
+#include <memory>
 
 namespace {
 
@@ -207,18 +213,42 @@ TEST_F(EditProps, NodesWithoutASheet)
     EXPECT_EQ(sheets_shown, 0);
 }
 
-TEST_F(EditProps, TreePropertiesCommandOpensTheSelectedNode)
+TEST_F(EditProps, TreePropertiesCommandsOpenTheSelectedNode)
 {
-    // The command sits on the control window's tree; its enabler needs the
-    // focus there, which the tests of that window cover. Here: the sheet
-    // opened for a new node is the node's own.
     KV_DsTreeNode* node = AddFtp("Mirror");
-    QString caption;
-    EXPECT_FALSE(Edit(node, nullptr, [&](CDsProp& s) {
-        caption = s.windowTitle();
-        s.reject();
-    }));
-    EXPECT_EQ(caption, "Mirror properties.");
+    auto frm = std::make_unique<CMainFrm>();
+    ASSERT_TRUE(frm->CreateFrame());
+    auto* view = frm->findChild<CDsView*>();
+    ASSERT_NE(view, nullptr);
+    frm->show();
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm.get()));
+    for (QTreeWidgetItemIterator it(view); *it != nullptr; ++it) {
+        if (CDsView::NodeOf(*it) == node) {
+            view->setCurrentItem(*it);
+        }
+    }
+    ASSERT_EQ(view->SelectedNode(), node);
+    // The menu's command and the toolbar's.
+    for (uint32_t id : {32793u, 32819u}) {
+        SCOPED_TRACE(id);
+        frm->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frm.get()));
+        view->setFocus();
+        CCmdUI ui(id);
+        frm->Commands()->Update(ui, true);
+        EXPECT_TRUE(ui.enabled);
+        QString caption;
+        kvtest::DialogDriver<CDsProp> sheets([&](CDsProp& s) {
+            caption = s.windowTitle();
+            Type(s.GetPage(0), 1156, "ftp3.example.com");
+            s.accept();
+        });
+        EXPECT_TRUE(CCommandLayer::Execute(frm.get(), id));
+        EXPECT_EQ(caption, "Mirror properties.");
+    }
+    EXPECT_EQ(static_cast<KV_DsTreeNodeFtp*>(node)->params_ftp().dst_addr(),
+              KV_String("ftp3.example.com"));
 }
 
 } // namespace
