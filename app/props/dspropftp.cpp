@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <algorithm>
 
 using kvprop::Check;
 using kvprop::Edit;
@@ -22,7 +23,8 @@ using kvprop::ToKv;
 // CDsPropFtpMain
 
 CDsPropFtpMain::CDsPropFtpMain(KV_DsTreeNodeFtp* node, bool editable)
-    : CDsPropPage(52, QStringLiteral("Main"), false), node(node), editable(editable)
+    : CDsPropPage(52, QStringLiteral("Main"), false), node(node), editable(editable),
+      name_rdonly(IsNodeRdonly(node))
 {
     auto* form = new QFormLayout;
     PageLayout()->addLayout(form);
@@ -51,7 +53,7 @@ bool CDsPropFtpMain::IsCtrlEnabled(int id) const
 {
     switch (id) {
     case 1094:
-        return editable && !IsNodeRdonly(node);
+        return editable && !name_rdonly;
     case 1156:
     case 1006:
         return editable;
@@ -220,7 +222,10 @@ void CDsPropFtpAdv::LoadData()
 {
     const KV_FileManFtpOpts* t = Target();
     ntavos = t->ntavos();
-    ntavos_conn = t->ntavos_conn();
+    // Stored options may hold more sessions than connections (the file's
+    // keys load one by one); the engine never runs more, and a page must
+    // not refuse a value the user did not type.
+    ntavos_conn = std::min(t->ntavos_conn(), t->ntavos());
     scan_cache = t->scan_cache();
     min_frag = kvprop::BytesToKb(t->min_frag_size());
     amode_exts = FromKv(t->ftp().amode_exts());

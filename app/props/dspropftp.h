@@ -39,6 +39,9 @@ private:
 
     KV_DsTreeNodeFtp* node;
     const bool editable;
+    // Whether the tree calls the node read-only, as it was opened: the
+    // clone's id changes with what the page saves into it.
+    const bool name_rdonly;
     QString name, server, user, acct, pass, def_path, comment;
     int security = 0;
     int server_type = 0;

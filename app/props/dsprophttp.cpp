@@ -26,7 +26,8 @@ using kvprop::ToKv;
 // CDsPropHttpMain
 
 CDsPropHttpMain::CDsPropHttpMain(KV_DsTreeNodeHttp* node, bool editable)
-    : CDsPropPage(61, QStringLiteral("Main"), false), node(node), editable(editable)
+    : CDsPropPage(61, QStringLiteral("Main"), false), node(node), editable(editable),
+      name_rdonly(IsNodeRdonly(node))
 {
     auto* form = new QFormLayout;
     PageLayout()->addLayout(form);
@@ -60,7 +61,7 @@ bool CDsPropHttpMain::IsCtrlEnabled(int id) const
 {
     switch (id) {
     case 1094:
-        return editable && !IsNodeRdonly(node);
+        return editable && !name_rdonly;
     case 1156:
     case 1010:
         return editable;

@@ -40,6 +40,9 @@ private:
 
     KV_DsTreeNodeHttp* node;
     const bool editable;
+    // Whether the tree calls the node read-only, as it was opened: the
+    // clone's id changes with what the page saves into it.
+    const bool name_rdonly;
     QString name, server, user, pass, def_path, comment;
     int security = 0;
     int auth = 0;

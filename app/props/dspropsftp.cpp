@@ -19,7 +19,8 @@ using kvprop::ToKv;
 // CDsPropSftpMain
 
 CDsPropSftpMain::CDsPropSftpMain(KV_DsTreeNodeSftp* node, bool editable)
-    : CDsPropPage(64, QStringLiteral("Main"), false), node(node), editable(editable)
+    : CDsPropPage(64, QStringLiteral("Main"), false), node(node), editable(editable),
+      name_rdonly(IsNodeRdonly(node))
 {
     auto* form = new QFormLayout;
     PageLayout()->addLayout(form);
@@ -39,7 +40,7 @@ bool CDsPropSftpMain::IsCtrlEnabled(int id) const
 {
     switch (id) {
     case 1094:
-        return editable && !IsNodeRdonly(node);
+        return editable && !name_rdonly;
     case 1156:
     case 1195:
         return editable;

@@ -34,6 +34,9 @@ protected:
 private:
     KV_DsTreeNodeSftp* node;
     const bool editable;
+    // Whether the tree calls the node read-only, as it was opened: the
+    // clone's id changes with what the page saves into it.
+    const bool name_rdonly;
     QString name, server, user, pass, def_path, comment;
 };
 

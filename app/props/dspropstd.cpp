@@ -30,7 +30,8 @@ const int kPaneIds[6] = {1088, 1087, 1086, 1149, 1148, 1147};
 // CDsPropStdMain
 
 CDsPropStdMain::CDsPropStdMain(KV_DsTreeNodeStd* node, bool editable)
-    : CDsPropPage(65, QStringLiteral("Main"), false), node(node), editable(editable)
+    : CDsPropPage(65, QStringLiteral("Main"), false), node(node), editable(editable),
+      name_rdonly(IsNodeRdonly(node))
 {
     auto* form = new QFormLayout;
     PageLayout()->addLayout(form);
@@ -43,7 +44,7 @@ CDsPropStdMain::CDsPropStdMain(KV_DsTreeNodeStd* node, bool editable)
 
 bool CDsPropStdMain::IsCtrlEnabled(int id) const
 {
-    return id != 1094 || (editable && !IsNodeRdonly(node));
+    return id != 1094 || (editable && !name_rdonly);
 }
 
 void CDsPropStdMain::OnInitDialog()

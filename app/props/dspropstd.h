@@ -36,6 +36,9 @@ protected:
 private:
     KV_DsTreeNodeStd* node;
     const bool editable;
+    // Whether the tree calls the node read-only, as it was opened: the
+    // clone's id changes with what the page saves into it.
+    const bool name_rdonly;
     QString name, comment, def_path;
     uint32_t ntavos = 1;
     int recycle = 0;
