@@ -3,6 +3,8 @@
 // inheriting folder shows.
 #include "setup/dspropgrp.h"
 
+#include "setup/dspropgrpsheets.h"
+
 #include "core/settings.h"
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_dstreenodegrp.h"
@@ -218,6 +220,42 @@ TEST_F(GrpPageTest, InheritingFolderShowsTheParentsProxy)
     sheet->accept();
     EXPECT_EQ(folder.name(), "Renamed");
     EXPECT_EQ(ftp->proxy().addr(), "group-proxy");
+}
+
+TEST_F(GrpPageTest, SheetsAndTheirPages)
+{
+    KV_DsTreeNodeGrpDs root;
+    KV_DsTreeNodeGrpFtp folder(tree);
+    folder.set_name("Mirrors");
+    struct Row
+    {
+        KV_DsTreeNodeGrp* group;
+        KV_DsTreeNode* parent;
+        QList<int> templates;
+        const char* help;
+        bool inherits;
+    } rows[] = {
+        {ftp.get(), nullptr, {56, 62, 50, 51}, "html\\dspropftp.htm", false},
+        {&folder, ftp.get(), {56, 62, 50, 51}, "html\\dspropftp.htm", true},
+        // A parent of another protocol is none.
+        {&folder, http.get(), {56, 62, 50, 51}, "html\\dspropftp.htm", false},
+        {http.get(), nullptr, {57, 62, 59}, "html\\dsprophttp.htm", false},
+        {sftp.get(), nullptr, {58, 62, 63}, "html\\dspropsftp.htm", false},
+        {&root, nullptr, {54, 53, 55}, "html\\dspropmain.htm", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.help);
+        std::unique_ptr<CDsProp> sheet = MakeGroupPropSheet(r.group, r.parent, nullptr);
+        ASSERT_NE(sheet, nullptr);
+        QList<int> templates;
+        for (int i = 0; i < sheet->GetPageCount(); ++i) {
+            templates << sheet->GetPage(i)->GetTemplateId();
+        }
+        EXPECT_EQ(templates, r.templates);
+        EXPECT_EQ(sheet->GetSheetHelpTopic(), r.help);
+        EXPECT_EQ(sheet->GetParentNode() != nullptr, r.inherits);
+    }
+    EXPECT_EQ(MakeGroupPropSheet(nullptr, nullptr, nullptr), nullptr);
 }
 
 // The protocol groups keep their names; folders inside them may be renamed.
