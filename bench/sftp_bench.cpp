@@ -63,7 +63,9 @@ public:
         }
         dir = sshd.dir();
         dst = sshd.addr();
-        remote = std::string("/home/") + kUser + "/kvsftpbench-" + std::to_string(::getpid());
+        // The server's side on tmpfs as well: on the disk, the server's
+        // writes would measure the disk's write-back, not the programs.
+        remote = std::string("/dev/shm/kvsftpbench-") + std::to_string(::getpid());
         fs::create_directories(remote);
         sh(std::string("chown ") + kUser + " " + remote);
     }

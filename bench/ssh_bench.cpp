@@ -69,6 +69,7 @@ public:
         adj = false;
         return true;
     }
+    uint32_t wnd_refill() const override { return 0; }
     bool data_out() override { return true; }
     bool take_out(KV_Stream&) override { return true; }
     void end() override {}

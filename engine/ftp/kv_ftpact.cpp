@@ -188,6 +188,7 @@ bool KV_FtpActTrans::run(KV_FTP_CONN_MODE mode)
     bool ok = m.data_conn() == nullptr;
     if (ok && executed()) {
         m.set_trans_stat(KV_FTP_TRANS_IDLE);
+        m.set_trans_cmd_done(false);
         m.set_trans_params(trans_end_fast(), direct);
         if (mode == KV_FTP_CONN_PASSIVE && !m.passive()) {
             KV_FtpActPasv pasv;
@@ -203,6 +204,7 @@ bool KV_FtpActTrans::run(KV_FTP_CONN_MODE mode)
                 if (ok && ready) {
                     const KV_String c = get_cmd();
                     ok = !c.empty() && cmd(c, nullptr);
+                    m.set_trans_cmd_done(ok);
                     if (ok && !direct)
                         ok = wait_trans_beg();
                 }
@@ -225,6 +227,7 @@ bool KV_FtpActTrans::run(KV_FTP_CONN_MODE mode)
                     if (executed()) {
                         const KV_String c = get_cmd();
                         ok = !c.empty() && cmd(c, nullptr);
+                        m.set_trans_cmd_done(ok);
                         if (ok && !direct)
                             ok = wait_trans_beg();
                     }

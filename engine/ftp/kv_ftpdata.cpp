@@ -181,7 +181,7 @@ bool KV_FtpDataSess::process_idle(KV_Stream& out)
     if (!ftp->response(true))
         return false;
     bool ok = true;
-    if (ok && !done_ && out.length() < out_block && check_buff()) {
+    if (ok && !done_ && ftp->trans_cmd_done() && out.length() < out_block && check_buff()) {
         bool done = false;
         ok = act->process_out(out, done, out_block, buff_out.get());
         if (done)

@@ -463,6 +463,13 @@ void KV_FtpMan::set_response(const KV_String& text, bool ok, bool final)
     ev_trans_ack.set();
 }
 
+void KV_FtpMan::set_trans_cmd_done(bool done)
+{
+    trans_cmd_done_.store(done);
+    if (KV_CommBase* d = data_conn(); d && done)
+        d->wake_sessions();
+}
+
 void KV_FtpMan::set_trans_stat(KV_FTP_TRANS_STAT s)
 {
     trans_stat_ = s;

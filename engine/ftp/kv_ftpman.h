@@ -130,6 +130,12 @@ public:
     void set_response(const KV_String& text, bool ok, bool final);
     void set_trans_stat(KV_FTP_TRANS_STAT s);
     KV_FTP_TRANS_STAT trans_stat() const { return trans_stat_; }
+    // The transfer command went out and the server answered it: an upload's
+    // data connection may send. A data connection is up before that in
+    // passive mode, and a server may refuse data that come before the
+    // command. Setting it wakes the data connection's session.
+    void set_trans_cmd_done(bool done);
+    bool trans_cmd_done() const { return trans_cmd_done_.load(); }
     void set_login_stat(KV_FTP_LOGIN v);
     // Waits until the login state differs from v, at most the command
     // time-out; true when that passed or the manager is stopped.
@@ -230,6 +236,7 @@ private:
     KV_LOGIN_STATUS notified = KV_LOGIN_STATUS_NONE;
     KV_FTP_SERV_TYPE serv_type_ = KV_FTP_SERV_UNKNOWN;
     std::atomic<KV_FTP_TRANS_STAT> trans_stat_{KV_FTP_TRANS_IDLE};
+    std::atomic<bool> trans_cmd_done_{false};
     KV_FTP_CONN_MODE last_conn_mode_ = KV_FTP_CONN_PASSIVE;
     uint32_t resp_state = 0;
     // Written by the control session (227) and the worker.

@@ -213,11 +213,18 @@ bool KV_SshSess::send_channel_data(KV_Stream& out)
             continue;
         if (!c->data_out())
             return false;
-        KV_SshTlMsgChannelData msg(c->remote_id());
-        if (!c->take_out(msg.data()))
-            return false;
-        if (!msg.data().empty() && !send(out, msg))
-            return false;
+        // Every packet the server's window allows: one packet per pass
+        // would hold an upload to a packet per wait. The channel holds no
+        // more than its requests in flight.
+        for (;;) {
+            KV_SshTlMsgChannelData msg(c->remote_id());
+            if (!c->take_out(msg.data()))
+                return false;
+            if (msg.data().empty())
+                break;
+            if (!send(out, msg))
+                return false;
+        }
     }
     return true;
 }

@@ -743,3 +743,48 @@ TEST_F(FtpDownload, LinksInTheDestinationAreNeverFollowed)
         }
     }
 }
+
+// An upload's data connection is up before STOR goes out (passive mode) or
+// before the server answered it (active mode), and a new data session makes
+// its first block at once: no byte of the file may go before the answer,
+// which some servers need, and then the whole file goes.
+TEST_F(FtpDataScripted, AnUploadSendsOnlyAfterItsCommandWasAnswered)
+{
+    const std::string data = pattern(10000, 3);
+    const std::string src = dir / "up.bin";
+    ASSERT_TRUE(write_file(src, data));
+    for (const KV_FTP_CONN_MODE mode : {KV_FTP_CONN_PASSIVE, KV_FTP_CONN_ACTIVE}) {
+        SCOPED_TRACE(mode == KV_FTP_CONN_PASSIVE ? "passive" : "active");
+        FtpScript srv;
+        std::string early;
+        std::string got;
+        script(srv, [&](const std::string& cmd, FtpScript::Session& s) {
+            if (!starts(cmd, "STOR")) {
+                s.reply("502 No.");
+                return;
+            }
+            Fd d = s.data();
+            // What comes before the answer came too early.
+            early = d.read_n(1, 300);
+            s.reply("150 Send it.");
+            bool eof = false;
+            got = early + d.read_to_eof(eof, 5000);
+            d.reset();
+            s.reply(eof ? "226 Stored." : "426 No end.");
+        });
+        KV_FtpMan ftp;
+        setup(ftp, srv, mode);
+        KV_FileData fd("up.bin", "Jan 01 2024", static_cast<int64_t>(data.size()), KV_Time());
+        fd.set_fd_flags(KV_FD_SIZE, 0);
+        KV_TransLogCp log(nullptr, src.c_str(), fd, transtest::path_of({"/", "up.bin"}),
+                          transtest::path_of({"/", "up.bin"}));
+        log.set_flags_init(false, false, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
+        ASSERT_TRUE(log.set_name((dir / "up.log").c_str()));
+        ASSERT_TRUE(log.create(eh));
+        KV_FtpActPut act(KV_TRANS_MODE_BINARY, "", "/up.bin", &log, 0);
+        ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+        EXPECT_TRUE(act.executed()) << eh.last();
+        EXPECT_EQ(early, "");
+        EXPECT_TRUE(got == data) << got.size() << " bytes";
+    }
+}

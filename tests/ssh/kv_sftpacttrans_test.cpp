@@ -198,6 +198,12 @@ protected:
         bool ok = true;
         for (int round = 0; ok && !act.done() && round < 100000; ++round) {
             std::vector<Req> reqs = peer.parse(pull());
+            // Every earlier request is answered: the data requests of this
+            // batch are all that is in flight.
+            max_in_flight = std::max<size_t>(
+                max_in_flight, std::count_if(reqs.begin(), reqs.end(), [](const Req& r) {
+                    return r.type == KV_SFTP_READ || r.type == KV_SFTP_WRITE;
+                }));
             if (reqs.empty()) {
                 ADD_FAILURE() << "stalled after " << peer.seen.size() << " requests";
                 ok = false; // nothing asked, not done: a stall
@@ -256,6 +262,8 @@ protected:
     KV_SshChannelSftp* ch = nullptr;
     uint8_t buf[4096] = {};
     int logs = 0;
+    // The most READs or WRITEs outstanding at once in the last play.
+    size_t max_in_flight = 0;
 };
 
 TEST_F(SftpTrans, DownloadKeepsEveryByteAtItsOffset)
@@ -437,6 +445,51 @@ TEST_F(SftpTrans, UploadWholeAndResumed)
                 EXPECT_LE(r.data.size(), sizeof buf - 1);
             }
         }
+    }
+}
+
+// With the aggressive options a transfer keeps 64 data requests in flight,
+// enough to fill the channel's window, and without them one; never more.
+TEST_F(SftpTrans, PipelineDepth)
+{
+    struct Case
+    {
+        bool up;
+        bool aggressive;
+        size_t in_flight;
+    };
+    const Case cases[] = {{false, true, 64}, {false, false, 1}, {true, true, 64}, {true, false, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << (c.up ? "upload" : "download") << ", aggressive " << c.aggressive);
+        KV_SftpManOpts o;
+        o.set_aggressive_read(c.aggressive);
+        o.set_aggressive_write(c.aggressive);
+        man.set_opts(o);
+        Peer peer;
+        max_in_flight = 0;
+        if (c.up) {
+            // Two windows' worth of the fixture's 4095-byte WRITEs.
+            const std::string data = pattern(2 * 64 * 4095 + 100);
+            const std::string src = dir / "pipe.bin";
+            std::ofstream(src, std::ios::binary) << data;
+            KV_FileData fd("f.bin", "", static_cast<int64_t>(data.size()), KV_Time());
+            KV_TransLogCp log(nullptr, src.c_str(), fd, KV_PathDef(), KV_PathDef());
+            KV_SftpActPut put_act(src.c_str(), "/remote/f.bin", &log, 0);
+            ASSERT_TRUE(put_act.init());
+            ASSERT_TRUE(play(put_act, peer));
+            EXPECT_TRUE(put_act.executed());
+            EXPECT_TRUE(peer.content == data);
+        } else {
+            peer.content = pattern(2 * 64 * KV_SftpActGet::block + 100);
+            auto log = make_log(static_cast<int64_t>(peer.content.size()), false);
+            KV_SftpActGet get("/remote/f.bin", "", int64_t{0}, log.get());
+            ASSERT_TRUE(get.init());
+            ASSERT_TRUE(play(get, peer));
+            EXPECT_TRUE(get.executed());
+            EXPECT_TRUE(stored(*log) == peer.content);
+        }
+        EXPECT_EQ(max_in_flight, c.in_flight);
     }
 }
 
