@@ -237,7 +237,7 @@ KV_TransSink::Read KV_TransSink::read(unsigned char* buf, uint32_t size, uint32_
 {
     n = 0;
     err_.clear();
-    if (log_ == nullptr || dir_ != Dir::put || buf == nullptr || size < 2)
+    if (log_ == nullptr || dir_ != Dir::put || buf == nullptr || size == 0)
         return Read::fail;
     return log_->multifrag() ? read_frag(buf, size, n) : read_file(buf, size, n);
 }
@@ -256,7 +256,7 @@ KV_TransSink::Read KV_TransSink::read_frag(unsigned char* buf, uint32_t size, ui
     // An upload goes only as far as the fragments are in.
     if (!f->done())
         return Read::fail;
-    uint32_t len = static_cast<uint32_t>(std::min<int64_t>(f->end() - offset_, size - 1));
+    uint32_t len = static_cast<uint32_t>(std::min<int64_t>(f->end() - offset_, size));
     if (!log_->read_frag(*f, buf, offset_ - f->begin(), len) || len == 0)
         return Read::fail;
     n = len;
@@ -268,7 +268,7 @@ KV_TransSink::Read KV_TransSink::read_frag(unsigned char* buf, uint32_t size, ui
 
 KV_TransSink::Read KV_TransSink::read_file(unsigned char* buf, uint32_t size, uint32_t& n)
 {
-    uint32_t want = size - 1;
+    uint32_t want = size;
     if (exact_)
         want = static_cast<uint32_t>(
             std::max<int64_t>(0, std::min<int64_t>(log_->size() - offset_, want)));

@@ -102,8 +102,8 @@ public:
     // for everything written; true when there was nothing to do.
     bool flush();
 
-    // Put: reads the next bytes into `buf`, at most `size - 1` of them (the
-    // block each upload sends), and advances the offset. data: `n` bytes;
+    // Put: reads the next bytes into `buf`, at most `size` of them (the
+    // whole block each upload sends), and advances the offset. data: `n` bytes;
     // end: nothing is left (n = 0); fail: a fragment that is not complete,
     // a read error, or (exact) a file that ended too soon, with err() when
     // there is a reason to tell. The sub-log hears of the progress.
