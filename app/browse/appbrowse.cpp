@@ -97,7 +97,16 @@ bool CKivrelApp::OpenDsBrowseWnd(KV_DsTreeNode* node)
     if (node == nullptr || node->type() == KV_DS_NODE_GRP || pool == nullptr) {
         return false;
     }
-    const KV_DsTreeNode* clone = pool->tree().clone(node, true);
+    // A running instance has no settings of its own: they are its data
+    // source's.
+    const KV_DsTreeNode* source = node;
+    if (node->type() == KV_DS_NODE_MAN_INST) {
+        source = pool->tree().find(KV_FileManId(node->id(), 0));
+        if (source == nullptr) {
+            return false;
+        }
+    }
+    const KV_DsTreeNode* clone = pool->tree().clone(source, true);
     if (clone == nullptr) {
         return false;
     }

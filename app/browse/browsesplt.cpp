@@ -218,14 +218,15 @@ CBrowseFrm* CBrowseSplt::GetPane(uint32_t side) const
 
 KV_FileManId CBrowseSplt::GetLeftManId() const
 {
-    CBrowseFrm* pane = GetPane(kLeft);
+    // A side whose views are all gone is closed, whatever its pane holds.
+    CBrowseFrm* pane = left.valid() ? GetPane(kLeft) : nullptr;
     return pane != nullptr && pane->GetData() != nullptr ? pane->GetData()->GetManId()
                                                          : KV_FileManId();
 }
 
 KV_FileManId CBrowseSplt::GetRightManId() const
 {
-    CBrowseFrm* pane = GetPane(kRight);
+    CBrowseFrm* pane = right.valid() ? GetPane(kRight) : nullptr;
     return pane != nullptr && pane->GetData() != nullptr ? pane->GetData()->GetManId()
                                                          : KV_FileManId();
 }

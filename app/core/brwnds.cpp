@@ -4,6 +4,8 @@
 
 #include <QSettings>
 #include <QVariant>
+#include <algorithm>
+#include <cstring>
 
 bool BrWndMan::BrWndPair::write_bin(KV_Storage& st) const
 {
@@ -35,8 +37,10 @@ bool BrWndMan::read_bin(KV_Storage& st)
     if (!st.read_le(n)) {
         return false;
     }
-    // The count is not trusted for a reservation: a short value fails at
-    // its first missing record.
+    // A stored value holds at most 1 MiB, and a record takes at least 38
+    // bytes: room for that many at once, so that a damaged count cannot
+    // make the list grow step by step through a long value.
+    list.reserve(std::min<uint32_t>(n, kMaxBytes / kMinRecord));
     for (uint32_t i = 0; i < n; ++i) {
         BrWndPair pair;
         if (!pair.read_bin(st) || !append(pair)) {
@@ -46,18 +50,42 @@ bool BrWndMan::read_bin(KV_Storage& st)
     return true;
 }
 
+namespace {
+
+// Reads a byte array from the front without moving what is left: a stream
+// that gives up its first bytes on every read copies the rest each time,
+// which turns reading a long value into minutes.
+class CByteReader : public KV_Storage
+{
+public:
+    explicit CByteReader(const QByteArray& bytes) : bytes(bytes) {}
+    uint32_t read(void* dst, uint32_t n) override
+    {
+        const qsizetype left = bytes.size() - pos;
+        const uint32_t take = static_cast<uint32_t>(std::min<qsizetype>(left, n));
+        if (take > 0) {
+            std::memcpy(dst, bytes.constData() + pos, take);
+            pos += take;
+        }
+        return take;
+    }
+    uint32_t write(const unsigned char*, uint32_t) override { return 0; }
+
+private:
+    const QByteArray& bytes;
+    qsizetype pos = 0;
+};
+
+} // namespace
+
 bool BrWndMan::FromBytes(const QByteArray& bytes)
 {
     clear();
     if (bytes.isEmpty() || bytes.size() > static_cast<qsizetype>(kMaxBytes)) {
         return true;
     }
-    KV_Stream stream;
-    if (!stream.append(reinterpret_cast<const unsigned char*>(bytes.constData()),
-                       static_cast<uint32_t>(bytes.size()))) {
-        return false;
-    }
-    return read_bin(stream);
+    CByteReader reader(bytes);
+    return read_bin(reader);
 }
 
 bool BrWndMan::ToBytes(QByteArray& bytes) const

@@ -23,6 +23,8 @@ public:
     // The value's name, and the largest value read.
     static constexpr const char* kKey = "BrWnds";
     static constexpr uint32_t kMaxBytes = 0x100000;
+    // The bytes of a record of two empty ids.
+    static constexpr uint32_t kMinRecord = 38;
 
     class BrWndPair
     {
