@@ -6,8 +6,10 @@
 #include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
+#include "monitor/filedetailview.h"
 #include "requests/kv_fileman.h"
 #include "shell/kivrelapp.h"
+#include "views/fileview.h"
 
 #include <QApplication>
 #include <QMimeDatabase>
@@ -37,7 +39,7 @@ const uint8_t kNodeDrive = 0x40;
 
 } // namespace
 
-const CRuntimeClass classCFileDetailView("CFileDetailView", nullptr, &classCView);
+const CRuntimeClass classCFileDetailView("CFileDetailView", &MakeFileDetailView, &classCView);
 const CRuntimeClass CBrowseFrm::classCBrowseFrm("CBrowseFrm", &Make<CBrowseFrm>,
                                                 &CInnerFrm::classCInnerFrm);
 const CRuntimeClass CBrowseStd::classCBrowseStd("CBrowseStd", &Make<CBrowseStd>,
@@ -64,6 +66,16 @@ CBrowseFrm::~CBrowseFrm()
         if (KV_Informer* informer = data->GetInformer()) {
             informer->inform();
         }
+    }
+    // The views leave the adapter's browse tree while it still exists.
+    QList<QPointer<QWidget>> views;
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (dynamic_cast<CFileView*>(w) != nullptr) {
+            views.append(w);
+        }
+    }
+    for (const QPointer<QWidget>& w : views) {
+        delete w.data();
     }
     data.reset();
 }
@@ -117,6 +129,11 @@ bool CBrowseFrm::DropStatusBar()
 
 void CBrowseFrm::RefreshViews()
 {
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (auto* view = dynamic_cast<CFileView*>(w)) {
+            view->UpdateStatus();
+        }
+    }
     if (status_bar != nullptr) {
         status_bar->repaint();
     }
@@ -233,8 +250,6 @@ bool CBrowseFrm::OnCreateClient()
     }
     data->Attach(this, wnd->GetTreeNtf(), id);
     data->SetListHidden(wnd->HasNoListPane(GetNumber()), nullptr);
-    // The first view; none can be made while the views are not built, and
-    // the pane then stays empty.
     CInnerFrm::OnCreateClient();
     if (KV_Informer* informer = data->GetInformer()) {
         informer->inform();

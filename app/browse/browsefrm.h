@@ -35,8 +35,6 @@ class KV_FileTreeNode;
 class KV_Msg;
 
 // Class of the details view of a pane (the request and worker tables).
-// The view is not built yet: the class has no factory, so its pane cannot be
-// made.
 extern const CRuntimeClass classCFileDetailView;
 
 class CBrowseFrm : public CInnerFrm
@@ -73,8 +71,6 @@ public:
     bool DropStatusBar();
     // Every file view of the pane re-reads its folder; the status bar is
     // redrawn.
-    // Does not yet reach the file views: their interface is not built, so
-    // only the status bar is redrawn.
     void RefreshViews();
     // A view of this pane was made or is going; the browse window updates
     // its pane popups.

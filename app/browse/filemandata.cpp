@@ -263,8 +263,8 @@ void CFileManData::SetListHidden(bool hidden, CBrowseFrm* pane)
         return;
     }
     list_hidden = hidden;
-    // The folder tree that would now show files (or stop showing them) is
-    // not built yet; it reads the flag when it is made.
+    // The view whose coming or going changed the flag rebuilds the pane's
+    // folder tree itself (CFileView), so the pane is not needed here.
     (void)pane;
 }
 

@@ -15,9 +15,7 @@ class CFileTavoLog;
 class CFileTavoMain;
 
 // Makes a details view, for the details view's pane class
-// (classCFileDetailView, browse/browsefrm.h). Not reached yet: that class is
-// still declared without a factory, so a pane does not make this view by
-// itself; it works when made inside a pane.
+// (classCFileDetailView, browse/browsefrm.h).
 QWidget* MakeFileDetailView();
 
 class CFileDetailView : public CTabView

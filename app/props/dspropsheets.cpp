@@ -7,6 +7,7 @@
 #include "props/dsprophttp.h"
 #include "props/dspropsftp.h"
 #include "props/dspropstd.h"
+#include "setup/dspropgrpsheets.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ std::unique_ptr<CDsProp> MakeDsPropSheet(KV_DsTreeNode* node, KV_DsTreeNode* par
     return nullptr;
 }
 
-std::unique_ptr<CDsProp> MakeGrpSheet(KV_DsTreeNodeGrp*, KV_DsTreeNode*, QWidget*)
+std::unique_ptr<CDsProp> MakeGrpSheet(KV_DsTreeNodeGrp* group, KV_DsTreeNode* parent, QWidget* wnd)
 {
-    return nullptr;
+    return MakeGroupPropSheet(group, parent, wnd);
 }

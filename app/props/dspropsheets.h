@@ -66,8 +66,7 @@ std::unique_ptr<CDsProp> MakeDsPropSheet(KV_DsTreeNode* node, KV_DsTreeNode* par
                                          QWidget* wnd);
 
 // The sheet of a group node (a protocol group or one of its folders, or the
-// root group). Makes none yet: the group sheets are not built, so a group
-// opens nothing.
+// root group): setup/dspropgrpsheets.h.
 std::unique_ptr<CDsProp> MakeGrpSheet(KV_DsTreeNodeGrp* group, KV_DsTreeNode* parent, QWidget* wnd);
 
 #endif

@@ -6,9 +6,16 @@
 #include "setup/wiznet.h"
 #include "shell/kivrelapp.h"
 
-bool OpenServerUri(const CServerOpen&)
+bool OpenServerUri(const CServerOpen& what)
 {
-    return false;
+    CKivrelApp* app = CKivrelApp::Instance();
+    if (app == nullptr) {
+        return false;
+    }
+    // A temporary data source is the lookup's "extra" kind.
+    app->OpenUriBrowseWnd(what.name, what.comment, what.uri, what.user, what.pass, what.anonymous,
+                          what.temporary);
+    return true;
 }
 
 void QuickConnect(QWidget* parent, const CServerOpener& open)

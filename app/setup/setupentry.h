@@ -30,8 +30,8 @@ struct CServerOpen
 using CServerOpener = std::function<bool(const CServerOpen&)>;
 
 // Finds or makes the data source of `what.uri` and opens a browse window on
-// it. Opens nothing yet: the browse windows and their opener for a URI are
-// not part of this program yet; false.
+// it (CKivrelApp::OpenUriBrowseWnd, which reports its own failures). False
+// only without an application.
 bool OpenServerUri(const CServerOpen& what);
 
 // Quick connect: the dialog, then on Connect its URL, login and switches,

@@ -213,7 +213,7 @@ public:
     void CheckAutoUpdate(int64_t now);
     // The start tips window; false when there is no tip page.
     bool ShowStartTips();
-    // The two wizards. Run nothing yet: the wizards come later.
+    // The connection and network setups (setup/setupentry.h), modal.
     void RunConnWizard(bool first_run);
     void RunNetWizard(bool first_run);
     // The application's own commands (about, help, shortcuts, wizards),

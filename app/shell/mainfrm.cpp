@@ -246,6 +246,7 @@ void CMainFrm::RegisterCommands()
             ui.SetCheck(pane_shown(&classCTransListView) ? 1 : 0);
         });
     CCommandLayer::On(this, 32821, [this](uint32_t) { QuickConnect(this); });
+    CCommandLayer::On(this, 32818, [this](uint32_t) { OnOptions(); });
     // The edit commands of a focused edit field.
     CCommandLayer::On(
         this, 57634, [this](uint32_t) { EditAction(FocusEdit(this).widget, "copy"); },
@@ -782,6 +783,21 @@ KV_FileReqTransParams* CMainFrm::RunParamsDlg(const KV_MsgReqParams& msg, QWidge
 bool CMainFrm::PowerAction(bool suspend, QString& error)
 {
     return LogindPowerAction(QDBusConnection::systemBus(), suspend, error);
+}
+
+void CMainFrm::OnOptions()
+{
+    CKivrelApp* app = CKivrelApp::Instance();
+    KV_FileManPool* pool = app != nullptr ? app->GetPool() : nullptr;
+    if (pool == nullptr) {
+        return;
+    }
+    KV_DsTreeNode* root = pool->tree().find(KV_DS_NODE_GRP_DS, true);
+    if (root == nullptr) {
+        return;
+    }
+    ShowHint(QStringLiteral("InfoOpts"), 115);
+    app->EditProperties(root, nullptr, this);
 }
 
 void CMainFrm::ShowHint(const QString& key, uint32_t text_id)

@@ -123,6 +123,8 @@ protected:
     virtual bool PowerAction(bool suspend, QString& error);
     // The hint of a text resource; `key` empty: cannot be suppressed.
     virtual void ShowHint(const QString& key, uint32_t text_id);
+    // Options: the hint, then the root group's property sheet.
+    void OnOptions();
     virtual void SetTrayToolTip(const QString& tip);
 
     bool event(QEvent* event) override;

@@ -9,9 +9,11 @@
 #include "menus/commands.h"
 #include "root/kv_autoupdtman.h"
 #include "root/kv_filemanpool.h"
+#include "monitor/translistview.h"
 #include "root/kv_init.h"
 #include "shell/dsview.h"
 #include "shell/kivrelapp.h"
+#include "setup/setupentry.h"
 #include "shell/mainfrm.h"
 #include "startup/dlginit.h"
 #include "startup/dlgreqask.h"
@@ -106,7 +108,12 @@ bool ForwardedToRunningInstance()
 
 void ExecuteCommandLine(const QByteArray&) {}
 
-void RestoreBrowseWindows() {}
+void RestoreBrowseWindows()
+{
+    if (CKivrelApp* app = CKivrelApp::Instance()) {
+        app->RestoreBrowseWnds();
+    }
+}
 
 bool CKivrelApp::InitInstance()
 {
@@ -180,6 +187,9 @@ bool CKivrelApp::InitInstance()
         CheckAutoUpdate(static_cast<int64_t>(std::time(nullptr)));
         if (auto* view = frm->findChild<CDsView*>(); view != nullptr && view->topLevelItemCount()) {
             view->expandItem(view->topLevelItem(0));
+        }
+        if (auto* list = frm->findChild<CTransListView*>(); list != nullptr) {
+            list->SortByStartTime();
         }
         RestoreBrowseWindows();
         frm->AddTrayIcon();
@@ -313,9 +323,17 @@ void CKivrelApp::CheckAutoUpdate(int64_t now)
     }
 }
 
-void CKivrelApp::RunConnWizard(bool) {}
+void CKivrelApp::RunConnWizard(bool)
+{
+    // A permanent data source: the setup's server opens like any other.
+    ::RunConnWizard(nullptr);
+}
 
-void CKivrelApp::RunNetWizard(bool) {}
+void CKivrelApp::RunNetWizard(bool first_run)
+{
+    // On the first start the connection setup follows.
+    ::RunNetWizard(nullptr, first_run);
+}
 
 bool CKivrelApp::ShowStartTips()
 {

@@ -205,12 +205,13 @@ TEST_F(EditProps, LocalSheetHasNoInheritBoxAndAFixedName)
     EXPECT_FALSE(std_node->params_std().opts_std().recycle());
 }
 
-TEST_F(EditProps, NodesWithoutASheet)
+TEST_F(EditProps, NoNodeOpensNothingAndAGroupOpensItsSheet)
 {
     EXPECT_FALSE(app->EditProperties(nullptr, nullptr, nullptr));
-    // Groups open nothing yet; no sheet is shown for them.
-    EXPECT_FALSE(Edit(FtpGroup(), nullptr, [](CDsProp& s) { s.reject(); }));
     EXPECT_EQ(sheets_shown, 0);
+    // A protocol group has its own sheet; Cancel commits nothing.
+    EXPECT_FALSE(Edit(FtpGroup(), nullptr, [](CDsProp& s) { s.reject(); }));
+    EXPECT_EQ(sheets_shown, 1);
 }
 
 TEST_F(EditProps, TreePropertiesCommandsOpenTheSelectedNode)

@@ -16,6 +16,9 @@
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QAction>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -468,6 +471,16 @@ TEST_F(MainFrmTest, NewCommandsMakeANodeOfTheSelectedGroupAndLetTheUserNameIt)
     ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
     view->setFocus();
     CCommandLayer* cmds = frm->Commands();
+    // A new folder opens its group's property sheet; the user cancels it.
+    int sheets = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&sheets] {
+        if (auto* sheet = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            ++sheets;
+            sheet->reject();
+        }
+    });
+    closer.start(10);
     struct Case
     {
         uint32_t command;
@@ -490,6 +503,10 @@ TEST_F(MainFrmTest, NewCommandsMakeANodeOfTheSelectedGroupAndLetTheUserNameIt)
         SCOPED_TRACE(std::to_string(c.command) + " " + c.name);
         KV_DsTreeNode* group = pool->tree().find(c.group, true);
         ASSERT_NE(group, nullptr);
+        // A sheet that was open took the focus with it.
+        frm->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
+        view->setFocus();
         view->setCurrentItem(ItemOf(group));
         const int before = ItemOf(group)->childCount();
         CCmdUI ui(c.command);
@@ -518,13 +535,15 @@ TEST_F(MainFrmTest, NewCommandsMakeANodeOfTheSelectedGroupAndLetTheUserNameIt)
         EXPECT_EQ(Q(made->name()), c.name);
         EXPECT_TRUE(ChildTexts(group).contains(c.name));
     }
-    // Properties stays with the sheets, which are not there yet: nothing
-    // changes and nothing is shown.
+    EXPECT_GT(sheets, 0);
+    // Properties opens the group's sheet; Cancel changes nothing.
     view->setCurrentItem(ItemOf(FtpGroup()));
     CCmdUI props(32793);
     cmds->Update(props, true);
     EXPECT_TRUE(props.enabled);
+    const int before = sheets;
     EXPECT_FALSE(app->EditProperties(FtpGroup(), nullptr, view));
+    EXPECT_GT(sheets, before);
 }
 
 } // namespace
