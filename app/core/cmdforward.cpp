@@ -2,7 +2,6 @@
 
 #include "foundation/kv_storage.h"
 
-#include <cstring>
 
 namespace {
 
@@ -44,25 +43,6 @@ KV_String Trimmed(const KV_String& s)
 }
 
 } // namespace
-
-QByteArray PackCommandLine(const std::vector<KV_String>& args)
-{
-    KV_Stream st(1);
-    const uint32_t n = static_cast<uint32_t>(args.size());
-    const unsigned char count[4] = {
-        static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
-        static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
-    if (!st.append(count, 4)) {
-        return {};
-    }
-    for (const KV_String& arg : args) {
-        if (!arg.write_bin(st)) {
-            return {};
-        }
-    }
-    return QByteArray(reinterpret_cast<const char*>(static_cast<const unsigned char*>(st)),
-                      static_cast<qsizetype>(st.length()));
-}
 
 bool UnpackCommandLine(const QByteArray& payload, std::vector<KV_String>& args)
 {

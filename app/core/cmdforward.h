@@ -1,10 +1,9 @@
 #ifndef KIVREL_CORE_CMDFORWARD_H
 #define KIVREL_CORE_CMDFORWARD_H
 
-// The command line a later start hands to the running program: its whole
-// argument vector as a u32 count and that many strings in the engine's
-// binary string form, and what the running program makes of it ("REG",
-// "CP" and "WEXPL_DROP"). The bytes come from another process: every count
+// What the running program makes of the command line a later start hands
+// it (packed by PackCommandLine of core/startrules.h): "REG", "CP" and
+// "WEXPL_DROP". The bytes come from another process: every count
 // and length is checked against the bytes that are there before anything is
 // read or allocated. Any thread.
 
@@ -14,10 +13,6 @@
 #include <vector>
 
 #include "foundation/kv_string.h"
-
-// The payload of `args` (entry 0 the program's path); empty when it cannot
-// be made.
-QByteArray PackCommandLine(const std::vector<KV_String>& args);
 
 // Entries 1 and up of the payload, each trimmed of " \t\r\n" and then of
 // '"' at both ends. False, with `args` empty, for a payload that is cut

@@ -1,4 +1,5 @@
 #include "core/cmdforward.h"
+#include "core/startrules.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,15 @@ namespace {
 std::string S(const KV_String& s)
 {
     return std::string(s.data(), s.length());
+}
+
+QList<QByteArray> Argv(std::initializer_list<const char*> list)
+{
+    QList<QByteArray> out;
+    for (const char* s : list) {
+        out.append(QByteArray(s));
+    }
+    return out;
 }
 
 std::vector<KV_String> Args(std::initializer_list<const char*> list)
@@ -26,7 +36,7 @@ TEST(CmdForward, PayloadBytesAreExact)
 {
     // u32 count, then each string as a u32 length and 16-bit units, the
     // bytes of 0x80 and above sign-extended.
-    const QByteArray bytes = PackCommandLine(Args({"k", "CP", "\xE9"}));
+    const QByteArray bytes = PackCommandLine(Argv({"k", "CP", "\xE9"}));
     const QByteArray expected = QByteArray::fromHex("03000000"
                                                     "01000000"
                                                     "6b00"
@@ -45,7 +55,7 @@ TEST(CmdForward, PayloadBytesAreExact)
 
 TEST(CmdForward, DamagedPayloadsAreRefused)
 {
-    const QByteArray good = PackCommandLine(Args({"k", "REG", "ftp://h/f"}));
+    const QByteArray good = PackCommandLine(Argv({"k", "REG", "ftp://h/f"}));
     struct Case
     {
         const char* what;
@@ -72,7 +82,7 @@ TEST(CmdForward, DamagedPayloadsAreRefused)
         EXPECT_TRUE(args.empty()) << c.what;
     }
     std::vector<KV_String> args;
-    EXPECT_TRUE(UnpackCommandLine(PackCommandLine(Args({"k"})), args));
+    EXPECT_TRUE(UnpackCommandLine(PackCommandLine(Argv({"k"})), args));
     EXPECT_TRUE(args.empty());
 }
 
@@ -81,7 +91,7 @@ TEST(CmdForward, CommandsAndTheirParameters)
     std::vector<KV_String> args;
     // Lower-case command, quoted and padded URI; the parameter keeps its case.
     ASSERT_TRUE(UnpackCommandLine(
-        PackCommandLine(Args({"k", " reg\r\n", "\t\"ftp://Host/Doc.TXT\" "})), args));
+        PackCommandLine(Argv({"k", " reg\r\n", "\t\"ftp://Host/Doc.TXT\" "})), args));
     CCmdLineAction a = ParseCommandLine(args);
     EXPECT_EQ(a.kind, CCmdLineAction::kRegister);
     EXPECT_EQ(S(a.first), "ftp://Host/Doc.TXT");
