@@ -2,7 +2,6 @@
 
 #include "foundation/kv_storage.h"
 
-
 namespace {
 
 uint32_t ReadU32(const unsigned char* p)
