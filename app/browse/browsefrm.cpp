@@ -1,5 +1,6 @@
 #include "browse/browsefrm.h"
 
+#include "browse/browserbar.h"
 #include "browse/browsesplt.h"
 #include "browse/filemandata.h"
 #include "core/nodecolour.h"
@@ -250,6 +251,13 @@ bool CBrowseFrm::OnCreateClient()
     }
     data->Attach(this, wnd->GetTreeNtf(), id);
     data->SetListHidden(wnd->HasNoListPane(GetNumber()), nullptr);
+    // A caption bar for a data source with workers to show, and for each
+    // side of a two-pane window (it tells the sides apart).
+    if (data->HasConnection() || wnd->IsTwoPane()) {
+        auto* bar = new CBrowserBar(this, this);
+        setMenuWidget(bar);
+        status_bar = bar;
+    }
     CInnerFrm::OnCreateClient();
     if (KV_Informer* informer = data->GetInformer()) {
         informer->inform();
@@ -305,6 +313,9 @@ void CBrowseFrm::HandleMsg(KV_Msg* msg, CBrowseSplt* wnd)
     case KV_MSG_LOGIN_STAT:
         if (data->GetTavoInfoMan() != nullptr) {
             data->ProcessNtf(msg);
+            if (auto* bar = qobject_cast<CBrowserBar*>(status_bar.data())) {
+                bar->UpdateStatus();
+            }
             RefreshViews();
         }
         return;

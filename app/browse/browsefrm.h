@@ -108,7 +108,6 @@ protected:
     // there is no browse window or side, or no adapter.
     // Does not yet fail when the first view cannot be made: the file views
     // are not built, and the pane must exist for its engine link.
-    // Makes no status bar yet: the pane's status bar is not built.
     bool OnCreateClient() override;
     bool event(QEvent* event) override;
 
@@ -119,8 +118,12 @@ private:
     std::unique_ptr<CFileManData> data;
     QString title;
     QPointer<CBrowseSplt> browse;
-    // The pane's status bar; none is made yet.
+    // The pane's caption bar (CBrowserBar); null when the pane has none.
     QPointer<QWidget> status_bar;
+
+public:
+    // The caption bar; null when the pane has none.
+    QWidget* GetStatusBar() const { return status_bar.data(); }
 };
 
 // Local folders.
