@@ -16,13 +16,13 @@
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QTimer>
-#include <QAction>
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <filesystem>
 #include <fstream>
