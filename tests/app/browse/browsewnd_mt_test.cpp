@@ -113,7 +113,13 @@ TEST_F(BrowseWnd_MT, ThePaneDrainsItsInformerAndIsRungAgain)
     EXPECT_EQ(wnd->StatusText(), "\r\n1\r\nslow server");
     EXPECT_EQ(wnd->windowTitle(), title);
     EXPECT_EQ(titles.changes, 1) << "the same name again redraws nothing";
-    EXPECT_EQ(informer->pop(), nullptr) << "the batch was drained";
+    // The pane's views list their folder meanwhile, so the engine may have
+    // queued listing notices since; none of the batch is left.
+    while (KV_Msg* left = informer->pop()) {
+        EXPECT_NE(left->type(), KV_MSG_ERR) << "the batch was drained";
+        EXPECT_NE(left->type(), KV_MSG_MAN) << "the batch was drained";
+        KV_Informer::destroy(left);
+    }
 
     // The doorbell was re-armed: a later message comes through as well.
     informer->send(new KV_MsgManNtf(id, KV_MAN_NTF_DS_CHANGED, KV_String("Away")));

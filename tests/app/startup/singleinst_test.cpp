@@ -116,7 +116,9 @@ TEST_F(SingleInstance_MT, AStartWhileTheFirstOnesStartUpFailsIsToldSo)
 
 TEST_F(SingleInstance_MT, TwoStartsAtOnceMakeOneInstance)
 {
-    QProcess* a = Start({});
+    // Both with a command line: a first start without one would open the
+    // setups, and a later start waits for the first's start-up to end.
+    QProcess* a = Start({"REG", "http://h/a"});
     QProcess* b = Start({"REG", "http://h/x"});
     // One of them hands over and ends; the other keeps running.
     ASSERT_TRUE(QTest::qWaitFor(
