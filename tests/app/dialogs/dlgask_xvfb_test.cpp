@@ -20,17 +20,7 @@ namespace {
 const char kChildVar[] = "KV_XVFB_PNG";
 
 // Pixels of `rect` darker than the dialog's background (text, borders).
-int DarkPixels(const QImage& image, const QRect& rect)
-{
-    int dark = 0;
-    const QRect r = rect.intersected(image.rect());
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        for (int x = r.left(); x <= r.right(); ++x) {
-            dark += qGray(image.pixel(x, y)) < 110;
-        }
-    }
-    return dark;
-}
+using kvtest::DarkPixels;
 
 // The child's part: show the question, grab the screen where it is, check.
 void ShowAndCheck(const QString& png)

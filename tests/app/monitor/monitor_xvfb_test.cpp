@@ -50,22 +50,11 @@ int PixelsNear(const QImage& image, const QRect& rect, QColor colour, int tolera
     return n;
 }
 
-int DarkPixels(const QImage& image, const QRect& rect)
-{
-    int dark = 0;
-    const QRect r = rect.intersected(image.rect());
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        for (int x = r.left(); x <= r.right(); ++x) {
-            dark += qGray(image.pixel(x, y)) < 110;
-        }
-    }
-    return dark;
-}
+using kvtest::DarkPixels;
 
 QImage Grab(QWidget* w)
 {
-    const QPoint origin = w->mapToGlobal(QPoint(0, 0));
-    return w->screen()->grabWindow(0, origin.x(), origin.y(), w->width(), w->height()).toImage();
+    return kvtest::GrabOnScreen(*w);
 }
 
 class MonitorScreen : public kvtest::MonitorTest

@@ -37,22 +37,11 @@ QString ScreenshotDir()
 }
 
 // Pixels of `rect` darker than the dialog's background (text, borders).
-int DarkPixels(const QImage& image, const QRect& rect)
-{
-    int dark = 0;
-    const QRect r = rect.intersected(image.rect());
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        for (int x = r.left(); x <= r.right(); ++x) {
-            dark += qGray(image.pixel(x, y)) < 110;
-        }
-    }
-    return dark;
-}
+using kvtest::DarkPixels;
 
 QImage Grab(QWidget& w)
 {
-    const QPoint origin = w.mapToGlobal(QPoint(0, 0));
-    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.width(), w.height()).toImage();
+    return kvtest::GrabOnScreen(w);
 }
 
 // `child`'s rectangle in `top`'s coordinates.

@@ -31,22 +31,11 @@ namespace {
 const char kChildVar[] = "KV_XVFB_START_SHOT";
 const QString kShots = QStringLiteral(KV_TEST_BUILD_DIR "/../../screenshots");
 
-int DarkPixels(const QImage& image, const QRect& rect)
-{
-    int dark = 0;
-    const QRect r = rect.intersected(image.rect());
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        for (int x = r.left(); x <= r.right(); ++x) {
-            dark += qGray(image.pixel(x, y)) < 110;
-        }
-    }
-    return dark;
-}
+using kvtest::DarkPixels;
 
 QImage Grab(QWidget& w)
 {
-    const QPoint origin = w.mapToGlobal(QPoint(0, 0));
-    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.width(), w.height()).toImage();
+    return kvtest::GrabOnScreen(w);
 }
 
 struct Engine

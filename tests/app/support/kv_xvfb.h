@@ -7,10 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QString>
+#include <QWidget>
 
 namespace kvtest {
 
@@ -79,6 +83,28 @@ inline QProcessEnvironment XcbChildEnv(const QString& display, const QString& sc
     append(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=") + supp);
     append(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("strict_string_checks=0"));
     return env;
+}
+
+// Dark pixels (grey below 110: text, frames, pictures) of `image` within
+// `rect`, to tell drawn regions from empty ones.
+inline int DarkPixels(const QImage& image, const QRect& rect)
+{
+    int dark = 0;
+    const QRect r = rect.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            dark += qGray(image.pixel(x, y)) < 110;
+        }
+    }
+    return dark;
+}
+
+// What the X server shows of the widget `w` (its children and what the
+// window manager draws over it included, unlike QWidget::grab).
+inline QImage GrabOnScreen(QWidget& w)
+{
+    const QPoint origin = w.mapToGlobal(QPoint(0, 0));
+    return w.screen()->grabWindow(0, origin.x(), origin.y(), w.width(), w.height()).toImage();
 }
 
 } // namespace kvtest
