@@ -108,13 +108,6 @@ bool ForwardedToRunningInstance()
 
 void ExecuteCommandLine(const QByteArray&) {}
 
-void RestoreBrowseWindows()
-{
-    if (CKivrelApp* app = CKivrelApp::Instance()) {
-        app->RestoreBrowseWnds();
-    }
-}
-
 bool CKivrelApp::InitInstance()
 {
     // One instance per user: a second start hands its command line over.
@@ -191,7 +184,7 @@ bool CKivrelApp::InitInstance()
         if (auto* list = frm->findChild<CTransListView*>(); list != nullptr) {
             list->SortByStartTime();
         }
-        RestoreBrowseWindows();
+        RestoreBrowseWnds();
         frm->AddTrayIcon();
         frm->show();
         if (!pool->man_trans().start()) {

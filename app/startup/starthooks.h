@@ -35,8 +35,4 @@ void ExecuteCommandLine(const QByteArray& payload);
 // was pressed in (CKivrelApp::ShowHelp), everywhere in `app`. Once.
 void InstallHelpKey(class QApplication& app);
 
-// Reopens, hidden, the browse windows that were open at the last exit
-// (CKivrelApp::RestoreBrowseWnds).
-void RestoreBrowseWindows();
-
 #endif
