@@ -19,9 +19,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QStackedLayout>
 #include <QTimer>
+#include <QTreeView>
 
 namespace {
 
@@ -214,26 +217,116 @@ Qt::ItemFlags CFileListModel::flags(const QModelIndex& index) const
 }
 
 // ---------------------------------------------------------------------------
+// CFileItemView: the widgets that show a list's model hand what the user
+// does to the list, whichever of them is shown.
+
+template <class Base> class CFileItemView : public Base
+{
+public:
+    explicit CFileItemView(CFileListView* owner) : Base(owner), owner(owner) {}
+
+    // Closes an open name editor as Escape would.
+    void CancelEdit()
+    {
+        if (this->state() != QAbstractItemView::EditingState) {
+            return;
+        }
+        for (QLineEdit* e :
+             this->viewport()->template findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {
+            if (e->isVisible()) {
+                closeEditor(e, QAbstractItemDelegate::RevertModelCache);
+            }
+        }
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if (this->state() == QAbstractItemView::EditingState || !owner->OnKey(e)) {
+            Base::keyPressEvent(e);
+        }
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override
+    {
+        Base::mouseDoubleClickEvent(e);
+        owner->OnDoubleClick(this, e);
+    }
+    void contextMenuEvent(QContextMenuEvent* e) override { owner->OnContextMenu(this, e); }
+    void focusInEvent(QFocusEvent* e) override
+    {
+        Base::focusInEvent(e);
+        owner->OnFocusIn();
+    }
+    bool edit(const QModelIndex& index, QAbstractItemView::EditTrigger trigger, QEvent* e) override
+    {
+        if (trigger != QAbstractItemView::AllEditTriggers &&
+            (this->editTriggers() & trigger) == 0) {
+            return Base::edit(index, trigger, e);
+        }
+        if (!index.isValid() || !owner->CanEdit(index.row())) {
+            return false;
+        }
+        if (!Base::edit(this->model()->index(index.row(), 0), trigger, e)) {
+            return false;
+        }
+        owner->OnEditStarted(index.row());
+        return true;
+    }
+    void commitData(QWidget* editor) override { owner->OnCommit(editor); }
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override
+    {
+        KV_FileTreeNode* node = owner->TakeEditing();
+        Base::closeEditor(editor, hint);
+        owner->OnEditorClosed(node);
+    }
+    void startDrag(Qt::DropActions) override { owner->OnStartDrag(); }
+    void dragEnterEvent(QDragEnterEvent* e) override { owner->OnDragMove(this, e); }
+    void dragMoveEvent(QDragMoveEvent* e) override { owner->OnDragMove(this, e); }
+    void dropEvent(QDropEvent* e) override { owner->OnDropEvent(this, e); }
+
+private:
+    CFileListView* owner;
+};
+
+// ---------------------------------------------------------------------------
 // CFileListView
 
-CFileListView::CFileListView(QWidget* parent) : QTreeView(parent), model(new CFileListModel(this))
+CFileListView::CFileListView(QWidget* parent) : QWidget(parent), model(new CFileListModel(this))
 {
     CKivrelApp::SetHelpTopic(this, QStringLiteral("html\\browsewnd.htm#filelist"));
-    setModel(model);
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
-    setDragEnabled(true);
-    setAcceptDrops(true);
-    setDropIndicatorShown(false);
-    setDragDropMode(QAbstractItemView::DragDrop);
-    header()->setSectionsClickable(true);
-    header()->setStretchLastSection(false);
-    connect(header(), &QHeaderView::sectionClicked, this, &CFileListView::OnColumnClick);
+    details = new CFileItemView<QTreeView>(this);
+    icons = new CFileItemView<QListView>(this);
+    details->setModel(model);
+    selection = details->selectionModel();
+    icons->setModel(model);
+    QItemSelectionModel* own = icons->selectionModel();
+    icons->setSelectionModel(selection);
+    delete own;
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(details), static_cast<QAbstractItemView*>(icons)}) {
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::SelectedClicked);
+        view->setDragEnabled(true);
+        view->setAcceptDrops(true);
+        view->setDropIndicatorShown(false);
+        view->setDragDropMode(QAbstractItemView::DragDrop);
+    }
+    details->setRootIsDecorated(false);
+    details->setItemsExpandable(false);
+    details->setUniformRowHeights(true);
+    details->setAllColumnsShowFocus(true);
+    details->setSelectionBehavior(QAbstractItemView::SelectRows);
+    details->header()->setSectionsClickable(true);
+    details->header()->setStretchLastSection(false);
+    connect(details->header(), &QHeaderView::sectionClicked, this, &CFileListView::OnColumnClick);
+
+    stack = new QStackedLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addWidget(details);
+    stack->addWidget(icons);
+    stack->setCurrentWidget(details);
+    setFocusProxy(details);
 }
 
 CFileListView::~CFileListView()
@@ -269,13 +362,100 @@ bool CFileListView::event(QEvent* e)
     if (e->type() == QEvent::ParentChange) {
         EnsureRegistered();
     }
-    return QTreeView::event(e);
+    return QWidget::event(e);
 }
 
 void CFileListView::showEvent(QShowEvent* e)
 {
     EnsureRegistered();
-    QTreeView::showEvent(e);
+    QWidget::showEvent(e);
+}
+
+QAbstractItemView* CFileListView::GetItemView() const
+{
+    if (style == kStyleDetails) {
+        return details;
+    }
+    return icons;
+}
+
+void CFileListView::clearSelection()
+{
+    selection->clearSelection();
+}
+
+void CFileListView::SetStyle(int new_style)
+{
+    if (new_style < kStyleIcons || new_style > kStyleList || new_style == style) {
+        return;
+    }
+    QAbstractItemView* old = GetItemView();
+    const bool had_focus = old->hasFocus();
+    details->CancelEdit();
+    icons->CancelEdit();
+    style = new_style;
+    switch (style) {
+    case kStyleIcons:
+        icons->setViewMode(QListView::IconMode);
+        icons->setIconSize(QSize(32, 32));
+        icons->setFlow(QListView::LeftToRight);
+        icons->setGridSize(QSize(96, 32 + 3 * fontMetrics().height()));
+        icons->setWordWrap(true);
+        break;
+    case kStyleSmallIcons:
+        icons->setViewMode(QListView::ListMode);
+        icons->setIconSize(QSize(16, 16));
+        icons->setFlow(QListView::LeftToRight);
+        icons->setGridSize(QSize(180, qMax(20, fontMetrics().height() + 4)));
+        icons->setWordWrap(false);
+        break;
+    case kStyleList:
+        icons->setViewMode(QListView::ListMode);
+        icons->setIconSize(QSize(16, 16));
+        icons->setFlow(QListView::TopToBottom);
+        icons->setGridSize(QSize());
+        icons->setWordWrap(false);
+        break;
+    default:
+        break;
+    }
+    if (style != kStyleDetails) {
+        // The icons stay where the layout puts them: a drag moves files,
+        // never icons.
+        icons->setMovement(QListView::Static);
+        icons->setWrapping(true);
+        icons->setResizeMode(QListView::Adjust);
+        icons->setTextElideMode(style == kStyleIcons ? Qt::ElideNone : Qt::ElideRight);
+    } else {
+        // Entries selected among icons cover their name only; the details
+        // show whole rows.
+        QItemSelection rows;
+        for (int row : SelectedRows()) {
+            rows.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+        }
+        selection->select(rows, QItemSelectionModel::ClearAndSelect);
+    }
+    QAbstractItemView* view = GetItemView();
+    stack->setCurrentWidget(view);
+    setFocusProxy(view);
+    if (view != old) {
+        view->doItemsLayout();
+    }
+    if (selection->currentIndex().isValid()) {
+        view->scrollTo(selection->currentIndex());
+    }
+    if (had_focus) {
+        view->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool CFileListView::ArrangeIcons()
+{
+    if (style != kStyleIcons && style != kStyleSmallIcons) {
+        return false;
+    }
+    icons->doItemsLayout();
+    return true;
 }
 
 void CFileListView::Unregister(QWidget* view, bool update_adapter)
@@ -294,7 +474,7 @@ void CFileListView::SetColumns(const std::vector<int>* columns)
         model->SetColumns(*columns);
         for (size_t i = 0; i < columns->size(); ++i) {
             if (const CFileColumnDef* def = GetFileColumnDef((*columns)[i])) {
-                header()->resizeSection(static_cast<int>(i), def->width);
+                details->header()->resizeSection(static_cast<int>(i), def->width);
             }
         }
     }
@@ -369,8 +549,8 @@ void CFileListView::RefreshStatus(bool select_first)
     if (UpdateStatus()) {
         model->Redraw(0, model->rowCount() - 1);
     }
-    if (select_first && hasFocus() && model->rowCount() > 0 && !selectionModel()->hasSelection()) {
-        selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
+    if (select_first && hasFocus() && model->rowCount() > 0 && !selection->hasSelection()) {
+        selection->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
     }
 }
 
@@ -456,20 +636,22 @@ void CFileListView::InsertNode(KV_FileTreeNode* node)
         return;
     }
     const int row = model->Insert(node, order);
-    if (node->expected() && !selectionModel()->hasSelection() && requester != nullptr &&
-        QApplication::focusWidget() == requester) {
-        selectionModel()->setCurrentIndex(
-            model->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (node->expected() && !selection->hasSelection() && RequesterHasFocus()) {
+        selection->setCurrentIndex(model->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 }
 
 std::vector<int> CFileListView::SelectedRows() const
 {
+    // Among icons only the name of an entry is selected, so rows are
+    // counted by any selected cell.
     std::vector<int> rows;
-    for (const QModelIndex& i : selectionModel()->selectedRows()) {
+    for (const QModelIndex& i : selection->selectedIndexes()) {
         rows.push_back(i.row());
     }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 
@@ -587,7 +769,7 @@ KV_PathDef CFileListView::HitTestFolder(const QPoint& pt) const
     }
     KV_PathDef target;
     target = data->GetPath();
-    const QModelIndex at = indexAt(pt);
+    const QModelIndex at = GetItemView()->indexAt(pt);
     if (at.isValid()) {
         const KV_FileTreeNode* node = model->NodeAt(at.row());
         if (node != nullptr && node->is_dir() && !node->temp()) {
@@ -606,7 +788,7 @@ void CFileListView::SelectAll()
             all.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
         }
     }
-    selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
+    selection->select(all, QItemSelectionModel::ClearAndSelect);
     setFocus();
 }
 
@@ -621,10 +803,9 @@ void CFileListView::NewDirectory()
     temp_node->set_temp(true);
     const int row = model->Insert(temp_node.get(), order);
     const QModelIndex at = model->index(row, 0);
-    scrollTo(at);
-    selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect |
-                                              QItemSelectionModel::Rows);
-    if (!edit(at, QAbstractItemView::AllEditTriggers, nullptr)) {
+    GetItemView()->scrollTo(at);
+    selection->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (!EditRow(row)) {
         RemoveTemp();
     }
 }
@@ -635,9 +816,15 @@ void CFileListView::Rename()
     if (rows.empty()) {
         return;
     }
-    const QModelIndex at = model->index(rows.front(), 0);
-    setCurrentIndex(at);
-    edit(at, QAbstractItemView::AllEditTriggers, nullptr);
+    selection->setCurrentIndex(model->index(rows.front(), 0), QItemSelectionModel::NoUpdate);
+    EditRow(rows.front());
+}
+
+bool CFileListView::EditRow(int row)
+{
+    editing = nullptr;
+    GetItemView()->edit(model->index(row, 0));
+    return editing != nullptr;
 }
 
 void CFileListView::RemoveTemp()
@@ -649,26 +836,21 @@ void CFileListView::RemoveTemp()
     temp_node.reset();
 }
 
-bool CFileListView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* e)
+bool CFileListView::CanEdit(int row) const
 {
-    if (trigger == QAbstractItemView::AllEditTriggers || (editTriggers() & trigger) != 0) {
-        KV_FileTreeNode* node = model->NodeAt(index.row());
-        if (node == nullptr || node->rdonly() ||
-            !(node->temp() ? CanNewDirectory() : CanRename())) {
-            return false;
-        }
-        const QModelIndex name = model->index(index.row(), 0);
-        if (!QTreeView::edit(name, trigger, e)) {
-            return false;
-        }
-        editing = node;
-        reopen = false;
-        return true;
-    }
-    return QTreeView::edit(index, trigger, e);
+    KV_FileTreeNode* node = model->NodeAt(row);
+    auto* self = const_cast<CFileListView*>(this);
+    return node != nullptr && !node->rdonly() &&
+           (node->temp() ? self->CanNewDirectory() : self->CanRename());
 }
 
-void CFileListView::commitData(QWidget* editor)
+void CFileListView::OnEditStarted(int row)
+{
+    editing = model->NodeAt(row);
+    reopen = false;
+}
+
+void CFileListView::OnCommit(QWidget* editor)
 {
     // The delegate's own commit would write into the model: the entry keeps
     // its name until the engine reports the change.
@@ -678,11 +860,15 @@ void CFileListView::commitData(QWidget* editor)
     }
 }
 
-void CFileListView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+KV_FileTreeNode* CFileListView::TakeEditing()
 {
     KV_FileTreeNode* node = editing;
     editing = nullptr;
-    QTreeView::closeEditor(editor, hint);
+    return node;
+}
+
+void CFileListView::OnEditorClosed(KV_FileTreeNode* node)
+{
     if (node == nullptr) {
         return;
     }
@@ -694,12 +880,11 @@ void CFileListView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditH
     }
     if (reopen) {
         reopen = false;
-        const int row = model->RowOf(node);
-        if (row >= 0) {
+        if (model->RowOf(node) >= 0) {
             QTimer::singleShot(0, this, [this, node] {
                 const int r = model->RowOf(node);
                 if (r >= 0) {
-                    edit(model->index(r, 0), QAbstractItemView::AllEditTriggers, nullptr);
+                    EditRow(r);
                 }
             });
         }
@@ -816,42 +1001,38 @@ void CFileListView::OnEnter()
     }
 }
 
-void CFileListView::keyPressEvent(QKeyEvent* e)
+bool CFileListView::OnKey(QKeyEvent* e)
 {
-    if (state() != QAbstractItemView::EditingState) {
-        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-            OnEnter();
-            return;
-        }
-        if (e->key() == Qt::Key_Delete) {
-            Delete(false);
-            return;
-        }
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        OnEnter();
+        return true;
     }
-    QTreeView::keyPressEvent(e);
+    if (e->key() == Qt::Key_Delete) {
+        Delete(false);
+        return true;
+    }
+    return false;
 }
 
-void CFileListView::mouseDoubleClickEvent(QMouseEvent* e)
+void CFileListView::OnDoubleClick(QAbstractItemView* view, QMouseEvent* e)
 {
-    QTreeView::mouseDoubleClickEvent(e);
-    if (indexAt(e->position().toPoint()).isValid()) {
+    if (view->indexAt(e->position().toPoint()).isValid()) {
         OnEnter();
     }
 }
 
-void CFileListView::contextMenuEvent(QContextMenuEvent* e)
+void CFileListView::OnContextMenu(QAbstractItemView*, QContextMenuEvent* e)
 {
     // The "&File" popup of the browse window's menu belongs to the browse
     // window's commands; nothing pops up here yet.
     e->ignore();
 }
 
-void CFileListView::focusInEvent(QFocusEvent* e)
+void CFileListView::OnFocusIn()
 {
-    QTreeView::focusInEvent(e);
-    if (!currentIndex().isValid() && model->rowCount() > 0) {
-        selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::ClearAndSelect |
-                                                                  QItemSelectionModel::Rows);
+    if (!selection->currentIndex().isValid() && model->rowCount() > 0) {
+        selection->setCurrentIndex(model->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     CFileManData* data = GetData();
     if (data != nullptr && data->GetFileTree() != nullptr) {
@@ -859,7 +1040,7 @@ void CFileListView::focusInEvent(QFocusEvent* e)
     }
 }
 
-void CFileListView::startDrag(Qt::DropActions)
+void CFileListView::OnStartDrag()
 {
     CFileManData* data = GetData();
     if (data == nullptr || !FolderWritable()) {
@@ -883,19 +1064,7 @@ Qt::DropAction ToAction(int effect)
 
 } // namespace
 
-void CFileListView::dragEnterEvent(QDragEnterEvent* e)
-{
-    const int effect = GetDropEffect(e->mimeData(), HitTestFolder(e->position().toPoint()),
-                                     (e->modifiers() & Qt::ControlModifier) != 0);
-    if (effect == 0) {
-        e->ignore();
-        return;
-    }
-    e->setDropAction(ToAction(effect));
-    e->accept();
-}
-
-void CFileListView::dragMoveEvent(QDragMoveEvent* e)
+void CFileListView::OnDragMove(QAbstractItemView*, QDragMoveEvent* e)
 {
     const int effect = GetDropEffect(e->mimeData(), HitTestFolder(e->position().toPoint()),
                                      (e->modifiers() & Qt::ControlModifier) != 0);
@@ -921,7 +1090,7 @@ int CFileListView::OnDrop(const QMimeData* data, const QPoint& pt, Qt::KeyboardM
                : 0;
 }
 
-void CFileListView::dropEvent(QDropEvent* e)
+void CFileListView::OnDropEvent(QAbstractItemView*, QDropEvent* e)
 {
     const int effect = OnDrop(e->mimeData(), e->position().toPoint(), e->modifiers());
     if (effect == 0) {

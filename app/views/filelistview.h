@@ -11,14 +11,21 @@
 // sorted as a whole); a change of sort order empties the list and has the
 // tree deliver the folder again. Requests go to the engine; the list
 // changes when the engine reports the result.
+//
+// One model, two widgets: the details style shows it in a tree view with
+// column headers, the icon and list styles in a list view. Both share the
+// selection, so switching styles keeps the selected entries and the
+// current one.
 // User-interface thread only.
 
 // Qt's headers first: moc reads the engine headers' standard includes only
 // after Qt's have set the library's configuration macros.
+#include <QAbstractItemDelegate>
 #include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QIcon>
 #include <QStringList>
-#include <QTreeView>
+#include <QWidget>
 
 #include "core/filecols.h"
 #include "foundation/kv_filetreenode.h"
@@ -29,6 +36,11 @@
 #include <vector>
 
 class CBrowseFrm;
+class QItemSelectionModel;
+class QListView;
+class QStackedLayout;
+class QTreeView;
+template <class Base> class CFileItemView;
 
 // The rows of a file list: one tree node each, with the texts of the
 // visible columns set when the row is inserted or its node changes.
@@ -80,14 +92,37 @@ private:
     uint32_t folder_status = 0;
 };
 
-class CFileListView : public QTreeView, public CFileView
+class CFileListView : public QWidget, public CFileView
 {
     Q_OBJECT
 public:
+    // The list styles, numbered as the browse window's style commands know
+    // them.
+    enum Style {
+        kStyleIcons = 0,      // large icons, names below
+        kStyleDetails = 1,    // one row per entry, in columns
+        kStyleSmallIcons = 2, // small icons in rows
+        kStyleList = 3,       // small icons in columns
+    };
+
     explicit CFileListView(QWidget* parent = nullptr);
     ~CFileListView() override;
 
     CFileListModel* GetModel() const { return model; }
+    // The selection both styles share.
+    QItemSelectionModel* selectionModel() const { return selection; }
+    void clearSelection();
+
+    // The style shown now; a new list shows details.
+    int GetStyle() const { return style; }
+    // Shows the list in `style` (a Style value; others are ignored). The
+    // selection, the current entry and the focus stay.
+    void SetStyle(int style);
+    // Puts the icons back on their grid; only the icon styles (large and
+    // small icons) have one, so false in the others.
+    bool ArrangeIcons();
+    // The widget that shows the list in the current style.
+    QAbstractItemView* GetItemView() const;
     const std::vector<int>& GetColumns() const { return model->GetColumns(); }
     const CFileSortOrder& GetSortOrder() const { return order; }
 
@@ -143,19 +178,30 @@ public:
 protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void contextMenuEvent(QContextMenuEvent* e) override;
-    void focusInEvent(QFocusEvent* e) override;
-    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* e) override;
-    void commitData(QWidget* editor) override;
-    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
-    void startDrag(Qt::DropActions actions) override;
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dragMoveEvent(QDragMoveEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
 
 private:
+    template <class Base> friend class CFileItemView;
+
+    // What the user does in either widget. A key outside name editing;
+    // true when handled.
+    bool OnKey(QKeyEvent* e);
+    void OnDoubleClick(QAbstractItemView* view, QMouseEvent* e);
+    void OnContextMenu(QAbstractItemView* view, QContextMenuEvent* e);
+    void OnFocusIn();
+    // Whether the entry of `row` may be edited; the editor then opens on
+    // its name.
+    bool CanEdit(int row) const;
+    void OnEditStarted(int row);
+    void OnCommit(QWidget* editor);
+    // The entry whose editor closes; null when none was edited.
+    KV_FileTreeNode* TakeEditing();
+    void OnEditorClosed(KV_FileTreeNode* node);
+    void OnStartDrag();
+    void OnDragMove(QAbstractItemView* view, QDragMoveEvent* e);
+    void OnDropEvent(QAbstractItemView* view, QDropEvent* e);
+    // Opens the editor on the row's name; true when it opened.
+    bool EditRow(int row);
+
     // The selected rows in list order.
     std::vector<int> SelectedRows() const;
     // The names of the selected rows; whether one is a folder.
@@ -168,6 +214,11 @@ private:
     void OnEndLabelEdit(KV_FileTreeNode* node, const QString& text);
 
     CFileListModel* model;
+    QItemSelectionModel* selection = nullptr;
+    QStackedLayout* stack = nullptr;
+    CFileItemView<QTreeView>* details = nullptr;
+    CFileItemView<QListView>* icons = nullptr;
+    int style = kStyleDetails;
     CFileSortOrder order;
     uint32_t folder_status = 0;
     bool bound = false;

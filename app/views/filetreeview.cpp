@@ -411,8 +411,7 @@ void CFileTreeView::OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind,
         if (parent == pending) {
             expand(model->IndexOf(parent));
         }
-        if (node->expected() && GetSelectedItem() == nullptr && requester != nullptr &&
-            QApplication::focusWidget() == requester) {
+        if (node->expected() && GetSelectedItem() == nullptr && RequesterHasFocus()) {
             Select(item);
         }
         return;

@@ -62,7 +62,23 @@ CFileManData* CFileView::GetData() const
 
 CFileView* CFileView::FromWidget(QWidget* wnd)
 {
-    return dynamic_cast<CFileView*>(wnd);
+    // The focus sits in the widget that shows a list, or in a name editor.
+    for (QWidget* w = wnd; w != nullptr; w = w->parentWidget()) {
+        if (auto* view = dynamic_cast<CFileView*>(w)) {
+            return view;
+        }
+        if (w->isWindow()) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+bool CFileView::RequesterHasFocus() const
+{
+    QWidget* focus = QApplication::focusWidget();
+    return requester != nullptr && focus != nullptr &&
+           (focus == requester || requester->isAncestorOf(focus));
 }
 
 bool CFileView::Register(QWidget* view, bool update_adapter)

@@ -63,7 +63,7 @@ public:
     CBrowseFrm* GetPane() const;
     // The pane's adapter; null without a pane.
     CFileManData* GetData() const;
-    // The view of `wnd` (a list or tree view), or null.
+    // The view that `wnd` is or lies in (a list or tree view), or null.
     static CFileView* FromWidget(QWidget* wnd);
 
     // Finds the pane around `view` and registers the receiver with the
@@ -116,6 +116,8 @@ protected:
     // The window that last asked for a folder change, a new folder or a
     // rename through this view.
     QPointer<QWidget> requester;
+    // The focus is in the requesting window.
+    bool RequesterHasFocus() const;
 
     // ---- shared by the views' clipboard, drag and drop
 

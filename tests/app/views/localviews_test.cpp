@@ -394,7 +394,7 @@ TEST_F(LocalViews_MT, ADropOfTwoFilesFromTheOtherPaneQueuesOneCopy)
     ASSERT_NE(target, nullptr);
     // Below the entries: into the shown folder. Ctrl: the same disk moves
     // by default.
-    const QPoint below(20, target->viewport()->height() - 5);
+    const QPoint below(20, target->GetItemView()->viewport()->height() - 5);
     EXPECT_EQ(target->OnDrop(mime.get(), below, Qt::ControlModifier), 1);
     ASSERT_TRUE(Until([&] {
         return std::filesystem::exists(work + "/dst/a.txt") &&
