@@ -39,20 +39,9 @@ CBrowserBar::CBrowserBar(CBrowseFrm* owner, QWidget* parent)
     setObjectName(QStringLiteral("BrowserBar"));
     setFixedHeight(kBarHeight);
     setMouseTracking(false);
-    // Items 32783 and 32780 carry out the browse window's own commands.
-    for (uint32_t id : {32783u, 32780u}) {
-        QString text = kvres::LoadString(id).section(QLatin1Char('\n'), 1);
-        if (text.isEmpty()) {
-            text = kvres::CommandName(id);
-        }
-        QAction* action = conn_menu.addAction(text);
-        action->setObjectName(kvres::CommandName(id));
-        connect(action, &QAction::triggered, this, [this, id] {
-            if (CBrowseSplt* wnd = CBrowseSplt::FromChild(this->owner)) {
-                CCommandLayer::Execute(wnd, id);
-            }
-        });
-    }
+    // The lamps carry out the browse window's own commands, enabled as its
+    // menu items are.
+    conn_menu.Create(this, 32783, 0, 32780);
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
@@ -163,7 +152,7 @@ void CBrowserBar::mousePressEvent(QMouseEvent* event)
         return;
     }
     if (GetStateRect().contains(at)) {
-        conn_menu.popup(mapToGlobal(at));
+        conn_menu.Open(mapToGlobal(at));
     }
 }
 

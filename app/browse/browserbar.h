@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include "core/panebar.h"
+#include "monitor/tlmenu.h"
 #include "requests/kv_tavoinfo.h"
 
 #include <cstdint>
@@ -42,6 +43,9 @@ public:
     const QString& StatusText() const { return status; }
     KV_CONN_CLR State() const { return state; }
     bool IsPressed() const { return button.Pressed(); }
+    // The lamps the state picture opens: red disconnects all workers, green
+    // connects the selected one.
+    CTlMenu& ConnMenu() { return conn_menu; }
     // The folder text last drawn ("[ ... ]"), empty when none fitted.
     const QString& ShownFolder() const { return shown_folder; }
 
@@ -72,7 +76,7 @@ private:
     PaneBarButtonState button;
     std::map<uint32_t, QString> folders;
     QPointer<QMenu> folder_menu;
-    QMenu conn_menu;
+    CTlMenu conn_menu;
     QString shown_folder;
 };
 

@@ -367,15 +367,7 @@ bool CBrowseSplt::CreateFrame()
 
 void CBrowseSplt::RegisterCommands()
 {
-    for (uint32_t side : {kLeft, kRight}) {
-        const uint32_t* items = side == kLeft ? kLeftItems : kRightItems;
-        for (int kind = 0; kind < 3; ++kind) {
-            CCommandLayer::OnUpdate(this, items[kind], [this, side, kind](CCmdUI& ui) {
-                ui.SetCheck(GetSplitter()->IsPaneShown(CPaneInfo(kViewClasses[kind], side)) ? 1
-                                                                                            : 0);
-            });
-        }
-    }
+    RegisterConnCommands();
 }
 
 // ---------------------------------------------------------------------------
@@ -524,8 +516,6 @@ void CBrowseSplt::UpdateDataSourceMenu(QWidget* fallback)
                            MenuHandleId(wanted->GetSafeHmenu()), -1);
     DrawMenuBar();
 }
-
-void CBrowseSplt::FindDataSource(bool) {}
 
 // ---------------------------------------------------------------------------
 // status bar

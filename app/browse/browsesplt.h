@@ -28,6 +28,7 @@
 
 class CBrowseFrm;
 class CFileManData;
+class CFileView;
 class CKVToolBar;
 class QToolBar;
 
@@ -136,11 +137,36 @@ public:
     // Puts the focused pane's protocol popup (or `fallback`'s pane's) in
     // place of the "&Data Source" popup.
     void UpdateDataSourceMenu(QWidget* fallback);
-    // Selects the focused pane's data source in the control window.
-    // Does nothing yet: the data-source commands of the browse window are
-    // not built.
-    void FindDataSource(bool explicit_request);
     CNewMenu& PopupCollection() { return popups; }
+
+    // ---- connection and view commands
+
+    // Registers the commands of the "&Data Source" popup, the pane and list
+    // views, the next and previous pane and the folder menus of the panes.
+    void RegisterConnCommands();
+    // Shows the focused pane's data-source instance in the control window's
+    // data-source view. Unless `explicit_request`, only when the "UI"
+    // setting "DsAutosel" is set; an explicit request also activates the
+    // control window.
+    void FindDataSource(bool explicit_request);
+    // Checks the mode item of the focused pane's transfer mode; without a
+    // focused pane the checks stay as they are.
+    void UpdateTransferModeChecks();
+    // The leaf pane holding the focus is a details view.
+    bool IsDetailsFocused() const;
+    // The worker selected in the focused details view; 0 when the details
+    // view does not hold the focus or no worker is selected.
+    uint32_t GetFocusTavoId() const;
+    // The file view (list or tree) holding the focus in this window; null
+    // when none does.
+    CFileView* GetFocusView() const;
+    // How many views (trees, lists, details) the window shows on its sides.
+    int ShownViewCount() const;
+    // Command handlers.
+    void OnCustomCommand();
+    void OnSetDefaultDir();
+    void OnListViewMenu();
+    void OnFolderCommand(uint32_t id);
 
     // Hidden and every pane's manager held by the pane alone (or no pane):
     // destroys the window (later, from the event loop) and gives true.
