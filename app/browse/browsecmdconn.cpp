@@ -189,9 +189,16 @@ void CBrowseSplt::RegisterConnCommands()
             CCommandLayer::On(
                 this, items[kind],
                 [this, info, side](uint32_t) {
-                    if (PaneClassOf(side == kLeft ? left : right) != nullptr &&
-                        GetPane(side) != nullptr) {
-                        GetSplitter()->TogglePane(info);
+                    if (PaneClassOf(side == kLeft ? left : right) == nullptr ||
+                        GetPane(side) == nullptr) {
+                        return;
+                    }
+                    GetSplitter()->TogglePane(info);
+                    // Hiding a side's last view takes its pane along, and a
+                    // view going with its pane can no longer report itself:
+                    // the side is closed here.
+                    if (GetPane(side) == nullptr && GetSideId(side)->valid()) {
+                        OnViewHidden(info.GetClass(), side);
                     }
                 },
                 [this, info](CCmdUI& ui) {
@@ -359,7 +366,7 @@ void CBrowseSplt::OnSetDefaultDir()
         return;
     }
     KV_String text;
-    if (!data->GetPathText(text, view->GetTargetPath(), true, 0)) {
+    if (!data->GetPathText(text, view->GetTargetPath(), false, 0)) {
         return;
     }
     KV_DsTreeNode* node = nullptr;
