@@ -26,6 +26,7 @@
 
 #include <QLineEdit>
 #include <QTextEdit>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
 #include <filesystem>
@@ -226,6 +227,23 @@ TEST_F(BrowseConnCmds_MT, ListStylesFollowTheFocusedSidesList)
             EXPECT_EQ(item->isChecked(), other.id == c.id) << other.id;
         }
     }
+
+    // The toolbar's "List View" opens the same popup, by its command and by
+    // its button's arrow.
+    EXPECT_TRUE(Enabled(wnd, 32813));
+    Run(wnd, 32813);
+    EXPECT_TRUE(Until([&] { return styles->GetSafeHmenu()->isVisible(); }, 5000));
+    styles->GetSafeHmenu()->hide();
+    QToolButton* button = nullptr;
+    for (QToolButton* b : wnd->findChildren<QToolButton*>()) {
+        if (b->defaultAction() != nullptr &&
+            b->defaultAction()->objectName() == kvres::CommandName(32813)) {
+            button = b;
+        }
+    }
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->menu(), styles->GetSafeHmenu());
+    ASSERT_TRUE(Focus(list));
 
     // Next and previous pane move the focus between the tree and the list.
     EXPECT_TRUE(Enabled(wnd, 57680));
@@ -504,6 +522,13 @@ TEST_F(BrowseConnCmdsFtp_MT, WorkerCommandsCustomCommandAndModesReachVsftpd)
     }));
     EXPECT_FALSE(Enabled(wnd, 32780));
     EXPECT_TRUE(Enabled(wnd, 32782));
+
+    // The FTP folder as the data source's default, spelt as the server's
+    // paths are.
+    ASSERT_TRUE(Focus(List(wnd, CBrowseSplt::kLeft)));
+    Run(wnd, 32839);
+    ASSERT_NE(node->params(), nullptr);
+    EXPECT_EQ(std::string(node->params()->def_path().data()), "/");
 }
 
 } // namespace
