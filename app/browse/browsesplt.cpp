@@ -376,6 +376,7 @@ void CBrowseSplt::RegisterCommands()
             });
         }
     }
+    RegisterFileCommands();
 }
 
 // ---------------------------------------------------------------------------

@@ -841,9 +841,9 @@ void CFileListView::mouseDoubleClickEvent(QMouseEvent* e)
 
 void CFileListView::contextMenuEvent(QContextMenuEvent* e)
 {
-    // The "&File" popup of the browse window's menu belongs to the browse
-    // window's commands; nothing pops up here yet.
-    e->ignore();
+    if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
+        browse->PopupFileMenu(e->globalPos());
+    }
 }
 
 void CFileListView::focusInEvent(QFocusEvent* e)
