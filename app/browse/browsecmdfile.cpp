@@ -6,8 +6,8 @@
 #include "browse/browsefrm.h"
 #include "browse/browsesplt.h"
 #include "browse/filemandata.h"
-#include "core/filecmds.h"
 #include "core/fileclip.h"
+#include "core/filecmds.h"
 #include "datasources/kv_filemanparamsftp.h"
 #include "datasources/kv_filemanparamshttp.h"
 #include "datasources/kv_filemanparamssftp.h"
@@ -59,9 +59,9 @@ enum : uint32_t {
 };
 
 const uint32_t kFileCommands[] = {
-    ID_COPY,       ID_CUT,    ID_PASTE,   ID_EXT_PASTE, ID_UNDO,       ID_SELECT_ALL, ID_DELETE,
+    ID_COPY,       ID_CUT,     ID_PASTE,  ID_EXT_PASTE, ID_UNDO,       ID_SELECT_ALL, ID_DELETE,
     ID_EXT_DELETE, ID_NEW_DIR, ID_RENAME, ID_REFRESH,   ID_PROPERTIES, ID_PARENT,     ID_CHDIR,
-    ID_OPEN,       ID_VIEW,   ID_EDIT,    ID_PRINT,     ID_CLOSE,
+    ID_OPEN,       ID_VIEW,    ID_EDIT,   ID_PRINT,     ID_CLOSE,
 };
 
 // Entries the selection rules refuse: read-only ones, and for opening
@@ -294,11 +294,10 @@ bool CBrowseSplt::CanPasteFiles()
     }
     const CFileClipData& clip = *clip_state->clip;
     // Cut files are moved: a copy being possible is not enough.
-    const bool possible =
-        clip.move
-            ? pool->can_move(clip.src, data->GetManId(), clip.dir, target, clip.names, clip.has_dir)
-            : pool->can_copy(clip.src, data->GetManId(), clip.dir, target, clip.names,
-                             clip.has_dir);
+    const bool possible = clip.move ? pool->can_move(clip.src, data->GetManId(), clip.dir, target,
+                                                     clip.names, clip.has_dir)
+                                    : pool->can_copy(clip.src, data->GetManId(), clip.dir, target,
+                                                     clip.names, clip.has_dir);
     return possible && view->CanGoUp();
 }
 

@@ -72,9 +72,9 @@ protected:
         list->setFocus();
         for (int row = 0; row < list->GetModel()->rowCount(); ++row) {
             if (list->GetModel()->index(row, 0).data().toString().toStdString() == name) {
-                list->selectionModel()->setCurrentIndex(
-                    list->GetModel()->index(row, 0),
-                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                list->selectionModel()->setCurrentIndex(list->GetModel()->index(row, 0),
+                                                        QItemSelectionModel::ClearAndSelect |
+                                                            QItemSelectionModel::Rows);
                 return true;
             }
         }
@@ -120,10 +120,10 @@ TEST_F(FtpFileCmds_MT, PropertiesReachTheServerAndCutFilesStayHome)
     ASSERT_EQ(::chmod((home + "/f.bin").c_str(), 0644), 0);
     ASSERT_TRUE(write_file(work + "/local.txt", "here"));
     const uint16_t port = kvtest::closed_port();
-    std::unique_ptr<kvtest::ChildProc> server = kvtest::start_vsftpd(
-        tmp.path(), anon, port,
-        "local_enable=YES\nlocal_root=" + home +
-            "\nchmod_enable=YES\nlocal_umask=022\npam_service_name=vsftpd\n");
+    std::unique_ptr<kvtest::ChildProc> server =
+        kvtest::start_vsftpd(tmp.path(), anon, port,
+                             "local_enable=YES\nlocal_root=" + home +
+                                 "\nchmod_enable=YES\nlocal_umask=022\npam_service_name=vsftpd\n");
     ASSERT_TRUE(server && server->wait_port(port)) << (server ? server->log() : "");
 
     KV_DsTreeNodeFtp n;
@@ -132,8 +132,7 @@ TEST_F(FtpFileCmds_MT, PropertiesReachTheServerAndCutFilesStayHome)
     const std::string addr = "127.0.0.1:" + std::to_string(port);
     n.params_ftp().set_dst_addr(KV_String(addr.c_str()));
     n.params_ftp().ldata().set_user(KV_String(kUser));
-    KV_DsTreeNode* node =
-        pool->tree().create(pool->tree().find(KV_DS_NODE_FTP, true), &n, 0, true);
+    KV_DsTreeNode* node = pool->tree().create(pool->tree().find(KV_DS_NODE_FTP, true), &n, 0, true);
     ASSERT_NE(node, nullptr);
     pool->tree().set_pass(node->id(), KV_String(kPass));
 
@@ -164,8 +163,8 @@ TEST_F(FtpFileCmds_MT, PropertiesReachTheServerAndCutFilesStayHome)
     });
     ASSERT_TRUE(Run(kProperties));
     EXPECT_EQ(shown, 1);
-    ASSERT_TRUE(Until([&] { return Mode(home + "/f.bin") == 0755; })) << std::oct
-                                                                        << Mode(home + "/f.bin");
+    ASSERT_TRUE(Until([&] { return Mode(home + "/f.bin") == 0755; }))
+        << std::oct << Mode(home + "/f.bin");
 
     // Local files copied may go to the server; cut ones may not, as they
     // cannot be moved there.

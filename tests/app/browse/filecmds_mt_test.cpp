@@ -99,9 +99,9 @@ protected:
         list->clearSelection();
         for (int row = 0; row < list->GetModel()->rowCount(); ++row) {
             if (list->GetModel()->index(row, 0).data().toString().toStdString() == name) {
-                list->selectionModel()->setCurrentIndex(
-                    list->GetModel()->index(row, 0),
-                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                list->selectionModel()->setCurrentIndex(list->GetModel()->index(row, 0),
+                                                        QItemSelectionModel::ClearAndSelect |
+                                                            QItemSelectionModel::Rows);
                 return;
             }
         }
@@ -223,8 +223,8 @@ TEST_F(FileCmds_MT, EnablingFollowsTheSelectionAndTheFolder)
             list->clearSelection();
         }
         EXPECT_EQ(EnabledOf({kCopy, kCut, kPaste, kExtPaste, kUndo, kSelectAll, kDelete, kExtDelete,
-                             kNewDir, kRename, kRefresh, kProperties, kParent, kChdir, kOpen, kView, kEdit,
-                             kPrint, kClose}),
+                             kNewDir, kRename, kRefresh, kProperties, kParent, kChdir, kOpen, kView,
+                             kEdit, kPrint, kClose}),
                   c.enabled);
     }
 
