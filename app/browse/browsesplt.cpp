@@ -368,6 +368,7 @@ bool CBrowseSplt::CreateFrame()
 void CBrowseSplt::RegisterCommands()
 {
     RegisterConnCommands();
+    RegisterFileCommands();
 }
 
 // ---------------------------------------------------------------------------

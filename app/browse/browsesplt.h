@@ -174,6 +174,15 @@ public:
     // Whether DestroyIfIdle has scheduled the window's destruction.
     bool IsDestroying() const { return destroying; }
 
+    // ---- file commands
+
+    // The file view (list or tree) holding the focus; null when the focus
+    // is elsewhere.
+    CFileView* GetFocusView() const;
+    // Pops up the "&File" popup of the popup collection at `global`, its
+    // commands going to this window (the file views' context menu).
+    void PopupFileMenu(const QPoint& global);
+
 protected:
     void OnBeforeCreatePane(const CRuntimeClass* cls) override;
     void OnAfterCreatePane(const CRuntimeClass* cls) override;
@@ -196,6 +205,23 @@ private:
     bool destroying = false;
     // Set while the destructor takes the panes down.
     bool tearing_down = false;
+
+    // ---- file commands
+
+    // What the clipboard held when it last changed (text, files); read
+    // once per change rather than at every command update.
+    class CClipState;
+
+    void RegisterFileCommands();
+    bool FileCommandEnabled(uint32_t id);
+    void RunFileCommand(uint32_t id);
+    // Whether files on the clipboard can go into the focused view's target.
+    bool CanPasteFiles();
+    void ShowFileProperties();
+    void ChangeDirectory();
+
+    // A child of this window; made by RegisterFileCommands.
+    CClipState* clip_state = nullptr;
 };
 
 // The browse window being made: panes find it through this while the

@@ -23,7 +23,7 @@ constexpr uint32_t kAccessLength = 10;
 
 } // namespace
 
-bool PermBitsFromAccess(const KV_String& accf, bool special, uint32_t* bits)
+bool PermBitsFromAccess(const KV_String& accf, uint32_t* bits)
 {
     *bits = 0;
     if (accf.length() != kAccessLength) {
@@ -38,17 +38,17 @@ bool PermBitsFromAccess(const KV_String& accf, bool special, uint32_t* bits)
         if (up.contains('W')) {
             *bits |= t.w;
         }
-        if (up.contains('X') || (special && part.contains(t.both))) {
+        if (up.contains('X') || part.contains(t.both)) {
             *bits |= t.x;
         }
-        if (special && up.contains(t.only)) {
+        if (up.contains(t.only)) {
             *bits |= t.special;
         }
     }
     return true;
 }
 
-KV_String AccessFromPermBits(const KV_String& old_accf, uint32_t bits, bool special)
+KV_String AccessFromPermBits(const KV_String& old_accf, uint32_t bits)
 {
     if (old_accf.length() != kAccessLength) {
         return KV_String();
@@ -60,7 +60,7 @@ KV_String AccessFromPermBits(const KV_String& old_accf, uint32_t bits, bool spec
         p[0] = (bits & t.r) != 0 ? 'r' : '-';
         p[1] = (bits & t.w) != 0 ? 'w' : '-';
         const bool x = (bits & t.x) != 0;
-        const bool s = special && (bits & t.special) != 0;
+        const bool s = (bits & t.special) != 0;
         p[2] = x ? (s ? t.both : 'x') : (s ? t.only : '-');
     }
     out[kAccessLength] = '\0';

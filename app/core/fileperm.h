@@ -27,18 +27,18 @@ inline constexpr uint32_t kPermSticky = 01000;
 // The nine read, write and execute bits.
 inline constexpr uint32_t kPermRwx = 0777;
 
-// The bits an access string shows. `special`: also Set UID, Set GID and
-// Sticky, and a lower-case "s" or "t" counts as execute (the FTP dialog);
-// otherwise execute is read from "x" alone. False, with bits 0, unless the
-// string has exactly ten characters (a type character and three triplets):
-// a listing without rights says nothing about them.
-bool PermBitsFromAccess(const KV_String& accf, bool special, uint32_t* bits);
+// The bits an access string shows, special bits included: in an execute
+// place "s" is execute with Set UID (owner) or Set GID (group), "S" the
+// special bit without execute, and "t"/"T" the same for Sticky (others).
+// False, with bits 0, unless the string has exactly ten characters (a type
+// character and three triplets): a listing without rights says nothing
+// about them.
+bool PermBitsFromAccess(const KV_String& accf, uint32_t* bits);
 
 // The access string for `bits`, keeping the type character of `old_accf`;
-// empty when `old_accf` is not ten characters long. With `special` the
-// execute places show s/S (owner, group) and t/T (others) for the special
-// bits; without, only x or -.
-KV_String AccessFromPermBits(const KV_String& old_accf, uint32_t bits, bool special);
+// empty when `old_accf` is not ten characters long. The execute places show
+// s/S (owner, group) and t/T (others) for the special bits, else x or -.
+KV_String AccessFromPermBits(const KV_String& old_accf, uint32_t bits);
 
 // The octal text of the bits ("%o").
 QString FormatPermOctal(uint32_t bits);

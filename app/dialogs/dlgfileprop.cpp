@@ -132,7 +132,11 @@ CDlgFilePropUnix::CDlgFilePropUnix(int template_id, bool special, const KV_FileD
     : CDlgFileProp(template_id, entry, server, file_name, parent), special(special),
       mask(special ? 07777u : kPermRwx)
 {
-    readable = PermBitsFromAccess(entry.accf(), special, &bits);
+    readable = PermBitsFromAccess(entry.accf(), &bits);
+    // Without boxes for them the special bits are kept as listed: an "s" is
+    // execute too, and OK must not take either away.
+    kept = bits & ~mask;
+    bits &= mask;
 
     auto* owners = new QFormLayout;
     auto* user = PlainLabel(IDC_USER);
@@ -224,8 +228,9 @@ bool CDlgFilePropUnix::GetPermissions(QString& octal, KV_String& accf) const
 {
     // Rebuilt from the boxes rather than taken as typed: the boxes hold what
     // the text could be read as, so "9x" never reaches the server.
-    octal = FormatPermOctal(bits);
-    accf = AccessFromPermBits(entry.accf(), bits, special);
+    const uint32_t all = bits | kept;
+    octal = FormatPermOctal(all);
+    accf = AccessFromPermBits(entry.accf(), all);
     return readable && accf != entry.accf();
 }
 

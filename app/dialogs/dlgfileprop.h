@@ -85,7 +85,8 @@ public:
     };
 
     // The octal text of the boxes and the new ten-character access string.
-    // True when the access string differs from the entry's. An entry whose
+    // Special bits the dialog has no boxes for (SFTP) keep their listed
+    // state in both. True when the access string differs from the entry's. An entry whose
     // access string could not be read (not ten characters) reports no
     // change and an empty string: its boxes never showed its rights, so OK
     // must not send them.
@@ -111,6 +112,8 @@ private:
     bool readable = false;
     // The bits the boxes showed when the dialog was accepted (or opened).
     uint32_t bits = 0;
+    // Listed special bits without boxes, sent back unchanged.
+    uint32_t kept = 0;
     uint8_t octal_updates = 1;
 };
 

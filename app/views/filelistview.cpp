@@ -1023,9 +1023,9 @@ void CFileListView::OnDoubleClick(QAbstractItemView* view, QMouseEvent* e)
 
 void CFileListView::OnContextMenu(QAbstractItemView*, QContextMenuEvent* e)
 {
-    // The "&File" popup of the browse window's menu belongs to the browse
-    // window's commands; nothing pops up here yet.
-    e->ignore();
+    if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
+        browse->PopupFileMenu(e->globalPos());
+    }
 }
 
 void CFileListView::OnFocusIn()

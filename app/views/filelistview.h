@@ -167,9 +167,7 @@ public:
     bool CanGoUp() override;
     KV_PathDef GetTargetPath() override;
 
-    // A clone of the one selected entry (the caller frees it with
-    // KV_FileData::destr_clone); null unless exactly one is selected.
-    KV_FileData* GetSelectedEntry() const;
+    KV_FileData* GetSelectedEntry() const override;
 
     // Binds the view to its pane when it was not yet (once it sits inside
     // one); the first binding fills it. False without a pane or adapter.

@@ -556,6 +556,12 @@ bool CFileTreeView::GetSelection(uint32_t refuse_flags, KV_PathDef* path, uint32
     return true;
 }
 
+KV_FileData* CFileTreeView::GetSelectedEntry() const
+{
+    const CFileTreeData* item = GetSelectedItem();
+    return item != nullptr && item->node != nullptr ? item->node->fdc().clone() : nullptr;
+}
+
 bool CFileTreeView::CanNewDirectory()
 {
     CFileManData* data = GetData();
@@ -794,13 +800,13 @@ void CFileTreeView::mouseDoubleClickEvent(QMouseEvent* e)
 
 void CFileTreeView::contextMenuEvent(QContextMenuEvent* e)
 {
-    // The "&File" popup of the browse window's menu belongs to the browse
-    // window's commands; only the item under the cursor is selected here.
     const QModelIndex i = indexAt(e->pos());
     if (i.isValid()) {
         selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect);
     }
-    e->ignore();
+    if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
+        browse->PopupFileMenu(e->globalPos());
+    }
 }
 
 void CFileTreeView::focusInEvent(QFocusEvent* e)

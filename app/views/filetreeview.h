@@ -113,6 +113,7 @@ public:
                     uint32_t view_number) override;
     bool GetSelection(uint32_t refuse_flags, KV_PathDef* path, uint32_t* type,
                       bool files_only) override;
+    KV_FileData* GetSelectedEntry() const override;
     bool CanNewDirectory() override;
     bool CanRename() override;
     KV_PathDef GetTargetPath() override;

@@ -145,6 +145,11 @@ bool CFileView::GetSelection(uint32_t, KV_PathDef*, uint32_t*, bool)
     return false;
 }
 
+KV_FileData* CFileView::GetSelectedEntry() const
+{
+    return nullptr;
+}
+
 bool CFileView::CanNewDirectory()
 {
     return false;

@@ -100,6 +100,9 @@ public:
     // type.
     virtual bool GetSelection(uint32_t refuse_flags, KV_PathDef* path, uint32_t* type,
                               bool files_only);
+    // A clone of the one selected entry (the caller frees it with
+    // KV_FileData::destr_clone); null unless exactly one is selected.
+    virtual KV_FileData* GetSelectedEntry() const;
     virtual bool CanNewDirectory();
     virtual bool CanRename();
     // The selection is one valid file below the top level.

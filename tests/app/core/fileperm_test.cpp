@@ -17,37 +17,37 @@ TEST(FilePerm, AccessStringsReadAndBuildBack)
     struct Case
     {
         const char* accf;
-        bool special;
         bool readable;
         uint32_t bits;
         const char* octal;
-        const char* rebuilt; // from the bits, with the same `special`
+        const char* rebuilt; // from the bits
     };
     const Case cases[] = {
         // Set UID with owner execute, group r-x, Sticky without others
         // execute.
-        {"-rwsr-x--T", true, true, 05750, "5750", "-rwsr-x--T"},
-        {"drwxr-xr-x", true, true, 0755, "755", "drwxr-xr-x"},
+        {"-rwsr-x--T", true, 05750, "5750", "-rwsr-x--T"},
+        {"drwxr-xr-x", true, 0755, "755", "drwxr-xr-x"},
         // Capital S: the special bit without execute, per triplet.
-        {"-rwSr-Sr-t", true, true, 07645, "7645", "-rwSr-Sr-t"},
-        {"-r-xr-s---", true, true, 02550, "2550", "-r-xr-s---"},
-        {"----------", true, true, 0, "0", "----------"},
-        // Without the special boxes "s" and "t" are not execute, and the
-        // string is written with x and - only.
-        {"-rwsr-x--T", false, true, 0650, "650", "-rw-r-x---"},
-        {"lrwxrwxrwx", false, true, 0777, "777", "lrwxrwxrwx"},
+        {"-rwSr-Sr-t", true, 07645, "7645", "-rwSr-Sr-t"},
+        {"-r-xr-s---", true, 02550, "2550", "-r-xr-s---"},
+        {"----------", true, 0, "0", "----------"},
+        // A lower-case "s" or "t" is execute as well: reading it as "no
+        // execute" would strip x and s from a setuid program on OK.
+        {"-rwsr-xr-x", true, 04755, "4755", "-rwsr-xr-x"},
+        {"drwxrwxrwt", true, 01777, "1777", "drwxrwxrwt"},
+        {"lrwxrwxrwx", true, 0777, "777", "lrwxrwxrwx"},
         // Not ten characters: nothing is readable.
-        {"rwxr-xr-x", true, false, 0, "0", ""},
-        {"", true, false, 0, "0", ""},
-        {"RA", false, false, 0, "0", ""},
+        {"rwxr-xr-x", false, 0, "0", ""},
+        {"", false, 0, "0", ""},
+        {"RA", false, 0, "0", ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.accf) + (c.special ? " special" : " plain"));
+        SCOPED_TRACE(c.accf);
         uint32_t bits = 12345;
-        EXPECT_EQ(PermBitsFromAccess(KV_String(c.accf), c.special, &bits), c.readable);
+        EXPECT_EQ(PermBitsFromAccess(KV_String(c.accf), &bits), c.readable);
         EXPECT_EQ(bits, c.bits);
         EXPECT_EQ(FormatPermOctal(bits).toStdString(), c.octal);
-        EXPECT_EQ(Str(AccessFromPermBits(KV_String(c.accf), bits, c.special)), c.rebuilt);
+        EXPECT_EQ(Str(AccessFromPermBits(KV_String(c.accf), bits)), c.rebuilt);
     }
 }
 

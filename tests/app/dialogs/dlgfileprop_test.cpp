@@ -65,7 +65,8 @@ TEST(CDlgFileProp, RightsOpenFromTheAccessString)
     };
     const Case cases[] = {
         {"-rwsr-x--T", true, "111101000 101", "5750"},
-        {"-rwsr-x--T", false, "110101000", "650"},
+        // The SFTP dialog has no special boxes, but "s" is still execute.
+        {"-rwsr-x--T", false, "111101000", "750"},
         {"drwxr-x--t", true, "111101001 001", "1751"},
         // Not ten characters: no right is shown.
         {"rwxrwxrwx", true, "000000000 000", "0"},
@@ -143,6 +144,46 @@ TEST(CDlgFileProp, WhatOkHandsBack)
             auto* octal = dlg.Item<QLineEdit>(Unix::IDC_OCTAL);
             octal->selectAll();
             QTest::keyClicks(octal, c.typed);
+        }
+        dlg.accept();
+        QString text;
+        KV_String accf;
+        EXPECT_EQ(dlg.GetPermissions(text, accf), c.changed);
+        EXPECT_EQ(text, QString::fromLatin1(c.octal));
+        EXPECT_EQ(Str(accf), c.result);
+    }
+}
+
+TEST(CDlgFileProp, SftpKeepsSpecialBitsItHasNoBoxesFor)
+{
+    struct Case
+    {
+        const char* accf;
+        int click; // a box to click, 0 for none
+        bool changed;
+        const char* octal;
+        const char* result;
+    };
+    const Case cases[] = {
+        // A plain OK on a setuid program changes nothing.
+        {"-rwsr-xr-x", 0, false, "4755", "-rwsr-xr-x"},
+        {"-rwSr--r--", 0, false, "4644", "-rwSr--r--"},
+        {"drwxrwxrwt", 0, false, "1777", "drwxrwxrwt"},
+        {"-rwxr-sr-x", 0, false, "2755", "-rwxr-sr-x"},
+        // A change elsewhere keeps the special bits with it.
+        {"-rwsr-xr-x", Unix::IDC_OTHER_R, true, "4751", "-rwsr-x--x"},
+        // Owner execute off: Set UID stays, now without execute.
+        {"-rwsr-xr-x", Unix::IDC_OWNER_X, true, "4655", "-rwSr-xr-x"},
+        {"drwxrwxrwt", Unix::IDC_OTHER_X, true, "1776", "drwxrwxrwT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.accf) + " click " + std::to_string(c.click));
+        const KV_FileDataExt e = Entry(c.accf);
+        CDlgFilePropSftp dlg(e, "srv", "f", nullptr);
+        dlg.show();
+        EXPECT_EQ(dlg.Item<QCheckBox>(Unix::IDC_SETUID), nullptr);
+        if (c.click != 0) {
+            dlg.Item<QCheckBox>(c.click)->click();
         }
         dlg.accept();
         QString text;
