@@ -73,6 +73,9 @@ void FirstStart()
 
     StartHooks().error = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
     CKivrelApp& app = *CKivrelApp::Instance();
+    // As KivrelMain: the control window is a tool window, and closing the
+    // last other window must not end the program.
+    app.setQuitOnLastWindowClosed(false);
     ASSERT_TRUE(app.InitInstance());
     KV_FileManPool& pool = *app.GetPool();
     const KV_DsTreeNode* local = pool.tree().find(KV_DS_NODE_STD, false);
@@ -130,6 +133,9 @@ void SecondStart()
     });
 
     CKivrelApp& app = *CKivrelApp::Instance();
+    // As KivrelMain: the control window is a tool window, and closing the
+    // last other window must not end the program.
+    app.setQuitOnLastWindowClosed(false);
     ASSERT_TRUE(app.InitInstance());
     EXPECT_EQ(answer.handled, 1);
     ASSERT_EQ(listed.size(), 1) << listed.join(" | ").toStdString();
