@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -91,6 +92,21 @@ protected:
     }
 };
 
+// The list's tips come up after half a second, sooner than the style's
+// usual delay: a request's tip is what a user hovering over it looks for.
+class CTipDelayStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* ret) const override
+    {
+        if (hint == QStyle::SH_ToolTip_WakeUpDelay) {
+            return CTransListView::kTipDelayMs;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, ret);
+    }
+};
+
 } // namespace
 
 const CRuntimeClass classCTransListView("CTransListView", &MakeTransListView, &classCView);
@@ -120,6 +136,11 @@ CTransListView::CTransListView(QWidget* parent) : QTreeWidget(parent)
     for (int i = 0; i < 4; ++i) {
         setColumnWidth(i, widths[i]);
     }
+    // The application asks the style of the widget under the mouse, the
+    // viewport, when to wake the tip.
+    auto* tip_style = new CTipDelayStyle;
+    tip_style->setParent(this);
+    viewport()->setStyle(tip_style);
     header()->setSectionsClickable(true);
     header()->setStretchLastSection(false);
     connect(header(), &QHeaderView::sectionClicked, this,

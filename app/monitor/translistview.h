@@ -26,6 +26,9 @@ public:
     // Item data of column 0.
     enum Role { IdRole = Qt::UserRole, LightRole, OverlayRole, IconRole };
 
+    // How long the mouse rests on a row before its tip shows.
+    static constexpr int kTipDelayMs = 500;
+
     explicit CTransListView(QWidget* parent = nullptr);
     ~CTransListView() override;
 

@@ -373,6 +373,7 @@ bool CFileSplitter::DeletePane(int index)
         return false;
     }
     DeleteView(layout ? 0 : index, layout ? index : 0);
+    deferred_size = 0;
     if (index == 0) {
         pane_min[0] = pane_min[1];
     }
@@ -490,13 +491,30 @@ bool CFileSplitter::ShowPane(const CPaneInfo& info)
     const QList<int> sizes = holder->sizes();
     const int current = sizes.isEmpty() ? 0 : sizes.front();
     const int minimum = holder->pane_min[0];
-    int position = current - std::abs(entry->size);
+    int position = SplitPosition(current, minimum, std::abs(entry->size));
+    // A window made but not shown yet has no size: its splitter's extent is
+    // a placeholder, and a split there would leave the new pane a few pixels
+    // that it then keeps. The pane gets its size once the splitter has one.
+    const bool unsized = holder->testAttribute(Qt::WA_PendingResizeEvent);
+    if (!(holder->layout ? holder->SplitColumn(position) : holder->SplitRow(position))) {
+        return false;
+    }
+    if (unsized) {
+        holder->deferred_size = std::abs(entry->size);
+        holder->deferred_min = minimum;
+    }
+    return true;
+}
+
+int CFileSplitter::SplitPosition(int current, int minimum, int size)
+{
+    const int position = current - size;
     // A remembered size that leaves the first pane less than a usable strip
     // does not fit: split in the middle instead.
     if (position < std::max(minimum, kMinFirstPane) || position > current) {
-        position = (minimum + current) / 2;
+        return (minimum + current) / 2;
     }
-    return holder->layout ? holder->SplitColumn(position) : holder->SplitRow(position);
+    return position;
 }
 
 bool CFileSplitter::TogglePane(const CPaneInfo& info)
@@ -608,12 +626,20 @@ void CFileSplitter::resizeEvent(QResizeEvent* event)
     }
     const QList<int> before = sizes();
     QSplitter::resizeEvent(event);
-    if (count() != 2 || before.size() != 2 || before[0] + before[1] <= 0) {
-        return;
-    }
     const QRect client = contentsRect();
     const int extent = layout ? client.width() : client.height();
     const int uncovered = layout ? uncovered_width : uncovered_height;
+    if (deferred_size > 0 && count() == 2 && extent > 0) {
+        // The first size the splitter gets: the split made before it had one
+        // is made again, as if the pane had been shown now.
+        const int first = SplitPosition(extent, deferred_min, deferred_size);
+        deferred_size = 0;
+        setSizes({first, std::max(pane_min[1], extent - uncovered - first)});
+        return;
+    }
+    if (count() != 2 || before.size() != 2 || before[0] + before[1] <= 0) {
+        return;
+    }
     // The first pane keeps its size and the second takes the difference,
     // unless the second is to keep its size: then the first takes it.
     int first = std::min(before[0], extent - uncovered - pane_min[1]);

@@ -207,6 +207,10 @@ private:
     void CollectLeaves(std::vector<QWidget*>& leaves) const;
     int PaneIndex(int row, int column) const;
     bool Split(int position);
+    // Where a split of `current` pixels puts the bar for a new pane of
+    // `size`: that size, or the middle when it leaves the first pane less
+    // than a usable strip.
+    static int SplitPosition(int current, int minimum, int size);
     bool DeletePane(int index);
     void ApplyMinimums();
 
@@ -218,6 +222,11 @@ private:
     int uncovered_width = 0;
     int uncovered_height = 0;
     int pane_min[2] = {1, 1};
+    // The size of a pane shown before the splitter had a size of its own,
+    // applied at its first resize; 0 when none waits. With the first pane's
+    // minimum at that split.
+    int deferred_size = 0;
+    int deferred_min = 1;
 };
 
 // Class of the folder-tree view, which shows the folders of a data source

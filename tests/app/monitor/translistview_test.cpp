@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTest>
+#include <QToolTip>
 
 namespace {
 
@@ -33,8 +34,7 @@ protected:
         frm->show();
         frm->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
-        // The frame leaves its lower pane without height when it is shown
-        // later than made; room for the rows.
+        // Room for more rows than the pane's own height holds.
         if (auto* split = qobject_cast<QSplitter*>(list->parentWidget())) {
             split->setSizes({100, 200});
         }
@@ -102,6 +102,37 @@ TEST_F(TransList, NoticeKindsAddChangeAndRemoveRows)
     // An unselected row goes without moving the selection.
     Feed(KV_REQ_NTF_ENDED, 1, Snap());
     EXPECT_EQ(list->SelectedId(), 3u);
+}
+
+TEST_F(TransList, ShownAfterItWasMadeThePaneHasItsHeightAndTipsWakeAfterHalfASecond)
+{
+    Feed(KV_REQ_NTF_INIT, 1, Snap().Prog(40));
+    frm->show();
+    frm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frm));
+    // The window was made (and the pane shown in it) before it had a size:
+    // the pane still gets its 109 pixels.
+    auto* split = qobject_cast<QSplitter*>(list->parentWidget());
+    ASSERT_NE(split, nullptr);
+    EXPECT_EQ(split->sizes().at(1) + split->handleWidth(), 109);
+    EXPECT_GT(list->viewport()->height(), 40);
+
+    // The application asks the viewport's style when to wake a tip.
+    EXPECT_EQ(list->viewport()->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr,
+                                                   list->viewport()),
+              500);
+    EXPECT_NE(list->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, list), 500)
+        << "only the list's tips change";
+    // Resting on the row brings up its tip (moves as the window system
+    // sends them).
+    const QRect row = list->visualItemRect(list->FindRow(1));
+    const QPoint at = list->viewport()->mapTo(frm, QPoint(row.left() + 40, row.center().y()));
+    QTest::mouseMove(frm->windowHandle(), at - QPoint(5, 0));
+    QTest::mouseMove(frm->windowHandle(), at);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000));
+    EXPECT_EQ(QToolTip::text(), list->FindRow(1)->toolTip(0));
+    EXPECT_TRUE(QToolTip::text().contains("40%")) << QToolTip::text().toStdString();
+    QToolTip::hideText();
 }
 
 TEST_F(TransList, WithTheInfoWindowOpenNewRowsDoNotTakeTheSelection)

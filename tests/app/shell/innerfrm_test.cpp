@@ -128,6 +128,50 @@ TEST(CFileSplitter, ShowPaneSplitsAtItsSizeOrInTheMiddle)
     }
 }
 
+TEST(CFileSplitter, APaneShownBeforeTheWindowTakesItsSizeWhenTheWindowIs)
+{
+    struct Case
+    {
+        const char* name;
+        bool side_by_side;
+        int size;
+        bool middle;
+    };
+    const Case cases[] = {
+        {"stacked, kept size", false, -109, false},
+        {"side by side", true, 150, false},
+        {"larger than the window", false, 5000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Made, its pane shown, and only then sized and shown: as the
+        // control window is at start-up.
+        CInnerFrm frame(c.side_by_side ? 1 : 0, 1);
+        frame.GetSplitter()->AddPane(&classViewA, 0, 0);
+        frame.GetSplitter()->AddPane(&classViewB, c.size, 0);
+        CFileSplitter::SetPendingPane(CPaneInfo(&classViewA, 0));
+        ASSERT_TRUE(frame.Create());
+        CFileSplitter* s = frame.GetSplitter();
+        ASSERT_TRUE(s->ShowPane(CPaneInfo(&classViewB, 0)));
+        frame.resize(600, 400);
+        frame.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+        const int extent = c.side_by_side ? s->contentsRect().width() : s->contentsRect().height();
+        ASSERT_GT(extent, 300);
+        const int expected = c.middle ? (1 + extent) / 2 : extent - std::abs(c.size);
+        EXPECT_EQ(Extent(s, 0), expected);
+        EXPECT_EQ(Extent(s, 0) + Extent(s, 1) + s->handleWidth(), extent);
+        // From then on the sizes are the user's: a resize keeps the kept one.
+        const int second = Extent(s, 1);
+        frame.resize(700, 500);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return frame.size() == QSize(700, 500); }));
+        QApplication::processEvents();
+        if (c.size < 0) {
+            EXPECT_EQ(Extent(s, 1), second);
+        }
+    }
+}
+
 TEST(CFileSplitter, ToggleShowsAndHidesAndKeepsTheLastPane)
 {
     auto frame =
