@@ -72,15 +72,6 @@ uint32_t CBrowseSplt::GetFocusTavoId() const
     return details != nullptr ? details->GetSelectedTavoId() : 0;
 }
 
-CFileView* CBrowseSplt::GetFocusView() const
-{
-    QWidget* focus = QApplication::focusWidget();
-    if (focus == nullptr || FromChild(focus) != this) {
-        return nullptr;
-    }
-    return CFileView::FromWidget(focus);
-}
-
 int CBrowseSplt::ShownViewCount() const
 {
     int shown = 0;

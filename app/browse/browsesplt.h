@@ -157,9 +157,6 @@ public:
     // The worker selected in the focused details view; 0 when the details
     // view does not hold the focus or no worker is selected.
     uint32_t GetFocusTavoId() const;
-    // The file view (list or tree) holding the focus in this window; null
-    // when none does.
-    CFileView* GetFocusView() const;
     // How many views (trees, lists, details) the window shows on its sides.
     int ShownViewCount() const;
     // Command handlers.

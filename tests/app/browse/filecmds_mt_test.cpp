@@ -385,8 +385,8 @@ TEST_F(FileCmds_MT, TheContextMenuIsTheFilePopup)
     ASSERT_TRUE(Until([&] { return Names(list).size() == 3; }));
     SelectRow(list, "a.txt");
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
-                            list->viewport()->mapToGlobal(QPoint(10, 10)));
-    QApplication::sendEvent(list->viewport(), &event);
+                            list->GetItemView()->viewport()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(list->GetItemView()->viewport(), &event);
     QMenu* shown = nullptr;
     ASSERT_TRUE(Until([&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
