@@ -152,19 +152,19 @@ void FirstStart()
     clip.names.add("tree");
     clip.has_dir = true;
     std::unique_ptr<QMimeData> mime(MakeFileMimeData(clip, CKivrelApp::GetClipFormatBrDd(), true));
-    const QPoint empty(20, list->viewport()->height() - 5);
+    const QPoint empty(20, list->GetItemView()->viewport()->height() - 5);
     const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
     // The drag enters the list (which makes it the drop's target), moves
     // to an empty place, the current folder, and is let go.
     QDragEnterEvent enter(empty, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list->viewport(), &enter);
+    QApplication::sendEvent(list->GetItemView()->viewport(), &enter);
     ASSERT_TRUE(enter.isAccepted());
     QDragMoveEvent move(empty, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list->viewport(), &move);
+    QApplication::sendEvent(list->GetItemView()->viewport(), &move);
     EXPECT_TRUE(move.isAccepted());
     EXPECT_EQ(move.dropAction(), Qt::CopyAction);
     QDropEvent drop(empty, actions, mime.get(), Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(list->viewport(), &drop);
+    QApplication::sendEvent(list->GetItemView()->viewport(), &drop);
     ASSERT_TRUE(drop.isAccepted());
     EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
 
