@@ -4,6 +4,9 @@
 # times a peer program times the engine's transfer right after it. One line
 # per path:
 #   peers PATH: ours S s, peer S s, ratio R, cpu OURS s/GiB (peer P s/GiB)
+# and, for the local copies, the highest resident size of the process while
+# the request ran (KV_PEERS_FILES=100000 gives the memory figure of a
+# request over 100,000 files).
 # ratio = peer time / ours (above 1 the engine is faster); times are per run
 # (the mean of the benchmark's iterations).
 #
@@ -91,5 +94,7 @@ for row in os.environ["TABLE"].strip().splitlines():
         line += f", cpu {b[cpu_key]:.2f} s/GiB"
         if peer_cpu_key in b:
             line += f" (peer {b[peer_cpu_key]:.2f} s/GiB)"
+    if "peak_rss_mb" in b:
+        line += f", peak {b['peak_rss_mb']:.0f} MB resident"
     print(line)
 EOF

@@ -24,7 +24,12 @@ void KV_Informer::send(KV_Msg* msg)
         return;
     }
     queue_lock.lock();
-    bool queued = queue.add(msg);
+    bool queued = true;
+    try {
+        queue.push_back(msg);
+    } catch (const std::bad_alloc&) {
+        queued = false;
+    }
     if (queued) {
         check_inform();
     }
@@ -38,9 +43,10 @@ void KV_Informer::send(KV_Msg* msg)
 KV_Msg* KV_Informer::pop()
 {
     queue_lock.lock();
-    KV_Msg* msg = queue.at(0);
-    if (msg && !queue.remove_at(0)) {
-        msg = nullptr;
+    KV_Msg* msg = nullptr;
+    if (!queue.empty()) {
+        msg = queue.front();
+        queue.pop_front();
     }
     queue_lock.unlock();
     return msg;
@@ -138,21 +144,14 @@ void KV_Informer::shutdown()
     }
     // Nobody can queue any more: take the messages out and delete them
     // outside the lock.
-    KVTL::KV_ListPtr<KV_Msg> left;
+    std::deque<KV_Msg*> left;
     queue_lock.lock();
-    for (KV_Msg* msg : queue) {
-        if (!left.add(msg)) {
-            // No memory for the list: delete in place instead.
-            delete msg;
-        }
-    }
-    queue.clear();
+    left.swap(queue);
     posted = false;
     queue_lock.unlock();
     for (KV_Msg* msg : left) {
         delete msg;
     }
-    left.clear();
 }
 
 // ---- question half

@@ -38,6 +38,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -227,8 +228,11 @@ private:
 
     // Guards queue, posted and wnd.
     mutable KV_Lock queue_lock;
-    // Oldest first; the informer owns the messages in it.
-    KVTL::KV_ListPtr<KV_Msg> queue;
+    // Oldest first; the informer owns the messages in it. A deque: a
+    // transfer of many files queues a notice or more per file, and both
+    // ends must stay cheap however long the queue grows before the
+    // user-interface thread takes it.
+    std::deque<KV_Msg*> queue;
     // A doorbell is outstanding.
     bool posted = false;
     KV_HWND wnd = nullptr;

@@ -12,10 +12,14 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "foundation/kv_errhandler.h"
 #include "foundation/kv_file.h"
+#include "foundation/kv_stoppable.h"
 
 namespace {
 
@@ -293,6 +297,52 @@ bool kv_rename_replace(const char* src, const char* dst)
     kv_remove_tree(aside.c_str());
     errno = 0;
     return true;
+}
+
+bool kv_copy_file_to(const char* src, int out, KV_Stoppable* stop, KV_ProgressMan* progress)
+{
+    if (out < 0) {
+        return false;
+    }
+    const int in = ::open(src, O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        close_quietly(out);
+        return false;
+    }
+    // Large pieces for a large file; a small one is read whole at once.
+    constexpr size_t piece = 256 * 1024;
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[piece]);
+    bool ok = buf != nullptr;
+    if (!ok) {
+        errno = ENOMEM;
+    }
+    int64_t done = 0;
+    while (ok) {
+        if (stop != nullptr && stop->stopped(nullptr, false)) {
+            errno = ECANCELED;
+            ok = false;
+            break;
+        }
+        const ssize_t n = ::read(in, buf.get(), piece);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = write_all(out, buf.get(), static_cast<size_t>(n));
+        done += n;
+        if (ok && progress != nullptr) {
+            progress->progress(done);
+        }
+    }
+    close_quietly(in);
+    if (!ok) {
+        close_quietly(out);
+        return false;
+    }
+    return ::close(out) == 0;
 }
 
 bool kv_move_file_across(const char* src, const char* dst, bool replace, KV_Stoppable* stop)

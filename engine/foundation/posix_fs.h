@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+class KV_ProgressMan;
 class KV_Stoppable;
 
 // rename(2) that never replaces: false with errno EEXIST when something is
@@ -61,6 +62,15 @@ bool kv_rename_replace(const char* src, const char* dst);
 // dst is never replaced. Anything but a regular file is refused with errno
 // EXDEV.
 bool kv_move_file_across(const char* src, const char* dst, bool replace, KV_Stoppable* stop);
+
+// Writes the bytes of the file src, from its start to its end as it is
+// read, to the descriptor `out` (-1 fails the copy), which is closed here
+// whatever the result: a file system that writes late may report a failure
+// only then. `stop`, when given, is asked before each piece (a stop fails
+// the copy with errno ECANCELED); `progress`, when given, hears the bytes
+// written so far after each. No look at either file beyond the reads and
+// writes: a small file costs an open, two reads, a write and two closes.
+bool kv_copy_file_to(const char* src, int out, KV_Stoppable* stop, KV_ProgressMan* progress);
 
 // The read-only attribute as the write permission: set, every write bit goes;
 // cleared, the owner may write again. Follows links.

@@ -354,18 +354,20 @@ bool KV_TavoStd::do_copy(KV_FileReqCopy& r)
     KV_String part;
     if (ok) {
         part = part_name(name);
-        KV_File out;
-        ok = out.open_fd(dir.create(part.data(), true), part, "wb");
-        if (ok) {
-            if (log->tmp_data()) {
+        if (log->tmp_data()) {
+            KV_File out;
+            ok = out.open_fd(dir.create(part.data(), true), part, "wb");
+            if (ok) {
                 ok = log->copy_frags(out, &r);
-            } else {
-                KV_File in(src, "rb");
-                ok = in.open() && KV_File::copy(in, out, 0, 0, 0, nullptr, &r, log);
+                // A full disk may show only when the buffer goes out.
+                ok = out.flush() && ok;
+                out.close();
             }
-            // A full disk may show only when the buffer goes out.
-            ok = out.flush() && ok;
-            out.close();
+        } else {
+            // A local file is copied straight between the two descriptors,
+            // with no stream buffer: a small file then costs only its
+            // reads and its write.
+            ok = kv_copy_file_to(src.data(), dir.create(part.data(), true), &r, log);
         }
         // Nothing resumes from a part written in vain: the next attempt
         // writes it anew from the start.
@@ -485,6 +487,14 @@ int KV_FileManStd::open_part(const KV_PathDef& root, const KV_PathDef& dst)
     if (!open_dst_dir(man_path(), root, dst, dir, name))
         return -1;
     return dir.open_rw(part_name(name).data());
+}
+
+std::unique_ptr<KV_Tavo> KV_FileManStd::own_tavo()
+{
+    std::unique_ptr<KV_Tavo> t(create_tavo());
+    if (t)
+        prestart_req(t.get());
+    return t;
 }
 
 bool KV_FileManStd::log_incl_data(const KV_PathDef&, const KV_PathDef&, KV_FileMan*) const

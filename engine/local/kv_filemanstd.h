@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "datasources/kv_filemanopts.h"
 #include "datasources/kv_filemanparamsstd.h"
@@ -133,6 +134,9 @@ public:
     // The temporary name beside `dst`, reached as settle_store reaches it;
     // never a link, never anything but a regular file.
     int open_part(const KV_PathDef& root, const KV_PathDef& dst) override;
+    // A local worker with the current options: the local disk holds no
+    // connection, so a transfer may run its copy steps itself.
+    std::unique_ptr<KV_Tavo> own_tavo() override;
     // False when deletes go to the trash (a folder goes there whole), else
     // true.
     bool del_subdirs() const override;

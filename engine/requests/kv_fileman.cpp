@@ -434,6 +434,11 @@ bool KV_FileMan::settle_store(const KV_PathDef&, const KV_PathDef&, bool)
     return true;
 }
 
+std::unique_ptr<KV_Tavo> KV_FileMan::own_tavo()
+{
+    return nullptr;
+}
+
 int KV_FileMan::open_part(const KV_PathDef&, const KV_PathDef&)
 {
     return -1;

@@ -37,6 +37,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "datasources/kv_filemanopts.h"
 #include "datasources/kv_filemanparams.h"
@@ -249,6 +250,13 @@ public:
     // descriptor. -1 here: a data source of this kind is not a folder of
     // this machine, and its downloads keep their bytes in the sub-log.
     virtual int open_part(const KV_PathDef& root, const KV_PathDef& dst);
+    // A worker of this manager's kind with the current options, owned by the
+    // caller and used by its thread alone; its thread is never started: it
+    // runs copy steps through KV_Tavo::run_here, so that a transfer of many
+    // small files does not hand every one to another thread and back. Null
+    // here: the steps of a kind that holds a connection run on the
+    // manager's own workers. Any thread.
+    virtual std::unique_ptr<KV_Tavo> own_tavo();
     // Whether `name` exists in folder `dir`. `exists` goes in and out: when
     // the listing of `dir` fails, `dir` itself is tested in its parent, and
     // `exists` only turns false when an ancestor proves missing. False only

@@ -117,6 +117,26 @@ bool KV_Tavo::run()
     return result;
 }
 
+bool KV_Tavo::run_here(KV_FileReq* r)
+{
+    if (!r) {
+        return false;
+    }
+    r->reset_executed();
+    r->set_status(KV_REQ_STAT_RUNNING, false, 0, false);
+    {
+        std::lock_guard<KV_Lock> guard(lock);
+        fast_.store(false, std::memory_order_release);
+        final_status_ = KV_REQ_STAT_ERROR;
+        result_value_ = 0;
+        req_ = r;
+        ev_idle.reset();
+    }
+    const bool result = process();
+    end_req();
+    return result;
+}
+
 void KV_Tavo::end_req()
 {
     give_back(false);

@@ -111,6 +111,11 @@ public:
     // Waits without limit until the worker has given its request back.
     // Returns at once when it is idle.
     void wait_idle();
+    // For a worker whose thread is never started, owned by one thread
+    // alone: runs `r` (not owned) to its end on the calling thread as the
+    // worker's thread would (Running, process(), given back with the final
+    // status). The result is process()'s; false for null.
+    bool run_here(KV_FileReq* r);
 
     // --- State --------------------------------------------------------------
 

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "datasources/kv_reqmanopts.h"
 #include "foundation/kv_filedata.h"
@@ -164,8 +165,17 @@ public:
     bool copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, const KV_PathDef& dst,
                     CpList& entries, const Names* names_src, const Names* names_dst,
                     bool& src_trouble, bool& dst_trouble);
-    // Starts the elementary copies of the batch.
+    // Starts the elementary copies of the batch. The copy of a file no
+    // larger than INLINE_MAX runs here at once, its fetches and then its
+    // store, on workers of the two managers' own (KV_FileMan::own_tavo)
+    // when both give one: a file that small costs less to copy than to
+    // hand to other threads and back.
     bool start_copies(KV_FileReqTransCp& req, CpList& batch, bool& segmented);
+    // Binds the copy step `cp` of `req`, which runs on this thread, to the
+    // transfer's stop and to `obs`, with the status `stat`.
+    static void bind_here(KV_FileReqTransCp& req, KV_FileReqCopy* cp, KV_FileReqObs* obs,
+                          KV_REQ_STAT stat);
+    static constexpr int64_t INLINE_MAX = 1 << 20;
     // The checks after a batch: source unchanged, data resumable; uploads
     // present with their length.
     bool check_src(KV_FileReqTransCp& req, CpList& batch, const KV_PathDef& src, const Names& names,

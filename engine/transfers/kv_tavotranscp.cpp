@@ -3,6 +3,7 @@
 // after them.
 #include <algorithm>
 #include <ctime>
+#include <memory>
 #include <new>
 
 #include "foundation/kv_fileliststore.h"
@@ -593,6 +594,10 @@ bool KV_TavoTrans::start_copies(KV_FileReqTransCp& req, CpList& batch, bool& seg
         static_cast<const KV_DsId&>(man_src->id()) == static_cast<const KV_DsId&>(man_dst->id());
     const bool dtrans = req.dtrans();
     bool ok = true;
+    // Made at the first file that may be copied here, kept for the batch.
+    std::unique_ptr<KV_Tavo> own_src;
+    std::unique_ptr<KV_Tavo> own_dst;
+    bool own_asked = false;
     for (Entry* e : batch) {
         if (!ok || !req.executed())
             break;
@@ -642,6 +647,16 @@ bool KV_TavoTrans::start_copies(KV_FileReqTransCp& req, CpList& batch, bool& seg
         KV_FileFragMan& frags = sl.man_frag();
         frags.set_queued_all(false);
         bool fetch = sl.status() < KV_TransLogCp::ST_DELIVERING;
+        const KV_FileData& fd = sl.fdata();
+        bool here = !dtrans && fd.valid_size(false) && fd.size(false) <= INLINE_MAX;
+        if (here && !own_asked) {
+            own_asked = true;
+            own_dst = man_dst->own_tavo();
+            own_src = man_src->own_tavo();
+        }
+        here = here && own_dst != nullptr && (!fetch || own_src != nullptr);
+        // The store step run here once its fetches are over.
+        KV_FileReqCopy* store = nullptr;
         bool first = true;
         for (;;) {
             KV_FileFrag* frag = nullptr;
@@ -650,7 +665,8 @@ bool KV_TavoTrans::start_copies(KV_FileReqTransCp& req, CpList& batch, bool& seg
                 fetch = ok && frag != nullptr;
             }
             if (ok && first) {
-                man_dst->wait_nbusy();
+                if (!here)
+                    man_dst->wait_nbusy();
                 auto* obs = new (std::nothrow) KV_FileReqObs();
                 if (obs == nullptr || !e->add_obs(obs)) {
                     delete obs;
@@ -671,13 +687,19 @@ bool KV_TavoTrans::start_copies(KV_FileReqTransCp& req, CpList& batch, bool& seg
                     frags.set_request(cp);
                     stat = KV_REQ_STAT_SUSPENDED;
                 }
-                ok = man_dst->add_req(cp, &req, obs, stat);
-                if (!ok)
-                    frags.reset_request();
+                if (here) {
+                    bind_here(req, cp, obs, stat);
+                    store = cp;
+                } else {
+                    ok = man_dst->add_req(cp, &req, obs, stat);
+                    if (!ok)
+                        frags.reset_request();
+                }
                 first = !ok;
             }
             if (ok && fetch) {
-                man_src->wait_nbusy();
+                if (!here)
+                    man_src->wait_nbusy();
                 auto* obs = new (std::nothrow) KV_FileReqObs();
                 if (obs == nullptr || !e->add_obs(obs)) {
                     delete obs;
@@ -688,14 +710,48 @@ bool KV_TavoTrans::start_copies(KV_FileReqTransCp& req, CpList& batch, bool& seg
                     req.eh(), req, &sl, KV_ComplPath(man_src->man_path(), sl.path_src()),
                     KV_ComplPath(man_dst->man_path(), data), frag, KV_FILE_TRANS_TYPE_FETCH, same,
                     dtrans);
-                ok = cp != nullptr && man_src->add_req(cp, &req, obs, KV_REQ_STAT_QUEUED);
+                if (here) {
+                    ok = cp != nullptr;
+                    if (ok) {
+                        bind_here(req, cp, obs, KV_REQ_STAT_QUEUED);
+                        own_src->run_here(cp);
+                        delete cp;
+                    }
+                } else {
+                    ok = cp != nullptr && man_src->add_req(cp, &req, obs, KV_REQ_STAT_QUEUED);
+                }
             }
             if (!ok || !fetch || req.stopped())
                 break;
         }
+        // With every fetch over, the store is due (Queued) or has ended
+        // with them (Error).
         frags.set_queued_all(true);
+        if (store != nullptr) {
+            frags.reset_request();
+            if (store->status() == KV_REQ_STAT_QUEUED)
+                own_dst->run_here(store);
+            else if (!KV_FileReq::processed(store->status()))
+                store->set_status(KV_REQ_STAT_ERROR, true, 0, false);
+            // The notice a queued step gives through its manager: the
+            // browse tree shows the new file.
+            if (store->status() == KV_REQ_STAT_COMPLETED)
+                man_dst->informer().send(new (std::nothrow) KV_MsgTreeExp(
+                    store->dst().path(), KV_TREE_EXP_CREATED, false));
+            delete store;
+        }
     }
     return ok;
+}
+
+void KV_TavoTrans::bind_here(KV_FileReqTransCp& req, KV_FileReqCopy* cp, KV_FileReqObs* obs,
+                             KV_REQ_STAT stat)
+{
+    // Bound to no manager: the step is in no queue, counts against no
+    // worker limit and gives no notices. It still answers to the
+    // transfer's stop and reports its end to `obs`, as a queued step does.
+    cp->set_data(nullptr, &req, obs, stat == KV_REQ_STAT_SUSPENDED);
+    cp->set_status(stat, false, 0, false);
 }
 
 // ---------------------------------------------------------------------------

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/kv_errhandler.h"
+#include "foundation/kv_stoppable.h"
 #include "support/kv_testdir.h"
 
 namespace {
@@ -241,6 +243,79 @@ TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
     EXPECT_TRUE(d.remove("dangling"));
     EXPECT_TRUE(d.remove("dangling")) << "nothing there is nothing left";
     EXPECT_TRUE(fs::is_empty(dir / "base/a/b"));
+}
+
+} // namespace
+
+namespace {
+
+// Records every progress value it hears.
+struct Heard : KV_ProgressMan
+{
+    std::vector<int64_t> at;
+    void progress(int64_t done) override { at.push_back(done); }
+};
+
+// Whether `fd` is still an open descriptor.
+bool still_open(int fd)
+{
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST_F(PosixFs, CopyFileToWritesTheWholeFileAndClosesTheTarget)
+{
+    // Empty, one small piece, and sizes around and past the read piece.
+    const size_t sizes[] = {0, 1, 4096, 256 * 1024, 256 * 1024 + 1, 3 * 256 * 1024 + 8315};
+    for (const size_t n : sizes) {
+        SCOPED_TRACE(n);
+        std::string data(n, '\0');
+        for (size_t i = 0; i < n; ++i)
+            data[i] = static_cast<char>(i * 131 + n);
+        write_file(dir / "src", data);
+        const int out = ::open((dir / "dst").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(out, 0);
+        Heard heard;
+        ASSERT_TRUE(kv_copy_file_to((dir / "src").c_str(), out, nullptr, &heard));
+        EXPECT_FALSE(still_open(out));
+        EXPECT_EQ(read_file(dir / "dst"), data);
+        if (n == 0) {
+            EXPECT_TRUE(heard.at.empty());
+        } else {
+            ASSERT_FALSE(heard.at.empty());
+            EXPECT_EQ(heard.at.back(), static_cast<int64_t>(n));
+        }
+    }
+}
+
+TEST_F(PosixFs, CopyFileToFailsWithTheReasonAndStillClosesTheTarget)
+{
+    write_file(dir / "src", std::string(1000, 'x'));
+    KV_Stoppable stopped;
+    stopped.stop(KV_STOP_CANCEL);
+    struct Case
+    {
+        const char* what;
+        std::string src;
+        KV_Stoppable* stop;
+        int err;
+    } cases[] = {
+        {"missing source", dir / "none", nullptr, ENOENT},
+        {"source is a folder", dir.path(), nullptr, EISDIR},
+        {"stopped", dir / "src", &stopped, ECANCELED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int out = ::open((dir / "dst").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(out, 0);
+        errno = 0;
+        EXPECT_FALSE(kv_copy_file_to(c.src.c_str(), out, c.stop, nullptr));
+        EXPECT_EQ(errno, c.err);
+        EXPECT_FALSE(still_open(out));
+    }
+    // No target at all (its creation failed): the copy fails, errno kept.
+    errno = EEXIST;
+    EXPECT_FALSE(kv_copy_file_to((dir / "src").c_str(), -1, nullptr, nullptr));
+    EXPECT_EQ(errno, EEXIST);
 }
 
 } // namespace
