@@ -275,7 +275,13 @@ void CDlgFileTrans::OnExtended()
     }
 }
 
-void CDlgFileTrans::OnProperties(bool) {}
+void CDlgFileTrans::OnProperties(bool source)
+{
+    const KV_DsTreeNodeInfo* info = source ? src_sel : dst_sel;
+    if (info != nullptr) {
+        CKivrelApp::Instance()->EditProperties(info->orig(), info->clone(), this);
+    }
+}
 
 void CDlgFileTrans::OnOK()
 {

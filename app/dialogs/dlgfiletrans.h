@@ -72,8 +72,9 @@ private:
     void OnDstEdited();
     void OnBrowse();
     void OnExtended();
-    // Does not open the data-source properties yet: the property sheets'
-    // entry for one node is not part of the program so far.
+    // The property sheet of the side's selected data source (CKivrelApp::
+    // EditProperties): on OK the tree's node and the lookup's clone the
+    // caller reads both change.
     void OnProperties(bool source);
     void SetDestText(const KV_String& text);
     const KV_DsTreeNodeInfo* Selected(const CComboDs* box, const KV_DsTreeInfo* lookup) const;
