@@ -73,8 +73,9 @@ private:
     void OnBrowse();
     void OnExtended();
     // The property sheet of the side's selected data source (CKivrelApp::
-    // EditProperties): on OK the tree's node and the lookup's clone the
-    // caller reads both change.
+    // EditProperties): on OK a data source of the tree changes there and in
+    // the lookup's clone the caller reads; a new one only in that clone. A
+    // running instance has no sheet: its button is greyed.
     void OnProperties(bool source);
     void SetDestText(const KV_String& text);
     const KV_DsTreeNodeInfo* Selected(const CComboDs* box, const KV_DsTreeInfo* lookup) const;
