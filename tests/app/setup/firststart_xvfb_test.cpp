@@ -4,8 +4,8 @@
 // the connection setup is given the server (anonymous); the browse window
 // that opens lists the server's folder; quick connect to the same address
 // opens the same data source instead of a second one; then the program
-// quits as the user quits it. Screenshots of the steps are saved under
-// <build folder>/screenshots and checked at their key regions.
+// quits as the user quits it, and a later start runs no setup again. Screenshots of the steps are
+// saved under <build folder>/screenshots and checked at their key regions.
 //
 // The test runs itself again, without arguments (a first start with a
 // command line runs no setup), as a client of its own Xvfb and with its own
@@ -51,6 +51,7 @@ namespace {
 
 const char kChildVar[] = "KV_XVFB_FIRST_START_PORT";
 const char kShotsVar[] = "KV_XVFB_FIRST_START_SHOTS";
+const char kLaterVar[] = "KV_XVFB_FIRST_START_LATER";
 
 using kvtest::DarkPixels;
 
@@ -121,6 +122,16 @@ QString DsItems(CMainFrm* frm, const QString& name)
         }
     }
     return found.join('|');
+}
+
+// The quit command, answered yes; the event loop runs as main runs it
+// until the engine has stopped, then the exit sequence.
+void QuitAsTheUserDoes(CKivrelApp& app, CMainFrm* frm)
+{
+    QTimer::singleShot(0, frm, [frm] { CCommandLayer::Of(frm)->Action(57665)->trigger(); });
+    QTimer::singleShot(60000, &app, [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(app.exec(), 0) << "the quit did not end the event loop";
+    EXPECT_EQ(app.ExitInstance(), 0);
 }
 
 void FirstStartInThisProcess(uint16_t port, const QString& shots)
@@ -282,12 +293,32 @@ void FirstStartInThisProcess(uint16_t port, const QString& shots)
     EXPECT_EQ(pool->tree().find(KV_String(name.toUtf8().constData())), node);
     EXPECT_EQ(DsItems(frm, name), name);
 
-    // The user quits; the event loop runs as main runs it until the engine
-    // has stopped.
-    QTimer::singleShot(0, frm, [frm] { CCommandLayer::Of(frm)->Action(57665)->trigger(); });
-    QTimer::singleShot(60000, &app, [] { QCoreApplication::exit(7); });
-    EXPECT_EQ(app.exec(), 0) << "the quit did not end the event loop";
-    EXPECT_EQ(app.ExitInstance(), 0);
+    QuitAsTheUserDoes(app, frm);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('|').toStdString();
+}
+
+// A later start with the settings the first one left: no setup runs, and
+// the data source is there.
+void LaterStartInThisProcess(uint16_t port)
+{
+    CKivrelApp& app = *CKivrelApp::Instance();
+    app.setQuitOnLastWindowClosed(false);
+    QStringList errors;
+    StartHooks().error = [&](const QString& text) { errors << text; };
+    StartHooks().last_picture_ms = 0;
+    kvtest::DialogDriver<QMessageBox> boxes([&](QMessageBox& box) {
+        errors << box.text();
+        box.close();
+    });
+    kvtest::DialogDriver<CDlgAppInfo> infos([](CDlgAppInfo& dlg) { dlg.accept(); });
+    kvtest::DialogDriver<CWizNet> net([](CWizNet& wiz) { wiz.reject(); });
+    kvtest::DialogDriver<CWizConn> conn([](CWizConn& wiz) { wiz.reject(); });
+    ASSERT_TRUE(app.InitInstance()) << errors.join('|').toStdString();
+    EXPECT_EQ(net.handled + conn.handled, 0) << "a setup ran again";
+    const QString name = QStringLiteral("127.0.0.1:%1").arg(port);
+    EXPECT_NE(app.GetPool()->tree().find(KV_String(name.toUtf8().constData())), nullptr);
+    EXPECT_EQ(DsItems(app.GetMainFrm(), name), name);
+    QuitAsTheUserDoes(app, app.GetMainFrm());
     EXPECT_TRUE(errors.isEmpty()) << errors.join('|').toStdString();
 }
 
@@ -295,8 +326,12 @@ TEST(FirstStart_MT, SetupsServerBrowseAndQuickConnectOnAnXServer)
 {
     const QByteArray child_port = qgetenv(kChildVar);
     if (!child_port.isEmpty()) {
-        FirstStartInThisProcess(static_cast<uint16_t>(child_port.toUInt()),
-                                QString::fromUtf8(qgetenv(kShotsVar)));
+        const auto port = static_cast<uint16_t>(child_port.toUInt());
+        if (qEnvironmentVariableIsSet(kLaterVar)) {
+            LaterStartInThisProcess(port);
+        } else {
+            FirstStartInThisProcess(port, QString::fromUtf8(qgetenv(kShotsVar)));
+        }
         return;
     }
     if (kvtest::XServer::Program().isEmpty()) {
@@ -364,9 +399,24 @@ TEST(FirstStart_MT, SetupsServerBrowseAndQuickConnectOnAnXServer)
     for (const QString& png : pngs) {
         EXPECT_FALSE(QImage(shots.filePath(png + ".png")).isNull()) << png.toStdString();
     }
-    // The data source stays: the saved data-source file holds the server.
+    // The data source stays: the saved data-source file holds the server;
+    // quick connect noted its address.
     const std::string saved = kvtest::read_file(dir / "data/kivrel/kivrel.ds");
     EXPECT_NE(saved.find("127.0.0.1"), std::string::npos) << saved;
+    const std::string conf = kvtest::read_file(dir / "config/kivrel/kivrel.conf");
+    EXPECT_NE(conf.find("QuickConnList"), std::string::npos) << conf;
+
+    // A later start: the settings are no longer empty.
+    QProcess later;
+    env.insert(kLaterVar, "1");
+    later.setProcessEnvironment(env);
+    later.setProcessChannelMode(QProcess::MergedChannels);
+    later.start(QStringLiteral("/proc/self/exe"), {});
+    const bool later_finished = later.waitForFinished(120000);
+    const QByteArray later_output = later.readAll();
+    ASSERT_TRUE(later_finished) << later_output.constData();
+    EXPECT_EQ(later.exitCode(), 0) << later_output.constData();
+    EXPECT_TRUE(later_output.contains("[  PASSED  ] 1 test")) << later_output.constData();
 }
 
 } // namespace
