@@ -109,4 +109,12 @@ void CDlgFileReg::OnOK()
     CKVDialog::OnOK();
 }
 
-void CDlgFileReg::OnProperties() {}
+void CDlgFileReg::OnProperties()
+{
+    const int index = combo->currentIndex();
+    if (lookup == nullptr || index < 0 || static_cast<uint32_t>(index) >= lookup->list().size()) {
+        return;
+    }
+    const KV_DsTreeNodeInfo* info = lookup->list().at(static_cast<uint32_t>(index));
+    CKivrelApp::Instance()->EditProperties(info->orig(), info->clone(), this);
+}

@@ -50,8 +50,9 @@ protected:
     void OnInitDialog() override;
     void OnOK() override;
     void exchange(bool save) override;
-    // Does not open the data-source properties yet: the property sheets are
-    // not part of the program so far.
+    // The property sheet of the selected data source (CKivrelApp::
+    // EditProperties): on OK a data source of the tree is changed there and
+    // in the lookup's clone the caller reads; a new one only in that clone.
     void OnProperties();
 
 private:

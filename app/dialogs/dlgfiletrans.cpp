@@ -192,7 +192,9 @@ void CDlgFileTrans::OnInitDialog()
 void CDlgFileTrans::OnSrcSelected()
 {
     src_sel = Selected(src_box, src_lookup_info.get());
-    src_props->setEnabled(src_sel != nullptr && src_sel->orig()->id().valid_man());
+    // A running instance has no sheet of its own (its data source has); a
+    // data source, also a new one, has.
+    src_props->setEnabled(src_sel != nullptr && !src_sel->orig()->id().valid_man());
 }
 
 void CDlgFileTrans::OnDstSelected()
@@ -217,7 +219,7 @@ void CDlgFileTrans::OnDstSelected()
     }
     dst_sel = now;
     dst_props->setEnabled(dst_fixed == 0 && dst_sel != nullptr &&
-                          dst_sel->orig()->id().valid_man());
+                          !dst_sel->orig()->id().valid_man());
     browse->setVisible(dst_sel != nullptr && dst_sel->orig()->type() == KV_DS_NODE_STD);
 }
 
@@ -275,7 +277,13 @@ void CDlgFileTrans::OnExtended()
     }
 }
 
-void CDlgFileTrans::OnProperties(bool) {}
+void CDlgFileTrans::OnProperties(bool source)
+{
+    const KV_DsTreeNodeInfo* info = source ? src_sel : dst_sel;
+    if (info != nullptr) {
+        CKivrelApp::Instance()->EditProperties(info->orig(), info->clone(), this);
+    }
+}
 
 void CDlgFileTrans::OnOK()
 {

@@ -72,8 +72,10 @@ private:
     void OnDstEdited();
     void OnBrowse();
     void OnExtended();
-    // Does not open the data-source properties yet: the property sheets'
-    // entry for one node is not part of the program so far.
+    // The property sheet of the side's selected data source (CKivrelApp::
+    // EditProperties): on OK a data source of the tree changes there and in
+    // the lookup's clone the caller reads; a new one only in that clone. A
+    // running instance has no sheet: its button is greyed.
     void OnProperties(bool source);
     void SetDestText(const KV_String& text);
     const KV_DsTreeNodeInfo* Selected(const CComboDs* box, const KV_DsTreeInfo* lookup) const;

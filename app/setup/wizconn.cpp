@@ -1,6 +1,7 @@
 #include "setup/wizconn.h"
 
 #include "core/connsetup.h"
+#include "core/propvalues.h"
 #include "res/resources.h"
 
 #include <QButtonGroup>
@@ -9,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -152,6 +154,20 @@ bool CWizConnSrv::isComplete() const
     return !Child<QLineEdit>(this, IDC_ADDR)->text().isEmpty();
 }
 
+bool CWizConnSrv::validatePage()
+{
+    auto* port = Child<QLineEdit>(this, IDC_PORT);
+    uint32_t value = 0;
+    const kvprop::NumCheck check = kvprop::CheckUInt(port->text(), 1, 65535, value);
+    if (check == kvprop::NumCheck::ok) {
+        return true;
+    }
+    if (auto* wiz = qobject_cast<CWizConn*>(wizard())) {
+        wiz->ShowRangeError(kvprop::NumCheckMessage(check, 1, 65535), port);
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // CWizConnLogin
 
@@ -254,6 +270,12 @@ CWizConn::CWizConn(QWidget* parent)
     setPage(kPageLogin, login);
     setPage(kPageDs, ds);
     setStartId(kPageSrv);
+}
+
+void CWizConn::ShowRangeError(const QString& text, QWidget* field)
+{
+    QMessageBox::warning(this, QStringLiteral("Kivrel"), text);
+    field->setFocus();
 }
 
 KV_String CWizConn::GetUser() const

@@ -37,6 +37,10 @@ public:
     int Protocol() const;
 
     bool isComplete() const override;
+    // A port outside 1 to 65535 (or no number at all) is refused with the
+    // message of the other number fields, so that no server address goes on
+    // with a port the network cannot reach.
+    bool validatePage() override;
 
 private:
     void OnAddrChanged();
@@ -95,6 +99,10 @@ public:
     bool IsAnonymous() const;
     KV_String GetName() const;
     KV_String GetComment() const;
+
+    // The message of a refused field, then the focus on it; tests replace
+    // the box.
+    virtual void ShowRangeError(const QString& text, QWidget* field);
 
 private:
     CWizConnSrv* srv;

@@ -4,10 +4,13 @@
 #include "dialogs/dlgfilereg.h"
 #include "dialogs/dlgselcols.h"
 
+#include "core/settings.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "foundation/kv_file.h"
+#include "props/dsprop.h"
 #include "root/kv_filemanpool.h"
 #include "shell/kivrelapp.h"
+#include "support/kv_dlgdriver.h"
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
 
@@ -15,6 +18,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
 #include <string>
@@ -206,6 +211,64 @@ TEST_F(FileRegTest, ListsTheMatchingSourcesAndANewOne)
     EXPECT_EQ(known.Item<QComboBox>(CDlgFileReg::IDC_DS)->currentIndex(), 0);
     known.reject();
     EXPECT_EQ(known.GetSelInfo(), nullptr);
+}
+
+// "Properties" opens the sheet of the chosen data source: a known one is
+// changed in the tree and in the clone the caller reads after OK, a new one
+// only in its clone (the caller adds it later); Cancel changes nothing.
+TEST_F(FileRegTest, PropertiesEditTheChosenSource)
+{
+    CSettingsEnv env;
+    env.user_conf = QString::fromStdString(dir / "config/kivrel.conf");
+    env.tmp = QString::fromUtf8(dir.c_str());
+    SetSettingsEnv(env);
+    struct Case
+    {
+        int item; // 0 the known data source, 1 the new one
+        bool ok;
+        const char* comment;
+    } const cases[] = {{0, false, "Not kept"}, {0, true, "Nightly"}, {1, true, "Fresh"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "item " << c.item << (c.ok ? " OK" : " Cancel"));
+        CDlgFileReg dlg(KV_DS_NODE_FTP, "ftp.example.com", "/x", false, nullptr);
+        dlg.show();
+        dlg.Item<QComboBox>(CDlgFileReg::IDC_DS)->setCurrentIndex(c.item);
+        QString title;
+        kvtest::DialogDriver<CDsProp> sheet([&](CDsProp& s) {
+            title = s.windowTitle();
+            s.GetPage(0)->Item<QLineEdit>(1195)->setText("joe");
+            s.GetPage(0)->Item<QPlainTextEdit>(1024)->setPlainText(c.comment);
+            c.ok ? s.accept() : s.reject();
+            if (s.isVisible()) {
+                s.reject();
+            }
+        });
+        QStringList errors;
+        kvtest::DialogDriver<QMessageBox> boxes([&](QMessageBox& box) {
+            errors << box.text();
+            box.reject();
+        });
+        dlg.Item<QPushButton>(CDlgFileReg::IDC_PROPERTIES)->click();
+        EXPECT_EQ(sheet.handled, 1);
+        EXPECT_TRUE(errors.isEmpty()) << errors.join('|').toStdString();
+        EXPECT_EQ(title, "ftp.example.com properties.");
+        dlg.accept();
+        ASSERT_NE(dlg.GetSelInfo(), nullptr);
+        EXPECT_EQ(dlg.GetSelInfo()->new_node(), c.item == 1);
+        const KV_String in_tree = pool->tree().find(KV_String("ftp.example.com"))->comment();
+        const KV_String in_clone = dlg.GetSelInfo()->clone()->comment();
+        if (!c.ok) {
+            EXPECT_EQ(in_tree, KV_String(""));
+            EXPECT_EQ(in_clone, KV_String(""));
+        } else if (c.item == 0) {
+            EXPECT_EQ(in_tree, KV_String(c.comment));
+            EXPECT_EQ(in_clone, KV_String(c.comment));
+        } else {
+            EXPECT_EQ(in_tree, KV_String("Nightly")) << "the known one keeps its own";
+            EXPECT_EQ(in_clone, KV_String(c.comment));
+        }
+    }
+    SetSettingsEnv(CSettingsEnv());
 }
 
 } // namespace

@@ -73,6 +73,70 @@ TEST(CWizConn, ServerPageTable)
     }
 }
 
+class ConnWiz : public CWizConn
+{
+public:
+    QStringList errors;
+    void ShowRangeError(const QString& text, QWidget*) override { errors << text; }
+};
+
+TEST(CWizConn, PortOutsideOneTo65535IsRefused)
+{
+    const QString range = "Please enter an integer between 1 and 65535.";
+    struct Row
+    {
+        const char* addr;
+        const char* port;  // typed into the port field, null: as the address left it
+        const char* error; // null: Next goes on
+        const char* uri;
+    } rows[] = {
+        {"files.example.com", "1", nullptr, "ftp://files.example.com:1"},
+        {"files.example.com", "65535", nullptr, "ftp://files.example.com:65535"},
+        {"files.example.com", " 2121 ", nullptr, "ftp://files.example.com:2121"},
+        {"files.example.com", "0", "range", nullptr},
+        {"files.example.com", "65536", "range", nullptr},
+        {"files.example.com", "99999", "range", nullptr},
+        {"files.example.com", "4294967317", "range", nullptr}, // 2^32 + 21
+        {"files.example.com", "", "Please enter a positive integer.", nullptr},
+        {"ftp://files.example.com:99999", nullptr, "range", nullptr},
+        {"ftp://files.example.com:0", nullptr, "range", nullptr},
+        {"sftp://files.example.com:65535", nullptr, nullptr, "sftp://files.example.com:65535"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.addr << " port " << (r.port ? r.port : "-"));
+        ConnWiz wiz;
+        wiz.show();
+        Edit(wiz.Srv(), CWizConnSrv::IDC_ADDR)->setText(r.addr);
+        if (r.port != nullptr) {
+            Edit(wiz.Srv(), CWizConnSrv::IDC_PORT)->setText(r.port);
+        }
+        wiz.next();
+        if (r.error == nullptr) {
+            EXPECT_TRUE(wiz.errors.isEmpty()) << wiz.errors.join(' ').toStdString();
+            EXPECT_EQ(wiz.currentId(), CWizConn::kPageLogin);
+            EXPECT_EQ(wiz.GetUri(), r.uri);
+        } else {
+            EXPECT_EQ(wiz.errors.join('|').toStdString(),
+                      std::string(r.error) == "range" ? range.toStdString() : r.error);
+            EXPECT_EQ(wiz.currentId(), CWizConn::kPageSrv);
+        }
+        wiz.reject();
+    }
+
+    // Mended and tried again, the wizard goes on.
+    ConnWiz wiz;
+    wiz.show();
+    Edit(wiz.Srv(), CWizConnSrv::IDC_ADDR)->setText("files.example.com");
+    Edit(wiz.Srv(), CWizConnSrv::IDC_PORT)->setText("70000");
+    wiz.next();
+    ASSERT_EQ(wiz.currentId(), CWizConn::kPageSrv);
+    Edit(wiz.Srv(), CWizConnSrv::IDC_PORT)->setText("7000");
+    wiz.next();
+    EXPECT_EQ(wiz.currentId(), CWizConn::kPageLogin);
+    EXPECT_EQ(wiz.errors.size(), 1);
+    wiz.reject();
+}
+
 TEST(CWizConn, LoginPageByProtocol)
 {
     struct Row
