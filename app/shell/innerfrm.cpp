@@ -1,5 +1,8 @@
 #include "shell/innerfrm.h"
 
+#include "shell/kivrelapp.h"
+#include "shell/mainfrm.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
@@ -81,7 +84,18 @@ CInnerFrm::CInnerFrm(uint8_t layout, uint8_t flat, QWidget* parent)
     connect(&blink, &QTimer::timeout, this, [this] { Flash(false); });
 }
 
-CInnerFrm::~CInnerFrm() = default;
+CInnerFrm::~CInnerFrm()
+{
+    // When a window goes the control window comes to the top, not whatever
+    // window the window manager picks next. The pointer the application
+    // keeps is trusted only while that window still exists.
+    CKivrelApp* app = CKivrelApp::Instance();
+    QWidget* main = app != nullptr ? app->GetMainFrm() : nullptr;
+    if (isWindow() && main != nullptr && main != this &&
+        QApplication::topLevelWidgets().contains(main) && main->isVisible()) {
+        main->raise();
+    }
+}
 
 bool CInnerFrm::Create()
 {
@@ -359,6 +373,7 @@ bool CFileSplitter::Split(int position)
     ApplyMinimums();
     const int bars = handleWidth();
     setSizes({position, std::max(kSplitMin, total - bars - position)});
+    split_unsized = !isVisible();
     if (layout) {
         uncovered_width = bars;
     } else {
@@ -622,6 +637,26 @@ void CFileSplitter::resizeEvent(QResizeEvent* event)
             first = extent - before[1] - uncovered;
             break;
         }
+    }
+    if (split_unsized) {
+        // The split was made on a window without its size (a hidden one
+        // lays nothing out): a pane that keeps its size gets the size its
+        // entry asks for, and the other the rest.
+        split_unsized = false;
+        for (const Entry& e : panes) {
+            if (e.size >= 0) {
+                continue;
+            }
+            if (CRuntimeClass::Of(widget(0)) == e.cls) {
+                first = -e.size;
+                break;
+            }
+            if (CRuntimeClass::Of(widget(1)) == e.cls) {
+                first = extent - uncovered + e.size;
+                break;
+            }
+        }
+        first = std::min(first, extent - uncovered - pane_min[1]);
     }
     first = std::max(pane_min[0], first);
     setSizes({first, std::max(pane_min[1], extent - uncovered - first)});

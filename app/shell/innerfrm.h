@@ -57,8 +57,7 @@ public:
     // pending number at construction (set by a splitter that makes this frame
     // as one of its panes).
     CInnerFrm(uint8_t layout, uint8_t flat, QWidget* parent = nullptr);
-    // Does not yet bring the program's main window to the top when a frame
-    // goes: the application object that knows the main window is not built.
+    // A window that goes brings the control window to the top.
     ~CInnerFrm() override;
 
     // Makes the client: the splitter and its first pane, the pending pane.
@@ -218,6 +217,9 @@ private:
     int uncovered_width = 0;
     int uncovered_height = 0;
     int pane_min[2] = {1, 1};
+    // Split before the window had its size: the split position was a guess,
+    // and the first resize on screen sizes the panes from their entries.
+    bool split_unsized = false;
 };
 
 // Class of the folder-tree view, which shows the folders of a data source

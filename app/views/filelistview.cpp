@@ -181,6 +181,13 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const
         return row.texts.value(index.column());
     case Qt::DecorationRole:
         return index.column() == 0 ? QVariant(row.icon) : QVariant();
+    case Qt::ToolTipRole: {
+        const CFileManData* data = pane != nullptr ? pane->GetData() : nullptr;
+        if (data == nullptr || data->GetFileMan() == nullptr || row.node->temp()) {
+            return QVariant();
+        }
+        return KvToQString(row.node->info(data->GetFileMan()->man_path(), data->GetPath()));
+    }
     case Qt::ForegroundRole: {
         if (pane == nullptr) {
             return QVariant();
@@ -1021,11 +1028,9 @@ void CFileListView::OnDoubleClick(QAbstractItemView* view, QMouseEvent* e)
     }
 }
 
-void CFileListView::OnContextMenu(QAbstractItemView*, QContextMenuEvent* e)
+void CFileListView::OnContextMenu(QAbstractItemView* view, QContextMenuEvent* e)
 {
-    // The "&File" popup of the browse window's menu belongs to the browse
-    // window's commands; nothing pops up here yet.
-    e->ignore();
+    PopupFileMenu(view, e->globalPos());
 }
 
 void CFileListView::OnFocusIn()
