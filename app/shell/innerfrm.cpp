@@ -640,23 +640,16 @@ void CFileSplitter::resizeEvent(QResizeEvent* event)
     }
     if (split_unsized) {
         // The split was made on a window without its size (a hidden one
-        // lays nothing out): a pane that keeps its size gets the size its
-        // entry asks for, and the other the rest.
+        // lays nothing out): as a split of the sized window would have, the
+        // pane added second gets the size its entry asks for, the first the
+        // rest.
         split_unsized = false;
         for (const Entry& e : panes) {
-            if (e.size >= 0) {
-                continue;
-            }
-            if (CRuntimeClass::Of(widget(0)) == e.cls) {
-                first = -e.size;
-                break;
-            }
             if (CRuntimeClass::Of(widget(1)) == e.cls) {
-                first = extent - uncovered + e.size;
+                first = extent - uncovered - std::abs(e.size);
                 break;
             }
         }
-        first = std::min(first, extent - uncovered - pane_min[1]);
     }
     first = std::max(pane_min[0], first);
     setSizes({first, std::max(pane_min[1], extent - uncovered - first)});

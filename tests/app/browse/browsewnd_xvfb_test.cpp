@@ -1,0 +1,129 @@
+// A two-pane browse window on a real X server (Xvfb): both panes with their
+// caption bars, each a folder tree beside a file list in details style,
+// saved as PNGs in the build folder and checked at their key regions. The
+// test starts its own Xvfb and runs itself again as a client of it; it
+// skips only when Xvfb is not installed.
+#include "browse_fixture.h"
+
+#include "browse/browserbar.h"
+#include "support/kv_xvfb.h"
+#include "views/filelistview.h"
+#include "views/filetreeview.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QProcess>
+#include <QTreeView>
+
+namespace {
+
+const char kChildVar[] = "KV_XVFB_PNG";
+
+using kvtest::DarkPixels;
+
+class BrowseScreen_MT : public kvtest::BrowseFixture
+{
+protected:
+    // `w`'s rectangle in `top`'s coordinates.
+    static QRect In(const QWidget* top, const QWidget* w)
+    {
+        return QRect(w->mapTo(top, QPoint(0, 0)), w->size());
+    }
+
+    // The child's part: the window on screen, grabbed and checked.
+    void ShowAndCheck(const QString& png)
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+        for (const char* name : {"three.dat", "four.txt", "five.txt"}) {
+            ASSERT_TRUE(kvtest::write_file(dir / (std::string("work/a/") + name), "12345"));
+        }
+        CBrowseSplt* wnd = Open(KV_FileManId(local, 0), KV_FileManId(local, 0), 0x0303);
+        ASSERT_NE(wnd, nullptr);
+        wnd->move(10, 10);
+        wnd->resize(1000, 560);
+        wnd->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(wnd));
+        CFileListView* lists[2] = {};
+        for (uint32_t side : {CBrowseSplt::kLeft, CBrowseSplt::kRight}) {
+            CFileManData* data = wnd->GetPane(side)->GetData();
+            ASSERT_TRUE(
+                Until([data] { return data->GetFileMan() && data->GetFileMan()->pwd_done(); }));
+            ASSERT_TRUE(data->SetPathText(KV_String((dir / "work/a").c_str()), false));
+            lists[side == CBrowseSplt::kLeft ? 0 : 1] =
+                wnd->GetPane(side)->findChild<CFileListView*>();
+        }
+        ASSERT_TRUE(lists[0] && lists[1]);
+        ASSERT_TRUE(Until([&] {
+            return lists[0]->GetModel()->rowCount() == 6 && lists[1]->GetModel()->rowCount() == 6;
+        })) << lists[0]->GetModel()->rowCount();
+        EXPECT_EQ(lists[0]->GetStyle(), CFileListView::kStyleDetails);
+        QTest::qWait(400);
+        const QImage image = kvtest::GrabOnScreen(*wnd);
+        ASSERT_EQ(image.size(), wnd->size());
+        ASSERT_TRUE(image.save(png, "PNG"));
+
+        for (uint32_t side : {CBrowseSplt::kLeft, CBrowseSplt::kRight}) {
+            SCOPED_TRACE(side);
+            CBrowseFrm* pane = wnd->GetPane(side);
+            // The caption bar names the pane's data source.
+            auto* bar = pane->findChild<CBrowserBar*>();
+            ASSERT_NE(bar, nullptr);
+            EXPECT_TRUE(bar->isVisible());
+            EXPECT_GT(DarkPixels(image, In(wnd, bar)), 30);
+            // The list: column titles, then one row per entry, then blank.
+            CFileListView* list = lists[side == CBrowseSplt::kLeft ? 0 : 1];
+            auto* details = qobject_cast<QTreeView*>(list->GetItemView());
+            ASSERT_NE(details, nullptr);
+            EXPECT_GT(DarkPixels(image, In(wnd, details->header())), 40);
+            const QRect rows = In(wnd, details->viewport());
+            const QRect last = details->visualRect(list->GetModel()->index(5, 0));
+            ASSERT_TRUE(last.isValid());
+            EXPECT_GT(
+                DarkPixels(image, QRect(rows.left(), rows.top(), rows.width(), last.bottom() + 1)),
+                150);
+            EXPECT_EQ(DarkPixels(image, QRect(rows.left(), rows.top() + last.bottom() + 6,
+                                              rows.width(), rows.height() - last.bottom() - 8)),
+                      0);
+            // The folder tree beside it shows its folders.
+            auto* tree = pane->findChild<CFileTreeView*>();
+            ASSERT_NE(tree, nullptr);
+            EXPECT_GT(tree->width(), 150);
+            EXPECT_GT(DarkPixels(image, In(wnd, tree->viewport())), 40);
+        }
+    }
+};
+
+TEST_F(BrowseScreen_MT, TwoPaneWindowWithDetailsListsOnAnXServer)
+{
+    const QByteArray child_png = qgetenv(kChildVar);
+    if (!child_png.isEmpty()) {
+        ShowAndCheck(QString::fromUtf8(child_png));
+        return;
+    }
+    if (kvtest::XServer::Program().isEmpty()) {
+        GTEST_SKIP() << "Xvfb is not installed (package xvfb): no screenshot of the window";
+    }
+    kvtest::XServer server;
+    const QString display = server.Start(QStringLiteral("1100x700x24"));
+    ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
+
+    const QString png = QStringLiteral(KV_TEST_BUILD_DIR "/browse-two-panes-details.png");
+    QFile::remove(png);
+    QProcess child;
+    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
+    env.insert(kChildVar, png);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("/proc/self/exe"),
+                {QStringLiteral(
+                    "--gtest_filter=BrowseScreen_MT.TwoPaneWindowWithDetailsListsOnAnXServer")});
+    const bool finished = child.waitForFinished(120000);
+    const QByteArray output = child.readAll();
+    ASSERT_TRUE(finished) << output.constData();
+    EXPECT_EQ(child.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    EXPECT_FALSE(QImage(png).isNull()) << png.toStdString();
+}
+
+} // namespace
