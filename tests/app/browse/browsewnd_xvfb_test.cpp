@@ -6,6 +6,7 @@
 #include "browse_fixture.h"
 
 #include "browse/browserbar.h"
+#include "shell/mainfrm.h"
 #include "support/kv_xvfb.h"
 #include "views/filelistview.h"
 #include "views/filetreeview.h"
@@ -93,6 +94,86 @@ protected:
         }
     }
 };
+
+// The share of pixels in which the screen shows `w` as it draws itself.
+double Showing(QWidget& w)
+{
+    const QImage screen = kvtest::GrabOnScreen(w).convertToFormat(QImage::Format_RGB32);
+    const QImage own = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (screen.size() != own.size() || screen.isNull()) {
+        return 0;
+    }
+    qint64 same = 0;
+    for (int y = 0; y < own.height(); ++y) {
+        for (int x = 0; x < own.width(); ++x) {
+            same += screen.pixel(x, y) == own.pixel(x, y) ? 1 : 0;
+        }
+    }
+    return static_cast<double>(same) / (own.width() * own.height());
+}
+
+// The child's part of the second test: a window that goes leaves the
+// control window on top, over the other browse windows.
+void RaiseCheck(CKivrelApp* app, const KV_DsId& local)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    auto* frm = new CMainFrm;
+    ASSERT_TRUE(frm->CreateFrame());
+    app->SetMainFrm(frm);
+    frm->setGeometry(20, 20, 420, 320);
+    frm->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frm));
+    std::unique_ptr<CBrowseSplt> below(
+        new CBrowseSplt(KV_FileManId(local, 0), KV_FileManId(), 0x0002));
+    std::unique_ptr<CBrowseSplt> above(
+        new CBrowseSplt(KV_FileManId(local, 0), KV_FileManId(), 0x0001));
+    for (CBrowseSplt* w : {below.get(), above.get()}) {
+        ASSERT_TRUE(w->CreateFrame());
+        w->setGeometry(10, 10, 500, 400);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+        w->raise();
+        QTest::qWait(300);
+    }
+    // Blank areas look alike; what the windows draw does not.
+    const double covered = Showing(*frm);
+    EXPECT_LT(covered, 0.8) << "covered";
+    above.reset();
+    QTest::qWait(400);
+    const double shown = Showing(*frm);
+    EXPECT_GT(shown, 0.97) << "on top once the window above went, not under the one below";
+    EXPECT_GT(shown - covered, 0.15);
+    below.reset();
+    app->SetMainFrm(nullptr);
+    delete frm;
+}
+
+TEST_F(BrowseScreen_MT, AWindowThatGoesLeavesTheControlWindowOnTop)
+{
+    if (!qgetenv(kChildVar).isEmpty()) {
+        RaiseCheck(app, local);
+        return;
+    }
+    if (kvtest::XServer::Program().isEmpty()) {
+        GTEST_SKIP() << "Xvfb is not installed (package xvfb): no stacking to see";
+    }
+    kvtest::XServer server;
+    const QString display = server.Start(QStringLiteral("800x600x24"));
+    ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
+    QProcess child;
+    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
+    env.insert(kChildVar, QStringLiteral("-"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("/proc/self/exe"),
+                {QStringLiteral(
+                    "--gtest_filter=BrowseScreen_MT.AWindowThatGoesLeavesTheControlWindowOnTop")});
+    const bool finished = child.waitForFinished(120000);
+    const QByteArray output = child.readAll();
+    ASSERT_TRUE(finished) << output.constData();
+    EXPECT_EQ(child.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+}
 
 TEST_F(BrowseScreen_MT, TwoPaneWindowWithDetailsListsOnAnXServer)
 {
