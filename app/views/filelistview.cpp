@@ -843,12 +843,10 @@ void CFileListView::RemoveTemp()
     temp_node.reset();
 }
 
-bool CFileListView::CanEdit(int row) const
+bool CFileListView::CanEdit(int row)
 {
     KV_FileTreeNode* node = model->NodeAt(row);
-    auto* self = const_cast<CFileListView*>(this);
-    return node != nullptr && !node->rdonly() &&
-           (node->temp() ? self->CanNewDirectory() : self->CanRename());
+    return node != nullptr && !node->rdonly() && (node->temp() ? CanNewDirectory() : CanRename());
 }
 
 void CFileListView::OnEditStarted(int row)
