@@ -1,12 +1,16 @@
-// A two-pane browse window on a real X server (Xvfb): both panes with their
-// caption bars, each a folder tree beside a file list in details style,
+// A two-pane browse window on a real X server (Xvfb): a local pane and an
+// FTP pane (vsftpd; a second local one without it) with their caption
+// bars, each a folder tree beside a file list in details style,
 // saved as PNGs in the build folder and checked at their key regions. The
 // test starts its own Xvfb and runs itself again as a client of it; it
 // skips only when Xvfb is not installed.
 #include "browse_fixture.h"
 
 #include "browse/browserbar.h"
+#include "datasources/kv_dstreenodeds.h"
 #include "shell/mainfrm.h"
+#include "support/kv_nettest.h"
+#include "support/kv_vsftpd.h"
 #include "support/kv_xvfb.h"
 #include "views/filelistview.h"
 #include "views/filetreeview.h"
@@ -16,6 +20,8 @@
 #include <QHeaderView>
 #include <QProcess>
 #include <QTreeView>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -39,7 +45,31 @@ protected:
         for (const char* name : {"three.dat", "four.txt", "five.txt"}) {
             ASSERT_TRUE(kvtest::write_file(dir / (std::string("work/a/") + name), "12345"));
         }
-        CBrowseSplt* wnd = Open(KV_FileManId(local, 0), KV_FileManId(local, 0), 0x0303);
+        // The right side is FTP when vsftpd can run here.
+        KV_DsId right = local;
+        std::unique_ptr<kvtest::ChildProc> server;
+        const char* right_path = nullptr;
+        if (kvtest::vsftpd_usable()) {
+            const std::string root = dir / "ftproot";
+            std::filesystem::create_directories(root + "/pub/sub");
+            for (const char* name : {"a.txt", "b.txt", "c.dat", "d.txt", "e.txt"}) {
+                std::ofstream(root + "/pub/" + name) << "12345";
+            }
+            const uint16_t port = kvtest::closed_port();
+            server = kvtest::start_vsftpd(dir.path(), root, port, "");
+            ASSERT_TRUE(server && server->wait_port(port)) << (server ? server->log() : "");
+            KV_DsTreeNodeFtp n;
+            n.set_name("Loopback");
+            n.set_inh_params(false);
+            n.params_ftp().set_dst_addr(KV_String(("127.0.0.1:" + std::to_string(port)).c_str()));
+            n.params_ftp().set_anonymous(true);
+            KV_DsTreeNode* ftp =
+                pool->tree().create(pool->tree().find(KV_DS_NODE_FTP, true), &n, 0, true);
+            ASSERT_NE(ftp, nullptr);
+            right = ftp->id();
+            right_path = "/pub";
+        }
+        CBrowseSplt* wnd = Open(KV_FileManId(local, 0), KV_FileManId(right, 0), 0x0303);
         ASSERT_NE(wnd, nullptr);
         wnd->move(10, 10);
         wnd->resize(1000, 560);
@@ -50,14 +80,20 @@ protected:
             CFileManData* data = wnd->GetPane(side)->GetData();
             ASSERT_TRUE(
                 Until([data] { return data->GetFileMan() && data->GetFileMan()->pwd_done(); }));
-            ASSERT_TRUE(data->SetPathText(KV_String((dir / "work/a").c_str()), false));
+            const std::string path = side == CBrowseSplt::kRight && right_path != nullptr
+                                         ? std::string(right_path)
+                                         : dir / "work/a";
+            ASSERT_TRUE(data->SetPathText(KV_String(path.c_str()), false));
             lists[side == CBrowseSplt::kLeft ? 0 : 1] =
                 wnd->GetPane(side)->findChild<CFileListView*>();
         }
         ASSERT_TRUE(lists[0] && lists[1]);
         ASSERT_TRUE(Until([&] {
-            return lists[0]->GetModel()->rowCount() == 6 && lists[1]->GetModel()->rowCount() == 6;
-        })) << lists[0]->GetModel()->rowCount();
+            // The FTP folder lists ".." too.
+            return lists[0]->GetModel()->rowCount() == 6 &&
+                   lists[1]->GetModel()->rowCount() == (right_path != nullptr ? 7 : 6);
+        })) << lists[0]->GetModel()->rowCount()
+            << " " << lists[1]->GetModel()->rowCount();
         EXPECT_EQ(lists[0]->GetStyle(), CFileListView::kStyleDetails);
         QTest::qWait(400);
         const QImage image = kvtest::GrabOnScreen(*wnd);
@@ -78,7 +114,8 @@ protected:
             ASSERT_NE(details, nullptr);
             EXPECT_GT(DarkPixels(image, In(wnd, details->header())), 40);
             const QRect rows = In(wnd, details->viewport());
-            const QRect last = details->visualRect(list->GetModel()->index(5, 0));
+            const QRect last =
+                details->visualRect(list->GetModel()->index(list->GetModel()->rowCount() - 1, 0));
             ASSERT_TRUE(last.isValid());
             EXPECT_GT(
                 DarkPixels(image, QRect(rows.left(), rows.top(), rows.width(), last.bottom() + 1)),
