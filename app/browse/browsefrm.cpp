@@ -258,7 +258,16 @@ bool CBrowseFrm::OnCreateClient()
         setMenuWidget(bar);
         status_bar = bar;
     }
-    CInnerFrm::OnCreateClient();
+    if (!CInnerFrm::OnCreateClient()) {
+        return false;
+    }
+    // A file view that found no pane or adapter is not made, and neither is
+    // a pane without its first view.
+    if (const CFileView* view = CFileView::FromWidget(GetSplitter()->GetPane(0, 0))) {
+        if (view->GetData() == nullptr) {
+            return false;
+        }
+    }
     if (KV_Informer* informer = data->GetInformer()) {
         informer->inform();
     }

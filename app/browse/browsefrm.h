@@ -105,9 +105,8 @@ public:
 
 protected:
     // Binds the pane (see above) before its first view is made. False when
-    // there is no browse window or side, or no adapter.
-    // Does not yet fail when the first view cannot be made: the file views
-    // are not built, and the pane must exist for its engine link.
+    // there is no browse window or side, no adapter, or the first view
+    // could not be made.
     bool OnCreateClient() override;
     bool event(QEvent* event) override;
 

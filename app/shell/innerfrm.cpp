@@ -1,5 +1,8 @@
 #include "shell/innerfrm.h"
 
+#include "shell/kivrelapp.h"
+#include "shell/mainfrm.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
@@ -81,7 +84,18 @@ CInnerFrm::CInnerFrm(uint8_t layout, uint8_t flat, QWidget* parent)
     connect(&blink, &QTimer::timeout, this, [this] { Flash(false); });
 }
 
-CInnerFrm::~CInnerFrm() = default;
+CInnerFrm::~CInnerFrm()
+{
+    // When a window goes the control window comes to the top, not whatever
+    // window the window manager picks next. The pointer the application
+    // keeps is trusted only while that window still exists.
+    CKivrelApp* app = CKivrelApp::Instance();
+    QWidget* main = app != nullptr ? app->GetMainFrm() : nullptr;
+    if (isWindow() && main != nullptr && main != this &&
+        QApplication::topLevelWidgets().contains(main) && main->isVisible()) {
+        main->raise();
+    }
+}
 
 bool CInnerFrm::Create()
 {

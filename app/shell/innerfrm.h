@@ -57,8 +57,7 @@ public:
     // pending number at construction (set by a splitter that makes this frame
     // as one of its panes).
     CInnerFrm(uint8_t layout, uint8_t flat, QWidget* parent = nullptr);
-    // Does not yet bring the program's main window to the top when a frame
-    // goes: the application object that knows the main window is not built.
+    // A window that goes brings the control window to the top.
     ~CInnerFrm() override;
 
     // Makes the client: the splitter and its first pane, the pending pane.

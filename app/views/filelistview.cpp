@@ -181,6 +181,13 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const
         return row.texts.value(index.column());
     case Qt::DecorationRole:
         return index.column() == 0 ? QVariant(row.icon) : QVariant();
+    case Qt::ToolTipRole: {
+        const CFileManData* data = pane != nullptr ? pane->GetData() : nullptr;
+        if (data == nullptr || data->GetFileMan() == nullptr || row.node->temp()) {
+            return QVariant();
+        }
+        return KvToQString(row.node->info(data->GetFileMan()->man_path(), data->GetPath()));
+    }
     case Qt::ForegroundRole: {
         if (pane == nullptr) {
             return QVariant();
@@ -836,12 +843,10 @@ void CFileListView::RemoveTemp()
     temp_node.reset();
 }
 
-bool CFileListView::CanEdit(int row) const
+bool CFileListView::CanEdit(int row)
 {
     KV_FileTreeNode* node = model->NodeAt(row);
-    auto* self = const_cast<CFileListView*>(this);
-    return node != nullptr && !node->rdonly() &&
-           (node->temp() ? self->CanNewDirectory() : self->CanRename());
+    return node != nullptr && !node->rdonly() && (node->temp() ? CanNewDirectory() : CanRename());
 }
 
 void CFileListView::OnEditStarted(int row)
@@ -1021,11 +1026,9 @@ void CFileListView::OnDoubleClick(QAbstractItemView* view, QMouseEvent* e)
     }
 }
 
-void CFileListView::OnContextMenu(QAbstractItemView*, QContextMenuEvent* e)
+void CFileListView::OnContextMenu(QAbstractItemView* view, QContextMenuEvent* e)
 {
-    if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
-        browse->PopupFileMenu(e->globalPos());
-    }
+    PopupFileMenu(view, e->globalPos());
 }
 
 void CFileListView::OnFocusIn()

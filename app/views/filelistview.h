@@ -188,7 +188,7 @@ private:
     void OnFocusIn();
     // Whether the entry of `row` may be edited; the editor then opens on
     // its name.
-    bool CanEdit(int row) const;
+    bool CanEdit(int row);
     void OnEditStarted(int row);
     void OnCommit(QWidget* editor);
     // The entry whose editor closes; null when none was edited.

@@ -92,8 +92,34 @@ void CFileTreeModel::FillIcons(CFileTreeData* item) const
 {
     item->icon = QIcon();
     item->open_icon = QIcon();
+    item->shown_icon = QIcon();
     if (pane != nullptr) {
         pane->GetNodeIcons(item->node, item->icon, item->open_icon, item->parent == &root);
+    }
+    if (item->open_icon.isNull() || item->open_icon.cacheKey() == item->icon.cacheKey()) {
+        item->shown_icon = item->icon;
+        return;
+    }
+    // A selected folder shows itself open. Theme icons take no pixmaps of
+    // another mode, so the pair becomes one icon of pixmaps.
+    for (const int size : {16, 22, 24, 32}) {
+        item->shown_icon.addPixmap(item->icon.pixmap(size), QIcon::Normal);
+        item->shown_icon.addPixmap(item->open_icon.pixmap(size), QIcon::Selected);
+    }
+}
+
+void CFileTreeModel::SetDropItem(const CFileTreeData* item)
+{
+    if (item == drop_item) {
+        return;
+    }
+    const CFileTreeData* old = drop_item;
+    drop_item = item;
+    for (const CFileTreeData* changed : {old, item}) {
+        if (changed != nullptr) {
+            const QModelIndex i = IndexOf(changed);
+            emit dataChanged(i, i);
+        }
     }
 }
 
@@ -125,6 +151,8 @@ void CFileTreeModel::Remove(CFileTreeData* item)
     if (parent == nullptr || row < 0) {
         return;
     }
+    // The highlight could name an item of the branch that goes.
+    drop_item = nullptr;
     beginRemoveRows(IndexOf(parent), row, row);
     parent->children.erase(parent->children.begin() + row);
     endRemoveRows();
@@ -135,6 +163,7 @@ void CFileTreeModel::RemoveChildren(CFileTreeData* item)
     if (item->children.empty()) {
         return;
     }
+    drop_item = nullptr;
     if (item == &root) {
         beginResetModel();
         item->children.clear();
@@ -204,8 +233,22 @@ QVariant CFileTreeModel::data(const QModelIndex& index, int role) const
     case Qt::EditRole:
         return KvToQString(item->node->name());
     case Qt::DecorationRole:
-        return item->icon;
+        return item->shown_icon;
+    case Qt::ToolTipRole: {
+        const CFileManData* data = pane != nullptr ? pane->GetData() : nullptr;
+        if (data == nullptr || data->GetFileMan() == nullptr) {
+            return QVariant();
+        }
+        // The path counts only for "." and "..", which the tree leaves out.
+        return KvToQString(item->node->info(data->GetFileMan()->man_path(), KV_PathDef()));
+    }
+    case Qt::BackgroundRole:
+        return item == drop_item ? QVariant(QApplication::palette().brush(QPalette::Highlight))
+                                 : QVariant();
     case Qt::ForegroundRole: {
+        if (item == drop_item) {
+            return QApplication::palette().brush(QPalette::HighlightedText);
+        }
         if (pane == nullptr) {
             return QVariant();
         }
@@ -804,9 +847,7 @@ void CFileTreeView::contextMenuEvent(QContextMenuEvent* e)
     if (i.isValid()) {
         selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect);
     }
-    if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
-        browse->PopupFileMenu(e->globalPos());
-    }
+    PopupFileMenu(this, e->globalPos());
 }
 
 void CFileTreeView::focusInEvent(QFocusEvent* e)
@@ -855,10 +896,14 @@ void CFileTreeView::dragEnterEvent(QDragEnterEvent* e)
 
 void CFileTreeView::dragMoveEvent(QDragMoveEvent* e)
 {
-    const KV_PathDef target = DropFolder(e->position().toPoint());
+    const QPoint pt = e->position().toPoint();
+    const KV_PathDef target = DropFolder(pt);
     const int effect = target.empty() ? 0
                                       : GetDropEffect(e->mimeData(), target,
                                                       (e->modifiers() & Qt::ControlModifier) != 0);
+    // The item under the cursor shows where the drop would go.
+    const QModelIndex under = indexAt(pt);
+    model->SetDropItem(effect != 0 && under.isValid() ? model->DataOf(under) : nullptr);
     if (effect == 0) {
         e->ignore();
         return;
@@ -869,11 +914,13 @@ void CFileTreeView::dragMoveEvent(QDragMoveEvent* e)
 
 void CFileTreeView::dragLeaveEvent(QDragLeaveEvent* e)
 {
+    model->SetDropItem(nullptr);
     QTreeView::dragLeaveEvent(e);
 }
 
 void CFileTreeView::dropEvent(QDropEvent* e)
 {
+    model->SetDropItem(nullptr);
     const KV_PathDef target = DropFolder(e->position().toPoint());
     const int effect = target.empty() ? 0
                                       : GetDropEffect(e->mimeData(), target,

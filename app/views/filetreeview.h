@@ -36,6 +36,8 @@ public:
     bool has_children = false;
     QIcon icon;
     QIcon open_icon;
+    // What the tree draws: `icon`, and `open_icon` while selected.
+    QIcon shown_icon;
 
     // The child showing `node`, or null.
     CFileTreeData* ChildOf(const KV_FileTreeNode* node) const;
@@ -61,6 +63,9 @@ public:
     void RemoveChildren(CFileTreeData* item);
     void Update(CFileTreeData* item);
     void SetHasChildren(CFileTreeData* item, bool has);
+    // The folder a drag hovers over is drawn highlighted; null for none.
+    void SetDropItem(const CFileTreeData* item);
+    const CFileTreeData* GetDropItem() const { return drop_item; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -76,6 +81,7 @@ private:
 
     CFileTreeData root{nullptr, nullptr};
     CBrowseFrm* pane = nullptr;
+    const CFileTreeData* drop_item = nullptr;
 };
 
 class CFileTreeView : public QTreeView, public CFileView

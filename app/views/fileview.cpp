@@ -1,8 +1,11 @@
 #include "views/fileview.h"
 
 #include "browse/browsefrm.h"
+#include "browse/browsesplt.h"
 #include "browse/filemandata.h"
 #include "core/fileclip.h"
+#include "menus/menufind.h"
+#include "menus/newmenu.h"
 #include "root/kv_filemanpool.h"
 #include "shell/kivrelapp.h"
 #include "views/filetreeview.h"
@@ -10,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
+#include <QMenu>
 #include <QMimeData>
 #include <QWidget>
 
@@ -72,6 +76,13 @@ CFileView* CFileView::FromWidget(QWidget* wnd)
         }
     }
     return nullptr;
+}
+
+void CFileView::PopupFileMenu(QWidget* source, const QPoint& global)
+{
+    if (CBrowseSplt* browse = CBrowseSplt::FromChild(source)) {
+        browse->PopupFileMenu(global);
+    }
 }
 
 bool CFileView::RequesterHasFocus() const

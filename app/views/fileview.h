@@ -15,6 +15,7 @@
 // User-interface thread only: the browse tree calls the receiver while the
 // pane hands it a notice.
 
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 
@@ -121,6 +122,9 @@ protected:
     QPointer<QWidget> requester;
     // The focus is in the requesting window.
     bool RequesterHasFocus() const;
+    // Pops up the "&File" popup of the browse window around `source` at
+    // `global`; its commands go to that window. Nothing outside one.
+    static void PopupFileMenu(QWidget* source, const QPoint& global);
 
     // ---- shared by the views' clipboard, drag and drop
 
