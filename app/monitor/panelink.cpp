@@ -39,7 +39,11 @@ bool CPaneLink::Alive() const
 void CPaneLink::ClearActiveNode() const
 {
     if (tree != nullptr && pane != nullptr && Alive()) {
-        tree->set_act_inf(nullptr);
+        if (CBrowseSplt* browse = CBrowseSplt::FromChild(pane)) {
+            browse->OnPaneActivated(nullptr);
+        } else {
+            tree->set_act_inf(nullptr);
+        }
     }
 }
 

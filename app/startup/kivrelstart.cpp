@@ -21,6 +21,7 @@
 #include "startup/starthooks.h"
 #include "startup/starttips.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QKeyEvent>
@@ -266,6 +267,15 @@ void CKivrelApp::OnIdle()
     }
     if (!quitting) {
         in_idle = false;
+        return;
+    }
+    // A modal dialog opened after the quit began runs a loop of its own on
+    // the stack of its window's code: destroying that window, or the control
+    // window, under it would pull the stack away. The quit goes on once the
+    // dialog is closed.
+    if (QApplication::activeModalWidget() != nullptr) {
+        in_idle = false;
+        again(static_cast<int>(kTermPollMs));
         return;
     }
     if (KV_HWND wnd = pool != nullptr ? pool->pop_hwnd() : 0) {

@@ -1039,7 +1039,14 @@ void CFileListView::OnFocusIn()
     }
     CFileManData* data = GetData();
     if (data != nullptr && data->GetFileTree() != nullptr) {
-        data->GetFileTree()->set_act_inf(data->GetFileTree()->find(data->GetPath().list()));
+        KV_FileTreeNode* node = data->GetFileTree()->find(data->GetPath().list());
+        // Through the window, so its counts, its "&Data Source" popup and the
+        // control window's selection follow the focus too.
+        if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
+            browse->OnPaneActivated(node);
+        } else {
+            data->GetFileTree()->set_act_inf(node);
+        }
     }
 }
 

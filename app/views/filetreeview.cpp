@@ -859,7 +859,13 @@ void CFileTreeView::focusInEvent(QFocusEvent* e)
     CFileManData* data = GetData();
     const CFileTreeData* item = GetSelectedItem();
     if (data != nullptr && data->GetFileTree() != nullptr && item != nullptr) {
-        data->GetFileTree()->set_act_inf(item->node);
+        // Through the window, so its counts, its "&Data Source" popup and the
+        // control window's selection follow the focus too.
+        if (CBrowseSplt* browse = CBrowseSplt::FromChild(this)) {
+            browse->OnPaneActivated(item->node);
+        } else {
+            data->GetFileTree()->set_act_inf(item->node);
+        }
     }
 }
 

@@ -295,6 +295,14 @@ TEST_F(BrowseConnCmds_MT, FindingTheDataSourceFollowsFocusOnlyWithDsAutosel)
     wnd->OnPaneActivated(nullptr);
     ASSERT_EQ(recorder.shown.size(), 1u);
     EXPECT_EQ(recorder.shown[0].first, instance);
+
+    // A view taking the focus activates its pane, so the control window
+    // follows a person's clicks, not only the window's own calls.
+    recorder.shown.clear();
+    List(wnd, CBrowseSplt::kLeft)->clearFocus();
+    ASSERT_TRUE(Focus(List(wnd, CBrowseSplt::kLeft)));
+    ASSERT_FALSE(recorder.shown.empty());
+    EXPECT_EQ(recorder.shown.back().first, instance);
 }
 
 TEST_F(BrowseConnCmds_MT, OptionsDefaultFolderAndTheFolderMenuActOnTheFocusedPane)

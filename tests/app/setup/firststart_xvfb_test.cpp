@@ -246,8 +246,8 @@ void FirstStartInThisProcess(uint16_t port, const QString& shots)
         ASSERT_NE(list, nullptr);
         for (int row = 0; row < list->GetModel()->rowCount(); ++row) {
             const QModelIndex index = list->GetModel()->index(row, 0);
-            const QRect r =
-                list->visualRect(index).translated(list->viewport()->mapTo(wnd, QPoint(0, 0)));
+            const QRect r = list->GetItemView()->visualRect(index).translated(
+                list->GetItemView()->viewport()->mapTo(wnd, QPoint(0, 0)));
             EXPECT_GT(DarkPixels(image, r), 15) << index.data().toString().toStdString();
         }
     }

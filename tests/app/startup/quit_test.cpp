@@ -13,7 +13,10 @@
 #include "support/kv_dlgdriver.h"
 #include "support/kv_testdir.h"
 
+#include <QDialog>
+#include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -46,9 +49,9 @@ private:
     QString name;
 };
 
-void QuitInThisProcess()
+// Settings in `dir`, the engine loaded, the control window made.
+void StartForQuit(const kvtest::TempDir& dir)
 {
-    kvtest::TempDir dir;
     ASSERT_TRUE(dir.ok());
     CSettingsEnv env;
     env.user_conf = QString::fromStdString(dir / "kivrel.conf");
@@ -59,11 +62,19 @@ void QuitInThisProcess()
     ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, dir.c_str()));
     ASSERT_TRUE(kvtest::write_file(dir / "kivrel.ds", ""));
     ASSERT_TRUE(app.CreatePool());
-    KV_FileManPool& pool = *app.GetPool();
-    ASSERT_TRUE(pool.load_ds());
+    ASSERT_TRUE(app.GetPool()->load_ds());
     auto* frm = new CMainFrm;
     ASSERT_TRUE(frm->CreateFrame());
     app.SetMainFrm(frm);
+}
+
+void QuitInThisProcess()
+{
+    kvtest::TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(StartForQuit(dir));
+    CKivrelApp& app = *CKivrelApp::Instance();
+    KV_FileManPool& pool = *app.GetPool();
+    CMainFrm* frm = app.GetMainFrm();
     bool term_when_destroyed = false;
     QObject::connect(frm, &QObject::destroyed,
                      [&] { term_when_destroyed = app.GetPool()->term(); });
@@ -105,22 +116,69 @@ void QuitInThisProcess()
     app.DeletePool();
 }
 
+// A dialog opened after the quit began, over a window the quit would close:
+// nothing goes while it is open, and the quit ends once it is closed.
+void ModalDialogDuringQuitInThisProcess()
+{
+    kvtest::TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(StartForQuit(dir));
+    CKivrelApp& app = *CKivrelApp::Instance();
+    KV_FileManPool& pool = *app.GetPool();
+    QPointer<CMainFrm> frm = app.GetMainFrm();
+    const KV_DsTreeNode* local = pool.tree().find(KV_DS_NODE_STD, false);
+    ASSERT_NE(local, nullptr);
+    KV_FileMan* man = pool.reg(local->id());
+    ASSERT_NE(man, nullptr);
+    QStringList closed;
+    QPointer<BoundWnd> wnd = new BoundWnd(man->informer(), closed, "one");
+    wnd->show();
+
+    app.PrepareQuit();
+    auto* dlg = new QDialog(wnd);
+    bool kept_while_open = false;
+    QTimer::singleShot(400, dlg, [&] {
+        kept_while_open = !wnd.isNull() && !frm.isNull();
+        dlg->done(QDialog::Rejected);
+    });
+    dlg->exec();
+    EXPECT_TRUE(kept_while_open);
+    ASSERT_TRUE(kvtest::WaitFor([&] { return frm.isNull(); }, 30000));
+    EXPECT_EQ(closed, QStringList{"one"});
+    app.DeletePool();
+}
+
+// Runs `test` of this file in a process of its own: a quit cannot be undone.
+void RunInChild(const char* test)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kChildVar, "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("/proc/self/exe"),
+                {QStringLiteral("--gtest_filter=IdleQuit_MT.") + QString::fromLatin1(test)});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+}
+
 TEST(IdleQuit_MT, WindowsBoundToInformersCloseOneByOneThenTheEngineStops)
 {
     if (qEnvironmentVariableIsSet(kChildVar)) {
         QuitInThisProcess();
         return;
     }
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kChildVar, "1");
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/proc/self/exe"), {QStringLiteral("--gtest_filter=IdleQuit_MT.*")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    RunInChild("WindowsBoundToInformersCloseOneByOneThenTheEngineStops");
+}
+
+TEST(IdleQuit_MT, NothingIsDestroyedUnderADialogOpenedDuringTheQuit)
+{
+    if (qEnvironmentVariableIsSet(kChildVar)) {
+        ModalDialogDuringQuitInThisProcess();
+        return;
+    }
+    RunInChild("NothingIsDestroyedUnderADialogOpenedDuringTheQuit");
 }
 
 } // namespace
