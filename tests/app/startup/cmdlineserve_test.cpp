@@ -19,6 +19,7 @@
 #include "support/kv_testdir.h"
 #include "support/kv_vsftpd.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -148,6 +149,24 @@ TEST_F(CmdLineServe_MT, TheCommandsDialogOpensInTheControlWindowWhileTheLaterSta
         EXPECT_TRUE(later_waits);
         EXPECT_EQ(answer.handled, 1);
     }
+}
+
+TEST_F(CmdLineServe_MT, ALaterStartThatEndsWhileItsDialogIsOpenLeavesTheRunningOneServing)
+{
+    QProcess* later = Start({"CP", "/no/such/f.bin"});
+    kvtest::DialogDriver<CDlgFileTrans> answer([&](CDlgFileTrans& dlg) {
+        later->kill();
+        later->waitForFinished();
+        // Its socket learns of the end while the dialog is still open.
+        QTest::qWait(300);
+        dlg.reject();
+    });
+    ASSERT_TRUE(Ended(later));
+    ASSERT_TRUE(kvtest::WaitFor([&] { return answer.handled == 1 && QApplication::activeModalWidget() == nullptr; }));
+    // A drop of an unknown kind runs nothing: the answer comes at once.
+    QProcess* next = Start({"WEXPL_DROP", "/tmp", "XX", "YY"});
+    ASSERT_TRUE(Ended(next));
+    EXPECT_EQ(next->exitCode(), 0) << next->readAll().constData();
 }
 
 TEST_F(CmdLineServe_MT, AFileOfVsftpdConfirmedInTheTransferDialogArrivesByteForByte)
