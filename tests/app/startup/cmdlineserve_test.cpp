@@ -162,7 +162,8 @@ TEST_F(CmdLineServe_MT, ALaterStartThatEndsWhileItsDialogIsOpenLeavesTheRunningO
         dlg.reject();
     });
     ASSERT_TRUE(Ended(later));
-    ASSERT_TRUE(kvtest::WaitFor([&] { return answer.handled == 1 && QApplication::activeModalWidget() == nullptr; }));
+    ASSERT_TRUE(kvtest::WaitFor(
+        [&] { return answer.handled == 1 && QApplication::activeModalWidget() == nullptr; }));
     // A drop of an unknown kind runs nothing: the answer comes at once.
     QProcess* next = Start({"WEXPL_DROP", "/tmp", "XX", "YY"});
     ASSERT_TRUE(Ended(next));
