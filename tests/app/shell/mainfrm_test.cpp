@@ -4,9 +4,9 @@
 #include "shell/mainfrm.h"
 
 #include "core/settings.h"
-#include "dialogs/dlgfiletrans.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_dstreenodegrp.h"
+#include "dialogs/dlgfiletrans.h"
 #include "foundation/kv_file.h"
 #include "menus/commands.h"
 #include "requests/kv_reqmsg.h"
