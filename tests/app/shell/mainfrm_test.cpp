@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -582,8 +583,16 @@ TEST_F(MainFrmTest, TheUpdateDownloadIsAskedInTheTransferDialogWithItsDestinatio
     // Taken up, so not declined: the next check offers it again.
     EXPECT_TRUE(GetProfileBinary("Init", "AutoUpdtIgn").isNull());
 
-    // A source no data source can serve asks nothing.
+    // A source no data source can serve asks nothing and says why.
+    app->GetBridge().InstallHooks();
+    QStringList errors;
+    kvtest::DialogDriver<QMessageBox> error([&](QMessageBox& box) {
+        errors << box.text();
+        box.accept();
+    });
     EXPECT_FALSE(frm->CopyUri(KV_String("nosuch://h/f"), KV_String(""), KV_FILEOP_UPDATE_APP));
+    EXPECT_TRUE(kvtest::WaitFor([&] { return !errors.isEmpty(); }));
+    EXPECT_EQ(errors, QStringList{"Invalid URI nosuch://h/f."});
     EXPECT_EQ(answer.handled, 1);
     CKivrelApp::Instance()->GetUpdateMan() = KV_AutoUpdtMan();
 }
