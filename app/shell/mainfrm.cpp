@@ -7,6 +7,7 @@
 #include "core/settings.h"
 #include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgtranspar.h"
+#include "forward/cmdlinerun.h"
 #include "foundation/kv_file.h"
 #include "menus/commands.h"
 #include "menus/kvtoolbar.h"
@@ -844,13 +845,9 @@ bool CMainFrm::RunUpdateDlg(const QString& text, bool notice_only)
     return dlg.exec() == QDialog::Accepted;
 }
 
-bool CMainFrm::CopyUri(const KV_String& src, const KV_String&, KV_FILEOP)
+bool CMainFrm::CopyUri(const KV_String& src, const KV_String& dst, KV_FILEOP op)
 {
-    const QString error =
-        QString("Copying %1 needs the transfer dialog, which this version does not have yet.")
-            .arg(ToQ(src));
-    pool->informer().set_err(2, KV_String(error.toUtf8().constData()));
-    return false;
+    return ::CopyUri(src, dst, op, this);
 }
 
 namespace {

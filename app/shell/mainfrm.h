@@ -92,8 +92,8 @@ public:
     // The update descriptor at `path` arrived: offers a newer version unless
     // the user declined that one or a later one before.
     void OnUpdateChecked(const KV_String& path);
-    // Starts the copy of `src` to `dst` through the transfer dialog. Not built
-    // yet: the transfer dialog comes later, so it reports that and gives false.
+    // Asks in the transfer dialog to copy `src` to `dst` and queues the copy
+    // on OK; `op` other than a copy fixes the destination (forward/cmdlinerun.h).
     bool CopyUri(const KV_String& src, const KV_String& dst, KV_FILEOP op);
 
     // Restores the visibility and place of the toolbar and status bar saved

@@ -4,6 +4,7 @@
 #include "core/startrules.h"
 #include "core/wndregistry.h"
 #include "dialogs/dlgappinfo.h"
+#include "forward/cmdlinerun.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_thread.h"
 #include "menus/commands.h"
@@ -107,7 +108,25 @@ bool ForwardedToRunningInstance()
     return forwarded;
 }
 
-void ExecuteCommandLine(const QByteArray&) {}
+void ExecuteCommandLine(const QByteArray& payload)
+{
+    CKivrelApp* app = CKivrelApp::Instance();
+    RunCommandLine(payload, app != nullptr ? app->GetMainFrm() : nullptr);
+}
+
+void ServeCommandLines(CSingleInstance& instance)
+{
+    QObject::connect(&instance, &CSingleInstance::CommandLine, &instance,
+                     [](const QByteArray& payload) {
+                         CKivrelApp* app = CKivrelApp::Instance();
+                         if (CMainFrm* frm = app != nullptr ? app->GetMainFrm() : nullptr) {
+                             frm->show();
+                             frm->raise();
+                             frm->activateWindow();
+                         }
+                         ExecuteCommandLine(payload);
+                     });
+}
 
 bool CKivrelApp::InitInstance()
 {
@@ -168,15 +187,7 @@ bool CKivrelApp::InitInstance()
             std::fprintf(stderr, "kivrel: later starts cannot reach this one: %s\n",
                          error.toLocal8Bit().constData());
         }
-        connect(instance.get(), &CSingleInstance::CommandLine, this,
-                [this](const QByteArray& payload) {
-                    if (main_frm != nullptr) {
-                        main_frm->show();
-                        main_frm->raise();
-                        main_frm->activateWindow();
-                    }
-                    ExecuteCommandLine(payload);
-                });
+        ServeCommandLines(*instance);
 
         CheckAutoUpdate(static_cast<int64_t>(std::time(nullptr)));
         if (auto* view = frm->findChild<CDsView*>(); view != nullptr && view->topLevelItemCount()) {

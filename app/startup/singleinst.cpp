@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -137,10 +138,20 @@ void CSingleInstance::OnConnection()
                 socket->abort();
                 return;
             case CForwardReader::kDone:
-                emit CommandLine(reader->Payload());
-                socket->write("\x01", 1);
-                socket->flush();
-                socket->disconnectFromServer();
+                // Not from inside the socket's own signal: the command's
+                // dialogs nest the event loop, and a sender that ends
+                // meanwhile has its socket deleted there.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, guard = QPointer<QLocalSocket>(socket), payload = reader->Payload()] {
+                        emit CommandLine(payload);
+                        if (guard != nullptr) {
+                            guard->write("\x01", 1);
+                            guard->flush();
+                            guard->disconnectFromServer();
+                        }
+                    },
+                    Qt::QueuedConnection);
                 return;
             }
         });

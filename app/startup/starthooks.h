@@ -27,9 +27,13 @@ CStartHooks& StartHooks();
 bool ForwardedToRunningInstance();
 
 // Runs a forwarded command line (the payload of core/startrules.h) in the
-// control window. Runs nothing yet: the commands of a command line come
-// later.
+// control window; returns once the dialogs it opened are closed.
 void ExecuteCommandLine(const QByteArray& payload);
+
+// From now on the command lines that later starts hand to `instance` raise
+// the control window and run there; each start gets its answer after its
+// command ran.
+void ServeCommandLines(class CSingleInstance& instance);
 
 // Makes F1 without Ctrl, Shift or Alt open the help page of the window it
 // was pressed in (CKivrelApp::ShowHelp), everywhere in `app`. Once.

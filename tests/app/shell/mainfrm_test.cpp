@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_dstreenodegrp.h"
+#include "dialogs/dlgfiletrans.h"
 #include "foundation/kv_file.h"
 #include "menus/commands.h"
 #include "requests/kv_reqmsg.h"
@@ -13,13 +14,17 @@
 #include "root/kv_filemanpool.h"
 #include "shell/dsview.h"
 #include "shell/kivrelapp.h"
+#include "support/kv_dlgdriver.h"
 #include "support/kv_testdir.h"
 #include "support/kv_testtools.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +43,7 @@ public:
     int shutdown_dlgs = 0;
     int params_dlgs = 0;
     QStringList updates; // the texts of the update dialogs shown
+    bool download = false; // the answer to the update dialog
 
 protected:
     void PlayResultSound(const QString& name) override { sounds << name; }
@@ -60,7 +66,7 @@ protected:
     bool RunUpdateDlg(const QString& text, bool) override
     {
         updates << text;
-        return false; // "&Ignore"
+        return download; // "&Download" or "&Ignore"
     }
 };
 
@@ -544,6 +550,51 @@ TEST_F(MainFrmTest, NewCommandsMakeANodeOfTheSelectedGroupAndLetTheUserNameIt)
     const int before = sheets;
     EXPECT_FALSE(app->EditProperties(FtpGroup(), nullptr, view));
     EXPECT_GT(sheets, before);
+}
+
+TEST_F(MainFrmTest, TheUpdateDownloadIsAskedInTheTransferDialogWithItsDestinationFixed)
+{
+    const std::string descriptor = dir / "kivrel.updt";
+    CKivrelApp::Instance()->GetUpdateMan() = KV_AutoUpdtMan(
+        KV_FileManId(KV_DsId(KV_DS_NODE_HTTP, KV_String("u"), KV_String(""), KV_String("")), 1));
+    std::ofstream(descriptor, std::ios::binary)
+        << "60000.0.0.0\nhttps://example.org/kivrel-setup\nWhat is new.";
+    frm->download = true;
+    QString source_ds;
+    QString source_file;
+    bool over_frame = false;
+    bool dst_locked = false;
+    kvtest::DialogDriver<CDlgFileTrans> answer([&](CDlgFileTrans& dlg) {
+        over_frame = dlg.parentWidget() == frm;
+        source_ds = dlg.Item<QComboBox>(CDlgFileTrans::IDC_SRC_DS)->currentText();
+        source_file = dlg.Item<QLineEdit>(CDlgFileTrans::IDC_SRC_FILE)->text();
+        dst_locked = !dlg.Item<QComboBox>(CDlgFileTrans::IDC_DST_DS)->isEnabled() &&
+                     !dlg.Item<QPushButton>(CDlgFileTrans::IDC_EXTENDED)->isEnabled();
+        dlg.reject();
+    });
+    Feed(new KV_MsgFileOp(KV_FILEOP_UPDATE_CHECK, KV_String(descriptor.c_str()), KV_String(""),
+                          false));
+    EXPECT_EQ(frm->updates, QStringList{"What is new."});
+    ASSERT_EQ(answer.handled, 1);
+    EXPECT_TRUE(over_frame);
+    EXPECT_TRUE(source_ds.contains("example.org")) << source_ds.toStdString();
+    EXPECT_EQ(source_file, "/kivrel-setup");
+    EXPECT_TRUE(dst_locked);
+    // Taken up, so not declined: the next check offers it again.
+    EXPECT_TRUE(GetProfileBinary("Init", "AutoUpdtIgn").isNull());
+
+    // A source no data source can serve asks nothing and says why.
+    app->GetBridge().InstallHooks();
+    QStringList errors;
+    kvtest::DialogDriver<QMessageBox> error([&](QMessageBox& box) {
+        errors << box.text();
+        box.accept();
+    });
+    EXPECT_FALSE(frm->CopyUri(KV_String("nosuch://h/f"), KV_String(""), KV_FILEOP_UPDATE_APP));
+    EXPECT_TRUE(kvtest::WaitFor([&] { return !errors.isEmpty(); }));
+    EXPECT_EQ(errors, QStringList{"Invalid URI nosuch://h/f."});
+    EXPECT_EQ(answer.handled, 1);
+    CKivrelApp::Instance()->GetUpdateMan() = KV_AutoUpdtMan();
 }
 
 } // namespace

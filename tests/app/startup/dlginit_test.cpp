@@ -10,6 +10,7 @@
 #include "startup/dlginit.h"
 #include "startup/dlgreqask.h"
 #include "startup/starthooks.h"
+#include "support/kv_dlgdriver.h"
 #include "support/kv_sshtest.h"
 #include "support/kv_testdir.h"
 
@@ -18,16 +19,42 @@
 #include <QThread>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace {
+
+// The names of the requests a cancel reached (on the manager's thread).
+struct CancelledLog
+{
+    std::mutex mutex;
+    QStringList names; // guarded by mutex
+
+    QStringList Names()
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        QStringList sorted = names;
+        sorted.sort();
+        return sorted;
+    }
+};
 
 // A reloaded request as the resumption question sees it.
 class ResumeReq : public KV_FileReq
 {
 public:
-    ResumeReq(KV_ErrHandler& eh, const char* name, bool can, bool checked, bool hide)
-        : KV_FileReq(eh), name(name), can(can), checked(checked), hide(hide)
+    ResumeReq(KV_ErrHandler& eh, const char* name, bool can, bool checked, bool hide,
+              CancelledLog* log = nullptr)
+        : KV_FileReq(eh), name(name), can(can), checked(checked), hide(hide), log(log)
     {
+    }
+    void stop_done(KV_STOP_TYPE type, KV_STOP_TYPE threshold) override
+    {
+        KV_FileReq::stop_done(type, threshold);
+        // The end of the engine stops everything with terminate instead.
+        if (log != nullptr && type == KV_STOP_CANCEL) {
+            std::lock_guard<std::mutex> guard(log->mutex);
+            log->names << name;
+        }
     }
     using KV_FileReq::operator==;
     bool operator==(const KV_FileReq&) const override { return false; }
@@ -49,6 +76,7 @@ public:
 
     const char* name;
     bool can, checked, hide;
+    CancelledLog* log;
 };
 
 KV_SshKey KeyOf(const char* blob)
@@ -110,11 +138,14 @@ protected:
         }
         return dlg.GetResult();
     }
-    void Add(const char* name, bool can, bool checked, bool hide)
+    // `log`: the request is suspended without a time to wake, so that only
+    // a cancel ends it once the manager runs.
+    void Add(const char* name, bool can, bool checked, bool hide, CancelledLog* log = nullptr)
     {
         KV_FileReqMan& man = app->GetPool()->man_trans();
-        ASSERT_TRUE(man.add_req(new ResumeReq(man.informer(), name, can, checked, hide), nullptr,
-                                nullptr, KV_REQ_STAT_QUEUED));
+        ASSERT_TRUE(man.add_req(new ResumeReq(man.informer(), name, can, checked, hide, log),
+                                nullptr, nullptr,
+                                log != nullptr ? KV_REQ_STAT_SUSPENDED : KV_REQ_STAT_QUEUED));
     }
 
     CKivrelApp* app = nullptr;
@@ -197,6 +228,56 @@ TEST_F(DlgInit_MT, NoQuestionWithoutResumableRequestsOrWhenSwitchedOff)
     ASSERT_TRUE(WriteProfileInt("UI", "ReqResume", 0));
     EXPECT_TRUE(Run());
     EXPECT_EQ(asked, 0);
+}
+
+TEST_F(DlgInit_MT, UncheckedRequestsAreCancelledOnOkAndAllButCheckedOnesWhenNotAsked)
+{
+    enum Answer { kOk, kOkToggled, kClosed, kSwitchedOff };
+    struct Case
+    {
+        const char* what;
+        Answer answer;
+        QStringList cancelled; // sorted
+    } const cases[] = {
+        {"OK as listed", kOk, {"start unchecked"}},
+        {"OK after the user swapped both boxes", kOkToggled, {"go on"}},
+        // Not resumed: what cannot resume goes too, and what would start
+        // unchecked; a hidden request that would go on stays.
+        {"closed without OK", kClosed, {"cannot", "start unchecked"}},
+        {"question switched off", kSwitchedOff, {"cannot", "start unchecked"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CancelledLog log;
+        app->DeletePool();
+        ASSERT_TRUE(app->CreatePool());
+        ASSERT_TRUE(WriteProfileInt("UI", "ReqResume", c.answer == kSwitchedOff ? 0 : 1));
+        Add("hidden", true, true, true, &log);
+        Add("cannot", false, true, false, &log);
+        Add("go on", true, true, false, &log);
+        Add("start unchecked", true, false, false, &log);
+        ask = [&](DlgReqAsk& dlg) {
+            if (c.answer == kClosed) {
+                return false;
+            }
+            dlg.show();
+            QTreeWidget* list = dlg.List();
+            for (int i = 0; c.answer == kOkToggled && i < list->topLevelItemCount(); ++i) {
+                QTreeWidgetItem* item = list->topLevelItem(i);
+                item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked
+                                                                          : Qt::Checked);
+            }
+            dlg.accept();
+            return true;
+        };
+        EXPECT_TRUE(Run());
+        // The cancel tasks wait for the manager, as at a real start.
+        ASSERT_TRUE(app->GetPool()->man_trans().start());
+        EXPECT_TRUE(kvtest::WaitFor([&] { return log.Names().size() >= c.cancelled.size(); }));
+        // The root's end stops the others with terminate.
+        app->DeletePool();
+        EXPECT_EQ(log.Names(), c.cancelled);
+    }
 }
 
 } // namespace
