@@ -11,7 +11,7 @@
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QTimer>
+#include <QSplitter>
 
 namespace {
 
@@ -29,22 +29,24 @@ protected:
     }
 
     // Sends a right click's menu request to `target` and tells what popped
-    // up (its title), closing it again.
-    static QString PoppedUp(QWidget* target)
+    // up (its items' names), closing it again. The popup does not block.
+    QString PoppedUp(QWidget* target)
     {
-        QString popped;
-        QTimer::singleShot(100, [&popped] {
-            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                const QList<QAction*> actions = menu->actions();
-                for (QAction* a : actions) {
-                    popped += a->objectName() + QLatin1Char(' ');
-                }
-                menu->close();
-            }
-        });
         QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(5, 5),
                             target->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(target, &e);
+        QString popped;
+        Until([&popped] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr) {
+                return false;
+            }
+            for (QAction* a : menu->actions()) {
+                popped += a->objectName() + QLatin1Char(' ');
+            }
+            menu->close();
+            return true;
+        });
         return popped;
     }
 };
@@ -56,17 +58,18 @@ TEST_F(ViewLook_MT, RightClickPopsUpTheFileMenuInEveryView)
     CFileListView* list = List();
     CFileTreeView* tree = Tree();
     ASSERT_TRUE(Until([&] { return Names(list).size() == 2; }));
-    CNewMenu* file = FindMenuByText(&wnd->DefaultMenu(), "&File", nullptr, false);
+    // The "&File" popup of the window's popup collection, not of its menu bar.
+    CNewMenu* file = FindMenuByText(&wnd->PopupCollection(), "&File", nullptr, false);
     ASSERT_NE(file, nullptr);
     QString expected;
     for (QAction* a : file->GetSafeHmenu()->actions()) {
         expected += a->objectName() + QLatin1Char(' ');
     }
     ASSERT_FALSE(expected.trimmed().isEmpty());
-    EXPECT_EQ(PoppedUp(list->GetItemView()->viewport()), expected);
+    EXPECT_EQ(PoppedUp(list->GetItemView()->viewport()).toStdString(), expected.toStdString());
     list->SetStyle(CFileListView::kStyleIcons);
-    EXPECT_EQ(PoppedUp(list->GetItemView()->viewport()), expected);
-    EXPECT_EQ(PoppedUp(tree->viewport()), expected);
+    EXPECT_EQ(PoppedUp(list->GetItemView()->viewport()).toStdString(), expected.toStdString());
+    EXPECT_EQ(PoppedUp(tree->viewport()).toStdString(), expected.toStdString());
 }
 
 TEST_F(ViewLook_MT, TooltipsDescribeTheEntry)
@@ -102,7 +105,9 @@ TEST_F(ViewLook_MT, ADragHighlightsItsTargetFolderAndASelectedFolderShowsOpen)
     tree->scrollTo(bi);
     // Made before the window had its size, the list added beside the tree
     // still gets the width it asks for, and the tree the rest.
-    EXPECT_EQ(List()->width(), 240);
+    auto* splitter = qobject_cast<QSplitter*>(List()->parentWidget());
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_EQ(List()->width(), 240 - splitter->handleWidth());
     EXPECT_GT(tree->width(), 240);
     ASSERT_TRUE(Until([&] { return tree->indexAt(tree->visualRect(bi).center()) == bi; }, 2000));
     const QPoint on_b = tree->visualRect(bi).center();
