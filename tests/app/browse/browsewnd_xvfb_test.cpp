@@ -197,19 +197,8 @@ TEST_F(BrowseScreen_MT, AWindowThatGoesLeavesTheControlWindowOnTop)
     kvtest::XServer server;
     const QString display = server.Start(QStringLiteral("800x600x24"));
     ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
-    QProcess child;
-    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
-    env.insert(kChildVar, QStringLiteral("-"));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/proc/self/exe"),
-                {QStringLiteral(
-                    "--gtest_filter=BrowseScreen_MT.AWindowThatGoesLeavesTheControlWindowOnTop")});
-    const bool finished = child.waitForFinished(120000);
-    const QByteArray output = child.readAll();
-    ASSERT_TRUE(finished) << output.constData();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    kvtest::RunOnDisplay(display, kChildVar, QStringLiteral("-"),
+                         "BrowseScreen_MT.AWindowThatGoesLeavesTheControlWindowOnTop", 120000);
 }
 
 TEST_F(BrowseScreen_MT, TwoPaneWindowWithDetailsListsOnAnXServer)
@@ -228,19 +217,8 @@ TEST_F(BrowseScreen_MT, TwoPaneWindowWithDetailsListsOnAnXServer)
 
     const QString png = QStringLiteral(KV_TEST_BUILD_DIR "/browse-two-panes-details.png");
     QFile::remove(png);
-    QProcess child;
-    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
-    env.insert(kChildVar, png);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/proc/self/exe"),
-                {QStringLiteral(
-                    "--gtest_filter=BrowseScreen_MT.TwoPaneWindowWithDetailsListsOnAnXServer")});
-    const bool finished = child.waitForFinished(120000);
-    const QByteArray output = child.readAll();
-    ASSERT_TRUE(finished) << output.constData();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    kvtest::RunOnDisplay(display, kChildVar, png,
+                         "BrowseScreen_MT.TwoPaneWindowWithDetailsListsOnAnXServer", 120000);
     EXPECT_FALSE(QImage(png).isNull()) << png.toStdString();
 }
 

@@ -169,19 +169,8 @@ TEST_F(MonitorScreen, TransferListAndProtocolPageOnAnXServer)
     ASSERT_TRUE(QDir().mkpath(dir));
     QFile::remove(dir + "/translist.png");
     QFile::remove(dir + "/protocol.png");
-    QProcess child;
-    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
-    env.insert(kChildVar, dir);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(
-        QStringLiteral("/proc/self/exe"),
-        {QStringLiteral("--gtest_filter=MonitorScreen.TransferListAndProtocolPageOnAnXServer")});
-    const bool finished = child.waitForFinished(60000);
-    const QByteArray output = child.readAll();
-    ASSERT_TRUE(finished) << output.constData();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    kvtest::RunOnDisplay(display, kChildVar, dir,
+                         "MonitorScreen.TransferListAndProtocolPageOnAnXServer");
     EXPECT_FALSE(QImage(dir + "/translist.png").isNull());
     EXPECT_FALSE(QImage(dir + "/protocol.png").isNull());
 }

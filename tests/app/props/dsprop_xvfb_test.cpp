@@ -119,18 +119,7 @@ TEST(DsPropScreen, FtpDetailsWhileInheriting)
     const QString png = QDir::cleanPath(QStringLiteral(KV_TEST_BUILD_DIR) +
                                         "/../../screenshots/dsprop-ftp-details-inherit.png");
     QFile::remove(png);
-    QProcess child;
-    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
-    env.insert(kChildVar, png);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/proc/self/exe"),
-                {QStringLiteral("--gtest_filter=DsPropScreen.FtpDetailsWhileInheriting")});
-    const bool finished = child.waitForFinished(60000);
-    const QByteArray output = child.readAll();
-    ASSERT_TRUE(finished) << output.constData();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    kvtest::RunOnDisplay(display, kChildVar, png, "DsPropScreen.FtpDetailsWhileInheriting");
     EXPECT_FALSE(QImage(png).isNull()) << png.toStdString();
 }
 

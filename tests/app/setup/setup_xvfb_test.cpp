@@ -129,18 +129,7 @@ TEST(SetupScreen, FirstStartWindowsOnAnXServer)
     for (const QString& png : pngs) {
         QFile::remove(png);
     }
-    QProcess child;
-    QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
-    env.insert(kChildVar, dir);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("/proc/self/exe"),
-                {QStringLiteral("--gtest_filter=SetupScreen.FirstStartWindowsOnAnXServer")});
-    const bool finished = child.waitForFinished(60000);
-    const QByteArray output = child.readAll();
-    ASSERT_TRUE(finished) << output.constData();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    kvtest::RunOnDisplay(display, kChildVar, dir, "SetupScreen.FirstStartWindowsOnAnXServer");
     for (const QString& png : pngs) {
         EXPECT_FALSE(QImage(png).isNull()) << png.toStdString();
     }

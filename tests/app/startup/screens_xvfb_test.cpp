@@ -173,18 +173,7 @@ TEST(StartScreens, ControlWindowAndSplashOnAnXServer)
         kvtest::XServer server;
         const QString display = server.Start(QStringLiteral("800x600x24"));
         ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
-        QProcess child;
-        QProcessEnvironment env = kvtest::XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
-        env.insert(kChildVar, shot);
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QStringLiteral("/proc/self/exe"),
-                    {QStringLiteral("--gtest_filter=StartScreens.*")});
-        const bool finished = child.waitForFinished(60000);
-        const QByteArray output = child.readAll();
-        ASSERT_TRUE(finished) << output.constData();
-        EXPECT_EQ(child.exitCode(), 0) << output.constData();
-        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+        kvtest::RunOnDisplay(display, kChildVar, shot, "StartScreens.*");
     }
     EXPECT_FALSE(QImage(kShots + "/control-window.png").isNull());
     EXPECT_FALSE(QImage(kShots + "/splash.png").isNull());

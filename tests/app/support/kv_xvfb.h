@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QWidget>
+#include <gtest/gtest.h>
 
 namespace kvtest {
 
@@ -83,6 +84,26 @@ inline QProcessEnvironment XcbChildEnv(const QString& display, const QString& sc
     append(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=") + supp);
     append(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("strict_string_checks=0"));
     return env;
+}
+
+// Runs the test `filter` of this program again as a client of `display`,
+// with `var` set to `value` (the child sees it and does the part on
+// screen), and checks that it passed within `ms`.
+inline void RunOnDisplay(const QString& display, const char* var, const QString& value,
+                         const char* filter, int ms = 60000)
+{
+    QProcess child;
+    QProcessEnvironment env = XcbChildEnv(display, QStringLiteral(KV_TEST_BUILD_DIR));
+    env.insert(QString::fromLatin1(var), value);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("/proc/self/exe"),
+                {QStringLiteral("--gtest_filter=") + QString::fromLatin1(filter)});
+    const bool finished = child.waitForFinished(ms);
+    const QByteArray output = child.readAll();
+    ASSERT_TRUE(finished) << output.constData();
+    EXPECT_EQ(child.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
 }
 
 // Dark pixels (grey below 110: text, frames, pictures) of `image` within
