@@ -46,27 +46,6 @@ bool MakeUser()
 class FtpFileCmds_MT : public kvtest::ViewFixture
 {
 protected:
-    bool Enabled(uint32_t id)
-    {
-        CCmdUI ui(id);
-        CCommandLayer::Of(wnd.get())->Update(ui, true);
-        return ui.enabled;
-    }
-    bool Run(uint32_t id)
-    {
-        if (!wnd->isActiveWindow()) {
-            wnd->activateWindow();
-            EXPECT_TRUE(QTest::qWaitForWindowActive(wnd.get()));
-        }
-        CCommandLayer* layer = CCommandLayer::Of(wnd.get());
-        QAction* action = layer->Action(id);
-        layer->UpdateActions();
-        if (!action->isEnabled()) {
-            return false;
-        }
-        action->trigger();
-        return true;
-    }
     static bool SelectRow(CFileListView* list, const std::string& name)
     {
         list->setFocus();

@@ -56,31 +56,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(wnd.get()));
     }
 
-    // Whether the command is enabled now, as a menu would show it.
-    bool Enabled(uint32_t id)
-    {
-        CCmdUI ui(id);
-        CCommandLayer::Of(wnd.get())->Update(ui, true);
-        return ui.enabled;
-    }
-    // Runs the command as its menu item or key does; false when it is off.
-    bool Run(uint32_t id)
-    {
-        // A modal dialog that just closed may not have handed the
-        // activation back yet (no window manager here).
-        if (!wnd->isActiveWindow()) {
-            wnd->activateWindow();
-            EXPECT_TRUE(QTest::qWaitForWindowActive(wnd.get()));
-        }
-        CCommandLayer* layer = CCommandLayer::Of(wnd.get());
-        QAction* action = layer->Action(id);
-        layer->UpdateActions();
-        if (!action->isEnabled()) {
-            return false;
-        }
-        action->trigger();
-        return true;
-    }
     // The ids of `ids` that are enabled, for a readable failure.
     std::string EnabledOf(std::initializer_list<uint32_t> ids)
     {

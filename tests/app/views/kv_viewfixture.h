@@ -11,6 +11,7 @@
 #include "datasources/kv_dstree.h"
 #include "foundation/kv_file.h"
 #include "foundation/kv_informer.h"
+#include "menus/commands.h"
 #include "root/kv_filemanpool.h"
 #include "shell/kivrelapp.h"
 #include "support/kv_dlgdriver.h"
@@ -19,6 +20,7 @@
 #include "views/filelistview.h"
 #include "views/filetreeview.h"
 
+#include <QAction>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -30,6 +32,33 @@ namespace kvtest {
 class ViewFixture : public ::testing::Test
 {
 protected:
+    // Whether the window's command is enabled now, as a menu would show it.
+    bool Enabled(uint32_t id)
+    {
+        CCmdUI ui(id);
+        CCommandLayer::Of(wnd.get())->Update(ui, true);
+        return ui.enabled;
+    }
+    // Runs the window's command as its menu item or key does; false when it
+    // is off.
+    bool Run(uint32_t id)
+    {
+        // A modal dialog that just closed may not have handed the
+        // activation back yet (no window manager here).
+        if (!wnd->isActiveWindow()) {
+            wnd->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(wnd.get()));
+        }
+        CCommandLayer* layer = CCommandLayer::Of(wnd.get());
+        QAction* action = layer->Action(id);
+        layer->UpdateActions();
+        if (!action->isEnabled()) {
+            return false;
+        }
+        action->trigger();
+        return true;
+    }
+
     void SetUp() override
     {
         ASSERT_TRUE(tmp.ok());
