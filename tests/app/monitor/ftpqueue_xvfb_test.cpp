@@ -29,6 +29,7 @@
 #include "shell/mainfrm.h"
 #include "startup/dlgreqask.h"
 #include "startup/starthooks.h"
+#include "support/kv_apprun.h"
 #include "support/kv_dlgdriver.h"
 #include "support/kv_filedigest.h"
 #include "support/kv_nettest.h"
@@ -242,35 +243,13 @@ void SecondStart()
     EXPECT_TRUE(listed[0].contains("tree")) << listed[0].toStdString();
     EXPECT_TRUE(checked);
 
-    KV_FileManPool& pool = *app.GetPool();
     auto* translist = app.GetMainFrm()->findChild<CTransListView*>();
     ASSERT_NE(translist, nullptr);
-    QString outcome;
-    bool completed = false;
-    QTimer watch;
-    watch.setInterval(50);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const KV_FileReqInfo* info = TheRequest(pool);
-        if (info != nullptr && info->status() >= KV_REQ_STAT_COMPLETED && outcome.isEmpty()) {
-            completed = info->status() == KV_REQ_STAT_COMPLETED;
-            outcome = QString::fromUtf8(info->status_str()) + " " +
-                      QString::fromUtf8(info->last_err().data());
-            // The list shows what the request says.
-            QTreeWidgetItem* row = translist->topLevelItem(0);
-            EXPECT_TRUE(row != nullptr && row->text(1) == QString::fromUtf8(info->status_str()));
-            app.PrepareQuit();
-        }
+    // The list shows what the request says when it ends.
+    kvtest::RunUntilRequestEnds(app, [&](const KV_FileReqInfo& info) {
+        QTreeWidgetItem* row = translist->topLevelItem(0);
+        EXPECT_TRUE(row != nullptr && row->text(1) == QString::fromUtf8(info.status_str()));
     });
-    watch.start();
-    QTimer::singleShot(90000, &app, [&] {
-        if (outcome.isEmpty()) {
-            outcome = "still running";
-            app.PrepareQuit();
-        }
-    });
-    EXPECT_EQ(app.exec(), 0);
-    app.ExitInstance();
-    EXPECT_TRUE(completed) << outcome.toStdString();
 }
 
 // Writes the data-source file through the engine's own save: the local

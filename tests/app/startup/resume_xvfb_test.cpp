@@ -20,6 +20,7 @@
 #include "startup/dlginit.h"
 #include "startup/dlgreqask.h"
 #include "startup/starthooks.h"
+#include "support/kv_apprun.h"
 #include "support/kv_dlgdriver.h"
 #include "support/kv_filedigest.h"
 #include "support/kv_testdir.h"
@@ -161,34 +162,7 @@ void SecondStart()
     EXPECT_GT(same, total * 95 / 100);
 
     // Quits as a person would once the copy completed (or failed).
-    KV_FileManPool& pool = *app.GetPool();
-    QString outcome;
-    bool completed = false;
-    QTimer watch;
-    watch.setInterval(50);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        KVTL::KV_HMapPtrIterator<unsigned int, KV_FileReqInfo> it(
-            pool.man_trans().man_info().map());
-        for (it.first(); !it.end(); it.next()) {
-            const KV_FileReqInfo* info = it.value();
-            if (info->status() >= KV_REQ_STAT_COMPLETED && outcome.isEmpty()) {
-                completed = info->status() == KV_REQ_STAT_COMPLETED;
-                outcome = QString::fromUtf8(info->status_str()) + " " +
-                          QString::fromUtf8(info->last_err().data());
-                app.PrepareQuit();
-            }
-        }
-    });
-    watch.start();
-    QTimer::singleShot(90000, &app, [&] {
-        if (outcome.isEmpty()) {
-            outcome = "still running";
-            app.PrepareQuit();
-        }
-    });
-    EXPECT_EQ(app.exec(), 0);
-    app.ExitInstance();
-    EXPECT_TRUE(completed) << outcome.toStdString();
+    kvtest::RunUntilRequestEnds(app);
 }
 
 // Runs one start under the X server; its output, and whether it was killed.
