@@ -5,15 +5,16 @@
 // journey's matter), which opens beside the local disk. The server's
 // identity is asked about once and answered "Always trust this server"; a
 // local folder of 100 files and a file of 32 MiB dragged onto the server's
-// pane copy as one request, which the transfer list shows with its progress
-// until it ends Completed; the server's copy is SHA-256-equal to the source.
+// pane copy as one request, which the transfer list shows running while the
+// upload speed moves, until it ends Completed; the server's copy is
+// SHA-256-equal to the source.
 //
-// Explicit FTPS (vsftpd) also starts a second time in the same home: the
-// certificate stored by the first start lets it list the server without a
-// question. WebDAV runs over HTTPS (Apache with mod_dav and mod_ssl), SFTP
-// over OpenSSH's sshd; each server's certificate or host key is made for the
-// run. Every step is saved as a picture under the build folder's
-// screenshots/<protocol>/.
+// The program then starts a second time in the same home: the certificate
+// or host key stored by the first start lets it list the server without a
+// question. FTPS is explicit (vsftpd), WebDAV runs over HTTPS (Apache with
+// mod_dav and mod_ssl), SFTP over OpenSSH's sshd; each server's certificate
+// or host key is made for the run. Every step is saved as a picture under
+// the build folder's screenshots/<protocol>/.
 //
 // The test runs itself again for each start; the engine's threads run, hence
 // the suite's name. It skips when Xvfb or a server program is missing.
@@ -323,34 +324,56 @@ void DropOnServer(kvtest::JourneyShots& shots, CFileListView* local, CFileListVi
     EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
 }
 
+// Every status the transfer list's rows show, in the order shown, taken as
+// the list changes (a poll could miss a run shorter than its interval); the
+// step's picture when a row first shows the copy running.
+class StatusTrail
+{
+public:
+    StatusTrail(CTransListView& list, kvtest::JourneyShots& shots)
+    {
+        QObject::connect(&list, &QTreeWidget::itemChanged, &guard,
+                         [this, &shots](QTreeWidgetItem* row, int) {
+                             const QString status = row->text(1);
+                             if (status.isEmpty() || (!seen.isEmpty() && seen.back() == status)) {
+                                 return;
+                             }
+                             seen << status;
+                             if (status == QLatin1String("Running") && !shot) {
+                                 shot = true;
+                                 QTimer::singleShot(0, &guard, [&shots] {
+                                     shots.Shot(QStringLiteral("transfer-running"));
+                                 });
+                             }
+                         });
+    }
+
+    QStringList seen;
+
+private:
+    bool shot = false;
+    QObject guard;
+};
+
 // The copy in the transfer list. A request of several items shows no
-// percentage in its row (only a single file's copy does): while it runs, the
-// row's status says so and the control window's upload speed moves; at its
-// end the row reads "Completed", and the program quits.
-void WatchTheCopyEnd(CKivrelApp& app, kvtest::JourneyShots& shots)
+// percentage in its row (only a single file's copy does): its status reads
+// "Running" while it runs and "Completed" at its end, and then the program
+// quits.
+void WatchTheCopyEnd(CKivrelApp& app, kvtest::JourneyShots& shots, const StatusTrail& trail)
 {
     CMainFrm* frm = app.GetMainFrm();
     auto* translist = frm->findChild<CTransListView*>();
     ASSERT_NE(translist, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return translist->topLevelItemCount() == 1; }, 30000));
     frm->raise();
-    QString running;
+    // What the speed pane shows of the upload, for the record.
     QString speed;
     QTimer sample;
     sample.setInterval(20);
     QObject::connect(&sample, &QTimer::timeout, [&] {
-        QTreeWidgetItem* row = translist->topLevelItem(0);
-        const KV_FileReqInfo* info =
-            row == nullptr ? nullptr
-                           : app.GetPool()->man_trans().man_info().at(CTransListView::IdOf(row));
-        if (info == nullptr || info->status() != KV_REQ_STAT_RUNNING || row->text(1).isEmpty() ||
-            frm->SpeedText(1).isEmpty()) {
-            return;
+        if (!frm->SpeedText(1).isEmpty()) {
+            speed = frm->SpeedText(1);
         }
-        running = row->text(1);
-        speed = frm->SpeedText(1);
-        sample.stop();
-        shots.Shot(QStringLiteral("transfer-in-progress"));
     });
     sample.start();
     kvtest::RunUntilRequestEnds(app, [&](const KV_FileReqInfo& info) {
@@ -362,9 +385,11 @@ void WatchTheCopyEnd(CKivrelApp& app, kvtest::JourneyShots& shots)
         EXPECT_TRUE(row->text(0).contains(QLatin1String(kDsName))) << row->text(0).toStdString();
         shots.Shot(QStringLiteral("transfer-completed"));
     });
-    EXPECT_FALSE(running.isEmpty()) << "the row never showed the copy running with a speed";
-    std::printf("while running: status \"%s\", upload %s\n", running.toUtf8().constData(),
-                speed.toUtf8().constData());
+    const QString statuses = trail.seen.join(QStringLiteral(" > "));
+    EXPECT_TRUE(trail.seen.contains(QStringLiteral("Running"))) << statuses.toStdString();
+    EXPECT_EQ(trail.seen.back(), QStringLiteral("Completed")) << statuses.toStdString();
+    std::printf("the row's status: %s; upload speed shown: %s\n", statuses.toUtf8().constData(),
+                speed.isEmpty() ? "none" : speed.toUtf8().constData());
 }
 
 // The quit command, as the person gives it, and the quit question answered
@@ -421,9 +446,12 @@ void Start(bool copy, int questions)
         OpenBesideLocalDisk(app, shots, qEnvironmentVariable(kFolderVar), local);
     ASSERT_NE(server, nullptr);
     if (copy) {
+        auto* translist = app.GetMainFrm()->findChild<CTransListView*>();
+        ASSERT_NE(translist, nullptr);
+        const StatusTrail trail(*translist, shots);
         DropOnServer(shots, local, server);
         ASSERT_FALSE(testing::Test::HasFatalFailure());
-        WatchTheCopyEnd(app, shots);
+        WatchTheCopyEnd(app, shots, trail);
     } else {
         Quit(app, shots);
     }
@@ -487,6 +515,17 @@ protected:
         return env;
     }
 
+    // One start of the program running `part`, its record lines passed on.
+    void Run(const QString& folder, const QString& part)
+    {
+        const QByteArray out = kvtest::RunStart(Env(folder), kPartVar, part);
+        for (const QByteArray& line : out.split('\n')) {
+            if (line.startsWith("the row's status")) {
+                std::printf("%s: %s\n", shots.toUtf8().constData(), line.constData());
+            }
+        }
+    }
+
     bool started = false;
     kvtest::ProgramHome home;
     kvtest::XServer x;
@@ -530,15 +569,15 @@ TEST_F(SecureBrowseAndCopy_MT, FtpsCertificateIsAskedOnceAndNotAgainAfterARestar
     WriteHome(home, work(), node, KV_DS_NODE_FTP);
     ASSERT_FALSE(HasFatalFailure());
 
-    kvtest::RunStart(Env(QStringLiteral("pub")), kPartVar, QStringLiteral("copy"));
+    Run(QStringLiteral("pub"), QStringLiteral("copy"));
     ExpectCopied(work(), srv / "root/pub");
     EXPECT_FALSE(kvtest::read_file(home.DataDir() + "/trusted-certs.bin").empty())
         << "\"always trust\" stores the certificate";
     // The second start in the same home lists the server without asking.
-    kvtest::RunStart(Env(QStringLiteral("pub")), kPartVar, QStringLiteral("browse"));
+    Run(QStringLiteral("pub"), QStringLiteral("browse"));
 }
 
-TEST_F(SecureBrowseAndCopy_MT, WebDavOverHttpsCertificateIsAskedOnceAndTheCopyCompletes)
+TEST_F(SecureBrowseAndCopy_MT, WebDavOverHttpsCertificateIsAskedOnceAndNotAgainAfterARestart)
 {
     if (started) {
         return;
@@ -565,11 +604,12 @@ TEST_F(SecureBrowseAndCopy_MT, WebDavOverHttpsCertificateIsAskedOnceAndTheCopyCo
     WriteHome(home, work(), node, KV_DS_NODE_HTTP);
     ASSERT_FALSE(HasFatalFailure());
 
-    kvtest::RunStart(Env(QStringLiteral("up")), kPartVar, QStringLiteral("copy"));
+    Run(QStringLiteral("up"), QStringLiteral("copy"));
     ExpectCopied(work(), apache.path("up"));
+    Run(QStringLiteral("up"), QStringLiteral("browse"));
 }
 
-TEST_F(SecureBrowseAndCopy_MT, SftpHostKeyIsAskedOnceAndTheCopyCompletes)
+TEST_F(SecureBrowseAndCopy_MT, SftpHostKeyIsAskedOnceAndNotAgainAfterARestart)
 {
     if (started) {
         return;
@@ -596,8 +636,11 @@ TEST_F(SecureBrowseAndCopy_MT, SftpHostKeyIsAskedOnceAndTheCopyCompletes)
     WriteHome(home, work(), node, KV_DS_NODE_SFTP);
     ASSERT_FALSE(HasFatalFailure());
 
-    kvtest::RunStart(Env(QString::fromStdString(folder)), kPartVar, QStringLiteral("copy"));
+    Run(QString::fromStdString(folder), QStringLiteral("copy"));
     ExpectCopied(work(), remote);
+    EXPECT_FALSE(kvtest::read_file(home.DataDir() + "/trusted-pks.bin").empty())
+        << "\"always trust\" stores the host key";
+    Run(QString::fromStdString(folder), QStringLiteral("browse"));
     std::filesystem::remove_all(remote);
 }
 
