@@ -333,7 +333,7 @@ public:
     StatusTrail(CTransListView& list, kvtest::JourneyShots& shots)
     {
         QObject::connect(&list, &QTreeWidget::itemChanged, &guard,
-                         [this, &shots](QTreeWidgetItem* row, int) {
+                         [this, &list, &shots](QTreeWidgetItem* row, int) {
                              const QString status = row->text(1);
                              if (status.isEmpty() || (!seen.isEmpty() && seen.back() == status)) {
                                  return;
@@ -341,7 +341,9 @@ public:
                              seen << status;
                              if (status == QLatin1String("Running") && !shot) {
                                  shot = true;
-                                 QTimer::singleShot(0, &guard, [&shots] {
+                                 QTimer::singleShot(0, &guard, [&list, &shots] {
+                                     // The row painted before the picture.
+                                     list.viewport()->repaint();
                                      shots.Shot(QStringLiteral("transfer-running"));
                                  });
                              }
