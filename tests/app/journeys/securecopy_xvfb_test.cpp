@@ -628,6 +628,12 @@ TEST_F(SecureBrowseAndCopy_MT, SftpHostKeyIsAskedOnceAndNotAgainAfterARestart)
     const std::string remote = std::string("/home/") + kvtest::Sshd::user + "/" + folder;
     std::filesystem::remove_all(remote);
     std::filesystem::create_directories(remote);
+    // The user's home outlives the test: the copy goes, whatever the end.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> cleanup(
+        &remote, [](const std::string* path) {
+            std::error_code ec;
+            std::filesystem::remove_all(*path, ec);
+        });
     ASSERT_TRUE(kvtest::sh("chown " + std::string(kvtest::Sshd::user) + " " + remote));
 
     KV_DsTreeNodeSftp node;
@@ -643,7 +649,6 @@ TEST_F(SecureBrowseAndCopy_MT, SftpHostKeyIsAskedOnceAndNotAgainAfterARestart)
     EXPECT_FALSE(kvtest::read_file(home.DataDir() + "/trusted-pks.bin").empty())
         << "\"always trust\" stores the host key";
     Run(QString::fromStdString(folder), QStringLiteral("browse"));
-    std::filesystem::remove_all(remote);
 }
 
 } // namespace
