@@ -94,9 +94,9 @@ void ExpectCopied(const std::string& work, const std::string& server_folder)
 }
 
 // Writes the data-source file of `home` through the engine's own save: the
-// local disk, opening in `work`, and the server `server`, which opens in its start
-// folder beside the local disk (lists on both sides). The user's settings
-// name the data folder, so the start runs no setup.
+// local disk, which opens in `work`, and `server` in the group of its kind,
+// which opens in its start folder beside the local disk (lists on both
+// sides). The user's settings name the data folder, so no setup runs.
 void WriteHome(const kvtest::ProgramHome& home, const std::string& work, KV_DsTreeNode& server,
                KV_DS_NODE_TYPE group)
 {
