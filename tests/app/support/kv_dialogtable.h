@@ -3,6 +3,7 @@
 // order, layout at each scale). Sheets are listed once per page.
 #pragma once
 
+#include "core/versioninfo.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_dstreenodegrp.h"
 #include "datasources/kv_filereqtransparams.h"
@@ -12,10 +13,13 @@
 #include "dialogs/dlgfileprop.h"
 #include "dialogs/dlgfilereg.h"
 #include "dialogs/dlgfiletrans.h"
+#include "dialogs/dlgselcols.h"
 #include "dialogs/dlgtranspar.h"
+#include "net/kv_ckman.h"
 #include "props/dspropsheets.h"
 #include "root/kv_filemanpool.h"
 #include "setup/dlgquickconn.h"
+#include "setup/dlgtrust.h"
 #include "setup/dspropgrpsheets.h"
 #include "setup/wizconn.h"
 #include "setup/wiznet.h"
@@ -159,6 +163,27 @@ inline std::vector<DialogCase> ProgramDialogs(KV_FileManPool& pool)
              return std::make_unique<CDlgFilePropFtp>(entry(), "ftp.example.com", "report.txt",
                                                       nullptr);
          }},
+        {"columns",
+         [] {
+             return std::make_unique<CDlgSelCols>(std::vector<int>{0, 1, 2},
+                                                  [](int) { return true; });
+         }},
+        {"trusted-certificates",
+         [] {
+             // The store must outlive the dialog: it goes with it.
+             auto* store = new KV_CKList<KV_CKEntry, KV_PATH_SRV_CERTS>;
+             auto dlg = std::make_unique<CDlgTrust>(CDlgTrust::IDD_CERTS, *store,
+                                                    QStringLiteral("Common name"),
+                                                    QStringLiteral("Issuer"), nullptr);
+             QObject::connect(dlg.get(), &QObject::destroyed, [store] { delete store; });
+             return dlg;
+         }},
+        {"about",
+         [] {
+             static CVersionInfo info;
+             info.Read("/proc/self/exe");
+             return std::make_unique<CDlgAbout>(info, nullptr);
+         }},
     };
     const auto sheet = [&cases](const char* name, int pages,
                                 std::function<std::unique_ptr<QDialog>()> make) {
@@ -182,6 +207,18 @@ inline std::vector<DialogCase> ProgramDialogs(KV_FileManPool& pool)
             dynamic_cast<KV_DsTreeNodeGrpFtp*>(tree.clone(tree.find(KV_DS_NODE_FTP, true), false));
         return SheetOver<CDsPropGrpFtp>(group, static_cast<KV_DsTreeNodeGrpFtp*>(nullptr), nullptr,
                                         0);
+    });
+    sheet("properties-http-group", 3, [&tree] {
+        auto* group = dynamic_cast<KV_DsTreeNodeGrpHttp*>(
+            tree.clone(tree.find(KV_DS_NODE_HTTP, true), false));
+        return SheetOver<CDsPropGrpHttp>(group, static_cast<KV_DsTreeNodeGrpHttp*>(nullptr),
+                                         nullptr, 0);
+    });
+    sheet("properties-sftp-group", 3, [&tree] {
+        auto* group = dynamic_cast<KV_DsTreeNodeGrpSftp*>(
+            tree.clone(tree.find(KV_DS_NODE_SFTP, true), false));
+        return SheetOver<CDsPropGrpSftp>(group, static_cast<KV_DsTreeNodeGrpSftp*>(nullptr),
+                                         nullptr, 0);
     });
     return cases;
 }
