@@ -25,6 +25,7 @@
 #include "setup/wiznet.h"
 
 #include <QDialog>
+#include <QWizard>
 #include <functional>
 #include <memory>
 #include <string>
@@ -134,8 +135,6 @@ inline std::vector<DialogCase> ProgramDialogs(KV_FileManPool& pool)
          }},
         {"shutdown", [] { return std::make_unique<CDlgShutdown>(0, nullptr); }},
         {"quick-connect", [] { return std::make_unique<CDlgQuickConn>(nullptr); }},
-        {"wizard-connect", [] { return std::make_unique<CWizConn>(); }},
-        {"wizard-network", [] { return std::make_unique<CWizNet>(false, CSysProxy(), nullptr); }},
         {"copy-parameters",
          [] {
              return std::make_unique<CDlgTransParCp>(KV_DS_NODE_FTP, KV_DS_NODE_STD,
@@ -220,6 +219,20 @@ inline std::vector<DialogCase> ProgramDialogs(KV_FileManPool& pool)
         return SheetOver<CDsPropGrpSftp>(group, static_cast<KV_DsTreeNodeGrpSftp*>(nullptr),
                                          nullptr, 0);
     });
+    // Each page of a wizard, shown as its first.
+    const auto wizard = [&cases](const char* name, std::function<std::unique_ptr<QWizard>()> make) {
+        const QList<int> ids = make()->pageIds();
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            const int id = ids[i];
+            cases.push_back({std::string(name) + "-" + std::to_string(i), [make, id] {
+                                 std::unique_ptr<QWizard> wiz = make();
+                                 wiz->setStartId(id);
+                                 return std::unique_ptr<QDialog>(std::move(wiz));
+                             }});
+        }
+    };
+    wizard("wizard-connect", [] { return std::make_unique<CWizConn>(); });
+    wizard("wizard-network", [] { return std::make_unique<CWizNet>(false, CSysProxy(), nullptr); });
     return cases;
 }
 
