@@ -473,7 +473,13 @@ void CBrowseSplt::UpdateTitle()
         }
         text += title;
         if (QMenu* popup = SidePopup(side)) {
-            SetMenuItemText(&DefaultMenu(), popup, title);
+            // A name is shown as it is ("&" no mnemonic); the digit keeps
+            // the popup one key away whatever the name's letters.
+            QString shown = title;
+            shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+            SetMenuItemText(&DefaultMenu(), popup,
+                            (side == kLeft ? QStringLiteral("&1 ") : QStringLiteral("&2 ")) +
+                                shown);
         }
     }
     if (windowTitle() != text) {

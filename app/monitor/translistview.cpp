@@ -14,6 +14,7 @@
 #include "root/kv_filemanpool.h"
 #include "shell/kivrelapp.h"
 #include "shell/mainfrm.h"
+#include "shell/wndutil.h"
 #include "transfers/kv_filereqtaskstrans.h"
 
 #include <QContextMenuEvent>
@@ -243,7 +244,7 @@ void CTransListView::FillRow(QTreeWidgetItem* item, const KV_FileReqInfo& info)
     item->setText(1, QString::fromUtf8(info.status_str() != nullptr ? info.status_str() : ""));
     item->setText(2, QString::number(info.err_cnt()));
     item->setText(3, ToQ(info.tm_start().as_str("%c")));
-    const QString tip = kvmon::ReqTipText(info);
+    const QString tip = PlainToolTip(kvmon::ReqTipText(info));
     for (int c = 0; c < 4; ++c) {
         item->setToolTip(c, tip);
     }

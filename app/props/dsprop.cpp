@@ -52,6 +52,14 @@ void CDsProp::AddPage(CDsPropPage* page)
     switching = true;
     tabs->addTab(page, page->GetTitle());
     switching = false;
+    // The page's controls joined the dialog after its buttons: made again
+    // a child of the dialog, the buttons go to the end of the focus chain,
+    // so that Tab reads the tabs, the page, then the buttons.
+    const bool shown = !buttons->isHidden();
+    buttons->setParent(nullptr);
+    buttons->setParent(this);
+    layout()->addWidget(buttons);
+    buttons->setVisible(shown);
 }
 
 int CDsProp::GetPageIndex(const CDsPropPage* page) const

@@ -38,6 +38,8 @@ inline QLineEdit* PasswordEdit(int id)
 inline QPlainTextEdit* MultiEdit(int id, int lines = 3)
 {
     auto* e = Named(new QPlainTextEdit, id);
+    // A field among fields: Tab goes on to the next control, as in a line.
+    e->setTabChangesFocus(true);
     e->setFixedHeight(e->fontMetrics().lineSpacing() * lines + 12);
     return e;
 }

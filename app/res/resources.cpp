@@ -66,8 +66,8 @@ std::map<uint32_t, MenuItem> BuildMenus()
               C("&Prev. pane\tShift+Tab", 57681), S(),
               P("&List view", {C("&Large icons", 59409), C("&Small icons", 59408),
                                C("L&ist", 59410), C("&Details", 59411), S(), C("&Columns", 32779)}),
-              S(), P("Left pane", {C("&Tree", 32815), C("&List", 32814), C("&Details", 32816)}),
-              P("Right pane", {C("&Tree", 32837), C("&List", 32836), C("&Details", 32838)})}),
+              S(), P("L&eft pane", {C("&Tree", 32815), C("&List", 32814), C("&Details", 32816)}),
+              P("&Right pane", {C("&Tree", 32837), C("&List", 32836), C("&Details", 32838)})}),
            HelpPopup()});
     // The popup collection of the browse windows: the context menu of the
     // file views, the per-protocol "&Data Source" popups and the context
@@ -91,7 +91,7 @@ std::map<uint32_t, MenuItem> BuildMenus()
                            C("Select a&ll\tCtrl+A", 57642),
                            S(),
                            C("Re&fresh\tF5", 32806),
-                           C("Parent directory", 32800),
+                           C("Parent d&irectory", 32800),
                            C("C&hange directory", 32776),
                            S(),
                            C("Proper&ties", 32805)}),
@@ -117,34 +117,35 @@ std::map<uint32_t, MenuItem> BuildMenus()
                                      C("Disconnect &all", 32783)})});
     // The control window's menu bar. "&Tree" is also the data-source view's
     // context menu and "Re&quest" the transfer list's.
-    m[111] = P(
-        "",
-        {P("&File", {C("&Quick connect", 32821), C("&Options", 32818), S(),
-                     C("&Close all browsers", 32777), S(), C("Auto exit", 32771),
-                     C("Auto shutdown", 32772), C("Auto suspend", 32773), S(), C("E&xit", 57665)}),
-         P("&Edit", {C("&Undo", 57643), S(), C("Cu&t", 57635), C("&Copy", 57634),
-                     C("&Paste", 57637), S(), C("Select &all", 57642)}),
-         P("&View",
-           {C("&Data sources", 32796), C("T&ransfer listing", 32849), S(), C("&Toolbar", 59392),
-            C("&Status Bar", 59393), S(), C("&Always on top", 32848)}),
-         P("&Tree",
-           {C("&Open\tEnter", 32786), C("&Close", 32787), S(), C("&New data source", 57600),
-            P("N&ew", {C("&FTP", 32790), C("&HTTP/WebDAV", 32791), C("&SFtp", 32792), S(),
-                       C("F&older", 32789)}),
-            S(), C("&Delete\tDel", 32788), C("&Rename", 32794), S(), C("T&emporary", 32795), S(),
-            C("&Properties", 32793)}),
-         P("Re&quest",
-           {C("&Cancel", 32823), C("&Pause", 32831), C("C&ontinue", 32825), C("&Restart", 32833),
-            C("&Skip erroneous", 32835), S(), C("&Delete\tDel", 32827), S(), C("&Browse", 32822),
-            C("View &Info\tEnter", 32829), C("P&arameters", 32830), S(),
-            P("&All requests", {C("&Cancel", 32824), C("&Pause", 32832), C("C&ontinue", 32826),
-                                C("&Restart", 32834), C("&Delete", 32828)})}),
-         HelpPopup()});
+    m[111] =
+        P("",
+          {P("&File",
+             {C("&Quick connect", 32821), C("&Options", 32818), S(),
+              C("&Close all browsers", 32777), S(), C("Auto &exit", 32771),
+              C("Auto &shutdown", 32772), C("Auto s&uspend", 32773), S(), C("E&xit", 57665)}),
+           P("&Edit", {C("&Undo", 57643), S(), C("Cu&t", 57635), C("&Copy", 57634),
+                       C("&Paste", 57637), S(), C("Select &all", 57642)}),
+           P("&View",
+             {C("&Data sources", 32796), C("T&ransfer listing", 32849), S(), C("&Toolbar", 59392),
+              C("&Status Bar", 59393), S(), C("&Always on top", 32848)}),
+           P("&Tree",
+             {C("&Open\tEnter", 32786), C("&Close", 32787), S(), C("&New data source", 57600),
+              P("N&ew", {C("&FTP", 32790), C("&HTTP/WebDAV", 32791), C("&SFtp", 32792), S(),
+                         C("F&older", 32789)}),
+              S(), C("&Delete\tDel", 32788), C("&Rename", 32794), S(), C("Te&mporary", 32795), S(),
+              C("&Properties", 32793)}),
+           P("Re&quest",
+             {C("&Cancel", 32823), C("&Pause", 32831), C("C&ontinue", 32825), C("&Restart", 32833),
+              C("&Skip erroneous", 32835), S(), C("&Delete\tDel", 32827), S(), C("&Browse", 32822),
+              C("View &Info\tEnter", 32829), C("Para&meters", 32830), S(),
+              P("&All requests", {C("&Cancel", 32824), C("&Pause", 32832), C("C&ontinue", 32826),
+                                  C("&Restart", 32834), C("&Delete", 32828)})}),
+           HelpPopup()});
     // The tray icon's menu.
     m[112] =
         P("", {P("&File", {C("&Quick connect", 32821), C("&Options", 32818), C("&About ...", 57664),
-                           S(), C("Auto exit", 32771), C("Auto shutdown", 32772),
-                           C("Auto suspend", 32773), S(), C("E&xit", 57665)})});
+                           S(), C("Auto &exit", 32771), C("Auto &shutdown", 32772),
+                           C("Auto s&uspend", 32773), S(), C("E&xit", 57665)})});
     return m;
 }
 

@@ -78,6 +78,8 @@ CDlgQuickConn::CDlgQuickConn(QWidget* parent) : CKVDialog(IDD, parent)
     layout->addWidget(login);
     layout->addWidget(temp_box);
     layout->addWidget(buttons);
+    // The box joined the dialog after the buttons; Tab reads it before them.
+    setTabOrder(pass_edit, temp_box);
 
     connect(Item<QCheckBox>(IDC_ANONYMOUS), &QCheckBox::clicked, this,
             &CDlgQuickConn::OnAnonymousClicked);

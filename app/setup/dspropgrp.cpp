@@ -41,6 +41,7 @@ CDsPropGrpMain::CDsPropGrpMain(int template_id, KV_DsTreeNodeGrp* group, const K
     form->addRow(QStringLiteral("Name:"), Named(new QLineEdit, IDC_NAME));
     auto* comment_edit = Named(new QPlainTextEdit, IDC_COMMENT);
     comment_edit->setMaximumHeight(70);
+    comment_edit->setTabChangesFocus(true);
     form->addRow(QStringLiteral("Description:"), comment_edit);
     PageLayout()->addLayout(form);
 }
@@ -195,7 +196,11 @@ CDsPropGrpFtpMain::CDsPropGrpFtpMain(KV_DsTreeNodeGrpFtp* group, KV_DsTreeNodeGr
     auto* anon = Named(new QLineEdit, IDC_ANON_PASS);
     TopForm()->addRow(QStringLiteral("Anonymous password:"), anon);
     // Under the port, as the template has it.
-    ProxyForm()->insertRow(3, Named(new QCheckBox(QStringLiteral("PASV")), IDC_PASV));
+    auto* pasv = Named(new QCheckBox(QStringLiteral("PASV")), IDC_PASV);
+    ProxyForm()->insertRow(3, pasv);
+    // Both joined the page after the proxy box; Tab reads them in place.
+    setTabOrder(Item<QPlainTextEdit>(IDC_COMMENT), anon);
+    setTabOrder(Item<QLineEdit>(IDC_PORT), pasv);
 }
 
 KV_DsTreeNodeGrpFtp* CDsPropGrpFtpMain::FtpTarget() const

@@ -238,7 +238,9 @@ CWizConnDs::CWizConnDs(QWidget* parent) : QWizardPage(parent)
     layout->addWidget(new QLabel(QStringLiteral("Name:")));
     layout->addWidget(Named(new QLineEdit, IDC_NAME));
     layout->addWidget(new QLabel(QStringLiteral("Description:")));
-    layout->addWidget(Named(new QPlainTextEdit, IDC_COMMENT), 1);
+    auto* comment = Named(new QPlainTextEdit, IDC_COMMENT);
+    comment->setTabChangesFocus(true);
+    layout->addWidget(comment, 1);
     connect(Child<QLineEdit>(this, IDC_NAME), &QLineEdit::textChanged, this,
             &QWizardPage::completeChanged);
 }

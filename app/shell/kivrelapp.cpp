@@ -88,6 +88,8 @@ void ShowErrorBox(const QString& text, QWidget* owner)
     // Without a parent, as the question dialog: an owner disabled while the
     // box is shown would disable the box too.
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Kivrel error"), text, QMessageBox::Ok);
+    // The text often quotes a server, which must not be able to format it.
+    box.setTextFormat(Qt::PlainText);
     SetOwner(&box, owner);
     box.exec();
 }

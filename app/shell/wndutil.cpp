@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QWidget>
 #include <algorithm>
@@ -140,4 +141,13 @@ bool IsEditControl(const QWidget* wnd)
     return qobject_cast<const QLineEdit*>(wnd) != nullptr ||
            qobject_cast<const QTextEdit*>(wnd) != nullptr ||
            qobject_cast<const QPlainTextEdit*>(wnd) != nullptr;
+}
+
+QString PlainToolTip(const QString& text)
+{
+    if (!Qt::mightBeRichText(text)) {
+        return text;
+    }
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
 }

@@ -53,4 +53,9 @@ bool IsFocusIn(const QWidget* wnd);
 // spin box or an editable combo box). False for null.
 bool IsEditControl(const QWidget* wnd);
 
+// `text` as a tooltip that shows it as it is: Qt takes a tooltip that looks
+// like markup for rich text, so such a text comes back escaped in a block
+// that keeps its line breaks; any other text comes back unchanged.
+QString PlainToolTip(const QString& text);
+
 #endif

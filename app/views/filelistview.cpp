@@ -10,6 +10,7 @@
 #include "root/kv_filemanpool.h"
 #include "shell/innerfrm.h"
 #include "shell/kivrelapp.h"
+#include "shell/wndutil.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -186,7 +187,8 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const
         if (data == nullptr || data->GetFileMan() == nullptr || row.node->temp()) {
             return QVariant();
         }
-        return KvToQString(row.node->info(data->GetFileMan()->man_path(), data->GetPath()));
+        return PlainToolTip(
+            KvToQString(row.node->info(data->GetFileMan()->man_path(), data->GetPath())));
     }
     case Qt::ForegroundRole: {
         if (pane == nullptr) {

@@ -8,6 +8,7 @@
 #include "root/kv_filemanpool.h"
 #include "shell/innerfrm.h"
 #include "shell/kivrelapp.h"
+#include "shell/wndutil.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -240,7 +241,8 @@ QVariant CFileTreeModel::data(const QModelIndex& index, int role) const
             return QVariant();
         }
         // The path counts only for "." and "..", which the tree leaves out.
-        return KvToQString(item->node->info(data->GetFileMan()->man_path(), KV_PathDef()));
+        return PlainToolTip(
+            KvToQString(item->node->info(data->GetFileMan()->man_path(), KV_PathDef())));
     }
     case Qt::BackgroundRole:
         return item == drop_item ? QVariant(QApplication::palette().brush(QPalette::Highlight))
