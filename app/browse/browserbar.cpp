@@ -15,6 +15,7 @@
 #include <QStorageInfo>
 #include <QStyle>
 #include <QStyleOption>
+#include <algorithm>
 
 namespace {
 
@@ -264,16 +265,10 @@ void CBrowserBar::paintEvent(QPaintEvent*)
     }
     icon_w = kPicture;
 
-    // Title in bold. Titles come from the server's data-source names: plain
-    // text, drawn as it stands.
     p.setPen(text_colour);
-    p.setFont(bold);
-    const QRect title_rect = work.adjusted(icon_w + 7, 0, 0, 0);
-    const QString title = owner->GetTitle();
-    p.drawText(title_rect, Qt::AlignVCenter | Qt::TextSingleLine, title);
-    const int title_right = title_rect.left() + QFontMetrics(bold).horizontalAdvance(title);
 
-    // Right end.
+    // Right end first: the status and the state picture keep their room, and
+    // the title gives way to them in a narrow pane.
     int limit = work.right() + 1;
     if (Local()) {
         QStyleOption opt;
@@ -299,9 +294,21 @@ void CBrowserBar::paintEvent(QPaintEvent*)
         limit -= QFontMetrics(normal).horizontalAdvance(status) + kPicture + 9;
     }
 
-    // Folder: the longest form that fits between the title and the right end.
+    // Title in bold. Titles come from the server's data-source names: plain
+    // text, drawn as it stands, shortened with an ellipsis to end before the
+    // right end rather than run under the status.
+    p.setPen(text_colour);
     p.setFont(bold);
     const QFontMetrics bold_metrics(bold);
+    const int title_left = work.left() + icon_w + 7;
+    const int title_room = std::max(0, limit - 6 - title_left);
+    shown_title = bold_metrics.elidedText(owner->GetTitle(), Qt::ElideRight, title_room);
+    const int title_right = title_left + bold_metrics.horizontalAdvance(shown_title);
+    shown_title_rect = QRect(title_left, work.top(), title_right - title_left, work.height());
+    p.drawText(QRect(title_left, work.top(), title_room, work.height()),
+               Qt::AlignVCenter | Qt::TextSingleLine, shown_title);
+
+    // Folder: the longest form that fits between the title and the right end.
     const int left = title_right + 10;
     const int right = limit - 6;
     shown_folder.clear();

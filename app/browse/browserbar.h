@@ -48,6 +48,9 @@ public:
     CTlMenu& ConnMenu() { return conn_menu; }
     // The folder text last drawn ("[ ... ]"), empty when none fitted.
     const QString& ShownFolder() const { return shown_folder; }
+    // The title last drawn (shortened when the pane is narrow) and where.
+    const QString& ShownTitle() const { return shown_title; }
+    QRect ShownTitleRect() const { return shown_title_rect; }
 
     // Refills the folder menu from the mounted volumes; returns the popup
     // (valid until the next refill). Ids go by the item order.
@@ -78,6 +81,8 @@ private:
     QPointer<QMenu> folder_menu;
     CTlMenu conn_menu;
     QString shown_folder;
+    QString shown_title;
+    QRect shown_title_rect;
 };
 
 #endif

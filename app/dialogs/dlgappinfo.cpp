@@ -148,7 +148,8 @@ QString CDlgAbout::Description(const CVersionInfo& info, const char* date, const
     const QString sep = text.isEmpty() ? QString() : QStringLiteral("\r\n");
     text += sep + QString("%1: %2 %3")
                       .arg("Built time", QString::fromLatin1(date), QString::fromLatin1(time));
-    text += sep + QString("%1: %2").arg("Unicode encoding", "off");
+    // Always a line of its own, even when no comments came before.
+    text += QStringLiteral("\r\n") + QString("%1: %2").arg("Unicode encoding", "off");
     return text;
 }
 

@@ -9,6 +9,7 @@
 #include "monitor/dlgreqinfolog.h"
 #include "monitor/listbitmap.h"
 #include "monitor/tlmenu.h"
+#include "requests/kv_filereq.h"
 #include "requests/kv_filereqtasks.h"
 #include "res/resources.h"
 #include "root/kv_filemanpool.h"
@@ -133,7 +134,26 @@ CTransListView::CTransListView(QWidget* parent) : QTreeWidget(parent)
     setIconSize(QSize(kLightWidth + kIconWidth, kPictureHeight));
     setItemDelegate(new CTransListDelegate(this));
     setHeaderLabels({"Request", "Status", "Errors", "Start time"});
-    const int widths[] = {300, 60, 50, 90};
+    // The widths were chosen for a narrower font than the desktop's: the
+    // status and start-time columns grow to the longest text they show, so
+    // "Completed" or a full start time is never cut.
+    int widths[] = {300, 60, 50, 90};
+    const QFontMetrics metrics(font());
+    const int margin = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
+    for (uint32_t stat = KV_REQ_STAT_QUEUED; stat <= KV_REQ_STAT_CANCELLED; ++stat) {
+        KV_REQ_TL light = KV_REQ_TL_NONE;
+        const QString text = QString::fromUtf8(
+            KV_FileReq::status_str(static_cast<KV_REQ_STAT>(stat), &light, nullptr));
+        widths[1] = std::max(widths[1], metrics.horizontalAdvance(text) + margin);
+    }
+    // Every day of a year: each weekday and month name of the locale's form.
+    constexpr long kDay = 86400;
+    const long year = 1767225600 + 22 * 3600 + 22 * 60 + 22; // 2026-01-01 22:22:22
+    for (long day = 0; day < 365; ++day) {
+        const KV_Time start(year + day * kDay);
+        widths[3] =
+            std::max(widths[3], metrics.horizontalAdvance(ToQ(start.as_str("%c"))) + margin);
+    }
     for (int i = 0; i < 4; ++i) {
         setColumnWidth(i, widths[i]);
     }

@@ -540,3 +540,31 @@ TEST_F(BrowseConnCmdsFtp_MT, WorkerCommandsCustomCommandAndModesReachVsftpd)
 }
 
 } // namespace
+
+TEST_F(BrowseConnCmds_MT, ANarrowPaneShortensItsTitleBeforeTheCaptionBarsRightEnd)
+{
+    const KV_FileManId id(local, 0);
+    CBrowseSplt* wnd = Shown(id, id, CBrowseSplt::kList | (CBrowseSplt::kList << 8));
+    ASSERT_NE(wnd, nullptr);
+    auto* bar = qobject_cast<CBrowserBar*>(wnd->GetPane(CBrowseSplt::kLeft)->GetStatusBar());
+    ASSERT_NE(bar, nullptr);
+    CBrowseFrm* pane = wnd->GetPane(CBrowseSplt::kLeft);
+    ASSERT_TRUE(Until([pane] { return !pane->GetTitle().isEmpty(); }));
+    const QString title = pane->GetTitle();
+
+    // Wide: the whole title. Narrow: shortened, and it ends before the
+    // drop-down button instead of running under it.
+    for (const int width : {600, 90}) {
+        bar->resize(width, bar->sizeHint().height());
+        bar->grab();
+        SCOPED_TRACE(width);
+        EXPECT_LT(bar->ShownTitleRect().right(), bar->GetButtonRect().left());
+        if (width == 600) {
+            EXPECT_EQ(bar->ShownTitle(), title);
+        } else {
+            EXPECT_NE(bar->ShownTitle(), title);
+            EXPECT_TRUE(bar->ShownTitle().isEmpty() || bar->ShownTitle().endsWith(QChar(0x2026)))
+                << bar->ShownTitle().toStdString();
+        }
+    }
+}

@@ -153,12 +153,13 @@ TEST(CDlgAbout, BuildsItsLinesFromTheVersionInformation)
               "First line.\r\nSecond line.\r\nBuilt time: Dec  1 2026 07:05:09\r\n"
               "Unicode encoding: off");
 
-    // Without comments the two lines follow each other without a break, and
-    // without a special build the title ends at the version.
+    // Without comments no empty line comes first, the two lines still
+    // stand apart, and without a special build the title ends at the
+    // version.
     ASSERT_TRUE(info.ReadBlock(&bare_block));
     EXPECT_EQ(CDlgAbout::TitleLine(info), "Kivrel 1.2.3b");
     EXPECT_EQ(CDlgAbout::Description(info, "Dec  1 2026", "07:05:09"),
-              "Built time: Dec  1 2026 07:05:09Unicode encoding: off");
+              "Built time: Dec  1 2026 07:05:09\r\nUnicode encoding: off");
 }
 
 } // namespace

@@ -380,3 +380,15 @@ TEST_F(TransList_MT, ACopyOfTheRealTransferManagerComesAndGoes)
 }
 
 } // namespace
+
+TEST_F(TransList, EveryStatusAndAFullStartTimeFitTheirColumns)
+{
+    const QFontMetrics metrics(list->font());
+    for (uint32_t stat = KV_REQ_STAT_QUEUED; stat <= KV_REQ_STAT_CANCELLED; ++stat) {
+        const QString text = QString::fromUtf8(
+            KV_FileReq::status_str(static_cast<KV_REQ_STAT>(stat), nullptr, nullptr));
+        EXPECT_LT(metrics.horizontalAdvance(text), list->columnWidth(1)) << text.toStdString();
+    }
+    // The longest day and month names of the C locale's full form.
+    EXPECT_LT(metrics.horizontalAdvance("Wed Sep 30 23:59:59 2026"), list->columnWidth(3));
+}
