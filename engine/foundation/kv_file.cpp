@@ -442,18 +442,13 @@ KV_String KV_File::cwd()
 
 KV_String KV_File::tmp_name()
 {
-    static constexpr char kChars[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::string dir = sys_tmp_dir();
     for (int attempt = 0; attempt < kTmpNameTries; ++attempt) {
-        unsigned char rnd[10];
-        if (!random_bytes(rnd, sizeof rnd)) {
+        const KV_String base = random_name();
+        if (base.empty()) {
             return KV_String();
         }
-        std::string name = dir + "/kv";
-        for (unsigned char b : rnd) {
-            name += kChars[b % (sizeof kChars - 1)];
-        }
+        const std::string name = dir + "/" + base.data();
         struct stat st;
         if (lstat(name.c_str(), &st) != 0) {
             if (errno != ENOENT) {
@@ -465,6 +460,21 @@ KV_String KV_File::tmp_name()
     }
     errno = EEXIST;
     return KV_String();
+}
+
+KV_String KV_File::random_name()
+{
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char rnd[10];
+    if (!random_bytes(rnd, sizeof rnd)) {
+        return KV_String();
+    }
+    std::string name = "kv";
+    for (unsigned char b : rnd) {
+        name += kChars[b % (sizeof kChars - 1)];
+    }
+    return KV_String(name.c_str());
 }
 
 KV_String KV_File::path_full(const KV_String& name, bool add_sep)

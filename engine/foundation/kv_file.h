@@ -158,6 +158,9 @@ public:
     // has now; empty on failure. Nothing is created: callers that must own
     // the name create it with O_EXCL (KV_TmpFileMan does).
     static KV_String tmp_name();
+    // A random file name of the form tmp_name() gives, without a folder and
+    // without looking whether any folder has it; empty on failure.
+    static KV_String random_name();
     // The absolute form of name, worked out from the text alone (relative
     // names against cwd(); ".", ".." and repeated separators resolved; links
     // are not followed; the file need not exist); empty on failure. With
