@@ -184,6 +184,8 @@ TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
     write_file(dir / "outside/victim", "victim");
     fs::create_directories(dir / "base/a/b");
     fs::create_directory_symlink(dir / "outside", dir / "base/a/link");
+    // A link is refused even where it stays inside the base.
+    fs::create_directory_symlink("b", dir / "base/a/inner");
     // The base itself is taken as named, a link included.
     fs::create_directory_symlink(dir / "base", dir / "chosen");
 
@@ -197,6 +199,8 @@ TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
         {"folders below", {"a", "b"}, 0},
         {"a link on the way", {"a", "link"}, ENOTDIR},
         {"a link further up", {"a", "link", "x"}, ENOTDIR},
+        {"a link to a folder inside", {"a", "inner"}, ENOTDIR},
+        {"a link inside, further up", {"a", "inner", "x"}, ENOTDIR},
         {"no such folder", {"a", "none"}, ENOENT},
         {"a name that climbs", {"a", ".."}, EINVAL},
         {"a name with a separator", {"a/b"}, EINVAL},
