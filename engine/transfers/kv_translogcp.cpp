@@ -98,12 +98,13 @@ KV_TRANS_MODE KV_TransLogCp::trans_mode_dst() const
 
 bool KV_TransLogCp::write_byte(int64_t pos, uint8_t value)
 {
-    return file.set_pos(pos) && file.write(&value, 1) == 1;
+    return file.write_at(pos, &value, 1) == 1;
 }
 
 bool KV_TransLogCp::write_stored(int64_t stored)
 {
-    return file.set_pos(stored_pos) && kv_write_le(file, stored);
+    KV_TransLogOut out(stored_pos);
+    return out.num(stored) && out.rewrite(file);
 }
 
 bool KV_TransLogCp::set_status(uint8_t status)
@@ -346,7 +347,7 @@ bool KV_TransLogCp::write_at(int64_t offset, const unsigned char* data, uint32_t
     const int64_t base = data_offset_.load(std::memory_order_relaxed);
     if (offset > INT64_MAX - base - length)
         return false;
-    if (!file.set_pos(base + offset) || (length != 0 && file.write(data, length) != length))
+    if (length != 0 && file.write_at(base + offset, data, length) != length)
         return false;
     const int64_t stored = stored_.load(std::memory_order_relaxed) + length;
     if (!write_stored(stored))

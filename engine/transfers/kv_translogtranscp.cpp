@@ -148,7 +148,7 @@ bool KV_TransLogTransCp::next_phase()
     if (fileop_ == KV_FILEOP_EDIT && phase_ < PHASE_UPLOAD)
         next = static_cast<uint8_t>(phase_ + 1);
     KV_TransLogOut out(pos_phase);
-    if (!out.num(next) || !out.flush(file))
+    if (!out.num(next) || !out.rewrite(file))
         return false;
     phase_ = next;
     return true;
@@ -158,7 +158,7 @@ bool KV_TransLogTransCp::set_tm_last_cp(const KV_Time& time)
 {
     std::lock_guard<KV_Lock> hold(lock);
     KV_TransLogOut out(pos_tm_last_cp);
-    if (!reopen() || !out.time(time) || !out.flush(file))
+    if (!reopen() || !out.time(time) || !out.rewrite(file))
         return false;
     tm_last_cp_ = time;
     return true;
