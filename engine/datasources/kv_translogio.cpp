@@ -182,3 +182,10 @@ bool KV_TransLogOut::flush(KV_File& file) const
     const unsigned char* b = *this;
     return file.set_pos(start_) && (n == 0 || file.write(b, n) == n);
 }
+
+bool KV_TransLogOut::rewrite(KV_File& file) const
+{
+    const uint32_t n = length();
+    const unsigned char* b = *this;
+    return n == 0 ? file.set_pos(start_) : file.write_at(start_, b, n) == n;
+}

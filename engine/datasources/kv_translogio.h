@@ -127,7 +127,12 @@ public:
     bool fixed(const KV_String& text, uint32_t size);
 
     // Writes everything at start() in one write; true when all of it went.
+    // The file's position is left after the bytes.
     bool flush(KV_File& file) const;
+    // As flush, for bytes that replace a field in place: one positional
+    // write (KV_File::write_at), after which the file's position is not to
+    // be relied on.
+    bool rewrite(KV_File& file) const;
 
 private:
     int64_t start_;

@@ -134,7 +134,7 @@ bool KV_File::open()
     if (fp != nullptr && no_buff) {
         // Unbuffered streams serve files that another reader follows while
         // they grow; a refusal only costs that, so it is not a failure.
-        std::setvbuf(fp, nullptr, _IONBF, 0);
+        unbuffered_ = std::setvbuf(fp, nullptr, _IONBF, 0) == 0;
     }
     return opened();
 }
@@ -156,7 +156,7 @@ bool KV_File::open_fd(int fd, const KV_String& name, const KV_String& mode)
         return false;
     }
     if (no_buff) {
-        std::setvbuf(fp, nullptr, _IONBF, 0);
+        unbuffered_ = std::setvbuf(fp, nullptr, _IONBF, 0) == 0;
     }
     return true;
 }
@@ -167,6 +167,7 @@ bool KV_File::close()
         std::fclose(fp);
         fp = nullptr;
     }
+    unbuffered_ = false;
     return true;
 }
 
@@ -184,6 +185,36 @@ uint32_t KV_File::write(const unsigned char* src, uint32_t n)
         return 0;
     }
     return static_cast<uint32_t>(std::fwrite(src, 1, n, fp));
+}
+
+uint32_t KV_File::write_at(int64_t pos, const unsigned char* src, uint32_t n)
+{
+    if (fp == nullptr || src == nullptr) {
+        return 0;
+    }
+    if (!unbuffered_) {
+        return set_pos(pos) ? write(src, n) : 0;
+    }
+    if (pos < 0) {
+        errno = EINVAL;
+        return 0;
+    }
+    // A field rewritten in place costs one call instead of a seek and a
+    // write; nothing waits in the stream that this could overtake.
+    const int fd = fileno(fp);
+    uint32_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::pwrite(fd, src + done, n - done,
+                                   static_cast<off_t>(pos + static_cast<int64_t>(done)));
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(w);
+    }
+    return done;
 }
 
 bool KV_File::end() const
@@ -442,18 +473,13 @@ KV_String KV_File::cwd()
 
 KV_String KV_File::tmp_name()
 {
-    static constexpr char kChars[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::string dir = sys_tmp_dir();
     for (int attempt = 0; attempt < kTmpNameTries; ++attempt) {
-        unsigned char rnd[10];
-        if (!random_bytes(rnd, sizeof rnd)) {
+        const KV_String base = random_name();
+        if (base.empty()) {
             return KV_String();
         }
-        std::string name = dir + "/kv";
-        for (unsigned char b : rnd) {
-            name += kChars[b % (sizeof kChars - 1)];
-        }
+        const std::string name = dir + "/" + base.data();
         struct stat st;
         if (lstat(name.c_str(), &st) != 0) {
             if (errno != ENOENT) {
@@ -465,6 +491,21 @@ KV_String KV_File::tmp_name()
     }
     errno = EEXIST;
     return KV_String();
+}
+
+KV_String KV_File::random_name()
+{
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char rnd[10];
+    if (!random_bytes(rnd, sizeof rnd)) {
+        return KV_String();
+    }
+    std::string name = "kv";
+    for (unsigned char b : rnd) {
+        name += kChars[b % (sizeof kChars - 1)];
+    }
+    return KV_String(name.c_str());
 }
 
 KV_String KV_File::path_full(const KV_String& name, bool add_sep)

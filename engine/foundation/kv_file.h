@@ -78,6 +78,10 @@ public:
     uint32_t read(void* dst, uint32_t n) override;
     // The count written; 0 when closed.
     uint32_t write(const unsigned char* src, uint32_t n) override;
+    // Writes n bytes at `pos`; the count written, 0 when closed. An
+    // unbuffered stream takes them in one positional write and keeps its
+    // position; a buffered one is moved to `pos` and written as write() does.
+    uint32_t write_at(int64_t pos, const unsigned char* src, uint32_t n);
 
     // True when closed, else the stream's end-of-file indicator.
     bool end() const;
@@ -158,6 +162,9 @@ public:
     // has now; empty on failure. Nothing is created: callers that must own
     // the name create it with O_EXCL (KV_TmpFileMan does).
     static KV_String tmp_name();
+    // A random file name of the form tmp_name() gives, without a folder and
+    // without looking whether any folder has it; empty on failure.
+    static KV_String random_name();
     // The absolute form of name, worked out from the text alone (relative
     // names against cwd(); ".", ".." and repeated separators resolved; links
     // are not followed; the file need not exist); empty on failure. With
@@ -178,4 +185,7 @@ private:
     KV_String name_;
     KV_String mode_;
     bool no_buff = false;
+    // The open stream has no buffer: no bytes wait in it that a positional
+    // write could overtake.
+    bool unbuffered_ = false;
 };

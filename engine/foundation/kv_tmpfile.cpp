@@ -58,7 +58,9 @@ bool KV_TmpFileMan::new_file(KV_PATH_TYPE type, KV_PathDef& out, const KV_String
 {
     switch (type) {
     case KV_PATH_TMP:
-        return new_reg_name(out, &KV_File::tmp_name);
+        // The name is owned by its O_EXCL creation in the chosen folder, so
+        // looking for it in the system's folder first would only cost a call.
+        return new_reg_name(out, &KV_File::random_name);
     case KV_PATH_SYS_TMP:
         return new_counter_name(out, name);
     default:

@@ -111,8 +111,8 @@ public:
     // A new regular file `name` in the folder, open for writing (mode 0666
     // less the umask): created with O_EXCL and O_NOFOLLOW, so an existing
     // name, a link at it included, is never written through. With
-    // `fresh`, whatever file or link is at the name is removed first (a
-    // folder stays, and the creation fails). The caller owns the returned
+    // `fresh`, whatever file or link is at the name is removed and the
+    // creation tried again (a folder stays, and the creation fails). The caller owns the returned
     // descriptor; -1 on failure.
     int create(const char* name, bool fresh);
     // The regular file `name` in the folder, open for reading and writing,

@@ -35,7 +35,8 @@ bool KV_TransLog::create(KV_ErrHandler& eh)
         // The new file goes out in one piece when it is closed below, not
         // field by field: nothing reads it before its type byte is in.
         file.set_buff();
-        int64_t type_pos = 0;
+        // The frame's layout is fixed: the type byte follows the header.
+        const int64_t type_pos = HDR_SIZE;
         const bool opened = file.open();
         file.set_no_buff();
         if (!opened) {
@@ -45,7 +46,7 @@ bool KV_TransLog::create(KV_ErrHandler& eh)
             const unsigned char zero = 0;
             ok = file.write(reinterpret_cast<const unsigned char*>(HDR_TEXT), HDR_SIZE) ==
                      HDR_SIZE &&
-                 file.pos(type_pos) && file.write(&zero, 1) == 1 && write_data();
+                 file.write(&zero, 1) == 1 && write_data();
             // A full disk may show only when the buffer goes out.
             ok = file.flush() && ok;
         }

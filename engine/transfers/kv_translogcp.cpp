@@ -98,12 +98,13 @@ KV_TRANS_MODE KV_TransLogCp::trans_mode_dst() const
 
 bool KV_TransLogCp::write_byte(int64_t pos, uint8_t value)
 {
-    return file.set_pos(pos) && file.write(&value, 1) == 1;
+    return file.write_at(pos, &value, 1) == 1;
 }
 
 bool KV_TransLogCp::write_stored(int64_t stored)
 {
-    return file.set_pos(stored_pos) && kv_write_le(file, stored);
+    KV_TransLogOut out(stored_pos);
+    return out.num(stored) && out.rewrite(file);
 }
 
 bool KV_TransLogCp::set_status(uint8_t status)
@@ -216,23 +217,30 @@ bool KV_TransLogCp::write_data()
 {
     status_.store(ST_NONE, std::memory_order_release);
     flags2_.store(0, std::memory_order_release);
-    const unsigned char head[2] = {0, flags_};
-    int64_t p = 0;
-    bool ok = file.pos(p) && file.write(head, 1) == 1 && file.write(head + 1, 1) == 1;
-    status_pos = p;
-    ok = ok && file.pos(p) && file.write(head, 1) == 1;
-    flags2_pos = p;
-    ok = ok && kv_write_le(file, frags_.min_size()) && file_name_.write_bin(file) &&
-         fdata_.write_bin(file) && path_src_.write_bin(file) && path_dst_.write_bin(file);
+    // The body is gathered in memory: the offsets of the fields rewritten
+    // later come from the buffer instead of asking the file for its
+    // position field by field (a call each).
+    KV_TransLogOut out;
+    if (!out.begin(file))
+        return false;
+    status_pos = out.pos();
+    bool ok = out.num<uint8_t>(0) && out.num<uint8_t>(flags_);
+    flags2_pos = out.pos();
+    ok = ok && out.num<uint8_t>(0) && out.num(frags_.min_size()) && file_name_.write_bin(out) &&
+         fdata_.write_bin(out) && path_src_.write_bin(out) && path_dst_.write_bin(out);
     if (ok && !multifrag()) {
         stored_.store(0, std::memory_order_release);
-        ok = file.pos(p) && kv_write_le<int64_t>(file, 0);
-        stored_pos = p;
+        stored_pos = out.pos();
+        ok = out.num<int64_t>(0);
     }
-    ok = ok && file.pos(p);
+    // The bytes follow at the file's position: no seek, so they join the
+    // frame in the stream's buffer.
+    const uint32_t n = out.length();
+    const unsigned char* bytes = out;
+    ok = ok && file.write(bytes, n) == n;
     if (!ok)
         return false;
-    data_offset_.store(p, std::memory_order_release);
+    data_offset_.store(out.pos(), std::memory_order_release);
     return init_frags_locked(true);
 }
 
@@ -346,7 +354,7 @@ bool KV_TransLogCp::write_at(int64_t offset, const unsigned char* data, uint32_t
     const int64_t base = data_offset_.load(std::memory_order_relaxed);
     if (offset > INT64_MAX - base - length)
         return false;
-    if (!file.set_pos(base + offset) || (length != 0 && file.write(data, length) != length))
+    if (length != 0 && file.write_at(base + offset, data, length) != length)
         return false;
     const int64_t stored = stored_.load(std::memory_order_relaxed) + length;
     if (!write_stored(stored))

@@ -91,7 +91,7 @@ bool KV_TransLogFileGrpAns::update(KV_File& file, uint8_t ans)
         ans_last_ = ans;
     tm_.now();
     KV_TransLogOut out(head.pos() + 4);
-    return out.num(ans_) && out.num(ans_last_) && out.time(tm_) && out.flush(file);
+    return out.num(ans_) && out.num(ans_last_) && out.time(tm_) && out.rewrite(file);
 }
 
 // ---------------------------------------------------------------------------
@@ -124,7 +124,7 @@ bool KV_TransLogFileGrpMsg::repeat(KV_File& file)
     tm_.now();
     ++count_;
     KV_TransLogOut out(head.pos() + 4);
-    return out.num(count_) && out.time(tm_) && out.flush(file);
+    return out.num(count_) && out.time(tm_) && out.rewrite(file);
 }
 
 // ---------------------------------------------------------------------------
@@ -176,7 +176,7 @@ bool KV_TransLogFileGrpFop::update(KV_File& file, uint8_t status, uint8_t op)
         op_ = op;
     tm_.now();
     KV_TransLogOut out(head.pos() + 4);
-    return out.num(status_) && out.num(op_) && out.time(tm_) && out.flush(file);
+    return out.num(status_) && out.num(op_) && out.time(tm_) && out.rewrite(file);
 }
 
 // ---------------------------------------------------------------------------
@@ -266,7 +266,7 @@ bool KV_TransLogFileGrpFopCp::update(KV_File& file, uint8_t status, int64_t size
     tm_status_.now();
     KV_TransLogOut out(head.pos() + OFF_STATUS);
     return out.num(status_) && out.fixed(tm_text_, TM_TEXT_SIZE) && out.num(size_) &&
-           out.time(tm_status_) && out.flush(file);
+           out.time(tm_status_) && out.rewrite(file);
 }
 
 bool KV_TransLogFileGrpFopCp::set_props(KV_File& file, int64_t size_local, const KV_Time& tm_local)
@@ -274,7 +274,7 @@ bool KV_TransLogFileGrpFopCp::set_props(KV_File& file, int64_t size_local, const
     size_local_ = size_local;
     tm_local_ = tm_local;
     KV_TransLogOut out(head.pos() + OFF_LOCAL);
-    return out.num(size_local_) && out.time(tm_local_) && out.flush(file);
+    return out.num(size_local_) && out.time(tm_local_) && out.rewrite(file);
 }
 
 bool KV_TransLogFileGrpFopCp::set_sublog(KV_File& file, const KV_String& sublog)
@@ -283,5 +283,5 @@ bool KV_TransLogFileGrpFopCp::set_sublog(KV_File& file, const KV_String& sublog)
         return false;
     sublog_ = sublog;
     KV_TransLogOut out(head.pos() + OFF_SUBLOG);
-    return out.fixed(sublog_, SUBLOG_SIZE) && out.flush(file);
+    return out.fixed(sublog_, SUBLOG_SIZE) && out.rewrite(file);
 }

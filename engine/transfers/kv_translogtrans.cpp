@@ -128,7 +128,7 @@ bool KV_TransLogTrans::set_req_status(KV_REQ_STAT status)
     if (status == status_)
         return true;
     KV_TransLogOut out(pos_status);
-    if (!reopen() || !out.num<uint32_t>(status) || !out.flush(file))
+    if (!reopen() || !out.num<uint32_t>(status) || !out.rewrite(file))
         return false;
     const KV_REQ_STAT old = status_;
     status_ = status;
@@ -169,7 +169,7 @@ bool KV_TransLogTrans::set_trans_params(const KV_FileReqTransParams& params)
         return false;
     *merged = params;
     KV_TransLogOut full(pos_params);
-    const bool ok = merged->write_bin(full) && full.flush(file);
+    const bool ok = merged->write_bin(full) && full.rewrite(file);
     if (ok)
         params_impl() = *merged;
     KV_FileReqTransParams::destr_clone(merged);

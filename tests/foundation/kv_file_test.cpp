@@ -107,6 +107,32 @@ TEST_F(KV_FileTest, FileObjectWritesReadsAndSeeks)
     EXPECT_TRUE(file.close());
 }
 
+TEST_F(KV_FileTest, WritesInPlaceNeverLoseOrMisplaceBytes)
+{
+    const auto u = [](const char* t) { return reinterpret_cast<const unsigned char*>(t); };
+    // Unbuffered (as the logs keep their files) and buffered streams, with
+    // bytes written before and after a rewrite: the rewrite lands where it
+    // is asked to, and a buffered stream's pending bytes are not overtaken.
+    for (const bool unbuffered : {true, false}) {
+        SCOPED_TRACE(unbuffered ? "unbuffered" : "buffered");
+        const std::string name = at(unbuffered ? "u.bin" : "b.bin");
+        KV_File file(ks(name), "w+b");
+        if (unbuffered)
+            file.set_no_buff();
+        ASSERT_TRUE(file.open());
+        EXPECT_EQ(file.write(u("abcdef"), 6), 6u);
+        EXPECT_EQ(file.write_at(1, u("XY"), 2), 2u);
+        ASSERT_TRUE(file.set_pos(6));
+        EXPECT_EQ(file.write(u("gh"), 2), 2u);
+        // Past the end: the gap reads as zero bytes.
+        EXPECT_EQ(file.write_at(10, u("Z"), 1), 1u);
+        EXPECT_EQ(file.write_at(-1, u("Z"), 1), 0u);
+        EXPECT_TRUE(file.close());
+        EXPECT_EQ(read_file(name), std::string("aXYdefgh\0\0Z", 11));
+        EXPECT_EQ(file.write_at(0, u("Z"), 1), 0u) << "closed";
+    }
+}
+
 TEST_F(KV_FileTest, ClosedOrNamelessFileRefusesWork)
 {
     KV_File file;

@@ -184,6 +184,8 @@ TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
     write_file(dir / "outside/victim", "victim");
     fs::create_directories(dir / "base/a/b");
     fs::create_directory_symlink(dir / "outside", dir / "base/a/link");
+    // A link is refused even where it stays inside the base.
+    fs::create_directory_symlink("b", dir / "base/a/inner");
     // The base itself is taken as named, a link included.
     fs::create_directory_symlink(dir / "base", dir / "chosen");
 
@@ -197,6 +199,8 @@ TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
         {"folders below", {"a", "b"}, 0},
         {"a link on the way", {"a", "link"}, ENOTDIR},
         {"a link further up", {"a", "link", "x"}, ENOTDIR},
+        {"a link to a folder inside", {"a", "inner"}, ENOTDIR},
+        {"a link inside, further up", {"a", "inner", "x"}, ENOTDIR},
         {"no such folder", {"a", "none"}, ENOENT},
         {"a name that climbs", {"a", ".."}, EINVAL},
         {"a name with a separator", {"a/b"}, EINVAL},
@@ -243,6 +247,55 @@ TEST_F(PosixFs, AFolderBeneathIsReachedAndWrittenWithoutLinks)
     EXPECT_TRUE(d.remove("dangling"));
     EXPECT_TRUE(d.remove("dangling")) << "nothing there is nothing left";
     EXPECT_TRUE(fs::is_empty(dir / "base/a/b"));
+}
+
+TEST_F(PosixFs, AFreshFileReplacesAFileOrLinkButNeverAFolder)
+{
+    fs::create_directories(dir / "base");
+    fs::create_directories(dir / "outside");
+    write_file(dir / "outside/victim", "victim");
+    KV_DirBeneath d;
+    ASSERT_TRUE(d.open((dir / "base").c_str(), nullptr, 0));
+
+    // What an earlier run may have left at a part's name, and what a fresh
+    // creation makes of it.
+    const struct
+    {
+        const char* what;
+        void (*make)(const fs::path& at, const fs::path& outside);
+        int err; // 0: a new empty file takes the name
+    } cases[] = {
+        {"nothing", [](const fs::path&, const fs::path&) {}, 0},
+        {"a file with old bytes",
+         [](const fs::path& at, const fs::path&) { write_file(at, "old"); }, 0},
+        {"a link to a file outside",
+         [](const fs::path& at, const fs::path& o) { fs::create_symlink(o / "victim", at); }, 0},
+        {"a dangling link",
+         [](const fs::path& at, const fs::path& o) { fs::create_symlink(o / "made", at); }, 0},
+        {"a folder", [](const fs::path& at, const fs::path&) { fs::create_directory(at); }, EISDIR},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "p" + std::to_string(i++);
+        const fs::path at = dir / ("base/" + name);
+        c.make(at, dir / "outside");
+        errno = 0;
+        const int fd = d.create(name.c_str(), true);
+        if (c.err != 0) {
+            EXPECT_EQ(fd, -1);
+            EXPECT_EQ(errno, c.err);
+            EXPECT_TRUE(fs::is_directory(fs::symlink_status(at)));
+            continue;
+        }
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, "new", 3), 3);
+        ::close(fd);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(at)));
+        EXPECT_EQ(read_file(at), "new");
+    }
+    EXPECT_EQ(read_file(dir / "outside/victim"), "victim");
+    EXPECT_FALSE(fs::exists(dir / "outside/made"));
 }
 
 } // namespace

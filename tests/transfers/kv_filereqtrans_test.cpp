@@ -440,6 +440,36 @@ TEST_F(TransReq, ProgressOfASubLogReachesTheRequestAndItsLog)
               KV_TransLogFileGrpFopCp::ST_RUNNING);
 }
 
+TEST_F(TransReq, ASubLogGoesWithItsNameWhetherOrNotItsFileIsStillThere)
+{
+    for (const bool gone : {false, true}) {
+        SCOPED_TRACE(gone ? "file already gone" : "file there");
+        auto req = copy(&ftp_a, &local, Names{"f"}, Names{"f"});
+        ASSERT_TRUE(req->pre_add());
+        const KV_PathDef src = path_of({"Srv A", "pub", "f"});
+        KV_FileData fd("f", "", 10, KV_Time());
+        KV_TransLogCp sub(req.get(), KV_String(), fd, src, path_of({"Home", "in", "f"}));
+        KV_PathDef name;
+        ASSERT_TRUE(KV_TransLog::tmp_file_man().new_file(KV_PATH_TMP, name, ""));
+        ASSERT_TRUE(sub.set_path(name));
+        ASSERT_TRUE(sub.create(req->eh()));
+        const KV_String file = sub.name();
+        KV_TransLogFileGrpFopCp rec(0, KV_TransLogFileGrpFopCp::ST_RUNNING, src, file, 10, "");
+        ASSERT_TRUE(req->log().set_status(rec));
+        if (gone) {
+            sub.close();
+            ASSERT_TRUE(KV_File::del(file, false));
+        }
+
+        EXPECT_TRUE(req->log().del_sublog(sub));
+        EXPECT_FALSE(KV_File::exists(file));
+        KV_String named;
+        EXPECT_EQ(req->log().status(src, &named, nullptr, nullptr),
+                  KV_TransLogFileGrpFopCp::ST_RUNNING);
+        EXPECT_TRUE(named.empty()) << named.data();
+    }
+}
+
 TEST_F(TransReq, AFinishedCopyAsksWhetherItsManagersAreStillUsed)
 {
     KV_FileManPool pool;
