@@ -491,6 +491,8 @@ void LostConnection()
             EXPECT_TRUE(kvtest::write_file(Work() + "/under-way", ""));
         });
     std::printf("said: %s\n", qPrintable(said.simplified()));
+    // The cut-off data is reported, and why the retries failed.
+    EXPECT_TRUE(said.contains("ended before the end")) << said.toStdString();
     EXPECT_TRUE(said.contains("connection", Qt::CaseInsensitive)) << said.toStdString();
     const KV_FileReqInfo* info = TheRequest(*p.app.GetPool());
     ASSERT_NE(info, nullptr);
