@@ -278,6 +278,8 @@ public:
             return {};
         }
         frm->show();
+        // Wide enough that the row's status and error count show beside it.
+        frm->setGeometry(100, 330, 900, 420);
         frm->raise();
         frm->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(frm));
