@@ -5,6 +5,20 @@
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
 
+namespace {
+
+// A control connection that ended while a transfer waited on it, without a
+// stop of ours: the server went away (its process ended, the network
+// broke), which is what the person is to read, not the silence that
+// followed. An earlier, more precise error stays.
+void note_lost(KV_FtpMan& m)
+{
+    if (!m.connected() && !m.stopped())
+        m.set_err_msg("The connection to the server was lost.");
+}
+
+} // namespace
+
 KV_FtpAct::KV_FtpAct(const KV_FtpAct& other)
     : KV_SafeObj(other), ftp_(other.ftp_), executed_(other.executed()),
       timed_out_(other.timed_out()), force_executed(other.force_executed)
@@ -261,6 +275,7 @@ bool KV_FtpActTrans::wait_trans_beg()
 {
     KV_FtpMan& m = ftp();
     set_timed_out(m.wait_trans_beg());
+    note_lost(m);
     set_executed(m.connected() && m.login_stat() == KV_FTP_LOGIN_OK && m.response(false) &&
                  !timed_out());
     if (timed_out())
@@ -272,6 +287,7 @@ bool KV_FtpActTrans::wait_trans_end()
 {
     KV_FtpMan& m = ftp();
     set_timed_out(m.wait_trans_end());
+    note_lost(m);
     set_executed(m.connected() && m.login_stat() == KV_FTP_LOGIN_OK && m.response(false) &&
                  !timed_out());
     if (timed_out() && !m.stopped())
@@ -283,6 +299,7 @@ bool KV_FtpActTrans::wait_trans_ack()
 {
     KV_FtpMan& m = ftp();
     set_timed_out(m.wait_trans_ack());
+    note_lost(m);
     set_executed(m.connected() && m.login_stat() == KV_FTP_LOGIN_OK && m.response(false) &&
                  !timed_out());
     if (timed_out())

@@ -513,6 +513,10 @@ bool KV_SSLSess::verify(bool preverify, X509_STORE_CTX* store)
     ok = file_man_->sec_forced(question, KV_ASK_TRUST, ans, ident);
     if (ok && ans == KV_ANS_YES_ALL)
         ok = man_cert.add(end, name_, cn, issuer);
+    // The verification's reason alone reads as a fault of the connection;
+    // the person who refused the certificate is told that this is why.
+    if (!ok)
+        last_err_ = KV_String::format_impl("%s; the certificate was not trusted", last_err_.data());
     return ok;
 }
 

@@ -36,6 +36,17 @@ bool write_all(int fd, const unsigned char* data, uint32_t n, int64_t pos)
     return true;
 }
 
+// The write error with the system's reason (a full disk, a file-size
+// limit), which is what tells the person what to do about it; read at once,
+// before another call changes errno.
+KV_String write_failure()
+{
+    const KV_String why = KV_ErrHandler::last_err();
+    if (why.empty())
+        return KV_TransSink::write_err;
+    return KV_String::format_impl("%s ( %s )", KV_TransSink::write_err, why.data());
+}
+
 } // namespace
 
 KV_TransSink::KV_TransSink(Dir dir, KV_TransLogCp* log, int64_t offset)
@@ -135,6 +146,8 @@ bool KV_TransSink::store(const unsigned char* data, uint32_t n)
     const int fd = file_.opened() ? fileno(static_cast<FILE*>(file_)) : -1;
     bool ok = fd >= 0;
     int64_t at = 0;
+    // A reason left from an earlier call must not explain this failure.
+    errno = 0;
     // In a part file each byte lies at its offset in the file; in the
     // sub-log in the data area or the fragment's slot.
     const bool in_part = log_->part_fd() >= 0;
@@ -150,7 +163,7 @@ bool KV_TransSink::store(const unsigned char* data, uint32_t n)
     if (!ok) {
         // What follows the failed bytes would land at the wrong place.
         broken_ = true;
-        err_ = write_err;
+        err_ = write_failure();
         return false;
     }
     if (frag_ != nullptr) {
@@ -181,11 +194,12 @@ bool KV_TransSink::vouch()
     // them, except for a file whose bytes all came in one stretch below the
     // interval (small files would pay a sync each).
     const bool sync = written_ >= vouch_every;
+    errno = 0;
     const bool ok = frag_ != nullptr ? log_->vouch_frag(fd, *frag_, sync)
                                      : log_->vouch_stored(fd, offset_, sync);
     if (!ok) {
         broken_ = true;
-        err_ = write_err;
+        err_ = write_failure();
         return false;
     }
     unvouched_ = 0;

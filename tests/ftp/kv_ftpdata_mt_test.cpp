@@ -310,6 +310,34 @@ TEST_F(FtpDataScripted, ATransferThatBrokeAfterDataMovedIsNotRetried)
     EXPECT_EQ(eh.last(), "FTP: Broken.");
 }
 
+// A server that goes away in the middle of a file (its process killed)
+// closes both connections without a reply: the person reads that the
+// connection was lost, not a word about the download's inner pieces.
+TEST_F(FtpDataScripted, AServerThatGoesAwayMidFileIsReportedAsALostConnection)
+{
+    FtpScript srv;
+    script(srv, [&](const std::string& cmd, FtpScript::Session& ctl) {
+        if (!starts(cmd, "RETR")) {
+            ctl.reply("502 No.");
+            return;
+        }
+        Fd d = ctl.data();
+        ctl.reply("150 Here it comes.");
+        // More than the sockets hold: the client has taken most of it when
+        // the server goes.
+        d.write_all(pattern(4 << 20));
+        d.reset();
+        ctl.close();
+    });
+    KV_FtpMan ftp;
+    setup(ftp, srv);
+    auto log = fetch_log("gone.log", 8 << 20);
+    KV_FtpActGet act(KV_TRANS_MODE_BINARY, "/f.bin", "", 0, log.get());
+    ASSERT_TRUE(ftp.exec(eh, act, nullptr));
+    EXPECT_FALSE(act.executed());
+    EXPECT_EQ(eh.last(), "FTP: The connection to the server was lost.");
+}
+
 TEST_F(FtpDataScripted, APassiveReplyNamingAnotherHostReachesTheControlHost)
 {
     const std::string file = pattern(7000);

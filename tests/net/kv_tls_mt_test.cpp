@@ -226,6 +226,27 @@ TEST_F(Tls, ARefusalIsFinalForTheFileManager)
     EXPECT_EQ(host.asked(), 1u);
 }
 
+// The handshake's error is what the person reads after refusing: it says
+// the certificate was not trusted, with the verification's reason; a
+// refusal remembered from before reads the same.
+TEST_F(Tls, ARefusedCertificateIsReportedAsNotTrusted)
+{
+    TrustFileMan fm;
+    host.push(KV_ANS_NO);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        TlsServer server(certs.self_signed, TlsServer::echo);
+        ASSERT_TRUE(server.ok());
+        TlsConnector conn(&fm, &ctx, "good.test", HOST, "good.test");
+        EXPECT_FALSE(conn.open_secure(server.addr()));
+        auto* sess = static_cast<RecordSess*>(conn.last());
+        ASSERT_NE(sess, nullptr);
+        EXPECT_STREQ(sess->ssl_err().data(),
+                     "self-signed certificate; the certificate was not trusted");
+    }
+    EXPECT_EQ(host.asked(), 1u);
+}
+
 TEST_F(Tls, WithoutAFileManagerNobodyIsAsked)
 {
     host.push(KV_ANS_YES);

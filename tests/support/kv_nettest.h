@@ -364,6 +364,8 @@ public:
     }
     // The descriptor the session runs on.
     int fd() const { return fd_.load(); }
+    // Why its TLS handshake failed, in the words the protocols report.
+    const KV_String& ssl_err() const { return ssl.last_err(); }
     // How many passes ran process_idle.
     int idles() const { return idles_.load(); }
 

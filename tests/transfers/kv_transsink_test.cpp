@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -326,7 +328,10 @@ TEST_F(TransSink, AFailedWriteStopsTheSinkWhereTheDataEnds)
             wrote = sink.write(data.data() + 30, 30) && sink.flush();
         }
         EXPECT_FALSE(wrote);
-        EXPECT_EQ(sink.err(), KV_TransSink::write_err);
+        // With the system's words, which tell the person what to mend.
+        const std::string why =
+            std::string(KV_TransSink::write_err) + " ( " + std::strerror(EFBIG) + " )";
+        EXPECT_STREQ(sink.err().data(), why.c_str());
         EXPECT_EQ(sink.offset(), 30);
         // Bytes after the lost ones would land at their place: refused,
         // also once the disk has room again.
