@@ -261,8 +261,9 @@ bool CKivrelApp::RestoreBrowseWnds()
         }
         // Shown: a window reopened hidden is one the user cannot find, and
         // the start-up would seem to have forgotten it. Its managers were
-        // brought up by the saved requests, not by a browse: the panes learn
-        // their folders only when asked.
+        // brought up by the saved requests, and a pane does not ask for the
+        // folder itself before the transfer manager runs: asked here, the
+        // answer comes once it does.
         if (OpenBrowseWnd(pair.left, pair.right, pair.flags, true)) {
             for (const KV_FileManId* id : {&pair.left, &pair.right}) {
                 if (id->valid()) {
