@@ -259,7 +259,18 @@ bool CKivrelApp::RestoreBrowseWnds()
                 return false;
             }
         }
-        OpenBrowseWnd(pair.left, pair.right, pair.flags, false);
+        // Shown: a window reopened hidden is one the user cannot find, and
+        // the start-up would seem to have forgotten it. Its managers were
+        // brought up by the saved requests, and a pane does not ask for the
+        // folder itself before the transfer manager runs: asked here, the
+        // answer comes once it does.
+        if (OpenBrowseWnd(pair.left, pair.right, pair.flags, true)) {
+            for (const KV_FileManId* id : {&pair.left, &pair.right}) {
+                if (id->valid()) {
+                    pool->pwd(*id);
+                }
+            }
+        }
     }
     return true;
 }

@@ -146,7 +146,7 @@ public:
     // scheme is reported as "Invalid URI %s.".
     void OpenUriBrowseWnd(const KV_String& name, const KV_String& comment, const KV_String& uri,
                           const KV_String& user, const KV_String& pass, bool anonymous, bool extra);
-    // At start: reopens, hidden, the saved windows of which a side is live.
+    // At start: reopens and shows the saved windows of which a side is live.
     bool RestoreBrowseWnds();
     // At quit: saves the list of browse windows, hidden ones too.
     bool SaveBrowseWnds();

@@ -52,6 +52,9 @@ class BrowseFixture : public TempDirTest
 protected:
     // The data-source file; the local computer is always there.
     virtual std::string DsFile() const { return ""; }
+    // Whether the transfer manager runs from the start (the program starts
+    // it only after its saved windows are back).
+    virtual bool StartTransfers() const { return true; }
 
     void SetUp() override
     {
@@ -75,7 +78,9 @@ protected:
         ASSERT_TRUE(write_file(dir / "work/a/two.txt", "22"));
         ASSERT_TRUE(write_file(dir / "settings/kivrel.ds", DsFile()));
         ASSERT_TRUE(pool->load_ds());
-        ASSERT_TRUE(pool->man_trans().start());
+        if (StartTransfers()) {
+            ASSERT_TRUE(pool->man_trans().start());
+        }
         local = pool->tree().find(KV_DS_NODE_STD, false)->id();
     }
 

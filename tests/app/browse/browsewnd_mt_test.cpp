@@ -251,7 +251,7 @@ TEST_F(BrowseWnd_MT, AManagerOutlivingItsFirstWindowReportsToTheNextOne)
     EXPECT_EQ(data->GetFileMan()->lock_cnt(), 1u);
 }
 
-TEST_F(BrowseWnd_MT, OpenWindowsAreSavedAndTheLiveOnesComeBackHidden)
+TEST_F(BrowseWnd_MT, OpenWindowsAreSavedAndTheLiveOnesComeBackShown)
 {
     CBrowseSplt* one = Open(Instance(0), KV_FileManId(), 0x0003);
     CBrowseSplt* two = Open(Instance(0), Instance(0), 0x0102);
@@ -282,7 +282,7 @@ TEST_F(BrowseWnd_MT, OpenWindowsAreSavedAndTheLiveOnesComeBackHidden)
     std::vector<std::pair<KV_FileManId, KV_FileManId>> ids;
     for (QWidget* w : wnds) {
         auto* bw = qobject_cast<CBrowseSplt*>(w);
-        EXPECT_FALSE(bw->isVisible()) << "restored windows open hidden";
+        EXPECT_TRUE(bw->isVisible()) << "restored windows are shown";
         ids.emplace_back(bw->GetLeftManId(), bw->GetRightManId());
     }
     const bool one_back = std::count_if(ids.begin(), ids.end(), [&](auto& p) {
@@ -339,6 +339,39 @@ TEST_F(BrowseWnd_MT, OpeningALiveInstanceRaisesItsWindow)
     after.clear();
     app->ListBrowseWnds(after);
     EXPECT_EQ(after.size(), before.size() + 1);
+}
+
+// The start-up's order: the saved requests bring up their managers, the
+// saved windows come back, and only then does the transfer manager run.
+class BrowseWndAtStart_MT : public BrowseWnd_MT
+{
+protected:
+    bool StartTransfers() const override { return false; }
+};
+
+TEST_F(BrowseWndAtStart_MT, AWindowOverAManagerASavedRequestBroughtUpIsShownAndListsItsFolder)
+{
+    // None of the managers the requests registered has asked for its
+    // folder yet.
+    const KV_FileManId id(local, 7);
+    KV_FileMan* m = pool->reg(id);
+    ASSERT_NE(m, nullptr);
+    m->lock(true);
+    app->GetBrWndMan().clear();
+    ASSERT_TRUE(app->GetBrWndMan().append(BrWndMan::BrWndPair(id, KV_FileManId(), 0x0003)));
+    ASSERT_TRUE(app->GetBrWndMan().Save());
+    ASSERT_TRUE(app->RestoreBrowseWnds());
+    ASSERT_TRUE(pool->man_trans().start());
+
+    QList<QWidget*> wnds;
+    app->ListBrowseWnds(wnds);
+    ASSERT_EQ(wnds.size(), 1);
+    auto* wnd = qobject_cast<CBrowseSplt*>(wnds.front());
+    ASSERT_NE(wnd, nullptr);
+    EXPECT_TRUE(wnd->isVisible());
+    EXPECT_TRUE(Bound(wnd, CBrowseSplt::kLeft)) << "the pane lists the manager's folder";
+    delete wnd;
+    m->unlock(true);
 }
 
 } // namespace

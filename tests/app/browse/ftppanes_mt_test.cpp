@@ -249,7 +249,7 @@ TEST_F(FtpPanes_MT, WindowsWithLiveFtpSidesComeBackAndALiveInstanceIsRaised)
     EXPECT_FALSE(two->isMinimized());
 
     // Quit: both are saved; requests keep their FTP instances alive until
-    // the next start, where both come back hidden.
+    // the next start, where both come back shown.
     ASSERT_TRUE(app->SaveBrowseWnds());
     ASSERT_EQ(app->GetBrWndMan().count(), 2u);
     KV_FileMan* ma = pool->man(a);
@@ -265,7 +265,7 @@ TEST_F(FtpPanes_MT, WindowsWithLiveFtpSidesComeBackAndALiveInstanceIsRaised)
     std::vector<std::pair<KV_FileManId, KV_FileManId>> ids;
     for (QWidget* w : wnds) {
         auto* bw = qobject_cast<CBrowseSplt*>(w);
-        EXPECT_FALSE(bw->isVisible()) << "restored windows open hidden";
+        EXPECT_TRUE(bw->isVisible()) << "restored windows are shown";
         ids.emplace_back(bw->GetLeftManId(), bw->GetRightManId());
     }
     EXPECT_EQ(std::count_if(ids.begin(), ids.end(),
