@@ -58,8 +58,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidgetItemIterator>
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
