@@ -13,6 +13,7 @@
 #include "views/fileview.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMimeDatabase>
 #include <QStyle>
 
@@ -296,7 +297,17 @@ void CBrowseFrm::OnInformerNtf()
     // loop); the informer belongs to the manager, which outlives the pane's
     // lock only as long as the pane does.
     QPointer<CBrowseFrm> self(this);
-    while (KV_Msg* msg = informer->pop()) {
+    // A busy transfer queues session-log lines faster than a pane shows
+    // them: draining the queue whole would hold the event loop (input,
+    // painting, every other window) until the transfer ends. The rest
+    // waits for the next doorbell, behind what the event loop has queued.
+    QElapsedTimer spent;
+    spent.start();
+    for (int n = 0; n < kInformerBatch && spent.elapsed() < kInformerBatchMs; ++n) {
+        KV_Msg* msg = informer->pop();
+        if (msg == nullptr) {
+            break;
+        }
         HandleMsg(msg, GetBrowseWnd());
         KV_Informer::destroy(msg);
         if (self == nullptr) {

@@ -99,9 +99,13 @@ public:
     // popup while the pane has the focus.
     virtual const char* GetProtoPopupName() const;
 
-    // Drains the informer: every message is handled and given back, then
-    // the informer is re-armed. Nothing when unbound.
+    // Handles the informer's messages, each given back, at most
+    // kInformerBatch of them or kInformerBatchMs milliseconds' worth, then
+    // re-arms the informer, which rings again for what is left. Nothing
+    // when unbound.
     void OnInformerNtf();
+    static constexpr int kInformerBatch = 256;
+    static constexpr int kInformerBatchMs = 20;
 
 protected:
     // Binds the pane (see above) before its first view is made. False when

@@ -139,6 +139,27 @@ TEST_F(BrowseWnd_MT, ThePaneDrainsItsInformerAndIsRungAgain)
     wnd->removeEventFilter(&titles);
 }
 
+// A transfer that queues notices faster than the pane handles them must not
+// keep the event loop from input and painting until it ends: one doorbell
+// handles a batch, and the doorbell rings again for the rest.
+TEST_F(BrowseWnd_MT, AFloodOfNoticesIsHandledInBatchesBetweenWhichTheEventLoopRuns)
+{
+    CBrowseSplt* wnd = Open(Instance(0), KV_FileManId(), 0x0003);
+    ASSERT_NE(wnd, nullptr);
+    ASSERT_TRUE(Bound(wnd, CBrowseSplt::kLeft));
+    CBrowseFrm* pane = wnd->GetPane(CBrowseSplt::kLeft);
+    KV_Informer* informer = pane->GetData()->GetInformer();
+    const KV_FileManId id = pane->GetData()->GetManId();
+    for (int i = 0; i < 4 * CBrowseFrm::kInformerBatch; ++i) {
+        informer->send(new KV_MsgManNtf(id, KV_MAN_NTF_DOC_ADD, KV_String("ignored")));
+    }
+    informer->send(new KV_MsgManNtf(id, KV_MAN_NTF_DS_CHANGED, KV_String("Last")));
+    pane->OnInformerNtf();
+    EXPECT_FALSE(pane->GetTitle().startsWith("Last")) << "one doorbell handled the whole flood";
+    EXPECT_TRUE(Until([&] { return pane->GetTitle().startsWith("Last"); }, 5000))
+        << "the rest waits for a doorbell that never rings";
+}
+
 TEST_F(BrowseWnd_MT, TheStatusLineShowsCodesInRed)
 {
     struct Case
