@@ -50,6 +50,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -596,8 +597,13 @@ void BrowseAndCopy()
     qint64 longest_gap = 0;
     // What the list shows, each change with its time: the steps between two
     // checks of the test are seen too.
+    // The quit destroys the list while the event loop still runs.
+    const QPointer<CTransListView> alive(translist);
     const auto rows = [&] {
         QStringList texts;
+        if (alive.isNull()) {
+            return texts;
+        }
         for (int i = 0; i < translist->topLevelItemCount(); ++i) {
             texts << translist->topLevelItem(i)->text(0) + " / " +
                          translist->topLevelItem(i)->text(1);
@@ -687,6 +693,7 @@ void BrowseAndCopy()
         << Listed(server_list).join(',').toStdString();
     ShotOf(shots, *wnd, QStringLiteral("server-pub-after-copy"));
 
+    watch.stop();
     QuitAsAPersonDoes(app, frm, notes);
     EXPECT_TRUE(complaints.texts.isEmpty()) << complaints.Joined();
 }
