@@ -671,38 +671,52 @@ void CFileListView::InsertNode(KV_FileTreeNode* node)
 {
     // A node the list shows already is not shown twice (a refresh for
     // another view may re-announce it).
-    if (model->Contains(node) || !queued_set.insert(node).second) {
+    if (model->Contains(node) || queued_set.count(node) != 0) {
         return;
     }
-    queued.push_back(node);
     if (!insert_timer->isActive()) {
         insert_timer->start();
+    }
+    // Within the slice of this pass an entry goes in at once; beyond it, it
+    // waits for a later pass.
+    if (queued_next == queued.size() && inserted_in_pass < kInsertSlice) {
+        InsertRow(node);
+        return;
+    }
+    queued_set.insert(node);
+    queued.push_back(node);
+}
+
+void CFileListView::InsertRow(KV_FileTreeNode* node)
+{
+    ++inserted_in_pass;
+    const int row = model->Insert(node, order);
+    if (node->expected() && !selection->hasSelection() && RequesterHasFocus()) {
+        selection->setCurrentIndex(model->index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 }
 
 void CFileListView::InsertQueued()
 {
+    inserted_in_pass = 0;
     const size_t end = std::min(queued.size(), queued_next + kInsertSlice);
     for (; queued_next < end; ++queued_next) {
-        KV_FileTreeNode* node = queued[queued_next];
-        queued_set.erase(node);
-        const int row = model->Insert(node, order);
-        if (node->expected() && !selection->hasSelection() && RequesterHasFocus()) {
-            selection->setCurrentIndex(model->index(row, 0), QItemSelectionModel::ClearAndSelect |
-                                                                 QItemSelectionModel::Rows);
-        }
+        queued_set.erase(queued[queued_next]);
+        InsertRow(queued[queued_next]);
     }
-    if (queued_next < queued.size()) {
+    if (queued_next == queued.size()) {
+        queued.clear();
+        queued_next = 0;
+    }
+    // Once more after rows went in: the next pass starts a new slice.
+    if (inserted_in_pass != 0) {
         insert_timer->start();
-        return;
     }
-    queued.clear();
-    queued_next = 0;
 }
 
 void CFileListView::ClearRows()
 {
-    insert_timer->stop();
     queued.clear();
     queued_set.clear();
     queued_next = 0;

@@ -218,11 +218,12 @@ private:
     // Nothing happens unless the current folder can be written as a path
     // of the file manager.
     bool FolderWritable() const;
-    // Queues the node for a row; the queue goes into the list a slice per
-    // pass of the event loop (InsertQueued), so that a folder of 100,000
-    // entries, which the engine announces all at once, does not hold the
-    // window for the whole insertion.
+    // Gives the node a row, at most a slice of them per pass of the event
+    // loop; the rest wait in a queue for the next passes (InsertQueued), so
+    // that a folder of 100,000 entries, which the engine announces all at
+    // once, does not hold the window for the whole insertion.
     void InsertNode(KV_FileTreeNode* node);
+    void InsertRow(KV_FileTreeNode* node);
     void InsertQueued();
     // Empties the list and the queue.
     void ClearRows();
@@ -249,6 +250,7 @@ private:
     std::vector<KV_FileTreeNode*> queued;
     std::unordered_set<const KV_FileTreeNode*> queued_set;
     size_t queued_next = 0;
+    size_t inserted_in_pass = 0;
     QTimer* insert_timer = nullptr;
 };
 
