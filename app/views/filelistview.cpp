@@ -26,6 +26,7 @@
 #include <QStackedLayout>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 
 namespace {
 
@@ -59,13 +60,14 @@ void CFileListModel::SetColumns(const std::vector<int>& columns)
     beginResetModel();
     this->columns = columns;
     for (Row& r : rows) {
-        FillRow(r);
+        r.filled = false;
     }
     endResetModel();
 }
 
-void CFileListModel::FillRow(Row& row) const
+void CFileListModel::FillRow(const Row& row) const
 {
+    row.filled = true;
     row.texts.clear();
     for (int index : columns) {
         const CFileColumnDef* def = GetFileColumnDef(index);
@@ -82,14 +84,19 @@ void CFileListModel::FillRow(Row& row) const
 int CFileListModel::Insert(KV_FileTreeNode* node, const CFileSortOrder& order)
 {
     const KV_FileData& fd = node->fdc();
-    const int at = SortedInsertPos(static_cast<int>(rows.size()), [&](int i) {
+    const auto sorts_after = [&](int i) {
         return rows[static_cast<size_t>(i)].node->fdc().compare(fd, order.key, order.descending) >
                0;
-    });
+    };
+    // A listing mostly comes in the list's order: one comparison with the
+    // last row then places the entry.
+    const int count = static_cast<int>(rows.size());
+    const int at =
+        count == 0 || !sorts_after(count - 1) ? count : SortedInsertPos(count, sorts_after);
     Row row{node, {}, {}};
-    FillRow(row);
     beginInsertRows(QModelIndex(), at, at);
     rows.insert(rows.begin() + at, std::move(row));
+    shown.insert(node);
     endInsertRows();
     return at;
 }
@@ -116,6 +123,7 @@ void CFileListModel::RemoveRow(int row)
         return;
     }
     beginRemoveRows(QModelIndex(), row, row);
+    shown.erase(rows[static_cast<size_t>(row)].node);
     rows.erase(rows.begin() + row);
     endRemoveRows();
 }
@@ -127,6 +135,7 @@ void CFileListModel::Clear()
     }
     beginResetModel();
     rows.clear();
+    shown.clear();
     endResetModel();
 }
 
@@ -135,7 +144,7 @@ void CFileListModel::Update(int row)
     if (row < 0 || row >= static_cast<int>(rows.size())) {
         return;
     }
-    FillRow(rows[static_cast<size_t>(row)]);
+    rows[static_cast<size_t>(row)].filled = false;
     Redraw(row, row);
 }
 
@@ -170,12 +179,21 @@ QModelIndex CFileListModel::parent(const QModelIndex&) const
     return QModelIndex();
 }
 
+const CFileListModel::Row& CFileListModel::Filled(int row) const
+{
+    const Row& r = rows[static_cast<size_t>(row)];
+    if (!r.filled) {
+        FillRow(r);
+    }
+    return r;
+}
+
 QVariant CFileListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) {
         return QVariant();
     }
-    const Row& row = rows[static_cast<size_t>(index.row())];
+    const Row& row = Filled(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
@@ -300,8 +318,17 @@ private:
 // ---------------------------------------------------------------------------
 // CFileListView
 
+namespace {
+// Rows a pass of the event loop inserts: a few milliseconds of work.
+constexpr size_t kInsertSlice = 2000;
+} // namespace
+
 CFileListView::CFileListView(QWidget* parent) : QWidget(parent), model(new CFileListModel(this))
 {
+    insert_timer = new QTimer(this);
+    insert_timer->setSingleShot(true);
+    insert_timer->setInterval(0);
+    connect(insert_timer, &QTimer::timeout, this, &CFileListView::InsertQueued);
     CKivrelApp::SetHelpTopic(this, QStringLiteral("html\\browsewnd.htm#filelist"));
     details = new CFileItemView<QTreeView>(this);
     icons = new CFileItemView<QListView>(this);
@@ -471,13 +498,13 @@ void CFileListView::Unregister(QWidget* view, bool update_adapter)
 {
     CFileView::Unregister(view, update_adapter);
     bound = false;
-    model->Clear();
+    ClearRows();
     temp_node.reset();
 }
 
 void CFileListView::SetColumns(const std::vector<int>* columns)
 {
-    model->Clear();
+    ClearRows();
     temp_node.reset();
     if (columns != nullptr) {
         model->SetColumns(*columns);
@@ -596,7 +623,7 @@ void CFileListView::OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind,
                 removed = folder;
                 if (removed.append(node->name()) &&
                     removed.is_parent(data->GetPath(), data->IsCaseSens())) {
-                    model->Clear();
+                    ClearRows();
                 }
             }
             return;
@@ -614,7 +641,12 @@ void CFileListView::OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind,
         }
         break;
     case KV_TREE_NODE_REMOVED:
-        model->RemoveRow(model->RowOf(node));
+        if (queued_set.erase(node) != 0) {
+            queued.erase(std::find(queued.begin() + static_cast<std::ptrdiff_t>(queued_next),
+                                   queued.end(), node));
+        } else {
+            model->RemoveRow(model->RowOf(node));
+        }
         break;
     case KV_TREE_NODE_CHANGED:
         model->Update(model->RowOf(node));
@@ -626,7 +658,7 @@ void CFileListView::OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind,
         break;
     case KV_TREE_NODE_REFRESH_BEGIN:
         if (mine) {
-            model->Clear();
+            ClearRows();
         }
         break;
     case KV_TREE_NODE_REFRESH_END:
@@ -641,14 +673,56 @@ void CFileListView::InsertNode(KV_FileTreeNode* node)
 {
     // A node the list shows already is not shown twice (a refresh for
     // another view may re-announce it).
-    if (model->RowOf(node) >= 0) {
+    if (model->Contains(node) || queued_set.count(node) != 0) {
         return;
     }
+    if (!insert_timer->isActive()) {
+        insert_timer->start();
+    }
+    // Within the slice of this pass an entry goes in at once; beyond it, it
+    // waits for a later pass.
+    if (queued_next == queued.size() && inserted_in_pass < kInsertSlice) {
+        InsertRow(node);
+        return;
+    }
+    queued_set.insert(node);
+    queued.push_back(node);
+}
+
+void CFileListView::InsertRow(KV_FileTreeNode* node)
+{
+    ++inserted_in_pass;
     const int row = model->Insert(node, order);
     if (node->expected() && !selection->hasSelection() && RequesterHasFocus()) {
         selection->setCurrentIndex(model->index(row, 0),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
+}
+
+void CFileListView::InsertQueued()
+{
+    inserted_in_pass = 0;
+    const size_t end = std::min(queued.size(), queued_next + kInsertSlice);
+    for (; queued_next < end; ++queued_next) {
+        queued_set.erase(queued[queued_next]);
+        InsertRow(queued[queued_next]);
+    }
+    if (queued_next == queued.size()) {
+        queued.clear();
+        queued_next = 0;
+    }
+    // Once more after rows went in: the next pass starts a new slice.
+    if (inserted_in_pass != 0) {
+        insert_timer->start();
+    }
+}
+
+void CFileListView::ClearRows()
+{
+    queued.clear();
+    queued_set.clear();
+    queued_next = 0;
+    model->Clear();
 }
 
 std::vector<int> CFileListView::SelectedRows() const

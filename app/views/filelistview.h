@@ -25,6 +25,7 @@
 #include <QAbstractItemView>
 #include <QIcon>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include "core/filecols.h"
@@ -33,6 +34,7 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 class CBrowseFrm;
@@ -60,6 +62,8 @@ public:
     int Insert(KV_FileTreeNode* node, const CFileSortOrder& order);
     // The row of the node, or -1.
     int RowOf(const KV_FileTreeNode* node) const;
+    // The node has a row (without looking for it).
+    bool Contains(const KV_FileTreeNode* node) const { return shown.count(node) != 0; }
     KV_FileTreeNode* NodeAt(int row) const;
     void RemoveRow(int row);
     void Clear();
@@ -78,15 +82,22 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    // Texts and icon are made when a view first asks for them: a listing
+    // inserts every entry, a view shows a screenful.
     struct Row
     {
         KV_FileTreeNode* node;
-        QStringList texts;
-        QIcon icon;
+        mutable QStringList texts;
+        mutable QIcon icon;
+        mutable bool filled = false;
     };
-    void FillRow(Row& row) const;
+    void FillRow(const Row& row) const;
+    const Row& Filled(int row) const;
 
     std::vector<Row> rows;
+    // The nodes of `rows`: a listing adds its entries one by one, and
+    // looking each up in the rows made a large folder quadratic.
+    std::unordered_set<const KV_FileTreeNode*> shown;
     std::vector<int> columns;
     CBrowseFrm* pane = nullptr;
     uint32_t folder_status = 0;
@@ -207,7 +218,15 @@ private:
     // Nothing happens unless the current folder can be written as a path
     // of the file manager.
     bool FolderWritable() const;
+    // Gives the node a row, at most a slice of them per pass of the event
+    // loop; the rest wait in a queue for the next passes (InsertQueued), so
+    // that a folder of 100,000 entries, which the engine announces all at
+    // once, does not hold the window for the whole insertion.
     void InsertNode(KV_FileTreeNode* node);
+    void InsertRow(KV_FileTreeNode* node);
+    void InsertQueued();
+    // Empties the list and the queue.
+    void ClearRows();
     void RemoveTemp();
     void OnEndLabelEdit(KV_FileTreeNode* node, const QString& text);
 
@@ -226,6 +245,13 @@ private:
     // to open again (an empty name was committed).
     KV_FileTreeNode* editing = nullptr;
     bool reopen = false;
+    // Nodes announced and not in the list yet, in their order of arrival;
+    // they live as long as rows would (a removal takes one out).
+    std::vector<KV_FileTreeNode*> queued;
+    std::unordered_set<const KV_FileTreeNode*> queued_set;
+    size_t queued_next = 0;
+    size_t inserted_in_pass = 0;
+    QTimer* insert_timer = nullptr;
 };
 
 #endif

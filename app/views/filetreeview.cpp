@@ -440,6 +440,14 @@ void CFileTreeView::OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind,
     if (node != nullptr && (node->name() == "." || node->name() == "..")) {
         return;
     }
+    // Files are the list's while it is shown: a listing announces each
+    // one, and finding its folder in the tree for each cost more than the
+    // list's own work.
+    if (node != nullptr && !node->is_dir() && !data->IsListHidden() &&
+        (kind == KV_TREE_NODE_ADDED || kind == KV_TREE_NODE_REFRESH ||
+         kind == KV_TREE_NODE_CHANGED)) {
+        return;
+    }
     CFileTreeData* parent = ItemOf(folder);
     if (parent == nullptr) {
         return;
