@@ -519,18 +519,6 @@ void FullDisk()
     p.Quit();
 }
 
-// A start that failed half-way may leave the engine running: its
-// failures are printed already, and it ends at once.
-void RunChild(void (*part)())
-{
-    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    part();
-    if (::testing::Test::HasFailure()) {
-        std::fflush(stdout);
-        std::_Exit(1);
-    }
-}
-
 } // namespace
 
 // ------------------------------------------------------------- the parents
@@ -701,7 +689,7 @@ public:
 TEST(FailuresAsMet_MT, AWrongPasswordSaysTheLoginFailed)
 {
     if (qgetenv(kPartVar) == "password") {
-        RunChild(&WrongPassword);
+        kvtest::RunProgramPart(&WrongPassword);
         return;
     }
     Failures f;
@@ -718,7 +706,7 @@ TEST(FailuresAsMet_MT, AWrongPasswordSaysTheLoginFailed)
 TEST(FailuresAsMet_MT, ARefusedCertificateSaysItWasNotTrustedAndNothingIsListed)
 {
     if (qgetenv(kPartVar) == "certificate") {
-        RunChild(&RefusedCertificate);
+        kvtest::RunProgramPart(&RefusedCertificate);
         return;
     }
     Failures f;
@@ -747,7 +735,7 @@ TEST(FailuresAsMet_MT, ARefusedCertificateSaysItWasNotTrustedAndNothingIsListed)
 TEST(FailuresAsMet_MT, AServerThatGoesAwaySaysTheConnectionWasLostAndTheOldCopyStays)
 {
     if (qgetenv(kPartVar) == "connection") {
-        RunChild(&LostConnection);
+        kvtest::RunProgramPart(&LostConnection);
         return;
     }
     Failures f;
@@ -781,7 +769,7 @@ TEST(FailuresAsMet_MT, AServerThatGoesAwaySaysTheConnectionWasLostAndTheOldCopyS
 TEST(FailuresAsMet_MT, AFullDiskSaysSoAndTheOldCopyStays)
 {
     if (qgetenv(kPartVar) == "disk") {
-        RunChild(&FullDisk);
+        kvtest::RunProgramPart(&FullDisk);
         return;
     }
     Failures f;

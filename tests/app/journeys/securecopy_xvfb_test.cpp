@@ -475,19 +475,15 @@ protected:
             return;
         }
         started = true;
-        if (part == QLatin1String("copy")) {
-            Start(true, 1);
-        } else if (part == QLatin1String("browse")) {
-            Start(false, 0);
-        } else {
-            ADD_FAILURE() << "no part " << part.toStdString();
-        }
-        if (HasFailure()) {
-            // A start that failed half-way may leave the engine running:
-            // the failures are printed already.
-            std::fflush(stdout);
-            std::_Exit(1);
-        }
+        kvtest::RunProgramPart([this, &part] {
+            if (part == QLatin1String("copy")) {
+                Start(true, 1);
+            } else if (part == QLatin1String("browse")) {
+                Start(false, 0);
+            } else {
+                ADD_FAILURE() << "no part " << part.toStdString();
+            }
+        });
     }
 
     // Skips without Xvfb; starts it and fills the home and the work folder.

@@ -32,6 +32,7 @@
 #include "support/kv_apprun.h"
 #include "support/kv_dlgdriver.h"
 #include "support/kv_filedigest.h"
+#include "support/kv_journey.h"
 #include "support/kv_nettest.h"
 #include "support/kv_testdir.h"
 #include "support/kv_vsftpd.h"
@@ -283,18 +284,7 @@ TEST(FtpQueueAcrossRestart_MT, ADroppedFolderUploadsWholeAfterAQuitAndARestart)
 {
     const QByteArray which = qgetenv(kChildVar);
     if (which == "first" || which == "second") {
-        ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-        if (which == "first") {
-            FirstStart();
-        } else {
-            SecondStart();
-        }
-        if (HasFailure()) {
-            // A start that failed half-way may leave the engine running:
-            // the failures are printed already.
-            std::fflush(stdout);
-            std::_Exit(1);
-        }
+        kvtest::RunProgramPart(which == "first" ? &FirstStart : &SecondStart);
         return;
     }
     if (kvtest::XServer::Program().isEmpty()) {

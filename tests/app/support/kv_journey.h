@@ -24,8 +24,11 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/file.h>
@@ -248,6 +251,19 @@ public:
 private:
     QProcess child_;
 };
+
+// In a start: runs `part` on the X server. A part that failed half-way may
+// leave the engine running, so the process ends at once (its failures are
+// printed already) instead of waiting for threads that will not stop.
+inline void RunProgramPart(const std::function<void()>& part)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    part();
+    if (::testing::Test::HasFailure()) {
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+}
 
 // Runs one start to its end (see ProgramStart::Finish).
 inline QByteArray RunStart(const QProcessEnvironment& env, const char* var, const QString& part,
