@@ -31,18 +31,19 @@
 #include <QMimeData>
 #include <QTest>
 #include <QTreeWidgetItemIterator>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
 namespace kvtest {
 
-// Writes the data-source file of a user who has used the program before,
-// through the engine's own save: the local disk, opening in `local_dir`,
-// and the anonymous FTP server `name` at `port`, opening in "/pub" beside
-// the local disk (its list on the left, the local list on the right).
-inline void WriteFtpDsFile(const std::string& data_dir, const std::string& scratch,
-                           const char* name, uint16_t port, const std::string& local_dir)
+// Writes the data-source file in `data_dir` through the engine's own save,
+// as a user who has used the program before left it: the default tree, and
+// what `add` puts into it (it is given the pool and the local disk's node).
+// `scratch` takes the settings the engine writes meanwhile.
+inline void WriteDsFile(const std::string& data_dir, const std::string& scratch,
+                        const std::function<void(KV_FileManPool&, KV_DsTreeNode&)>& add)
 {
     CSettingsEnv env;
     env.user_conf = QString::fromStdString(scratch + "/scratch.conf");
@@ -57,19 +58,39 @@ inline void WriteFtpDsFile(const std::string& data_dir, const std::string& scrat
     ASSERT_TRUE(pool.tree().load(pool.man_trans()));
     KV_DsTreeNode* local = pool.tree().find(KV_DS_NODE_STD, false);
     ASSERT_TRUE(local != nullptr && local->params() != nullptr);
-    local->params()->set_def_path(KV_String(local_dir.c_str()), false);
-    KV_DsTreeNodeFtp n;
-    n.set_name(name);
-    n.set_inh_params(false);
-    n.params_ftp().set_dst_addr(KV_String(("127.0.0.1:" + std::to_string(port)).c_str()));
-    n.params_ftp().set_anonymous(true);
-    n.params_ftp().set_def_path(KV_String("/pub"), false);
-    n.params_ftp().opts().set_open_with(local->id());
-    n.params_ftp().opts().set_disp_info(0x0202);
-    ASSERT_NE(pool.tree().create(pool.tree().find(KV_DS_NODE_FTP, true), &n, 0, true), nullptr);
+    add(pool, *local);
     ASSERT_TRUE(pool.save());
     app->DeletePool();
     SetSettingsEnv(CSettingsEnv());
+}
+
+// Adds `server` to the group of its kind, named `name`, opening in its
+// start folder beside the local disk (its list on the left, the local list
+// on the right).
+inline void AddServerBesideLocal(KV_FileManPool& pool, const KV_DsTreeNode& local,
+                                 KV_DsTreeNode& server, KV_DS_NODE_TYPE group, const char* name)
+{
+    server.set_name(name);
+    server.set_inh_params(false);
+    KV_FileManOpts& opts = server.params()->opts();
+    opts.set_open_with(local.id());
+    opts.set_disp_info(static_cast<uint16_t>(CBrowseSplt::kList | CBrowseSplt::kList << 8));
+    ASSERT_NE(pool.tree().create(pool.tree().find(group, true), &server, 0, true), nullptr);
+}
+
+// The data-source file with the local disk opening in `local_dir` and the
+// anonymous FTP server `name` at `port` opening in "/pub" beside it.
+inline void WriteFtpDsFile(const std::string& data_dir, const std::string& scratch,
+                           const char* name, uint16_t port, const std::string& local_dir)
+{
+    WriteDsFile(data_dir, scratch, [&](KV_FileManPool& pool, KV_DsTreeNode& local) {
+        local.params()->set_def_path(KV_String(local_dir.c_str()), false);
+        KV_DsTreeNodeFtp n;
+        n.params_ftp().set_dst_addr(KV_String(("127.0.0.1:" + std::to_string(port)).c_str()));
+        n.params_ftp().set_anonymous(true);
+        n.params_ftp().set_def_path(KV_String("/pub"), false);
+        AddServerBesideLocal(pool, local, n, KV_DS_NODE_FTP, name);
+    });
 }
 
 // The item `name` of `menu` or of its popups, or null.

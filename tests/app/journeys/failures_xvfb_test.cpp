@@ -19,6 +19,7 @@
 #include "datasources/kv_filemanparamsftp.h"
 #include "dialogs/dlgask.h"
 #include "foundation/kv_file.h"
+#include "journeys/browsesteps.h"
 #include "menus/commands.h"
 #include "monitor/dlgreqinfolog.h"
 #include "monitor/translistview.h"
@@ -82,14 +83,6 @@ struct Said
     QStringList questions;
     QString All() const { return (boxes + questions).join(" | "); }
 };
-
-// The one request of the transfer manager, or null.
-const KV_FileReqInfo* TheRequest(KV_FileManPool& pool)
-{
-    KVTL::KV_HMapPtrIterator<unsigned int, KV_FileReqInfo> it(pool.man_trans().man_info().map());
-    it.first();
-    return it.end() ? nullptr : it.value();
-}
 
 CBrowseSplt* BrowseWnd()
 {
@@ -382,7 +375,7 @@ void WrongPassword()
     const QString said = p.said.All() + " | " + wnd->StatusText();
     std::printf("said: %s\n", qPrintable(said.simplified()));
     EXPECT_TRUE(said.contains("Login incorrect")) << said.toStdString();
-    EXPECT_EQ(TheRequest(*p.app.GetPool()), nullptr) << "browsing makes no transfer";
+    EXPECT_EQ(kvtest::TheRequest(*p.app.GetPool()), nullptr) << "browsing makes no transfer";
     p.Quit();
 }
 
@@ -415,7 +408,7 @@ void RefusedCertificate()
         << said.toStdString();
     auto* server = wnd->GetPane(CBrowseSplt::kLeft)->findChild<CFileListView*>();
     EXPECT_FALSE(Names(server).contains("secret.txt")) << "listed over a refused connection";
-    EXPECT_EQ(TheRequest(*p.app.GetPool()), nullptr);
+    EXPECT_EQ(kvtest::TheRequest(*p.app.GetPool()), nullptr);
     p.Quit();
 }
 
@@ -442,7 +435,7 @@ QString DownloadUntilItFails(Program& p, const QString& step,
         // Some of the file has come: the list shows the download's progress.
         const bool going = kvtest::WaitFor(
             [&] {
-                info = TheRequest(pool);
+                info = kvtest::TheRequest(pool);
                 return info != nullptr && info->status() == KV_REQ_STAT_RUNNING &&
                        kvmon::ProgressKnown(info->prog_perc()) &&
                        kvmon::ProgressPercent(info->prog_perc()) >= 5;
@@ -461,7 +454,7 @@ QString DownloadUntilItFails(Program& p, const QString& step,
     }
     const bool ended = kvtest::WaitFor(
         [&] {
-            info = TheRequest(pool);
+            info = kvtest::TheRequest(pool);
             return info != nullptr && (info->status() == KV_REQ_STAT_ERROR ||
                                        info->status() == KV_REQ_STAT_RESTARTING ||
                                        info->status() == KV_REQ_STAT_COMPLETED);
@@ -499,7 +492,7 @@ void LostConnection()
                 said.contains("The data ended before the end"))
         << said.toStdString();
     EXPECT_TRUE(said.contains("Couldn't open the control connection.")) << said.toStdString();
-    const KV_FileReqInfo* info = TheRequest(*p.app.GetPool());
+    const KV_FileReqInfo* info = kvtest::TheRequest(*p.app.GetPool());
     ASSERT_NE(info, nullptr);
     EXPECT_TRUE(info->status() == KV_REQ_STAT_ERROR || info->status() == KV_REQ_STAT_RESTARTING)
         << info->status_str();
@@ -513,7 +506,7 @@ void FullDisk()
     const QString said = DownloadUntilItFails(p, QStringLiteral("disk-full"));
     std::printf("said: %s\n", qPrintable(said.simplified()));
     EXPECT_TRUE(said.contains(QString::fromUtf8(std::strerror(ENOSPC)))) << said.toStdString();
-    const KV_FileReqInfo* info = TheRequest(*p.app.GetPool());
+    const KV_FileReqInfo* info = kvtest::TheRequest(*p.app.GetPool());
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->status(), KV_REQ_STAT_ERROR) << info->status_str();
     p.Quit();
@@ -593,39 +586,21 @@ private:
 void WriteDsFile(const std::string& folder, uint16_t port, const std::string& user,
                  const std::string& pass, KV_FTP_SECURE security)
 {
-    CSettingsEnv env;
-    env.user_conf = QString::fromStdString(folder + "/scratch.conf");
-    env.tmp = QString::fromStdString(folder);
-    SetSettingsEnv(env);
-    CKivrelApp* app = CKivrelApp::Instance();
-    app->DeletePool();
-    ASSERT_TRUE(app->CreatePool());
-    KV_FileManPool& pool = *app->GetPool();
-    ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, folder.c_str()));
-    ASSERT_TRUE(kvtest::write_file(folder + "/kivrel.ds", ""));
-    ASSERT_TRUE(pool.tree().load(pool.man_trans()));
-    const KV_DsTreeNode* local = pool.tree().find(KV_DS_NODE_STD, false);
-    ASSERT_NE(local, nullptr);
-    KV_DsTreeNodeFtp n;
-    n.set_name(kDsName);
-    n.set_inh_params(false);
-    KV_FileManParamsFtp& ftp = n.params_ftp();
-    ftp.set_dst_addr(KV_String(("127.0.0.1:" + std::to_string(port)).c_str()));
-    if (user.empty()) {
-        ftp.set_anonymous(true);
-    } else {
-        ftp.set_anonymous(false);
-        ftp.ldata().set_user(KV_String(user.c_str()));
-        ftp.ldata().set_pass(KV_String(pass.c_str()));
-    }
-    ftp.set_security(security);
-    ftp.set_def_path(KV_String("/pub"), false);
-    ftp.opts().set_open_with(local->id());
-    ftp.opts().set_disp_info(CBrowseSplt::kList | CBrowseSplt::kList << 8);
-    ASSERT_NE(pool.tree().create(pool.tree().find(KV_DS_NODE_FTP, true), &n, 0, true), nullptr);
-    ASSERT_TRUE(pool.save());
-    app->DeletePool();
-    SetSettingsEnv(CSettingsEnv());
+    kvtest::WriteDsFile(folder, folder, [&](KV_FileManPool& pool, KV_DsTreeNode& local) {
+        KV_DsTreeNodeFtp n;
+        KV_FileManParamsFtp& ftp = n.params_ftp();
+        ftp.set_dst_addr(KV_String(("127.0.0.1:" + std::to_string(port)).c_str()));
+        if (user.empty()) {
+            ftp.set_anonymous(true);
+        } else {
+            ftp.set_anonymous(false);
+            ftp.ldata().set_user(KV_String(user.c_str()));
+            ftp.ldata().set_pass(KV_String(pass.c_str()));
+        }
+        ftp.set_security(security);
+        ftp.set_def_path(KV_String("/pub"), false);
+        kvtest::AddServerBesideLocal(pool, local, n, KV_DS_NODE_FTP, kDsName);
+    });
 }
 
 // What every case shares: the program's home with the server's data

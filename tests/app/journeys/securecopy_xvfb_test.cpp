@@ -27,6 +27,7 @@
 #include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgask.h"
 #include "foundation/kv_file.h"
+#include "journeys/browsesteps.h"
 #include "menus/commands.h"
 #include "monitor/translistview.h"
 #include "requests/kv_filereqinfoman.h"
@@ -105,31 +106,12 @@ void WriteHome(const kvtest::ProgramHome& home, const std::string& work, KV_DsTr
     std::filesystem::create_directories(home / "config/kivrel");
     ASSERT_TRUE(kvtest::write_file(home.ConfFile(), "[Init]\nData=\"" + folder +
                                                         "\"\n[UI]\nStartTips=0\nInfoReqAdd=0\n"));
-    CSettingsEnv env;
-    env.user_conf = QString::fromStdString(folder + "/scratch.conf");
-    env.tmp = QString::fromStdString(folder);
-    SetSettingsEnv(env);
-    CKivrelApp* app = CKivrelApp::Instance();
-    app->DeletePool();
-    ASSERT_TRUE(app->CreatePool());
-    KV_FileManPool& pool = *app->GetPool();
-    ASSERT_TRUE(KV_File::set_path(KV_PATH_SETTINGS, folder.c_str()));
-    ASSERT_TRUE(kvtest::write_file(folder + "/kivrel.ds", ""));
-    ASSERT_TRUE(pool.tree().load(pool.man_trans()));
-    KV_DsTreeNode* local = pool.tree().find(KV_DS_NODE_STD, false);
-    ASSERT_NE(local, nullptr);
-    // The local disk opens in the folder that holds what the person drags.
-    local->set_inh_params(false);
-    local->params()->set_def_path(KV_String(work.c_str()), false);
-    server.set_name(kDsName);
-    server.set_inh_params(false);
-    KV_FileManOpts& opts = server.params()->opts();
-    opts.set_open_with(local->id());
-    opts.set_disp_info(static_cast<uint16_t>(CBrowseSplt::kList | CBrowseSplt::kList << 8));
-    ASSERT_NE(pool.tree().create(pool.tree().find(group, true), &server, 0, true), nullptr);
-    ASSERT_TRUE(pool.save());
-    app->DeletePool();
-    SetSettingsEnv(CSettingsEnv());
+    kvtest::WriteDsFile(folder, folder, [&](KV_FileManPool& pool, KV_DsTreeNode& local) {
+        // The local disk opens in the folder that holds what the person drags.
+        local.set_inh_params(false);
+        local.params()->set_def_path(KV_String(work.c_str()), false);
+        kvtest::AddServerBesideLocal(pool, local, server, group, kDsName);
+    });
 }
 
 // ---- the program's side (a start of its own)
