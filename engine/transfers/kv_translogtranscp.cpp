@@ -442,8 +442,9 @@ bool KV_TransLogTransCp::read_elem(KV_FILE_REQ_LOG_ELEM kind, KV_TransLogIn& in,
         return false;
     if (!handled || rec->sublog().empty())
         return true;
-    if (!in_tmp_dir(rec->sublog())) {
-        // Not a sub-log of ours: never registered, never deleted.
+    if (!in_tmp_dir(rec->sublog()) || rec->sublog() == name()) {
+        // Not a sub-log of ours (a damaged file may even name the log
+        // itself): never registered, never deleted.
         rec->forget_sublog();
         return true;
     }

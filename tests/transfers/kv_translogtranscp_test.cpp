@@ -334,18 +334,27 @@ TEST_F(CopyLog, OnlySubLogsOfTheTemporaryFolderAreBelievedFromAFile)
         auto log = cp_log();
         Rec a(0, Rec::ST_RUNNING, path_of({"/", "src", "a"}), ours.c_str(), 1, "");
         Rec b(0, Rec::ST_RUNNING, path_of({"/", "src", "b"}), victim.c_str(), 1, "");
+        Rec c(0, Rec::ST_RUNNING, path_of({"/", "src", "c"}), path.c_str(), 1, "");
         ASSERT_TRUE(log->set_status(a));
         ASSERT_TRUE(log->set_status(b));
+        ASSERT_TRUE(log->set_status(c));
         KV_TransLog::tmp_file_man().unreg(ours.c_str());
     }
     // A file written elsewhere (or damaged) names a file outside the
-    // temporary folder: removing the request must not delete it.
+    // temporary folder, or the log itself: deleting the sub-logs must
+    // delete neither.
     auto back = restored();
     ASSERT_NE(back, nullptr);
     EXPECT_TRUE(back->tmp_used(ours.c_str()));
     EXPECT_FALSE(back->tmp_used(victim.c_str()));
-    back->del_log();
+    EXPECT_FALSE(back->tmp_used(path.c_str()));
+    ASSERT_TRUE(back->del_sublogs());
     EXPECT_FALSE(KV_File::exists(ours.c_str()));
+    EXPECT_TRUE(KV_File::exists(victim.c_str()));
+    back.reset();
+    back = restored();
+    ASSERT_NE(back, nullptr) << "the log outlived its own sub-logs";
+    back->del_log();
     EXPECT_TRUE(KV_File::exists(victim.c_str()));
 }
 
