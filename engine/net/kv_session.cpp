@@ -43,6 +43,13 @@ namespace {
 constexpr uint32_t UNLIMITED = 0xFFFFFFFF;
 // Passes in a row that may skip the wait while data flows.
 constexpr uint32_t HOT_PASSES = 16;
+// How often the global speeds are reported while bytes move: twice a
+// second, so that the speed a person watches follows the transfer. The
+// figure itself is the meters' average over their sliding window of many
+// seconds, so reporting it more often does not make it jumpy. While idle
+// the report stays at every two seconds.
+constexpr int64_t GLOBAL_REPORT_MS = 500;
+constexpr int64_t GLOBAL_IDLE_REPORT_MS = 2000;
 
 bool valid_limit(double bytes_per_sec)
 {
@@ -548,12 +555,13 @@ void KV_Session::count_out(uint64_t n)
 void KV_Session::global_report(Report form)
 {
     const int64_t since = ginfo_time.diff();
-    if ((form == Report::Idle && since <= 2000) || (form == Report::Count && since <= 1000))
+    if ((form == Report::Idle && since <= GLOBAL_IDLE_REPORT_MS) ||
+        (form == Report::Count && since <= GLOBAL_REPORT_MS))
         return;
     KV_SessInfo g;
     if (form != Report::Final) {
-        const double r_in = gmeter_in.rate(1000);
-        const double r_out = gmeter_out.rate(1000);
+        const double r_in = gmeter_in.rate(GLOBAL_REPORT_MS);
+        const double r_out = gmeter_out.rate(GLOBAL_REPORT_MS);
         if (r_in < 0 && r_out < 0)
             return;
         g.set_speed_recv(r_in < 0 ? 0 : r_in);

@@ -400,6 +400,30 @@ TEST(KV_Session, ReportsRunningStateAndTheGlobalEnd)
     EXPECT_EQ(totals.back().speed_send(), 0.0);
 }
 
+// While bytes keep coming, the speeds of all sessions together reach the
+// program at least twice a second: bursts 600 ms apart each bring a report
+// (once a second would report every other burst).
+TEST(KV_Session, GlobalSpeedsAreReportedTwiceASecondWhileBytesFlow)
+{
+    KV_FileManPool root;
+    SessLog global(root.informer());
+    Link l;
+    ASSERT_TRUE(l.open());
+    constexpr int kBursts = 5;
+    for (int i = 0; i < kBursts; ++i) {
+        ASSERT_TRUE(l.peer.write_all(pattern(1000)));
+        const size_t want = 1000 * size_t(i + 1);
+        ASSERT_TRUE(eventually([&] { return l.sess()->count() == want; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    }
+    int moving = 0;
+    for (const KV_SessInfo& r : global.reports())
+        moving += r.speed_recv() > 0 ? 1 : 0;
+    // The first burst may come within the half second after another test's
+    // report.
+    EXPECT_GE(moving, kBursts - 1);
+}
+
 // ---------------------------------------------------------------------------
 // Bandwidth limits
 
