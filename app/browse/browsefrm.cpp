@@ -4,6 +4,7 @@
 #include "browse/browsesplt.h"
 #include "browse/filemandata.h"
 #include "core/nodecolour.h"
+#include "core/ntfbatch.h"
 #include "foundation/kv_filetreenode.h"
 #include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
@@ -13,7 +14,6 @@
 #include "views/fileview.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QMimeDatabase>
 #include <QStyle>
@@ -317,24 +317,10 @@ void CBrowseFrm::OnInformerNtf()
     // loop); the informer belongs to the manager, which outlives the pane's
     // lock only as long as the pane does.
     QPointer<CBrowseFrm> self(this);
-    // A busy transfer queues session-log lines faster than a pane shows
-    // them: draining the queue whole would hold the event loop (input,
-    // painting, every other window) until the transfer ends. The rest
-    // waits for the next doorbell, behind what the event loop has queued.
-    QElapsedTimer spent;
-    spent.start();
-    for (int n = 0; n < kInformerBatch && spent.elapsed() < kInformerBatchMs; ++n) {
-        KV_Msg* msg = informer->pop();
-        if (msg == nullptr) {
-            break;
-        }
+    CInformerBatch::Drain(*informer, [&](KV_Msg* msg) {
         HandleMsg(msg, GetBrowseWnd());
-        KV_Informer::destroy(msg);
-        if (self == nullptr) {
-            return;
-        }
-    }
-    informer->inform();
+        return self != nullptr;
+    });
 }
 
 void CBrowseFrm::HandleMsg(KV_Msg* msg, CBrowseSplt* wnd)

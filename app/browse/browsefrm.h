@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "core/ntfbatch.h"
 #include "core/wndregistry.h"
 #include "requests/kv_tavoinfo.h"
 #include "shell/innerfrm.h"
@@ -104,8 +105,8 @@ public:
     // re-arms the informer, which rings again for what is left. Nothing
     // when unbound.
     void OnInformerNtf();
-    static constexpr int kInformerBatch = 256;
-    static constexpr int kInformerBatchMs = 20;
+    static constexpr int kInformerBatch = CInformerBatch::kMaxNotices;
+    static constexpr int kInformerBatchMs = CInformerBatch::kMaxMs;
 
 protected:
     // Binds the pane (see above) before its first view is made. False when

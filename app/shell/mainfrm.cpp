@@ -4,6 +4,7 @@
 #include "browse/browsesplt.h"
 #include "browse/filemandata.h"
 #include "core/logind.h"
+#include "core/ntfbatch.h"
 #include "core/settings.h"
 #include "dialogs/dlgappinfo.h"
 #include "dialogs/dlgtranspar.h"
@@ -35,6 +36,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QScreen>
 #include <QSettings>
@@ -549,12 +551,14 @@ void CMainFrm::OnInformerNtf()
     if (pool == nullptr) {
         return;
     }
-    KV_Informer& informer = pool->informer();
-    while (KV_Msg* msg = informer.pop()) {
+    // Every engine-wide notice comes this way: a transfer's progress alone
+    // can outrun the window, which must not hold the event loop meanwhile.
+    // A handler may end the window (an error box runs the event loop).
+    QPointer<CMainFrm> self(this);
+    CInformerBatch::Drain(pool->informer(), [&](KV_Msg* msg) {
         HandleMsg(msg);
-        KV_Informer::destroy(msg);
-    }
-    informer.inform();
+        return self != nullptr;
+    });
 }
 
 void CMainFrm::HandleMsg(const KV_Msg* msg)

@@ -78,7 +78,9 @@ public:
     void UpdateAutoModeChecks();
 
     // ---- engine notices
-    // Drains the engine root's informer and handles each notice.
+    // Handles one batch of the engine root's notices (see
+    // CInformerBatch) and re-arms the informer, which rings again for the
+    // rest.
     void OnInformerNtf();
     void HandleMsg(const KV_Msg* msg);
     void OnFileOpNtf(const KV_MsgFileOp& msg);

@@ -3,6 +3,7 @@
 // notices reach a recording stand-in for the sound player and the launcher.
 #include "shell/mainfrm.h"
 
+#include "core/ntfbatch.h"
 #include "core/settings.h"
 #include "datasources/kv_dstreenodeds.h"
 #include "datasources/kv_dstreenodegrp.h"
@@ -323,6 +324,29 @@ TEST_F(MainFrmTest, SpeedsOfSessionZeroOnly)
         EXPECT_EQ(frm->SpeedText(0), c.text_in) << c.in;
         EXPECT_EQ(frm->SpeedText(1), c.text_out) << c.out;
     }
+}
+
+// A transfer that queues notices faster than the window handles them must
+// not keep the event loop from input and painting until it ends: one ring
+// of the doorbell handles a batch, and the doorbell rings again for the
+// rest.
+TEST_F(MainFrmTest, AFloodOfNoticesIsHandledInBatchesBetweenWhichTheEventLoopRuns)
+{
+    app->GetBridge().InstallHooks();
+    KV_Informer& informer = pool->informer();
+    KV_SessInfo slow;
+    slow.set_speed_recv(3.0);
+    for (int i = 0; i < 4 * CInformerBatch::kMaxNotices; ++i) {
+        informer.send(new KV_MsgSessNtf(0, slow));
+    }
+    KV_SessInfo last;
+    last.set_speed_recv(12.5 * 1024);
+    informer.send(new KV_MsgSessNtf(0, last));
+    frm->OnInformerNtf();
+    EXPECT_EQ(frm->SpeedText(0), "3.00 b/s") << "one batch, not the whole flood";
+    EXPECT_TRUE(kvtest::WaitFor([&] { return frm->SpeedText(0) == "12.5 kB/s"; }))
+        << "the rest waits for a doorbell that never rings";
+    EXPECT_EQ(informer.pop(), nullptr);
 }
 
 TEST_F(MainFrmTest, DownloadedFilesReachTheProgramAsOneArgument)
