@@ -25,6 +25,7 @@
 #include <QProxyStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -173,6 +174,10 @@ CTransListView::CTransListView(QWidget* parent) : QTreeWidget(parent)
     tl_menu->Create(this, 32843, 32844, 32842);
     RegisterCommands();
 
+    refresh.setSingleShot(true);
+    refresh.setInterval(kRefreshMs);
+    connect(&refresh, &QTimer::timeout, this, [this] { RefreshMarked(); });
+
     pool = CKivrelApp::Instance()->GetPool();
     if (KV_FileReqInfoMan* man = InfoMan()) {
         registered = man->reg(&receiver);
@@ -270,6 +275,28 @@ void CTransListView::FillRow(QTreeWidgetItem* item, const KV_FileReqInfo& info)
     }
 }
 
+bool CTransListView::SameState(const QTreeWidgetItem* item, const KV_FileReqInfo& info)
+{
+    return item->data(0, LightRole).toUInt() == static_cast<uint32_t>(info.tl()) &&
+           item->data(0, OverlayRole).toInt() == kvmon::ReqOverlay(info) &&
+           item->text(1) ==
+               QString::fromUtf8(info.status_str() != nullptr ? info.status_str() : "") &&
+           item->text(2) == QString::number(info.err_cnt());
+}
+
+void CTransListView::RefreshMarked()
+{
+    KV_FileReqInfoMan* man = InfoMan();
+    const QSet<unsigned int> ids = std::exchange(marked, {});
+    for (unsigned int id : ids) {
+        const KV_FileReqInfo* info = man != nullptr ? man->at(id) : nullptr;
+        QTreeWidgetItem* item = FindRow(id);
+        if (info != nullptr && item != nullptr) {
+            FillRow(item, *info);
+        }
+    }
+}
+
 void CTransListView::OnReqNtf(unsigned int id, KV_REQ_NTF kind)
 {
     KV_FileReqInfoMan* man = InfoMan();
@@ -296,7 +323,17 @@ void CTransListView::OnReqNtf(unsigned int id, KV_REQ_NTF kind)
                                                                   QItemSelectionModel::Rows);
             }
             scrollToItem(item);
+        } else if (kind == KV_REQ_NTF_STATUS && SameState(item, *info)) {
+            // Each repaint of a row costs a layout of its texts: a transfer
+            // that reports every percent would spend the window's time on
+            // rows nobody can read that fast.
+            marked.insert(id);
+            if (!refresh.isActive()) {
+                refresh.start();
+            }
+            return;
         }
+        marked.remove(id);
         FillRow(item, *info);
         if (kind == KV_REQ_NTF_INIT && isVisible() && (info->flags() & 1) == 0) {
             ShowAddHint();
@@ -304,6 +341,7 @@ void CTransListView::OnReqNtf(unsigned int id, KV_REQ_NTF kind)
         return;
     }
     case KV_REQ_NTF_ENDED: {
+        marked.remove(id);
         QTreeWidgetItem* item = FindRow(id);
         if (item == nullptr) {
             return;

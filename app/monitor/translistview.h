@@ -9,6 +9,8 @@
 // seen the result. Commands on the selected request become tasks of the
 // transfer manager. User-interface thread only.
 
+#include <QSet>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "requests/kv_filereqinfoman.h"
@@ -28,6 +30,11 @@ public:
 
     // How long the mouse rests on a row before its tip shows.
     static constexpr int kTipDelayMs = 500;
+    // A running transfer sends its progress many times a second. A notice
+    // that changes only the progress or the description marks the row, and
+    // the marked rows are filled this often; a change of status, errors,
+    // light or overlay fills the row at once.
+    static constexpr int kRefreshMs = 250;
 
     explicit CTransListView(QWidget* parent = nullptr);
     ~CTransListView() override;
@@ -39,7 +46,8 @@ public:
     // A click on the header of `column`.
     void OnHeaderClicked(int column);
 
-    // A notice of the request-info table (kinds 0, 1, 2, 4, 5).
+    // A notice of the request-info table (kinds 0, 1, 2, 4, 5); a change of
+    // progress alone waits for the next refresh (see kRefreshMs).
     void OnReqNtf(unsigned int id, KV_REQ_NTF kind);
 
     // The row of request `id`, or null.
@@ -79,6 +87,11 @@ private:
     KV_FileReqInfoMan* InfoMan() const;
     const KV_FileReqInfo* InfoOf(const QTreeWidgetItem* item) const;
     void FillRow(QTreeWidgetItem* item, const KV_FileReqInfo& info);
+    // Whether the row shows `info`'s status, errors, light and overlay, so
+    // that only its progress or description can differ.
+    static bool SameState(const QTreeWidgetItem* item, const KV_FileReqInfo& info);
+    // Fills the marked rows from their requests' newest infos.
+    void RefreshMarked();
     void SortRows();
     bool OnPicture(const QPoint& pos, QTreeWidgetItem** item) const;
     void OnSelectionChanged();
@@ -92,6 +105,9 @@ private:
     int sort_column = -1;
     bool sort_flag = true;
     CTlMenu* tl_menu = nullptr;
+    // Requests whose rows wait for the refresh; the timer runs while any do.
+    QSet<unsigned int> marked;
+    QTimer refresh;
 };
 
 #endif

@@ -104,6 +104,61 @@ TEST_F(TransList, NoticeKindsAddChangeAndRemoveRows)
     EXPECT_EQ(list->SelectedId(), 3u);
 }
 
+// A transfer reports every percent: the row takes the newest progress a
+// few times a second instead of being filled (and laid out) per notice,
+// while a change of status, errors or light shows at once.
+TEST_F(TransList, ProgressReachesTheRowAFewTimesASecondAndAChangeOfStateAtOnce)
+{
+    Feed(KV_REQ_NTF_INIT, 1, Snap().Prog(0));
+    Feed(KV_REQ_NTF_INIT, 2, Snap().Prog(0));
+    QTreeWidgetItem* row = list->FindRow(1);
+    ASSERT_NE(row, nullptr);
+    const QString first = row->text(0);
+    for (int p = 1; p <= 100; ++p) {
+        Feed(KV_REQ_NTF_STATUS, 1, Snap().Prog(p));
+    }
+    EXPECT_EQ(row->text(0), first) << "each progress notice filled the row";
+    const QString done = "Copy ( download 100% ) : /a -> /b";
+    EXPECT_TRUE(kvtest::WaitFor([&] { return row->text(0) == done; }));
+    EXPECT_TRUE(row->toolTip(0).contains("100%")) << row->toolTip(0).toStdString();
+    EXPECT_EQ(list->FindRow(2)->text(0), first) << "a row without news stays";
+
+    // Each case starts from the state the case before it left.
+    struct Case
+    {
+        const char* what;
+        Snap before; // the same state as shown, another progress: waits
+        Snap change;
+        int column;
+        QString shown;
+    };
+    const Snap paused = Snap(KV_REQ_STAT_PAUSED).Errors(1);
+    const Case cases[] = {
+        {"errors", Snap().Prog(40), Snap().Prog(50).Errors(1), 2, "1"},
+        {"status", Snap().Prog(40).Errors(1), Snap(paused).Prog(50), 1, "Other"},
+        {"light", Snap(paused).Prog(40), Snap(paused).Prog(50).Light(KV_REQ_TL_WAITING), 0,
+         "Copy ( download 50% ) : /a -> /b"},
+    };
+    for (const Case& c : cases) {
+        const QString shown = row->text(0);
+        Feed(KV_REQ_NTF_STATUS, 1, c.before);
+        EXPECT_EQ(row->text(0), shown) << c.what << ": the progress alone waits";
+        Feed(KV_REQ_NTF_STATUS, 1, c.change);
+        EXPECT_EQ(row->text(c.column), c.shown) << c.what;
+        EXPECT_EQ(row->text(0), "Copy ( download 50% ) : /a -> /b")
+            << c.what << ": the newest progress comes with it";
+    }
+    EXPECT_EQ(row->data(0, CTransListView::LightRole).toUInt(), uint32_t(KV_REQ_TL_WAITING));
+
+    // A row that ends while its progress waits goes at once, and the refresh
+    // brings nothing back.
+    Feed(KV_REQ_NTF_STATUS, 2, Snap().Prog(70));
+    Feed(KV_REQ_NTF_ENDED, 2, Snap());
+    EXPECT_EQ(Ids(), std::vector<unsigned>{1});
+    QTest::qWait(2 * CTransListView::kRefreshMs);
+    EXPECT_EQ(Ids(), std::vector<unsigned>{1});
+}
+
 TEST_F(TransList, ShownAfterItWasMadeThePaneHasItsHeightAndTipsWakeAfterHalfASecond)
 {
     Feed(KV_REQ_NTF_INIT, 1, Snap().Prog(40));
