@@ -43,12 +43,14 @@ namespace {
 constexpr uint32_t UNLIMITED = 0xFFFFFFFF;
 // Passes in a row that may skip the wait while data flows.
 constexpr uint32_t HOT_PASSES = 16;
-// How often the global speeds are reported while bytes move: twice a
-// second, so that the speed a person watches follows the transfer. The
+// How often the global speeds are reported while bytes move: more than
+// twice a second (a report goes with the first bytes after the period, so a
+// period of exactly half a second would come out a little under two a
+// second), so that the speed a person watches follows the transfer. The
 // figure itself is the meters' average over their sliding window of many
 // seconds, so reporting it more often does not make it jumpy. While idle
 // the report stays at every two seconds.
-constexpr int64_t GLOBAL_REPORT_MS = 500;
+constexpr int64_t GLOBAL_REPORT_MS = 400;
 constexpr int64_t GLOBAL_IDLE_REPORT_MS = 2000;
 
 bool valid_limit(double bytes_per_sec)

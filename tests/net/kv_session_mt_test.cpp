@@ -401,7 +401,7 @@ TEST(KV_Session, ReportsRunningStateAndTheGlobalEnd)
 }
 
 // While bytes keep coming, the speeds of all sessions together reach the
-// program at least twice a second: bursts 600 ms apart each bring a report
+// program more than twice a second: bursts 600 ms apart each bring a report
 // (once a second would report every other burst).
 TEST(KV_Session, GlobalSpeedsAreReportedTwiceASecondWhileBytesFlow)
 {
@@ -419,8 +419,7 @@ TEST(KV_Session, GlobalSpeedsAreReportedTwiceASecondWhileBytesFlow)
     int moving = 0;
     for (const KV_SessInfo& r : global.reports())
         moving += r.speed_recv() > 0 ? 1 : 0;
-    // The first burst may come within the half second after another test's
-    // report.
+    // The first burst may come soon after another test's report.
     EXPECT_GE(moving, kBursts - 1);
 }
 
