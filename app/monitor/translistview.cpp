@@ -286,6 +286,12 @@ bool CTransListView::SameState(const QTreeWidgetItem* item, const KV_FileReqInfo
 
 void CTransListView::RefreshMarked()
 {
+    if (marked.isEmpty()) {
+        return;
+    }
+    // Filled now: the next period starts, so that a steady flow of progress
+    // fills the rows once per period.
+    refresh.start();
     KV_FileReqInfoMan* man = InfoMan();
     const QSet<unsigned int> ids = std::exchange(marked, {});
     for (unsigned int id : ids) {
@@ -323,18 +329,20 @@ void CTransListView::OnReqNtf(unsigned int id, KV_REQ_NTF kind)
                                                                   QItemSelectionModel::Rows);
             }
             scrollToItem(item);
-        } else if (kind == KV_REQ_NTF_STATUS && SameState(item, *info)) {
+        } else if (kind == KV_REQ_NTF_STATUS && refresh.isActive() && SameState(item, *info)) {
             // Each repaint of a row costs a layout of its texts: a transfer
             // that reports every percent would spend the window's time on
             // rows nobody can read that fast.
             marked.insert(id);
-            if (!refresh.isActive()) {
-                refresh.start();
-            }
             return;
         }
         marked.remove(id);
         FillRow(item, *info);
+        // The first progress after a quiet spell shows at once; what
+        // follows within the period waits for its end.
+        if (kind == KV_REQ_NTF_STATUS && !refresh.isActive()) {
+            refresh.start();
+        }
         if (kind == KV_REQ_NTF_INIT && isVisible() && (info->flags() & 1) == 0) {
             ShowAddHint();
         }

@@ -30,10 +30,12 @@ public:
 
     // How long the mouse rests on a row before its tip shows.
     static constexpr int kTipDelayMs = 500;
-    // A running transfer sends its progress many times a second. A notice
-    // that changes only the progress or the description marks the row, and
-    // the marked rows are filled this often; a change of status, errors,
-    // light or overlay fills the row at once.
+    // A running transfer sends its progress many times a second. A row is
+    // filled at most once per this period for notices that change only the
+    // progress or the description: the first after a quiet period at once,
+    // later ones mark the row, and the marked rows are filled at the
+    // period's end. A change of status, errors, light or overlay fills the
+    // row at once.
     static constexpr int kRefreshMs = 250;
 
     explicit CTransListView(QWidget* parent = nullptr);
@@ -105,7 +107,8 @@ private:
     int sort_column = -1;
     bool sort_flag = true;
     CTlMenu* tl_menu = nullptr;
-    // Requests whose rows wait for the refresh; the timer runs while any do.
+    // Requests whose rows wait for the refresh; the timer runs for one
+    // period after a row was filled for a status notice.
     QSet<unsigned int> marked;
     QTimer refresh;
 };
