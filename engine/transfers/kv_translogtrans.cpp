@@ -708,8 +708,9 @@ bool KV_TransLogTrans::add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrp
         break;
     case KV_TransLogFileGrpFopCp::ST_RUNNING:
         // Once the request has ended, a copy still under way shows how it
-        // ended instead of its progress.
-        if (KV_FileReq::processed(status_))
+        // ended instead of its progress; so does one waiting to restart,
+        // until it runs again.
+        if (KV_FileReq::processed(status_) || status_ == KV_REQ_STAT_RESTARTING)
             text2 = KV_FileReq::status_str(status_);
         else if (prog == KV_TransLogFileGrpFopCp::PROG_DONE)
             text2 = "Transferred";
