@@ -215,7 +215,14 @@ bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
     // what was copied are moved all the same: keep_src holds back only the
     // ones given up.)
     if (ok && !req.stopped() && req.executed() && log.mirror() == 0 && log.some_skipped()) {
-        req.eh().set_err(2, "Some files were not copied: they were skipped after errors.");
+        // The summary becomes the request's last error: it carries the
+        // error that gave the last file up (a full disk, a refused write),
+        // which tells the person what to mend.
+        const KV_String summary("Some files were not copied: they were skipped after errors.");
+        const KV_String why = log.last_err();
+        req.eh().set_err(2, why.empty() ? summary
+                                        : KV_String::format_impl("%s Last error: %s",
+                                                                 summary.data(), why.data()));
         req.set_executed(false);
     }
     return ok;

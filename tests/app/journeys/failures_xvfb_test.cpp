@@ -516,6 +516,10 @@ void FullDisk()
     const KV_FileReqInfo* info = kvtest::TheRequest(*p.app.GetPool());
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->status(), KV_REQ_STAT_ERROR) << info->status_str();
+    // The transfer list's last error names the full disk itself.
+    EXPECT_TRUE(QString::fromUtf8(info->last_err().data())
+                    .contains(QString::fromUtf8(std::strerror(ENOSPC))))
+        << info->last_err().data();
     p.Quit();
 }
 
