@@ -216,13 +216,15 @@ bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
     // ones given up.)
     if (ok && !req.stopped() && req.executed() && log.mirror() == 0 && log.some_skipped()) {
         // The summary becomes the request's last error: it carries the
-        // error that gave the last file up (a full disk, a refused write),
-        // which tells the person what to mend.
+        // error that kept the files from arriving (a full disk, a refused
+        // write), which tells the person what to mend. Other errors come
+        // and go between the attempts (the server's answer to a cut data
+        // connection): the one repeated most often is the cause.
         const KV_String summary("Some files were not copied: they were skipped after errors.");
-        const KV_String why = log.last_err();
-        req.eh().set_err(2, why.empty() ? summary
-                                        : KV_String::format_impl("%s Last error: %s",
-                                                                 summary.data(), why.data()));
+        const KV_String why = log.main_err();
+        req.eh().set_err(
+            2, why.empty() ? summary
+                           : KV_String::format_impl("%s Reason: %s", summary.data(), why.data()));
         req.set_executed(false);
     }
     return ok;

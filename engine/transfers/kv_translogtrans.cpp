@@ -254,6 +254,18 @@ KV_String KV_TransLogTrans::last_err() const
     return KV_String();
 }
 
+KV_String KV_TransLogTrans::main_err() const
+{
+    std::lock_guard<KV_Lock> hold(lock);
+    const KV_TransLogFileGrpMsg* best = nullptr;
+    for (uint32_t k = 0; k < msgs.size(); ++k) {
+        const KV_TransLogFileGrpMsg* m = msgs.at(k);
+        if (m->level() != 0 && (best == nullptr || m->count() >= best->count()))
+            best = m;
+    }
+    return best != nullptr ? best->text() : KV_String();
+}
+
 bool KV_TransLogTrans::nomsgs() const
 {
     std::lock_guard<KV_Lock> hold(lock);

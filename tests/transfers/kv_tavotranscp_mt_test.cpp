@@ -400,7 +400,7 @@ TEST_F(LocalTransfer, AGivenUpFilesErrorStaysInTheRequestsLastError)
     }
     ASSERT_FALSE(why.empty()) << msgs;
     ASSERT_NE(why, "Started") << msgs;
-    EXPECT_EQ(last, summary + " Last error: " + why) << msgs;
+    EXPECT_EQ(last, summary + " Reason: " + why) << msgs;
 }
 
 TEST_F(LocalTransfer, LinksInTheDestinationAreNeverFollowed)
