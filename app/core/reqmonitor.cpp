@@ -43,7 +43,11 @@ int ProgressPercent(int32_t prog_perc)
 QString ReqRowText(const KV_FileReqInfo& info)
 {
     const int32_t prog = info.prog_perc();
-    if (!ProgressKnown(prog)) {
+    // A request keeps the last percentage it reached after it ended; shown
+    // beside the row's status it would read as a copy still under way.
+    const bool ended =
+        info.status() == KV_REQ_STAT_RESTARTING || KV_FileReq::processed(info.status());
+    if (!ProgressKnown(prog) || ended) {
         return QStringLiteral("%1: %2").arg(ToQ(info.operation()), ToQ(info.descr()));
     }
     return QStringLiteral("%1 ( %2 %3% ) : %4")

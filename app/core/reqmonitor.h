@@ -17,7 +17,8 @@ class KV_SessInfo;
 
 namespace kvmon {
 
-// "%s: %s" (operation, description) when no progress is known, else
+// "%s: %s" (operation, description) when no progress is known or the
+// request has ended (Restarting, Completed, Error, Cancelled), else
 // "%s ( %s %d%% ) : %s" with the direction word and the percentage.
 QString ReqRowText(const KV_FileReqInfo& info);
 

@@ -143,6 +143,17 @@ bool IsEditControl(const QWidget* wnd)
            qobject_cast<const QPlainTextEdit*>(wnd) != nullptr;
 }
 
+QString OneLineBreaks(const QString& text)
+{
+    if (!text.contains(QLatin1Char('\r'))) {
+        return text;
+    }
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
 QString PlainToolTip(const QString& text)
 {
     if (!Qt::mightBeRichText(text)) {

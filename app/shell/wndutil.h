@@ -53,6 +53,11 @@ bool IsFocusIn(const QWidget* wnd);
 // spin box or an editable combo box). False for null.
 bool IsEditControl(const QWidget* wnd);
 
+// `text` with each line end ("\r\n", or a lone "\r") as one "\n". Qt
+// widgets break a line at "\r" and again at "\n", so the line ends of the
+// engine's and stored texts would show as an empty line each.
+QString OneLineBreaks(const QString& text);
+
 // `text` as a tooltip that shows it as it is: Qt takes a tooltip that looks
 // like markup for rich text, so such a text comes back escaped in a block
 // that keeps its line breaks; any other text comes back unchanged.

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "res/resources.h"
 #include "shell/kivrelapp.h"
+#include "shell/wndutil.h"
 #include "transfers/kv_filereqtaskstrans.h"
 #include "transfers/kv_filereqtrans.h"
 #include "transfers/kv_filetransman.h"
@@ -94,8 +95,9 @@ void DlgReqAsk::Fill()
         KV_String descr;
         const char* kind = r->get_descr(descr, true);
         auto* item = new QTreeWidgetItem(list);
-        item->setText(
-            0, QStringLiteral("%1: %2").arg(QString::fromUtf8(kind ? kind : ""), ToQ(descr)));
+        // The description of a copy spans lines ("\r\n" between them).
+        item->setText(0, OneLineBreaks(QStringLiteral("%1: %2").arg(
+                             QString::fromUtf8(kind ? kind : ""), ToQ(descr))));
         if (r->trans()) {
             const KV_Time started = static_cast<KV_FileReqTrans*>(r)->log_trans().tm_started();
             if (started.valid()) {

@@ -125,7 +125,7 @@ bool KV_FtpActGet::cleanup()
         // A server that ended the data before the fragment's end sent a file
         // shorter than the fragment: the fragment is not complete.
         set_executed(false);
-        ftp().set_err_msg("The data ended before the end of the fragment.");
+        ftp().set_err_msg(short_data_msg);
     }
     return true;
 }

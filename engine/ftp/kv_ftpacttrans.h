@@ -53,6 +53,11 @@ public:
     // The next file offset to write.
     int64_t offset() const { return sink.offset(); }
 
+    // The error of a server that ended the data before the end of the file
+    // or of the part of it asked for.
+    static constexpr const char* short_data_msg =
+        "The data ended before the end of the file: the copy is incomplete.";
+
 private:
     KV_TransSink sink;
     KV_String src;

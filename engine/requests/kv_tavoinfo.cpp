@@ -13,7 +13,7 @@ KV_TavoInfo::KV_TavoInfo() : status_text("Ready"), conn(KV_TAVO_CONN_NONE) {}
 
 KV_TavoInfo::KV_TavoInfo(const KV_TavoInfo& other)
     : sess_ctrl(other.sess_ctrl), sess_data(other.sess_data), status_text(other.status_text),
-      detail_text(other.detail_text), conn(other.conn)
+      detail_text(other.detail_text), conn(other.conn), refused(other.refused)
 {
 }
 
@@ -24,6 +24,7 @@ KV_TavoInfo& KV_TavoInfo::operator=(const KV_TavoInfo& other)
         sess_data = other.sess_data;
         status_text = other.status_text;
         conn = other.conn;
+        refused = other.refused;
         detail_text = other.detail_text;
     }
     return *this;
@@ -196,6 +197,11 @@ bool KV_TavoInfoMan::process_ntf(const KV_Msg* msg)
             return false;
         }
         info->conn = static_cast<int>(m->status);
+        if (m->status == KV_LOGIN_STATUS_REFUSED) {
+            info->refused = true;
+        } else if (m->status == KV_LOGIN_STATUS_LOGGED_IN) {
+            info->refused = false;
+        }
         inform(m->tavo_id, KV_TAVO_NTF_TYPE_CHANGED, nullptr);
         return true;
     }
@@ -208,6 +214,8 @@ void KV_TavoInfoMan::status(KV_String& out, KV_CONN_CLR& clr) const
 {
     int best = KV_TAVO_CONN_NONE;
     uint32_t count = 0;
+    uint32_t refused = 0;
+    bool logged_in = false;
     KVTL::KV_HMapPtrIterator<unsigned int, KV_TavoInfo> it(map_info_);
     for (it.first(); !it.end(); it.next()) {
         const int conn = it.value()->conn;
@@ -217,10 +225,20 @@ void KV_TavoInfoMan::status(KV_String& out, KV_CONN_CLR& clr) const
         } else if (conn == best) {
             ++count;
         }
+        refused += it.value()->refused ? 1 : 0;
+        logged_in = logged_in || conn == KV_TAVO_CONN_LOGGED_IN;
     }
 
     const char* text = "Unknown";
     clr = KV_CONN_CLR_NONE;
+    const bool known = best == KV_TAVO_CONN_NONE || best == KV_TAVO_CONN_CONNECTED ||
+                       best == static_cast<int>(KV_LOGIN_STATUS_REFUSED);
+    if (refused > 0 && known && !logged_in) {
+        // The session that follows a refusal closes at once, and a worker
+        // that tries again is connected only until the same refusal.
+        out = KV_String::format_impl("%s [%u]", "Login refused", refused);
+        return;
+    }
     switch (best) {
     case KV_TAVO_CONN_NONE:
         text = "Disconnected";

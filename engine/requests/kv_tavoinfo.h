@@ -85,6 +85,11 @@ public:
     KV_String detail_text;
     // KV_TAVO_CONN value, or a login state stored as it came.
     int conn;
+    // The server refused the worker's last login. A refused session is
+    // closed and the worker may connect again, so `conn` soon says
+    // "connected" or "disconnected" once more; this keeps the refusal until
+    // the worker logs in.
+    bool refused = false;
 
 private:
     // Private so that nothing bypasses the cap of add_log.
@@ -139,7 +144,10 @@ public:
     // in", "Connected", "Disconnected", "Unknown" for a state beyond those)
     // followed by " [n]", n being the number of workers in that state; the
     // text alone when there are no workers. `clr` gets the state's colour
-    // class (0 for "Unknown").
+    // class (0 for "Unknown"). While no worker is logged in and the best
+    // state is disconnected, connected or refused, the workers whose login
+    // was refused are counted instead: "Login refused [n]" with colour
+    // class 0, so a wrong password does not read as a connection.
     void status(KV_String& out, KV_CONN_CLR& clr) const;
     // Walks the first `n` infos in the map's order and appends to `ids` the
     // id of each one that is not logged in. False when an append fails (the

@@ -215,7 +215,16 @@ bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
     // what was copied are moved all the same: keep_src holds back only the
     // ones given up.)
     if (ok && !req.stopped() && req.executed() && log.mirror() == 0 && log.some_skipped()) {
-        req.eh().set_err(2, "Some files were not copied: they were skipped after errors.");
+        // The summary becomes the request's last error: it carries the
+        // error that kept the files from arriving (a full disk, a refused
+        // write), which tells the person what to mend. Other errors come
+        // and go between the attempts (the server's answer to a cut data
+        // connection): the one repeated most often is the cause.
+        const KV_String summary("Some files were not copied: they were skipped after errors.");
+        const KV_String why = log.main_err();
+        req.eh().set_err(
+            2, why.empty() ? summary
+                           : KV_String::format_impl("%s Reason: %s", summary.data(), why.data()));
         req.set_executed(false);
     }
     return ok;

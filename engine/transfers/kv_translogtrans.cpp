@@ -254,6 +254,18 @@ KV_String KV_TransLogTrans::last_err() const
     return KV_String();
 }
 
+KV_String KV_TransLogTrans::main_err() const
+{
+    std::lock_guard<KV_Lock> hold(lock);
+    const KV_TransLogFileGrpMsg* best = nullptr;
+    for (uint32_t k = 0; k < msgs.size(); ++k) {
+        const KV_TransLogFileGrpMsg* m = msgs.at(k);
+        if (m->level() != 0 && (best == nullptr || m->count() >= best->count()))
+            best = m;
+    }
+    return best != nullptr ? best->text() : KV_String();
+}
+
 bool KV_TransLogTrans::nomsgs() const
 {
     std::lock_guard<KV_Lock> hold(lock);
@@ -708,8 +720,9 @@ bool KV_TransLogTrans::add_log_elem(KV_FileReqLog& log, const KV_TransLogFileGrp
         break;
     case KV_TransLogFileGrpFopCp::ST_RUNNING:
         // Once the request has ended, a copy still under way shows how it
-        // ended instead of its progress.
-        if (KV_FileReq::processed(status_))
+        // ended instead of its progress; so does one waiting to restart,
+        // until it runs again.
+        if (KV_FileReq::processed(status_) || status_ == KV_REQ_STAT_RESTARTING)
             text2 = KV_FileReq::status_str(status_);
         else if (prog == KV_TransLogFileGrpFopCp::PROG_DONE)
             text2 = "Transferred";

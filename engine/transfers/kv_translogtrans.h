@@ -116,6 +116,10 @@ public:
     // The text of the first error among the three newest messages; empty
     // when none of them is one.
     KV_String last_err() const;
+    // The error message (level above 0) repeated most often, the newest of
+    // equally frequent ones: the cause that kept a file from arriving
+    // however often it was tried. Empty when there is none.
+    KV_String main_err() const;
     // No message recorded.
     bool nomsgs() const;
 

@@ -10,6 +10,8 @@
 #include "ftp/kv_ftpacttrans.h"
 #include "ftp/kv_ftpman.h"
 #include "ftp/kv_ftpserver.h"
+#include "support/kv_testtools.h"
+#include "transfers/kv_translogcp.h"
 #include "transfers/kv_transtest.h"
 
 namespace {
@@ -247,4 +249,43 @@ TEST(KV_FtpActTrans, AListingLineLongerThanTheLimitIsRefused)
     EXPECT_FALSE(f.list.cleanup());
     EXPECT_TRUE(f.names().empty());
     EXPECT_STREQ(f.ftp.err_msg().data(), KV_FtpActList::too_long_msg);
+}
+
+class FtpGetEnd : public transtest::TmpFolderTest
+{
+};
+
+// A server that ends the data of one part of a download early: the
+// request's error says so in the words of the person who asked for the
+// file, not in the copy's inner terms.
+TEST_F(FtpGetEnd, APartThatEndsEarlySaysTheCopyIsIncomplete)
+{
+    kvtest::LogErr eh;
+    KV_FileData fd("file.bin", "Jan 01 2024", 300, KV_Time());
+    fd.set_fd_flags(KV_FD_SIZE, 0);
+    const KV_PathDef src = transtest::path_of({"/", "pub", "file.bin"});
+    const KV_PathDef dst = transtest::path_of({"Local", "out", "file.bin"});
+    KV_TransLogCp log(nullptr, "/pub/file.bin", fd, src, dst);
+    log.set_flags_init(true, true, KV_TRANS_MODE_BINARY, KV_TRANS_MODE_BINARY);
+    ASSERT_TRUE(log.set_name((dir / "parts").c_str()));
+    ASSERT_TRUE(log.create(eh));
+    log.man_frag().clear();
+    ASSERT_TRUE(log.man_frag().add_new(0, 300, KV_FileFrag::IN_TRANSFER));
+    KV_FileFrag* frag = nullptr;
+    ASSERT_TRUE(log.man_frag().find_pos(&frag, 0));
+    KV_FtpMan ftp;
+    ftp.serv = new KV_FtpServer;
+    KV_FtpActGet get("/pub/file.bin", "", frag, &log);
+    bind(ftp, get);
+    ASSERT_TRUE(get.init());
+    KV_Stream in;
+    const std::string bytes(100, 'x');
+    in.append(reinterpret_cast<const unsigned char*>(bytes.data()), 100);
+    bool end = false;
+    ASSERT_TRUE(get.process_in(in, end));
+    EXPECT_TRUE(get.cleanup());
+    EXPECT_FALSE(get.executed());
+    const std::string said = ftp.err_msg().data();
+    EXPECT_EQ(said, KV_FtpActGet::short_data_msg);
+    EXPECT_EQ(said.find("fragment"), std::string::npos) << said;
 }

@@ -240,6 +240,58 @@ TEST_F(TavoInfoTest, StatusSummarisesTheBestConnectionState)
     }
 }
 
+// A wrong password as an FTP worker reports it: connected, refused, the
+// closing session's "connected" and its end, then the worker tries again.
+// Through all of it the summary says the login was refused, until a login
+// succeeds.
+TEST_F(TavoInfoTest, ARefusedLoginStaysInTheSummaryUntilALoginSucceeds)
+{
+    struct Step
+    {
+        uint32_t id;
+        int login; // a KV_LOGIN_STATUS, or -1 for the control session's end
+        const char* text;
+        KV_CONN_CLR clr;
+    };
+    const Step steps[] = {
+        {1, KV_LOGIN_STATUS_CONNECTED, "Connected [1]", KV_CONN_CLR_CONNECTED},
+        {1, KV_LOGIN_STATUS_REFUSED, "Login refused [1]", KV_CONN_CLR_NONE},
+        {1, KV_LOGIN_STATUS_CONNECTED, "Login refused [1]", KV_CONN_CLR_NONE},
+        {1, -1, "Login refused [1]", KV_CONN_CLR_NONE},
+        // The next attempt and a second worker's.
+        {1, KV_LOGIN_STATUS_NONE, "Login refused [1]", KV_CONN_CLR_NONE},
+        {1, KV_LOGIN_STATUS_CONNECTED, "Login refused [1]", KV_CONN_CLR_NONE},
+        {2, KV_LOGIN_STATUS_CONNECTED, "Login refused [1]", KV_CONN_CLR_NONE},
+        {2, KV_LOGIN_STATUS_REFUSED, "Login refused [2]", KV_CONN_CLR_NONE},
+        {2, -1, "Login refused [2]", KV_CONN_CLR_NONE},
+        // The password was mended: a worker that logs in ends its refusal.
+        {1, KV_LOGIN_STATUS_LOGGED_IN, "Logged in [1]", KV_CONN_CLR_LOGGED_IN},
+        {1, -1, "Login refused [1]", KV_CONN_CLR_NONE},
+        {2, KV_LOGIN_STATUS_LOGGED_IN, "Logged in [1]", KV_CONN_CLR_LOGGED_IN},
+        {2, -1, "Disconnected [2]", KV_CONN_CLR_NONE},
+    };
+    int n = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(++n);
+        if (step.login < 0) {
+            KV_MsgSessNtf m(step.id, sess(KV_SESS_TYPE_FTP_CTRL, false));
+            ASSERT_TRUE(table.process_ntf(&m));
+        } else {
+            set_conn(step.id, static_cast<KV_LOGIN_STATUS>(step.login));
+        }
+        KV_String out;
+        KV_CONN_CLR clr = KV_CONN_CLR_LOGGED_IN;
+        table.status(out, clr);
+        EXPECT_EQ(out, step.text);
+        EXPECT_EQ(clr, step.clr);
+    }
+    // A refusal is part of a worker's state: a copy keeps it.
+    set_conn(3, KV_LOGIN_STATUS_REFUSED);
+    const KV_TavoInfo copy(*table.at(3));
+    EXPECT_TRUE(copy.refused);
+    EXPECT_FALSE(table.at(1)->refused);
+}
+
 TEST_F(TavoInfoTest, MinConnListsFirstWorkersNotLoggedIn)
 {
     set_conn(1, KV_LOGIN_STATUS_LOGGED_IN);

@@ -366,6 +366,43 @@ TEST_F(LocalTransfer, AGivenUpFileFailsTheRequestAndLeavesTheTargetAsItWas)
     EXPECT_EQ(sublogs(), 0u);
 }
 
+// A request that gave a file up ends with its summary as the last error,
+// which the transfer list shows: the summary carries the error that gave
+// the file up, so a person sees why (a full disk says so) without opening
+// the request's log.
+TEST_F(LocalTransfer, AGivenUpFilesErrorStaysInTheRequestsLastError)
+{
+    KV_FileTransManOpts o;
+    o.set_auto_rm_req(0);
+    o.set_auto_rm_req_st(0);
+    o.set_nfretries(1);
+    tm->set_opts(o);
+    put(root + "/src/good", content(1000, 1));
+    fs::create_directories(root + "/elsewhere");
+    fs::create_directory_symlink(root + "/elsewhere", root + "/src/bad");
+    KV_FileReqTransParamsCp p;
+    p.set_forced_exec(KV_FEXEC_FORCED);
+    ASSERT_EQ(run({"good", "bad"}, p), KV_REQ_STAT_ERROR) << msgs;
+    const auto logs = transtest::log_files(root + "/tmp", 2);
+    ASSERT_EQ(logs.size(), 1u);
+    KV_FileReqTransCp saved(logs[0].c_str());
+    ASSERT_TRUE(saved.log_trans().restore(nullptr));
+    const std::string last = saved.log_trans().last_err().data();
+    // The reason is the message logged just before the summary.
+    const std::string summary = "Some files were not copied: they were skipped after errors.";
+    std::string why;
+    std::string before;
+    for (size_t at = 0, end; (end = msgs.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = msgs.substr(at, end - at);
+        if (line.starts_with(summary))
+            why = before;
+        before = line;
+    }
+    ASSERT_FALSE(why.empty()) << msgs;
+    ASSERT_NE(why, "Started") << msgs;
+    EXPECT_EQ(last, summary + " Reason: " + why) << msgs;
+}
+
 TEST_F(LocalTransfer, LinksInTheDestinationAreNeverFollowed)
 {
     const std::string outside = root + "/outside";

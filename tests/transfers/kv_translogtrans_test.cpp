@@ -368,6 +368,26 @@ TEST_F(RequestLog, LastErrorAndErrorsPassedOn)
     EXPECT_FALSE(log->nomsgs());
 }
 
+// A file tried again and again on a full disk: each attempt fails with the
+// disk's error and the server's answer to the cut connection follows. The
+// cause is the error that came most often, whichever came last.
+TEST_F(RequestLog, TheMainErrorIsTheOneRepeatedMostOften)
+{
+    auto log = rm_log();
+    EXPECT_EQ(log->main_err(), "");
+    log->add_msg("Started", 0);
+    EXPECT_EQ(log->main_err(), "") << "messages of level 0 are no errors";
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(log->add_msg("Couldn't write ( No space left on device )", 2));
+    ASSERT_TRUE(log->add_msg("426 Failure writing network stream.", 2));
+    EXPECT_EQ(log->main_err(), "Couldn't write ( No space left on device )");
+    EXPECT_EQ(log->last_err(), "426 Failure writing network stream.");
+    // Equally often: the newer one.
+    ASSERT_TRUE(log->add_msg("426 Failure writing network stream.", 2));
+    ASSERT_TRUE(log->add_msg("426 Failure writing network stream.", 2));
+    EXPECT_EQ(log->main_err(), "426 Failure writing network stream.");
+}
+
 // ---------------------------------------------------------------------------
 // Answers
 

@@ -400,6 +400,30 @@ TEST_F(CopyLog, ItemLinesFollowProgressAndTheRequestsEnd)
     EXPECT_TRUE(log->some_done());
 }
 
+// A copy cut off at 43 percent: while the request waits to restart, or
+// after it failed or was cancelled, its line says so instead of a download
+// under way; once it runs again the progress shows again.
+TEST_F(CopyLog, AnEndedRequestsLinesShowHowItEndedNotItsProgress)
+{
+    auto log = cp_log();
+    const KV_PathDef a = path_of({"/", "src", "a"});
+    Rec r(0, Rec::ST_RUNNING, a, KV_String(), 1, "");
+    ASSERT_TRUE(log->set_status(r));
+    ASSERT_TRUE(log->update_prog(a, 43));
+    const std::pair<KV_REQ_STAT, const char*> steps[] = {
+        {KV_REQ_STAT_RUNNING, "Running ( download 43% )"},
+        {KV_REQ_STAT_RESTARTING, "Restarting"},
+        {KV_REQ_STAT_RUNNING, "Running ( download 43% )"},
+        {KV_REQ_STAT_ERROR, "Error"},
+        {KV_REQ_STAT_CANCELLED, "Cancelled"},
+    };
+    for (const auto& [status, note] : steps) {
+        SCOPED_TRACE(note);
+        ASSERT_TRUE(log->set_req_status(status));
+        EXPECT_EQ(item_notes(*log), std::vector<std::string>{note});
+    }
+}
+
 TEST_F(CopyLog, DamagedModesAndPhasesAreRefused)
 {
     cp_log();

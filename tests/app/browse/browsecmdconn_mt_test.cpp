@@ -25,6 +25,7 @@
 #include "views/filetreeview.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -358,14 +359,19 @@ TEST_F(BrowseConnCmds_MT, OptionsDefaultFolderAndTheFolderMenuActOnTheFocusedPan
 class BrowseConnCmdsFtp_MT : public BrowseConnCmds_MT
 {
 protected:
-    KV_DsTreeNode* AddFtp(uint16_t port)
+    // Anonymous without a user.
+    KV_DsTreeNode* AddFtp(uint16_t port, const char* user = nullptr, const char* pass = nullptr)
     {
         KV_DsTreeNodeFtp n;
         n.set_name("Mirror");
         n.set_inh_params(false);
         n.params_ftp().set_dst_addr(
             KV_String(QStringLiteral("127.0.0.1:%1").arg(port).toUtf8().constData()));
-        n.params_ftp().set_anonymous(true);
+        n.params_ftp().set_anonymous(user == nullptr);
+        if (user != nullptr) {
+            n.params_ftp().ldata().set_user(KV_String(user));
+            n.params_ftp().ldata().set_pass(KV_String(pass));
+        }
         // One worker, logged in only when there is work: a disconnected
         // worker stays so until it is told otherwise.
         n.params_ftp().opts_ftp().set_ntavos(1);
@@ -537,6 +543,55 @@ TEST_F(BrowseConnCmdsFtp_MT, WorkerCommandsCustomCommandAndModesReachVsftpd)
     Run(wnd, 32839);
     ASSERT_NE(node->params(), nullptr);
     EXPECT_EQ(std::string(node->params()->def_path().data()), "/");
+}
+
+// A wrong password: the server refuses the login and drops the connection,
+// and the worker may well connect again to be refused again. The caption
+// bar says the login was refused, and goes on saying it rather than
+// "Connected" while a new attempt is under way.
+TEST_F(BrowseConnCmdsFtp_MT, AWrongPasswordShowsTheRefusalInTheCaptionBar)
+{
+    if (!kvtest::vsftpd_usable()) {
+        GTEST_SKIP() << "vsftpd is not installed or not run as root (package vsftpd)";
+    }
+    const std::string root = dir / "root";
+    std::filesystem::create_directories(root + "/pub");
+    const uint16_t port = kvtest::closed_port();
+    std::unique_ptr<kvtest::ChildProc> server =
+        kvtest::start_vsftpd(dir.path(), root, port, "anonymous_enable=NO\nlocal_enable=YES\n");
+    ASSERT_TRUE(server && server->wait_port(port)) << (server ? server->log() : "");
+    KV_DsTreeNode* node = AddFtp(port, "kvnobody", "not-the-password");
+    ASSERT_NE(node, nullptr);
+    QStringList boxes;
+    kvtest::DialogDriver<QMessageBox> close([&](QMessageBox& box) {
+        boxes << box.text();
+        box.done(QMessageBox::Ok);
+    });
+
+    CBrowseSplt* wnd = Open(KV_FileManId(node->id(), 0), KV_FileManId(local, 0),
+                            CBrowseSplt::kList | (CBrowseSplt::kList << 8));
+    ASSERT_NE(wnd, nullptr);
+    wnd->resize(900, 600);
+    wnd->show();
+    auto* bar = qobject_cast<CBrowserBar*>(wnd->GetPane(CBrowseSplt::kLeft)->GetStatusBar());
+    ASSERT_NE(bar, nullptr);
+    ASSERT_TRUE(Until([&] { return bar->StatusText().startsWith("Login refused"); }, 30000))
+        << "the bar says " << bar->StatusText().toStdString() << "; the window says "
+        << wnd->StatusText().toStdString() << "; boxes: " << boxes.join(" | ").toStdString();
+    EXPECT_EQ(bar->State(), KV_CONN_CLR_NONE);
+    // Watch it for a while: every change the bar makes is one it shows.
+    QStringList shown;
+    Until(
+        [&] {
+            if (shown.isEmpty() || shown.back() != bar->StatusText()) {
+                shown << bar->StatusText();
+            }
+            return false;
+        },
+        3000);
+    for (const QString& text : shown) {
+        EXPECT_TRUE(text.startsWith("Login refused")) << shown.join(", ").toStdString();
+    }
 }
 
 } // namespace

@@ -57,6 +57,23 @@ TEST(ReqRowText, ProgressSplitsIntoDownloadAndUploadAt101)
     }
 }
 
+// A request that ended at 43 percent shows how it ended in its status
+// column; the row itself no longer claims a download under way.
+TEST(ReqRowText, AnEndedRequestShowsNoRunningPercentage)
+{
+    const std::pair<KV_REQ_STAT, const char*> cases[] = {
+        {KV_REQ_STAT_RUNNING, "Copy ( download 43% ) : /a -> /b"},
+        {KV_REQ_STAT_PAUSED, "Copy ( download 43% ) : /a -> /b"},
+        {KV_REQ_STAT_RESTARTING, "Copy: /a -> /b"},
+        {KV_REQ_STAT_ERROR, "Copy: /a -> /b"},
+        {KV_REQ_STAT_CANCELLED, "Copy: /a -> /b"},
+        {KV_REQ_STAT_COMPLETED, "Copy: /a -> /b"},
+    };
+    for (const auto& [status, text] : cases) {
+        EXPECT_EQ(kvmon::ReqRowText(Snap(43, status)).toStdString(), text) << status;
+    }
+}
+
 TEST(ReqTipText, AddsTheLastErrorAndTheWaitingUploadLine)
 {
     Snap plain;

@@ -11,6 +11,7 @@
 // what the program shows and saves a picture of each step under
 // <build>/screenshots/failures-<case>/.
 #include "browse/browsefrm.h"
+#include "browse/browserbar.h"
 #include "browse/browsesplt.h"
 #include "browse/filemandata.h"
 #include "core/reqmonitor.h"
@@ -375,6 +376,12 @@ void WrongPassword()
     const QString said = p.said.All() + " | " + wnd->StatusText();
     std::printf("said: %s\n", qPrintable(said.simplified()));
     EXPECT_TRUE(said.contains("Login incorrect")) << said.toStdString();
+    // The server pane's caption bar names the refusal, not a connection.
+    auto* bar = qobject_cast<CBrowserBar*>(wnd->GetPane(CBrowseSplt::kLeft)->GetStatusBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(
+        kvtest::WaitFor([&] { return bar->StatusText().startsWith("Login refused"); }, 10000))
+        << bar->StatusText().toStdString();
     EXPECT_EQ(kvtest::TheRequest(*p.app.GetPool()), nullptr) << "browsing makes no transfer";
     p.Quit();
 }
@@ -509,6 +516,10 @@ void FullDisk()
     const KV_FileReqInfo* info = kvtest::TheRequest(*p.app.GetPool());
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->status(), KV_REQ_STAT_ERROR) << info->status_str();
+    // The transfer list's last error names the full disk itself.
+    EXPECT_TRUE(QString::fromUtf8(info->last_err().data())
+                    .contains(QString::fromUtf8(std::strerror(ENOSPC))))
+        << info->last_err().data();
     p.Quit();
 }
 

@@ -54,4 +54,15 @@ TEST(PlainText, ToolTipsShowTheirTextAsItIs)
     }
 }
 
+TEST(PlainText, EachLineEndBecomesOneLineBreak)
+{
+    const std::pair<QString, QString> cases[] = {
+        {"a\r\nb", "a\nb"},     {"a\r\n\r\nb", "a\n\nb"}, {"a\rb", "a\nb"},
+        {"a\nb\r\n", "a\nb\n"}, {"a\n\rb", "a\n\nb"},     {"", ""},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(OneLineBreaks(text), shown) << text.toStdString();
+    }
+}
+
 } // namespace

@@ -215,6 +215,28 @@ TEST_F(DlgInit_MT, ResumptionListsOnlyResumableShownRequests)
     EXPECT_EQ(GetProfileInt("UI", "ReqResume", 1), 0);
 }
 
+// A copy describes itself on several lines, each ended by "\r\n"; the
+// list shows each line end as one line break, not as an empty line.
+TEST_F(DlgInit_MT, ResumptionShowsEachLineEndOfADescriptionAsOneBreak)
+{
+    Add("Data source:\tMirror # 1\r\n\r\nSource path:\t/pub/\r\nFile(s):\t\tbig.bin", true, true,
+        false);
+    QString text;
+    ask = [&](DlgReqAsk& dlg) {
+        ++asked;
+        dlg.show();
+        QTreeWidget* list = dlg.List();
+        if (list->topLevelItemCount() == 1) {
+            text = list->topLevelItem(0)->text(0);
+        }
+        dlg.reject();
+        return false;
+    };
+    Run();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(text, "Copy: Data source:\tMirror # 1\n\nSource path:\t/pub/\nFile(s):\t\tbig.bin");
+}
+
 TEST_F(DlgInit_MT, NoQuestionWithoutResumableRequestsOrWhenSwitchedOff)
 {
     Add("hidden", true, true, true);
