@@ -93,7 +93,7 @@ bool KV_Session::wait_sock(bool rd, bool wr, uint32_t timeout_ms)
     return sock.wait(rd, wr, err, timeout_ms, &waker, woken) && !err;
 }
 
-bool KV_Session::send(const uint8_t* data, uint32_t len)
+bool KV_Session::send(const uint8_t* data, uint32_t len, bool wake)
 {
     bool was_empty;
     bool ok;
@@ -104,7 +104,7 @@ bool KV_Session::send(const uint8_t* data, uint32_t len)
     }
     // A loop waiting with nothing to send would only look again after its
     // wait; the first bytes wake it.
-    if (ok && was_empty && len)
+    if (ok && was_empty && len && wake)
         waker.wake();
     return ok;
 }
@@ -339,14 +339,17 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
                 ok = process_idle(out_stream);
             if (ok && !in_stream.empty())
                 ok = process_in(in_stream, out_stream);
-            // Output the hooks made in this pass goes out now: the socket
-            // is non-blocking, and a full one keeps the bytes for a later
+            // Output the hooks made in this pass, or another thread queued
+            // during its wait (what woke it), goes out now: the socket is
+            // non-blocking, and a full one keeps the bytes for a later
             // pass. Waiting for a writable report first would cost a wait
-            // per request on a connection that answers one at a time.
-            // Output another thread queued during the wait waits for the
-            // next pass, which looks at the pause and the limits again.
+            // per request on a connection that answers one at a time. The
+            // pause is looked at again here; the limits were taken for this
+            // pass. Output that was already waiting when the pass began went
+            // out, or not, by the wait's report.
+            const bool fresh = was_empty || !out_waiting;
             const bool made =
-                !wr && was_empty && !out_stream.empty() && active && !paused() && allow_out != 0;
+                !wr && fresh && !out_stream.empty() && active && !paused() && allow_out != 0;
             // A TLS request that came after this pass looked for one may
             // have output queued behind it: nothing goes out in the clear
             // until the next pass has run the handshake. Looked at under
