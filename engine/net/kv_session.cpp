@@ -344,10 +344,13 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
             // non-blocking, and a full one keeps the bytes for a later
             // pass. Waiting for a writable report first would cost a wait
             // per request on a connection that answers one at a time. The
-            // pause is looked at again here; the limits were taken for this
-            // pass. Output that was already waiting when the pass began went
+            // pause is looked at again here, and the limit too when the
+            // output came during the wait (the limit may have been set with
+            // it). Output that was already waiting when the pass began went
             // out, or not, by the wait's report.
             const bool fresh = was_empty || !out_waiting;
+            if (!out_waiting && !wr)
+                allow_out = global_allow(lock_out, limit_out_on, bwt_out, gmeter_out);
             const bool made =
                 !wr && fresh && !out_stream.empty() && active && !paused() && allow_out != 0;
             // A TLS request that came after this pass looked for one may
