@@ -413,9 +413,11 @@ TEST(KV_Session, QueuedOutputGoesOutInThePassItWoke)
     ASSERT_EQ(sess->sends.size(), 3u);
     // found -1: it came during a pass, after its idle hook, and that pass
     // sent it.
-    for (const auto& [found, sent] : sess->sends)
-        if (found >= 0)
+    for (const auto& [found, sent] : sess->sends) {
+        if (found >= 0) {
             EXPECT_EQ(found, sent) << "a wait came between finding the output and sending it";
+        }
+    }
 }
 
 // A session that asks for its running state to be reported.
