@@ -251,6 +251,9 @@ bool KV_XmlHelperImpl::parse_events(const uint8_t* data, uint32_t len, ContentHa
         reader->setEntityResolver(&resolver);
         reader->setContentHandler(&handler);
         MemBufInputSource src(data, len, "DUMMY", false);
+        // The scanner reads the caller's bytes where they are: a listing of
+        // thousands of entries is not copied once more first.
+        src.setCopyBufToStream(false);
         reader->parse(src);
         return errors.count == 0 && reader->getErrorCount() == 0;
     } catch (...) {
