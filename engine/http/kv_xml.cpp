@@ -11,8 +11,6 @@
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/TransService.hpp>
@@ -223,41 +221,6 @@ KV_XmlHelperImpl::DOMDocument* KV_XmlHelperImpl::parse_doc(const uint8_t* data, 
         return parser.adoptDocument();
     } catch (...) {
         return nullptr;
-    }
-}
-
-bool KV_XmlHelperImpl::parse_events(const uint8_t* data, uint32_t len, ContentHandler& handler)
-{
-    if (data == nullptr)
-        return false;
-    try {
-        CountErrors errors;
-        NoExternal resolver;
-        SecurityManager security;
-        security.setEntityExpansionLimit(max_entity_exp);
-        std::unique_ptr<SAX2XMLReader> reader(XMLReaderFactory::createXMLReader());
-        // The settings of parse_doc, feature by feature.
-        reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
-        reader->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
-        reader->setFeature(XMLUni::fgSAX2CoreValidation, false);
-        reader->setFeature(XMLUni::fgXercesDynamic, false);
-        reader->setFeature(XMLUni::fgXercesSchema, false);
-        reader->setFeature(XMLUni::fgXercesLoadSchema, false);
-        reader->setFeature(XMLUni::fgXercesSchemaFullChecking, false);
-        reader->setFeature(XMLUni::fgXercesLoadExternalDTD, false);
-        reader->setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, true);
-        reader->setProperty(XMLUni::fgXercesSecurityManager, &security);
-        reader->setErrorHandler(&errors);
-        reader->setEntityResolver(&resolver);
-        reader->setContentHandler(&handler);
-        MemBufInputSource src(data, len, "DUMMY", false);
-        // The scanner reads the caller's bytes where they are: a listing of
-        // thousands of entries is not copied once more first.
-        src.setCopyBufToStream(false);
-        reader->parse(src);
-        return errors.count == 0 && reader->getErrorCount() == 0;
-    } catch (...) {
-        return false;
     }
 }
 

@@ -22,7 +22,6 @@
 #include "foundation/kv_string.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
-class ContentHandler;
 class DOMDocument;
 class DOMElement;
 class DOMNode;
@@ -64,14 +63,6 @@ public:
     // the caller (release()); null for a null buffer and for a body that is
     // not well-formed or breaks the limits above.
     static DOMDocument* parse_doc(const uint8_t* data, uint32_t len);
-    // Reads the same bytes as parse_doc, under the same limits and with the
-    // same names (qualified, no namespace processing), handing each event to
-    // `handler` instead of building a document: for a large body of which
-    // only a few values are wanted. False for a null buffer and for a body
-    // that is not well-formed or breaks the limits; the handler may have
-    // seen part of it then.
-    static bool parse_events(const uint8_t* data, uint32_t len,
-                             XERCES_CPP_NAMESPACE::ContentHandler& handler);
     // The UTF-8 form of a library string; empty for null or a string that
     // cannot be transcoded.
     static KV_String conv_str(const XMLCh* text);
