@@ -420,13 +420,14 @@ bool KV_HttpMan::send_hdr(const KV_HttpHdr& hdr, bool& sent)
     if (!sent)
         return true;
     const KV_String text = hdr.as_str(this);
-    bool r = !text.empty() && send_str(text.data());
+    // The session is woken once, when the head is queued and hdr_sent_ lets
+    // its hooks make the body: the pass that sends the head then makes and
+    // sends the body with it, in one write, instead of being woken by the
+    // head alone and again for the body.
+    bool r = !text.empty() && send_str(text.data(), false);
     sent = r;
     hdr_sent_ = r;
     touch();
-    // The head's bytes woke the session before hdr_sent_ let its hooks make
-    // the body: a session that sent the head and found no body yet would
-    // wait out a whole pass. It looks again now.
     if (r)
         wake_sessions();
     return r;
@@ -434,15 +435,10 @@ bool KV_HttpMan::send_hdr(const KV_HttpHdr& hdr, bool& sent)
 
 void KV_HttpMan::act_set(KV_HttpActTrans* act)
 {
-    {
-        std::lock_guard<KV_Lock> g(lock_act);
-        act_ = (act && act->end_wait()) ? act : nullptr;
-    }
-    // The body is made by the session's hooks: an idle session would only
-    // ask for it after its wait. Outside lock_act, which hooks take under
-    // the session's lock.
-    if (act)
-        wake_sessions();
+    // No wake here: the hooks make no body before the head is queued, and
+    // send_hdr wakes the session then.
+    std::lock_guard<KV_Lock> g(lock_act);
+    act_ = (act && act->end_wait()) ? act : nullptr;
 }
 
 bool KV_HttpMan::act_code_allowed(uint32_t code)

@@ -141,12 +141,12 @@ void KV_CommBase::set_ready()
     ev_ready.set();
 }
 
-bool KV_CommBase::send(const uint8_t* data, uint32_t len)
+bool KV_CommBase::send(const uint8_t* data, uint32_t len, bool wake)
 {
     std::lock_guard<KV_Lock> guard(lock_sess);
     bool ok = true;
     for (uint32_t i = 0; i < sessions.size() && !stopped(); ++i)
-        ok = sessions.at(i)->send(data, len) && ok;
+        ok = sessions.at(i)->send(data, len, wake) && ok;
     return ok;
 }
 
@@ -157,14 +157,14 @@ void KV_CommBase::wake_sessions()
         sessions.at(i)->wake();
 }
 
-bool KV_CommBase::send_str(const char* s)
+bool KV_CommBase::send_str(const char* s, bool wake)
 {
     if (!s)
         return true;
     const size_t n = std::strlen(s);
     if (n > UINT32_MAX)
         return false;
-    return send(reinterpret_cast<const uint8_t*>(s), static_cast<uint32_t>(n));
+    return send(reinterpret_cast<const uint8_t*>(s), static_cast<uint32_t>(n), wake);
 }
 
 void KV_CommBase::req_secure()

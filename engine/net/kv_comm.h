@@ -102,9 +102,10 @@ public:
     // Hands the bytes to every listed session (each appends them to its
     // output), stopping early when the connection is stopped. True when every
     // session took them, and when there is none.
-    bool send(const uint8_t* data, uint32_t len);
+    // wake false: see KV_Session::send.
+    bool send(const uint8_t* data, uint32_t len, bool wake = true);
     // The characters of s without its terminating NUL.
-    bool send_str(const char* s);
+    bool send_str(const char* s, bool wake = true);
     // Wakes every listed session (KV_Session::wake).
     void wake_sessions();
     // Asks the session for TLS; secure_res(true) then waits for the result.

@@ -102,7 +102,7 @@ bool KV_Session::wait_sock(bool rd, bool wr, uint32_t timeout_ms)
     return sock.wait(rd, wr, err, timeout_ms, &waker, woken) && !err;
 }
 
-bool KV_Session::send(const uint8_t* data, uint32_t len)
+bool KV_Session::send(const uint8_t* data, uint32_t len, bool wake)
 {
     bool was_empty;
     bool ok;
@@ -113,7 +113,7 @@ bool KV_Session::send(const uint8_t* data, uint32_t len)
     }
     // A loop waiting with nothing to send would only look again after its
     // wait; the first bytes wake it.
-    if (ok && was_empty && len)
+    if (ok && was_empty && len && wake)
         waker.wake();
     return ok;
 }
@@ -348,14 +348,20 @@ bool KV_Session::pass(uint32_t& act_count, uint32_t& act_hist)
                 ok = process_idle(out_stream);
             if (ok && !in_stream.empty())
                 ok = process_in(in_stream, out_stream);
-            // Output the hooks made in this pass goes out now: the socket
-            // is non-blocking, and a full one keeps the bytes for a later
+            // Output the hooks made in this pass, or another thread queued
+            // during its wait (what woke it), goes out now: the socket is
+            // non-blocking, and a full one keeps the bytes for a later
             // pass. Waiting for a writable report first would cost a wait
-            // per request on a connection that answers one at a time.
-            // Output another thread queued during the wait waits for the
-            // next pass, which looks at the pause and the limits again.
+            // per request on a connection that answers one at a time. The
+            // pause is looked at again here, and the limit too when the
+            // output came during the wait (the limit may have been set with
+            // it). Output that was already waiting when the pass began went
+            // out, or not, by the wait's report.
+            const bool fresh = was_empty || !out_waiting;
+            if (!out_waiting && !wr)
+                allow_out = global_allow(lock_out, limit_out_on, bwt_out, gmeter_out);
             const bool made =
-                !wr && was_empty && !out_stream.empty() && active && !paused() && allow_out != 0;
+                !wr && fresh && !out_stream.empty() && active && !paused() && allow_out != 0;
             // A TLS request that came after this pass looked for one may
             // have output queued behind it: nothing goes out in the clear
             // until the next pass has run the handshake. Looked at under

@@ -80,8 +80,10 @@ public:
 
     // Appends to the output stream under sess_lock; the bytes go out in later
     // passes, in order. Any thread except inside this session's hooks. False
-    // when memory cannot be had (nothing appended).
-    bool send(const uint8_t* data, uint32_t len);
+    // when memory cannot be had (nothing appended). wake false leaves the
+    // loop asleep: for a caller that wakes it itself once the rest of its
+    // message can be made.
+    bool send(const uint8_t* data, uint32_t len, bool wake = true);
     // Logs "Shutdown requested" and asks the loop to shut down the sending
     // side once every byte of the output stream has gone out. Any thread.
     void req_shutdown();

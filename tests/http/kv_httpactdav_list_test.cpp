@@ -253,6 +253,71 @@ TEST_F(KV_DavList, FailsOnBodiesThatDoNotParse)
     EXPECT_TRUE(ok);
 }
 
+TEST_F(KV_DavList, ReadsTheTextAndKindOfEachElementAsAWhole)
+{
+    struct Case
+    {
+        const char* what;
+        std::string body;
+        Node want;
+    };
+    const Case cases[] = {
+        {"href after the properties",
+         "<D:response><D:propstat><D:prop><D:getcontentlength>3"
+         "</D:getcontentlength></D:prop></D:propstat>"
+         "<D:href>/dav/late</D:href></D:response>",
+         {"late", false, 3, false}},
+        {"href text in pieces",
+         "<D:response><D:href>/dav/a<![CDATA[b]]><!-- c -->&#100;<D:x>e</D:x></D:href>"
+         "</D:response>",
+         {"abde", false, -1, false}},
+        {"length inside an element of its own",
+         response("/dav/n", "<D:getcontentlength> <D:v>12</D:v> </D:getcontentlength>"),
+         {"n", false, 12, false}},
+        {"only the first kind counts",
+         response("/dav/f", "<D:resourcetype><D:other/><D:collection/></D:resourcetype>"),
+         {"f", false, -1, false}},
+        {"a collection below another element is no kind",
+         response("/dav/g", "<D:resourcetype><D:x><D:collection/></D:x></D:resourcetype>"),
+         {"g", false, -1, false}},
+        {"properties outside a propstat",
+         "<D:response><D:href>/dav/o</D:href><D:prop><D:getcontentlength>4"
+         "</D:getcontentlength></D:prop></D:response>",
+         {"o", false, -1, false}},
+        {"every propstat",
+         "<D:response><D:href>/dav/p</D:href><D:propstat><D:prop><D:getcontentlength>6"
+         "</D:getcontentlength></D:prop></D:propstat><D:propstat><D:prop>"
+         "<D:resourcetype><D:collection/></D:resourcetype></D:prop></D:propstat></D:response>",
+         {"p", true, 6, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool ok = false;
+        // A skipped response between does not leak into the next one.
+        const std::vector<Node> nodes = list(
+            multistatus(response("/dav/", "<D:getcontentlength>99</D:getcontentlength>") + c.body),
+            ok);
+        ASSERT_TRUE(ok);
+        ASSERT_EQ(nodes.size(), 1u);
+        EXPECT_EQ(nodes[0].name, c.want.name);
+        EXPECT_EQ(nodes[0].dir, c.want.dir);
+        EXPECT_EQ(nodes[0].size, c.want.size);
+    }
+}
+
+TEST_F(KV_DavList, ListsNothingFromABodyCutAfterWholeEntries)
+{
+    // The entries before the cut were read whole, but the listing is not:
+    // none of them may pass for the folder's content.
+    std::string body = multistatus(response("/dav/a") + response("/dav/b"));
+    body.resize(body.size() - std::string("</D:multistatus>").size());
+    KV_FileListStore store(true, nullptr);
+    params.store = &store;
+    EXPECT_FALSE(kv_dav_parse_list(reinterpret_cast<const uint8_t*>(body.data()),
+                                   static_cast<uint32_t>(body.size()), params, true, nullptr));
+    EXPECT_TRUE(store.entries().empty());
+}
+
 TEST_F(KV_DavList, FillsAStoreWithTheNamesItWants)
 {
     KVTL::KV_ListVal<KV_String> wanted;

@@ -357,6 +357,69 @@ TEST(KV_Session, OutputGoesOutInThePassThatMadeIt)
         EXPECT_EQ(made, sent) << "a wait came between making the output and sending it";
 }
 
+// Notes, for output another thread queues, the wait of the pass that first
+// found it queued and the wait of the pass that sent it.
+class QueuedSess : public RecordSess
+{
+public:
+    using RecordSess::RecordSess;
+    std::mutex m;
+    std::vector<std::pair<int, int>> sends; // (found in wait, sent in wait)
+
+protected:
+    bool process_idle(KV_Stream& out) override
+    {
+        if (!out.empty() && found_at < 0)
+            found_at = static_cast<int>(waits());
+        return RecordSess::process_idle(out);
+    }
+    bool process_out(KV_Stream& out) override
+    {
+        if (!out.empty()) {
+            std::lock_guard<std::mutex> g(m);
+            sends.emplace_back(found_at, static_cast<int>(waits()));
+            found_at = -1;
+        }
+        return KV_Session::process_out(out);
+    }
+
+private:
+    int found_at = -1; // the session's thread only
+};
+
+// Output another thread queues wakes the loop, and the pass it wakes sends
+// it: a request handed to an idle connection does not wait for a second
+// wait that only reports the socket writable.
+TEST(KV_Session, QueuedOutputGoesOutInThePassItWoke)
+{
+    PlainServer server;
+    TestConnector conn([](KV_CommBase* c, KV_Socket& s, const KV_InetAddr& a) -> KV_Session* {
+        return new QueuedSess(c, s, a);
+    });
+    KV_InetAddr local;
+    ASSERT_TRUE(conn.connect(local, server.addr(), nullptr));
+    conn.wait_open();
+    Fd peer = server.accept();
+    ASSERT_TRUE(peer.ok());
+    auto* sess = static_cast<QueuedSess*>(conn.last());
+    for (int i = 0; i < 3; ++i) {
+        // Idle passes first, so that the output finds the loop in its wait.
+        const int idles = sess->idles();
+        ASSERT_TRUE(eventually([&] { return sess->idles() > idles; }));
+        ASSERT_TRUE(conn.send(reinterpret_cast<const uint8_t*>("request\n"), 8));
+        EXPECT_EQ(peer.read_n(8), "request\n");
+    }
+    std::lock_guard<std::mutex> g(sess->m);
+    ASSERT_EQ(sess->sends.size(), 3u);
+    // found -1: it came during a pass, after its idle hook, and that pass
+    // sent it.
+    for (const auto& [found, sent] : sess->sends) {
+        if (found >= 0) {
+            EXPECT_EQ(found, sent) << "a wait came between finding the output and sending it";
+        }
+    }
+}
+
 // A session that asks for its running state to be reported.
 class ReportSess : public RecordSess
 {
