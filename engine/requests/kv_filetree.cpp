@@ -304,11 +304,14 @@ KV_FileTreeNode* KV_FileTree::make_path(const KV_PathDef& path)
     return node;
 }
 
-// Merging a listing. Looking each entry up in the sorted child list is
-// logarithmic, but inserting new entries one by one would move half the list
-// each time: a first listing of a large folder would be quadratic. So the new
-// names are gathered first, sorted, and merged into the list in one pass;
-// the notices then follow in listing order, each node already in place.
+// Merging a listing. Inserting new entries one by one would move half the
+// child list each time: a first listing of a large folder would be
+// quadratic. So the listing is walked in name order beside the (sorted)
+// children, which finds the known names and gathers the new ones sorted, in
+// one pass; the new ones are merged into the list in one more pass; the
+// notices then follow in listing order, each node already in place. The
+// name order comes with the message, sorted on the thread that sent it;
+// only a message that lacks it is sorted here.
 bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
 {
     const KV_PathDef& p = msg.path;
@@ -322,32 +325,42 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
     // target[i]: the node that entry i updates; null when entry i is itself
     // new to the folder.
     std::vector<KV_FileTreeNode*> target;
-    std::vector<uint32_t> fresh; // indices of entries whose name is not known
+    std::vector<uint32_t> order; // indices of the non-null entries by name
     std::vector<KV_FileTreeNode*> added;
     try {
         target.assign(n, nullptr);
-        for (uint32_t i = 0; i < n; ++i) {
-            KV_FileTreeNode* m = nodes.at(i);
-            if (!m) {
+        if (msg.order.size() == n && msg.order_case_sens == case_sens_) {
+            order.swap(msg.order);
+        } else {
+            order.reserve(n);
+            for (uint32_t i = 0; i < n; ++i) {
+                if (nodes.at(i)) {
+                    order.push_back(i);
+                }
+            }
+            // Within one listing a name seen twice updates the node of its
+            // first sighting, as it would had that node been added at once:
+            // stable, so the first sighting comes first.
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return nodes.at(a)->name().compare(nodes.at(b)->name(), case_sens_) < 0;
+            });
+        }
+        const auto& known = dir->list();
+        const uint32_t old = known.size();
+        uint32_t j = 0;
+        for (uint32_t k : order) {
+            KV_FileTreeNode* m = k < n ? nodes.at(k) : nullptr;
+            if (!m || target[k]) {
                 continue;
             }
-            uint32_t pos = 0;
-            if (child_pos(dir, m->name(), &pos)) {
-                target[i] = dir->list().at(pos);
-            } else {
-                fresh.push_back(i);
+            while (j < old &&
+                   (!known.at(j) || known.at(j)->name().compare(m->name(), case_sens_) < 0)) {
+                ++j;
             }
-        }
-        // Within one listing a name seen twice updates the node of its first
-        // sighting, as it would had that node been added at once.
-        std::stable_sort(fresh.begin(), fresh.end(), [&](uint32_t a, uint32_t b) {
-            return nodes.at(a)->name().compare(nodes.at(b)->name(), case_sens_) < 0;
-        });
-        added.reserve(fresh.size());
-        for (uint32_t k = 0; k < fresh.size(); ++k) {
-            KV_FileTreeNode* m = nodes.at(fresh[k]);
-            if (!added.empty() && added.back()->name().compare(m->name(), case_sens_) == 0) {
-                target[fresh[k]] = added.back();
+            if (j < old && known.at(j)->name().compare(m->name(), case_sens_) == 0) {
+                target[k] = known.at(j);
+            } else if (!added.empty() && added.back()->name().compare(m->name(), case_sens_) == 0) {
+                target[k] = added.back();
             } else {
                 added.push_back(m);
             }
