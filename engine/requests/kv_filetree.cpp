@@ -170,6 +170,36 @@ bool KV_FileTree::refresh(const KV_PathDef& path, uint32_t extra, bool recursive
     return ok;
 }
 
+int64_t KV_FileTree::refresh_part(const KV_PathDef& path, uint32_t extra, KV_String* after,
+                                  uint32_t max)
+{
+    KV_FileTreeNode* node = path.empty() ? nullptr : find(path.list());
+    if (!node || !after) {
+        return -1;
+    }
+    uint32_t pos = 0;
+    if (!after->empty() && child_pos(node, *after, &pos)) {
+        ++pos;
+    }
+    uint32_t told = 0;
+    const KV_FileTreeNode* last = nullptr;
+    // By index, re-reading the size, as in refresh_node; receivers do not
+    // delete nodes, so `last` stays valid.
+    for (; told < max && pos < node->list().size(); ++pos) {
+        KV_FileTreeNode* child = node->list().at(pos);
+        if (!child) {
+            continue;
+        }
+        inform(child, KV_TREE_NODE_REFRESH, path, extra);
+        last = child;
+        ++told;
+    }
+    if (last) {
+        *after = last->name();
+    }
+    return told;
+}
+
 bool KV_FileTree::refresh_node(const KV_PathDef& path, uint32_t extra, bool recursive)
 {
     if (path.empty()) {

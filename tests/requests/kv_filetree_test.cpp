@@ -550,6 +550,34 @@ TEST_F(KV_FileTreeTest, Refresh)
     EXPECT_EQ(rec.take(), (Lines{"B:-@srv/missing", "E:-@srv/missing"}));
 }
 
+// A refresh spread over slices: each slice names the last entry it told, and
+// the next one starts after that name, so entries added or removed between
+// slices neither repeat nor skip the others.
+TEST_F(KV_FileTreeTest, RefreshInSlicesResumesAfterTheLastName)
+{
+    listing(home_u, {file("a", 1), file("c", 1), file("e", 1), file("g", 1), file("i", 1)});
+    rec.take();
+    KV_String after;
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 2), 2);
+    EXPECT_EQ(rec.take(), (Lines{"F:..@srv/home/u#7", "F:a@srv/home/u#7"}));
+    EXPECT_STREQ(after.data(), "a");
+    // Between slices "a" and "e" go, "b" and "d" come.
+    KV_MsgTreeExp gone_a(P({"srv", "home", "u", "a"}), KV_TREE_EXP_REMOVED, false);
+    KV_MsgTreeExp gone_e(P({"srv", "home", "u", "e"}), KV_TREE_EXP_REMOVED, false);
+    KV_MsgTreeExp new_b(P({"srv", "home", "u", "b"}), KV_TREE_EXP_CREATED, false);
+    KV_MsgTreeExp new_d(P({"srv", "home", "u", "d"}), KV_TREE_EXP_CREATED, false);
+    for (KV_MsgTreeExp* m : {&gone_a, &gone_e, &new_b, &new_d}) {
+        ASSERT_TRUE(tree.process_ntf(m));
+    }
+    rec.take();
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 3), 3);
+    EXPECT_EQ(rec.take(), (Lines{"F:b@srv/home/u#7", "F:c@srv/home/u#7", "F:d@srv/home/u#7"}));
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 3), 2) << "the end: fewer than asked";
+    EXPECT_EQ(rec.take(), (Lines{"F:g@srv/home/u#7", "F:i@srv/home/u#7"}));
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 3), 0);
+    EXPECT_EQ(tree.refresh_part(P({"srv", "nowhere"}), 7, &after, 3), -1);
+}
+
 TEST(KV_FileTree, DestructionTellsNobody)
 {
     Recorder r;
