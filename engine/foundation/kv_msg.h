@@ -221,6 +221,12 @@ public:
     // node, nodes of mixed case sensitivity, or no memory.
     std::vector<uint32_t> order;
     bool order_case_sens = true;
+    // Made with `order`: order_dup[k] is 1 when the name at order[k] equals
+    // the one before it; counted and counted_size sum what a listing counts
+    // (every entry but the folders "." and "..", and their valid sizes).
+    std::vector<uint8_t> order_dup;
+    uint32_t counted = 0;
+    int64_t counted_size = 0;
 };
 
 // `path` is the current folder.

@@ -357,9 +357,13 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
     std::vector<KV_FileTreeNode*> target;
     std::vector<uint32_t> order; // indices of the non-null entries by name
     std::vector<KV_FileTreeNode*> added;
+    // Sorted by the sender, the listing also says which names repeat the one
+    // before and what it counts: the entries' data need not be read here.
+    const bool sent_sorted =
+        msg.order.size() == n && msg.order_dup.size() == n && msg.order_case_sens == case_sens_;
     try {
         target.assign(n, nullptr);
-        if (msg.order.size() == n && msg.order_case_sens == case_sens_) {
+        if (sent_sorted) {
             order.swap(msg.order);
         } else {
             order.reserve(n);
@@ -378,9 +382,17 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
         const auto& known = dir->list();
         const uint32_t old = known.size();
         uint32_t j = 0;
-        for (uint32_t k : order) {
+        // The node the entry before in name order updates or is.
+        KV_FileTreeNode* prev = nullptr;
+        for (size_t at = 0; at < order.size(); ++at) {
+            const uint32_t k = order[at];
             KV_FileTreeNode* m = k < n ? nodes.at(k) : nullptr;
             if (!m || target[k]) {
+                prev = nullptr;
+                continue;
+            }
+            if (sent_sorted && prev && msg.order_dup[at]) {
+                target[k] = prev;
                 continue;
             }
             while (j < old &&
@@ -389,11 +401,13 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
             }
             if (j < old && known.at(j)->name().compare(m->name(), case_sens_) == 0) {
                 target[k] = known.at(j);
-            } else if (!added.empty() && added.back()->name().compare(m->name(), case_sens_) == 0) {
+            } else if (!sent_sorted && !added.empty() &&
+                       added.back()->name().compare(m->name(), case_sens_) == 0) {
                 target[k] = added.back();
             } else {
                 added.push_back(m);
             }
+            prev = target[k] ? target[k] : m;
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -431,12 +445,16 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
         // A listing that came without its begin notice still counts from 0.
         dir->valid_items_ = 0;
     }
+    if (sent_sorted) {
+        dir->valid_items_ += msg.counted;
+        dir->sum_size_ += msg.counted_size;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         KV_FileTreeNode* m = nodes.at(i);
         if (!m) {
             continue;
         }
-        if (!is_dot_dir(m)) {
+        if (!sent_sorted && !is_dot_dir(m)) {
             ++dir->valid_items_;
             if (m->fdc().valid_size(true)) {
                 dir->sum_size_ += m->fdc().size(false);

@@ -395,6 +395,7 @@ TEST(KV_FileTree, ListingSortedByItsSenderMergesAsOneSortedHere)
         {"a name listed twice", true, true, {"k"}, {"q", "k", "a", "q", "k"}},
         {"case-insensitive tree", false, false, {"Readme"}, {"b", "README", "A", "a", "readme"}},
         {"order of another case sensitivity", false, true, {"x"}, {"X", "b", "B", "a"}},
+        {"the way up and a name three times", true, true, {"m"}, {"..", "m", "c", "c", "m", "c"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -416,8 +417,11 @@ TEST(KV_FileTree, ListingSortedByItsSenderMergesAsOneSortedHere)
             r.take();
             auto* msg = new KV_MsgTreeScan(dir);
             for (size_t i = 0; i < c.listed.size(); ++i) {
-                msg->nodes.add(new KV_FileTreeNode(c.node_case_sens,
-                                                   file(c.listed[i], static_cast<int64_t>(i + 2))));
+                // The way up is a folder, which a listing does not count.
+                const KV_FileData fd = std::string(c.listed[i]) == ".."
+                                           ? KV_FileData("..", true)
+                                           : file(c.listed[i], static_cast<int64_t>(i + 2));
+                msg->nodes.add(new KV_FileTreeNode(c.node_case_sens, fd));
             }
             KV_Informer informer;
             KV_Msg* popped = msg;
@@ -439,6 +443,8 @@ TEST(KV_FileTree, ListingSortedByItsSenderMergesAsOneSortedHere)
             KV_Informer::destroy(popped);
             log = r.take();
             KV_FileTreeNode* d = t.find(dir.list());
+            log.push_back("counted " + std::to_string(d->valid_items()) + " " +
+                          std::to_string(d->sum_size()));
             for (KV_FileTreeNode* child : d->list()) {
                 log.push_back(std::string("child ") + child->name().data() + " " +
                               std::to_string(child->fdc().size(false)));
