@@ -81,6 +81,7 @@ CBrowseFrm::CBrowseFrm(QWidget* parent)
 
 CBrowseFrm::~CBrowseFrm()
 {
+    closing = true;
     // Out of the registry first: a ring that comes now finds nothing.
     handle.reset();
     if (data != nullptr) {

@@ -54,6 +54,9 @@ public:
     static CBrowseFrm* FromChild(QWidget* wnd);
 
     CFileManData* GetData() const { return data.get(); }
+    // The pane is being destroyed: its views leave, and nothing they do on
+    // the way out needs to be shown.
+    bool IsClosing() const { return closing; }
     // The data source's name and instance ("Home # 1"); empty until the
     // engine names it.
     const QString& GetTitle() const { return title; }
@@ -120,6 +123,7 @@ private:
 
     std::unique_ptr<CWndHandle> handle;
     std::unique_ptr<CFileManData> data;
+    bool closing = false;
     QString title;
     QPointer<CBrowseSplt> browse;
     // The pane's caption bar (CBrowserBar); null when the pane has none.

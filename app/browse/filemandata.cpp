@@ -11,6 +11,7 @@
 #include "ssh/kv_filemansftp.h"
 
 #include <QDialog>
+#include <QTimer>
 
 namespace {
 
@@ -290,11 +291,41 @@ bool CFileManData::ProcessNtf(KV_Msg* msg)
         if (pane == nullptr || node == nullptr) {
             return false;
         }
-        const bool ok = tree->refresh(path, 0, false);
+        const bool ok = Reannounce(tree);
         pane->RefreshViews();
         return ok;
     }
     return man != nullptr && man->process_ntf(msg);
+}
+
+bool CFileManData::Reannounce(KV_FileTree* tree)
+{
+    ++reannounce_gen;
+    if (pane == nullptr) {
+        return tree->refresh(path, 0, false);
+    }
+    if (tree->find(path.list()) == nullptr || !(reannounce_path = path)) {
+        return false;
+    }
+    reannounce_after = KV_String();
+    tree->inform(nullptr, KV_TREE_NODE_REFRESH_BEGIN, path, 0);
+    ReannounceStep(reannounce_gen);
+    return true;
+}
+
+void CFileManData::ReannounceStep(uint64_t generation)
+{
+    KV_FileTree* tree = GetFileTree();
+    if (generation != reannounce_gen || tree == nullptr ||
+        !reannounce_path.is_equal(path, IsCaseSens())) {
+        return;
+    }
+    const int64_t told = tree->refresh_part(path, 0, &reannounce_after, kReannounceSlice);
+    if (told == kReannounceSlice) {
+        QTimer::singleShot(0, pane, [this, generation] { ReannounceStep(generation); });
+        return;
+    }
+    tree->inform(nullptr, KV_TREE_NODE_REFRESH_END, path, 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -318,7 +349,7 @@ bool CFileManData::Refresh()
     bool ok = true;
     if (KV_FileTreeNode* node = tree->find(path.list())) {
         tree->set_act_inf(node);
-        if (!tree->refresh(path, 0, false)) {
+        if (!Reannounce(tree)) {
             return false;
         }
         if (!node->nscan()) {

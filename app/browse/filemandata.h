@@ -148,8 +148,22 @@ protected:
     KV_FileMan* man = nullptr;
 
 private:
+    // The current folder's entries go to the views again: the refresh
+    // brackets and a first slice at once, the other slices in later passes
+    // of the event loop (at once without a pane). A folder of 100,000
+    // entries announced in one pass held the window. A later call ends the
+    // one before.
+    bool Reannounce(KV_FileTree* tree);
+    void ReannounceStep(uint64_t generation);
+    static constexpr uint32_t kReannounceSlice = 10000;
+
     CBrowseFrm* pane = nullptr;
     KV_FileTreeGlobalNtfRecv* receiver = nullptr;
+    // The folder being announced again, the last name announced, and the
+    // number of the latest re-announcement.
+    KV_PathDef reannounce_path;
+    KV_String reannounce_after;
+    uint64_t reannounce_gen = 0;
     KV_FileTree* bound_tree = nullptr;
     KV_PathDef path;
     bool list_hidden = false;

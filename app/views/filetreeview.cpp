@@ -50,9 +50,24 @@ const CRuntimeClass classCFileTreeView("CFileTreeView", &MakeFileTreeView, &clas
 
 CFileTreeData* CFileTreeData::ChildOf(const KV_FileTreeNode* wanted) const
 {
-    for (const auto& c : children) {
-        if (c->node == wanted) {
-            return c.get();
+    if (wanted == nullptr) {
+        return nullptr;
+    }
+    // The children stay sorted, so the items that sort as `wanted` stand
+    // just before its insertion place: a folder of 100,000 files shown in
+    // the tree asked this for every file, and a walk of the whole list made
+    // that quadratic.
+    const int at = SortedInsertPos(static_cast<int>(children.size()), [&](int i) {
+        return SortsAfter(*children[static_cast<size_t>(i)], wanted);
+    });
+    for (int i = at - 1; i >= 0; --i) {
+        const CFileTreeData& c = *children[static_cast<size_t>(i)];
+        if (c.node == wanted) {
+            return children[static_cast<size_t>(i)].get();
+        }
+        if (c.node == nullptr ||
+            c.node->fdc().compare(wanted->fdc(), KV_SORT_FD_NAME, false) != 0) {
+            break;
         }
     }
     return nullptr;
@@ -437,15 +452,15 @@ void CFileTreeView::OnTreeNode(KV_FileTreeNode* node, KV_TREE_NODE_NTF kind,
     if (data == nullptr) {
         return;
     }
-    if (node != nullptr && (node->name() == "." || node->name() == "..")) {
-        return;
-    }
     // Files are the list's while it is shown: a listing announces each
     // one, and finding its folder in the tree for each cost more than the
-    // list's own work.
+    // list's own work (so did reading each one's name first).
     if (node != nullptr && !node->is_dir() && !data->IsListHidden() &&
         (kind == KV_TREE_NODE_ADDED || kind == KV_TREE_NODE_REFRESH ||
          kind == KV_TREE_NODE_CHANGED)) {
+        return;
+    }
+    if (node != nullptr && (node->name() == "." || node->name() == "..")) {
         return;
     }
     CFileTreeData* parent = ItemOf(folder);

@@ -289,7 +289,9 @@ void CFileView::SetListHidden(CFileManData* data, bool hidden)
     }
     CBrowseFrm* frm = GetPane();
     data->SetListHidden(hidden, frm);
-    if (frm == nullptr) {
+    // A closing pane's list leaves first: filling its dying folder tree with
+    // the files of a large folder held the window for seconds.
+    if (frm == nullptr || frm->IsClosing()) {
         return;
     }
     for (CFileTreeView* view : frm->findChildren<CFileTreeView*>()) {

@@ -23,6 +23,8 @@ void KV_Informer::send(KV_Msg* msg)
         delete msg;
         return;
     }
+    // Outside the lock: other senders need not wait for it.
+    msg->prepare();
     queue_lock.lock();
     bool queued = true;
     try {

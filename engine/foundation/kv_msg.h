@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/kv_ids.h"
 #include "foundation/kv_path.h"
@@ -101,6 +102,11 @@ public:
 
     // The kind; consumers dispatch on it and then read the kind's fields.
     virtual KV_MSG type() const = 0;
+
+    // Called by KV_Informer::send on the sending thread, before the message
+    // is queued: work that its consumer would otherwise do on the
+    // user-interface thread. Never throws. Nothing by default.
+    virtual void prepare() {}
 
     // Identity: the informer's queue holds pointers to distinct messages.
     bool operator==(const KV_Msg* other) const { return this == other; }
@@ -203,9 +209,24 @@ public:
     KV_MsgTreeScan& operator=(const KV_MsgTreeScan&) = delete;
 
     KV_MSG type() const override { return KV_MSG_TREE_SCAN; }
+    // Sorts `order`: merging a listing of 100,000 names into the browse tree
+    // needs them by name, and sorting them there held the window.
+    void prepare() override;
 
     // Growth step 128. add() hands a node to the message.
     KVTL::KV_ListPtr<KV_FileTreeNode> nodes;
+    // Indices of `nodes` sorted by name (stable: equal names keep their
+    // listing order), compared with the nodes' case sensitivity, which is
+    // order_case_sens. Empty when not made: not yet sent, no nodes, a null
+    // node, nodes of mixed case sensitivity, or no memory.
+    std::vector<uint32_t> order;
+    bool order_case_sens = true;
+    // Made with `order`: order_dup[k] is 1 when the name at order[k] equals
+    // the one before it; counted and counted_size sum what a listing counts
+    // (every entry but the folders "." and "..", and their valid sizes).
+    std::vector<uint8_t> order_dup;
+    uint32_t counted = 0;
+    int64_t counted_size = 0;
 };
 
 // `path` is the current folder.

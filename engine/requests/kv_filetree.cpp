@@ -170,6 +170,36 @@ bool KV_FileTree::refresh(const KV_PathDef& path, uint32_t extra, bool recursive
     return ok;
 }
 
+int64_t KV_FileTree::refresh_part(const KV_PathDef& path, uint32_t extra, KV_String* after,
+                                  uint32_t max)
+{
+    KV_FileTreeNode* node = path.empty() ? nullptr : find(path.list());
+    if (!node || !after) {
+        return -1;
+    }
+    uint32_t pos = 0;
+    if (!after->empty() && child_pos(node, *after, &pos)) {
+        ++pos;
+    }
+    uint32_t told = 0;
+    const KV_FileTreeNode* last = nullptr;
+    // By index, re-reading the size, as in refresh_node; receivers do not
+    // delete nodes, so `last` stays valid.
+    for (; told < max && pos < node->list().size(); ++pos) {
+        KV_FileTreeNode* child = node->list().at(pos);
+        if (!child) {
+            continue;
+        }
+        inform(child, KV_TREE_NODE_REFRESH, path, extra);
+        last = child;
+        ++told;
+    }
+    if (last) {
+        *after = last->name();
+    }
+    return told;
+}
+
 bool KV_FileTree::refresh_node(const KV_PathDef& path, uint32_t extra, bool recursive)
 {
     if (path.empty()) {
@@ -304,11 +334,14 @@ KV_FileTreeNode* KV_FileTree::make_path(const KV_PathDef& path)
     return node;
 }
 
-// Merging a listing. Looking each entry up in the sorted child list is
-// logarithmic, but inserting new entries one by one would move half the list
-// each time: a first listing of a large folder would be quadratic. So the new
-// names are gathered first, sorted, and merged into the list in one pass;
-// the notices then follow in listing order, each node already in place.
+// Merging a listing. Inserting new entries one by one would move half the
+// child list each time: a first listing of a large folder would be
+// quadratic. So the listing is walked in name order beside the (sorted)
+// children, which finds the known names and gathers the new ones sorted, in
+// one pass; the new ones are merged into the list in one more pass; the
+// notices then follow in listing order, each node already in place. The
+// name order comes with the message, sorted on the thread that sent it;
+// only a message that lacks it is sorted here.
 bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
 {
     const KV_PathDef& p = msg.path;
@@ -322,35 +355,59 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
     // target[i]: the node that entry i updates; null when entry i is itself
     // new to the folder.
     std::vector<KV_FileTreeNode*> target;
-    std::vector<uint32_t> fresh; // indices of entries whose name is not known
+    std::vector<uint32_t> order; // indices of the non-null entries by name
     std::vector<KV_FileTreeNode*> added;
+    // Sorted by the sender, the listing also says which names repeat the one
+    // before and what it counts: the entries' data need not be read here.
+    const bool sent_sorted =
+        msg.order.size() == n && msg.order_dup.size() == n && msg.order_case_sens == case_sens_;
     try {
         target.assign(n, nullptr);
-        for (uint32_t i = 0; i < n; ++i) {
-            KV_FileTreeNode* m = nodes.at(i);
-            if (!m) {
+        if (sent_sorted) {
+            order.swap(msg.order);
+        } else {
+            order.reserve(n);
+            for (uint32_t i = 0; i < n; ++i) {
+                if (nodes.at(i)) {
+                    order.push_back(i);
+                }
+            }
+            // Within one listing a name seen twice updates the node of its
+            // first sighting, as it would had that node been added at once:
+            // stable, so the first sighting comes first.
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return nodes.at(a)->name().compare(nodes.at(b)->name(), case_sens_) < 0;
+            });
+        }
+        const auto& known = dir->list();
+        const uint32_t old = known.size();
+        uint32_t j = 0;
+        // The node the entry before in name order updates or is.
+        KV_FileTreeNode* prev = nullptr;
+        for (size_t at = 0; at < order.size(); ++at) {
+            const uint32_t k = order[at];
+            KV_FileTreeNode* m = k < n ? nodes.at(k) : nullptr;
+            if (!m || target[k]) {
+                prev = nullptr;
                 continue;
             }
-            uint32_t pos = 0;
-            if (child_pos(dir, m->name(), &pos)) {
-                target[i] = dir->list().at(pos);
-            } else {
-                fresh.push_back(i);
+            if (sent_sorted && prev && msg.order_dup[at]) {
+                target[k] = prev;
+                continue;
             }
-        }
-        // Within one listing a name seen twice updates the node of its first
-        // sighting, as it would had that node been added at once.
-        std::stable_sort(fresh.begin(), fresh.end(), [&](uint32_t a, uint32_t b) {
-            return nodes.at(a)->name().compare(nodes.at(b)->name(), case_sens_) < 0;
-        });
-        added.reserve(fresh.size());
-        for (uint32_t k = 0; k < fresh.size(); ++k) {
-            KV_FileTreeNode* m = nodes.at(fresh[k]);
-            if (!added.empty() && added.back()->name().compare(m->name(), case_sens_) == 0) {
-                target[fresh[k]] = added.back();
+            while (j < old &&
+                   (!known.at(j) || known.at(j)->name().compare(m->name(), case_sens_) < 0)) {
+                ++j;
+            }
+            if (j < old && known.at(j)->name().compare(m->name(), case_sens_) == 0) {
+                target[k] = known.at(j);
+            } else if (!sent_sorted && !added.empty() &&
+                       added.back()->name().compare(m->name(), case_sens_) == 0) {
+                target[k] = added.back();
             } else {
                 added.push_back(m);
             }
+            prev = target[k] ? target[k] : m;
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -388,12 +445,16 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
         // A listing that came without its begin notice still counts from 0.
         dir->valid_items_ = 0;
     }
+    if (sent_sorted) {
+        dir->valid_items_ += msg.counted;
+        dir->sum_size_ += msg.counted_size;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         KV_FileTreeNode* m = nodes.at(i);
         if (!m) {
             continue;
         }
-        if (!is_dot_dir(m)) {
+        if (!sent_sorted && !is_dot_dir(m)) {
             ++dir->valid_items_;
             if (m->fdc().valid_size(true)) {
                 dir->sum_size_ += m->fdc().size(false);

@@ -112,6 +112,14 @@ public:
     // bracketed by KV_TREE_NODE_REFRESH_BEGIN and _END; with recursive, the
     // whole subtree. False when path is not in the tree.
     bool refresh(const KV_PathDef& path, uint32_t extra, bool recursive);
+    // One slice of a refresh that a caller spreads over time: re-announces
+    // (KV_TREE_NODE_REFRESH, no brackets) at most `max` children of the
+    // folder at path, from the first one whose name sorts after `*after`
+    // (from the first child when `*after` is empty), and sets `*after` to the
+    // last name announced. The cursor is a name, so children added or
+    // removed between slices shift nothing. The count announced (fewer than
+    // `max`: the folder's end was reached); -1 when path is not in the tree.
+    int64_t refresh_part(const KV_PathDef& path, uint32_t extra, KV_String* after, uint32_t max);
 
     // Applies one tree message; other messages are ignored (true). The message
     // stays the caller's; the nodes of a merged listing are taken out of it.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/kv_informer.h"
 #include "foundation/kv_msg.h"
 
 namespace {
@@ -372,6 +373,92 @@ TEST_F(KV_FileTreeTest, LargeFolderMergesAndSweeps)
     EXPECT_EQ(u->list().capacity(), u->list().size()) << "storage cut back after the sweep";
 }
 
+// A listing goes through the informer, which sorts it by name on the
+// sending thread; the tree then merges it without sorting it again. Whether
+// the order came with the message or not, the tree must end the same and
+// tell the same notices in listing order. Also when the order was made with
+// another case sensitivity than the tree's (it is then not used), with
+// names listed twice, and with names the folder already knows.
+TEST(KV_FileTree, ListingSortedByItsSenderMergesAsOneSortedHere)
+{
+    struct Case
+    {
+        const char* what;
+        bool tree_case_sens;
+        bool node_case_sens;
+        std::vector<const char*> known;
+        std::vector<const char*> listed;
+    };
+    const Case cases[] = {
+        {"new names", true, true, {}, {"m", "b", "z", "a", "B"}},
+        {"known names and new ones", true, true, {"c", "k"}, {"k", "a", "d", "c", "b"}},
+        {"a name listed twice", true, true, {"k"}, {"q", "k", "a", "q", "k"}},
+        {"case-insensitive tree", false, false, {"Readme"}, {"b", "README", "A", "a", "readme"}},
+        {"order of another case sensitivity", false, true, {"x"}, {"X", "b", "B", "a"}},
+        {"the way up and a name three times", true, true, {"m"}, {"..", "m", "c", "c", "m", "c"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const KV_PathDef dir = P({"srv", "d"});
+        // Both trees are listed alike; only the second listing differs:
+        // once with the sender's order, once without.
+        auto run = [&](bool through_informer, Lines& log) {
+            KV_FileTree t;
+            t.set_case_sens(c.tree_case_sens);
+            Recorder r;
+            t.reg(&r);
+            KV_MsgTreePwd pwd(dir);
+            EXPECT_TRUE(t.process_ntf(&pwd));
+            KV_MsgTreeScan first(dir);
+            for (const char* name : c.known) {
+                first.nodes.add(new KV_FileTreeNode(c.node_case_sens, file(name, 1)));
+            }
+            EXPECT_TRUE(t.process_ntf(&first));
+            r.take();
+            auto* msg = new KV_MsgTreeScan(dir);
+            for (size_t i = 0; i < c.listed.size(); ++i) {
+                // The way up is a folder, which a listing does not count.
+                const KV_FileData fd = std::string(c.listed[i]) == ".."
+                                           ? KV_FileData("..", true)
+                                           : file(c.listed[i], static_cast<int64_t>(i + 2));
+                msg->nodes.add(new KV_FileTreeNode(c.node_case_sens, fd));
+            }
+            KV_Informer informer;
+            KV_Msg* popped = msg;
+            if (through_informer) {
+                informer.send(msg);
+                popped = informer.pop();
+                EXPECT_EQ(popped, msg);
+                EXPECT_EQ(msg->order.size(), c.listed.size()) << "sorted when sent";
+                EXPECT_EQ(msg->order_case_sens, c.node_case_sens);
+                EXPECT_TRUE(std::is_sorted(
+                    msg->order.begin(), msg->order.end(), [&](uint32_t a, uint32_t b) {
+                        return msg->nodes.at(a)->name().compare(msg->nodes.at(b)->name(),
+                                                                c.node_case_sens) < 0;
+                    }));
+            } else {
+                EXPECT_TRUE(msg->order.empty());
+            }
+            EXPECT_TRUE(t.process_ntf(popped));
+            KV_Informer::destroy(popped);
+            log = r.take();
+            KV_FileTreeNode* d = t.find(dir.list());
+            log.push_back("counted " + std::to_string(d->valid_items()) + " " +
+                          std::to_string(d->sum_size()));
+            for (KV_FileTreeNode* child : d->list()) {
+                log.push_back(std::string("child ") + child->name().data() + " " +
+                              std::to_string(child->fdc().size(false)));
+            }
+        };
+        Lines sorted_there;
+        Lines sorted_here;
+        run(true, sorted_there);
+        run(false, sorted_here);
+        EXPECT_EQ(sorted_there, sorted_here);
+        EXPECT_FALSE(sorted_here.empty());
+    }
+}
+
 // ----------------------------------------------------------- expand notices
 
 TEST_F(KV_FileTreeTest, ExpandNotices)
@@ -467,6 +554,34 @@ TEST_F(KV_FileTreeTest, Refresh)
 
     EXPECT_FALSE(tree.refresh(P({"srv", "missing"}), 0, true));
     EXPECT_EQ(rec.take(), (Lines{"B:-@srv/missing", "E:-@srv/missing"}));
+}
+
+// A refresh spread over slices: each slice names the last entry it told, and
+// the next one starts after that name, so entries added or removed between
+// slices neither repeat nor skip the others.
+TEST_F(KV_FileTreeTest, RefreshInSlicesResumesAfterTheLastName)
+{
+    listing(home_u, {file("a", 1), file("c", 1), file("e", 1), file("g", 1), file("i", 1)});
+    rec.take();
+    KV_String after;
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 2), 2);
+    EXPECT_EQ(rec.take(), (Lines{"F:..@srv/home/u#7", "F:a@srv/home/u#7"}));
+    EXPECT_STREQ(after.data(), "a");
+    // Between slices "a" and "e" go, "b" and "d" come.
+    KV_MsgTreeExp gone_a(P({"srv", "home", "u", "a"}), KV_TREE_EXP_REMOVED, false);
+    KV_MsgTreeExp gone_e(P({"srv", "home", "u", "e"}), KV_TREE_EXP_REMOVED, false);
+    KV_MsgTreeExp new_b(P({"srv", "home", "u", "b"}), KV_TREE_EXP_CREATED, false);
+    KV_MsgTreeExp new_d(P({"srv", "home", "u", "d"}), KV_TREE_EXP_CREATED, false);
+    for (KV_MsgTreeExp* m : {&gone_a, &gone_e, &new_b, &new_d}) {
+        ASSERT_TRUE(tree.process_ntf(m));
+    }
+    rec.take();
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 3), 3);
+    EXPECT_EQ(rec.take(), (Lines{"F:b@srv/home/u#7", "F:c@srv/home/u#7", "F:d@srv/home/u#7"}));
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 3), 2) << "the end: fewer than asked";
+    EXPECT_EQ(rec.take(), (Lines{"F:g@srv/home/u#7", "F:i@srv/home/u#7"}));
+    EXPECT_EQ(tree.refresh_part(home_u, 7, &after, 3), 0);
+    EXPECT_EQ(tree.refresh_part(P({"srv", "nowhere"}), 7, &after, 3), -1);
 }
 
 TEST(KV_FileTree, DestructionTellsNobody)
