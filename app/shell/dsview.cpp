@@ -108,10 +108,7 @@ CDsView::CDsView(QWidget* parent) : QTreeWidget(parent), pool(CKivrelApp::Instan
     setMouseTracking(true);
     CKivrelApp::SetHelpTopic(this, "html\\ctrlwnd.htm#datasrc");
     RegisterCommands();
-    if (pool != nullptr) {
-        pool->tree().set_ntf(&receiver);
-        pool->tree().refresh();
-    }
+    Attach();
 }
 
 CDsView::~CDsView()
@@ -120,6 +117,29 @@ CDsView::~CDsView()
     if (pool != nullptr && CKivrelApp::Instance()->GetPool() == pool) {
         pool->tree().set_ntf(nullptr);
     }
+}
+
+void CDsView::Detach()
+{
+    if (pool != nullptr) {
+        pool->tree().set_ntf(nullptr);
+    }
+    clear();
+}
+
+void CDsView::Attach()
+{
+    clear();
+    if (pool == nullptr) {
+        return;
+    }
+    pool->tree().set_ntf(&receiver);
+    building = true;
+    pool->tree().refresh();
+    building = false;
+    built.clear();
+    addTopLevelItems(built_top);
+    built_top.clear();
 }
 
 bool CDsView::CompareNodes(const KV_DsTreeNode* a, const KV_DsTreeNode* b)
@@ -193,7 +213,12 @@ QTreeWidgetItem* CDsView::InsertNodeItem(QTreeWidgetItem* parent, KV_DsTreeNode*
     item->setFlags(item->flags() | Qt::ItemIsEditable | Qt::ItemIsDragEnabled |
                    Qt::ItemIsDropEnabled);
     item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
-    if (parent == nullptr) {
+    if (building) {
+        built.insert(node, item);
+    }
+    if (parent == nullptr && building) {
+        built_top.append(item);
+    } else if (parent == nullptr) {
         addTopLevelItem(item);
     } else {
         parent->addChild(item);
@@ -237,7 +262,8 @@ void CDsView::OnDsTreeNtf(KV_DsTreeNode* node, KV_TREE_NODE_NTF ntf, const KV_Ds
 {
     QTreeWidgetItem* parent = nullptr;
     if (path.size() != 0) {
-        parent = FindItemByPath(path);
+        // A refresh announces parents first: their items are known already.
+        parent = building ? built.value(path.at(path.size() - 1)) : FindItemByPath(path);
         if (parent == nullptr) {
             return; // a path the view does not know
         }

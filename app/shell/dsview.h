@@ -10,6 +10,8 @@
 #include "datasources/kv_dstree.h"
 #include "shell/paneclass.h"
 
+#include <QHash>
+#include <QList>
 #include <QTreeWidget>
 #include <cstdint>
 
@@ -39,6 +41,17 @@ public:
     QTreeWidgetItem* GetGroupItem(QTreeWidgetItem* item) const;
     QTreeWidgetItem* SelectedItem() const;
     KV_DsTreeNode* SelectedNode() const;
+
+    // Stops hearing the engine tree and empties the view, for a time in which
+    // another thread changes the tree (the start-up loader): the tree tells
+    // its receiver on the thread that changes it, and a widget may only be
+    // changed on the user-interface thread.
+    void Detach();
+    // Hears the engine tree again and shows every node it holds, in the
+    // tree's order. The items are built off the widget and inserted in one
+    // step: one insertion per node would cost the model's bookkeeping each
+    // time. The selection starts empty.
+    void Attach();
 
     // The engine tree's notice (see KV_DsTreeNtfRecv).
     void OnDsTreeNtf(KV_DsTreeNode* node, KV_TREE_NODE_NTF ntf, const KV_DsTreePath& path,
@@ -108,6 +121,11 @@ private:
 
     Receiver receiver{this};
     KV_FileManPool* pool;
+    // While Attach builds: the items made so far, by node, and those of the
+    // top level, not yet in the widget.
+    bool building = false;
+    QHash<const KV_DsTreeNode*, QTreeWidgetItem*> built;
+    QList<QTreeWidgetItem*> built_top;
     QTreeWidgetItem* dragged = nullptr;
     uint32_t drag_handle = 0; // the handle of the running drag's record
 };

@@ -173,14 +173,26 @@ bool CKivrelApp::InitInstance()
             StartError(QStringLiteral("Couldn't create main window."));
             return false;
         }
+        // The splash's loader thread builds the data-source tree, and the
+        // tree tells its receiver on that thread: the view hears nothing
+        // until the loader has ended, then shows the whole tree at once.
+        auto* ds_view = frm->findChild<CDsView*>();
+        if (ds_view != nullptr) {
+            ds_view->Detach();
+        }
+        bool loaded = false;
         {
             CDlgInit dlg(*pool);
             dlg.SetLastPictureMs(StartHooks().last_picture_ms);
             dlg.exec();
-            if (!dlg.GetResult()) {
-                StartError(QStringLiteral("Kivrel initialization failed."));
-                return false;
-            }
+            loaded = dlg.GetResult();
+        }
+        if (ds_view != nullptr) {
+            ds_view->Attach();
+        }
+        if (!loaded) {
+            StartError(QStringLiteral("Kivrel initialization failed."));
+            return false;
         }
         QString error;
         if (!instance->Listen(error)) {

@@ -1,5 +1,7 @@
 #include "datasources/kv_dstreenode.h"
 
+#include <algorithm>
+
 #include "datasources/kv_dstree.h"
 #include "datasources/kv_filemanopts.h"
 #include "datasources/kv_filemanparams.h"
@@ -178,7 +180,13 @@ void KV_DsTreeNode::set_path(const KV_String& path)
 
 bool KV_DsTreeNode::insert(KV_DsTreeNode* const child)
 {
-    return child != nullptr && list_.add(child);
+    if (child == nullptr)
+        return false;
+    // A group may hold thousands of data sources: growing by the small fixed
+    // step would copy the whole list every few insertions, and loading such
+    // a group would take time that grows with the square of its size.
+    list_.set_grow(std::max<uint32_t>(10, list_.size()));
+    return list_.add(child);
 }
 
 bool KV_DsTreeNode::remove(KV_DsTreeNode* const child)

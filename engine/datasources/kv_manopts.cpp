@@ -5,9 +5,46 @@
 
 // ---------------------------------------------------------------- FTP
 
+namespace {
+
+// Splits "txt, HTML,,c" into upper-case extensions, each once, into `out`
+// (cleared first).
+bool ParseExts(const KV_String& text, KVTL::KV_ListVal<KV_String>& out)
+{
+    out.clear();
+    KV_String pieces = text + ",";
+    if (pieces.length() != text.length() + 1)
+        return false;
+    uint32_t from = 0;
+    uint32_t comma = 0;
+    while (pieces.contains(',', from, &comma)) {
+        KV_String ext = pieces.part(from, comma).trim().upper();
+        from = comma + 1;
+        // An empty entry would match every name without a dot and send it
+        // in ASCII mode, corrupting binaries the user never listed.
+        if (ext.empty() || out.find(ext))
+            continue;
+        if (!out.add(ext))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 KV_FtpManOpts::KV_FtpManOpts()
 {
-    set_amode_exts("asp,bat,c,cgi,h,js,htm,html,pl,rtf,sh,shtml,txt");
+    // Every FTP data source and group starts from this list, and a start-up
+    // builds thousands of them: the text is split once.
+    struct Defaults
+    {
+        KVTL::KV_ListVal<KV_String> exts;
+        Defaults() { ParseExts("asp,bat,c,cgi,h,js,htm,html,pl,rtf,sh,shtml,txt", exts); }
+    };
+    static const Defaults defaults;
+    for (const KV_String& ext : defaults.exts)
+        if (!amode_exts_.add(ext))
+            break;
 }
 
 KV_FtpManOpts::KV_FtpManOpts(const KV_FtpManOpts& other) : KV_SessOpts(other)
@@ -95,23 +132,7 @@ void KV_FtpManOpts::set_tmout_cmd_resp(uint32_t seconds)
 
 bool KV_FtpManOpts::set_amode_exts(const KV_String& text)
 {
-    amode_exts_.clear();
-    KV_String pieces = text + ",";
-    if (pieces.length() != text.length() + 1)
-        return false;
-    uint32_t from = 0;
-    uint32_t comma = 0;
-    while (pieces.contains(',', from, &comma)) {
-        KV_String ext = pieces.part(from, comma).trim().upper();
-        from = comma + 1;
-        // An empty entry would match every name without a dot and send it
-        // in ASCII mode, corrupting binaries the user never listed.
-        if (ext.empty() || amode_exts_.find(ext))
-            continue;
-        if (!amode_exts_.add(ext))
-            return false;
-    }
-    return true;
+    return ParseExts(text, amode_exts_);
 }
 
 KV_String KV_FtpManOpts::amode_exts() const

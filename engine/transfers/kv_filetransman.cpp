@@ -170,13 +170,18 @@ bool KV_FileTransMan::load_req(KV_FileManReg& pool)
 {
     bool ok = true;
     if (KV_File::is_dir(KV_File::path(KV_PATH_TMP, false))) {
-        ok = load(pool, LOG_CP);
+        // One look at each file for all kinds: a start with many saved
+        // requests would otherwise open every log once per kind.
+        KVTL::KV_ListVal<KV_String> lists[5];
+        ok = read_log_files(pool.eh(), lists);
         if (ok)
-            ok = load(pool, LOG_RM);
+            ok = load_list(pool, LOG_CP, lists[LOG_CP]);
         if (ok)
-            ok = load(pool, LOG_REN);
+            ok = load_list(pool, LOG_RM, lists[LOG_RM]);
         if (ok)
-            ok = del_sublogs(pool, LOG_SUB);
+            ok = load_list(pool, LOG_REN, lists[LOG_REN]);
+        if (ok)
+            ok = !running() && del_sublogs_list(lists[LOG_SUB]);
     }
     drop_kept();
     add_task(KV_FileReqTaskDelete(0, true, true));
@@ -186,8 +191,12 @@ bool KV_FileTransMan::load_req(KV_FileManReg& pool)
 bool KV_FileTransMan::load(KV_FileManReg& pool, uint8_t type)
 {
     KVTL::KV_ListVal<KV_String> list;
-    if (!read_log_files(pool.eh(), list, type))
-        return false;
+    return read_log_files(pool.eh(), list, type) && load_list(pool, type, list);
+}
+
+bool KV_FileTransMan::load_list(KV_FileManReg& pool, uint8_t type,
+                                const KVTL::KV_ListVal<KV_String>& list)
+{
     bool ok = true;
     for (uint32_t i = 0; i < list.size() && ok; ++i) {
         const KV_String& path = list.at(i);
@@ -232,7 +241,22 @@ bool KV_FileTransMan::load(KV_FileManReg& pool, uint8_t type)
 bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String>& list,
                                      uint8_t type)
 {
+    KVTL::KV_ListVal<KV_String> lists[5];
     list.clear();
+    if (!read_log_files(eh, lists))
+        return false;
+    if (type >= 5)
+        return true;
+    for (const KV_String& path : lists[type])
+        if (!list.add(path))
+            return false;
+    return true;
+}
+
+bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String> (&lists)[5])
+{
+    for (KVTL::KV_ListVal<KV_String>& list : lists)
+        list.clear();
     KV_TmpFileMan& tmp = KV_TmpFileMan::singleton();
     KV_PathDef dir;
     KV_String pattern;
@@ -250,7 +274,7 @@ bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_Stri
         const KV_String path = folder + fd.name();
         uint8_t found = 0;
         KV_TransLog peek(path);
-        if (peek.restore(eh, &found) && found == type && !list.add(path))
+        if (peek.restore(eh, &found) && found != 0 && found < 5 && !lists[found].add(path))
             return false;
     }
     return true;
@@ -261,8 +285,11 @@ bool KV_FileTransMan::del_sublogs(KV_FileManReg& pool, uint8_t type)
     if (running())
         return false;
     KVTL::KV_ListVal<KV_String> list;
-    if (!read_log_files(pool.eh(), list, type))
-        return false;
+    return read_log_files(pool.eh(), list, type) && del_sublogs_list(list);
+}
+
+bool KV_FileTransMan::del_sublogs_list(const KVTL::KV_ListVal<KV_String>& list)
+{
     bool ok = true;
     for (uint32_t i = 0; i < list.size() && ok; ++i) {
         const KV_String& path = list.at(i);

@@ -115,6 +115,12 @@ protected:
     // frame checks and whose type byte is `type`. Reports nothing: foreign
     // and broken files are simply not listed (and never touched).
     bool read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String>& list, uint8_t type);
+    // The same for the types 1 to 4 in one pass: `lists[t]` receives those
+    // of type t (0 and other types are not listed).
+    bool read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String> (&lists)[5]);
+    // What load and del_sublogs do with the list of the logs of `type`.
+    bool load_list(KV_FileManReg& pool, uint8_t type, const KVTL::KV_ListVal<KV_String>& list);
+    bool del_sublogs_list(const KVTL::KV_ListVal<KV_String>& list);
 
 private:
     // Deletes the requests kept for the sub-log check.

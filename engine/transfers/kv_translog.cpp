@@ -72,7 +72,12 @@ bool KV_TransLog::restore(KV_ErrHandler& eh, uint8_t* type_out)
     ok_ = 0;
     file.close();
     file.set_mode("rb");
+    // Read through a buffer: the body is read field by field, and the stream
+    // opened here is closed before anything writes. A start with many saved
+    // requests would otherwise make a system call per field.
+    file.set_buff();
     bool ok = file.open() && tmp_file_man().reg(file.name());
+    file.set_no_buff();
     if (ok) {
         // The NUL at offset 51 is part of the header: another version of the
         // text with the same 51 characters must not pass.

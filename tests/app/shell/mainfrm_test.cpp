@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -189,6 +190,69 @@ TEST_F(MainFrmTest, TheTreeFollowsCreateRenameMoveAndDelete)
     ASSERT_TRUE(pool->tree().remove(sub));
     EXPECT_EQ(ChildTexts(FtpGroup()), QStringList{"Beta"});
     EXPECT_EQ(ItemOf(alpha), nullptr);
+}
+
+// Every item in pre-order: depth, text, foreground and icon, and whether
+// the item's node carries that text.
+QStringList Dump(CDsView* view)
+{
+    QStringList rows;
+    for (QTreeWidgetItemIterator it(view); *it != nullptr; ++it) {
+        int depth = 0;
+        for (QTreeWidgetItem* p = (*it)->parent(); p != nullptr; p = p->parent()) {
+            ++depth;
+        }
+        const KV_DsTreeNode* node = CDsView::NodeOf(*it);
+        rows << QStringLiteral("%1 %2 %3 %4 %5")
+                    .arg(depth)
+                    .arg((*it)->text(0))
+                    .arg((*it)->foreground(0).color().name())
+                    .arg((*it)->icon(0).cacheKey())
+                    .arg(node != nullptr && Q(node->disp_name()) == (*it)->text(0));
+    }
+    return rows;
+}
+
+TEST_F(MainFrmTest, ALoadShowsTheSameTreeWhetherHeardNodeByNodeOrAttachedAfterwards)
+{
+    // Nested folders, a long group (its list grows many times while the file
+    // is read) and names out of sorted order: the file's order is kept.
+    KV_DsTreeNodeGrpFtp g(pool->tree());
+    g.set_name("zeta folder");
+    KV_DsTreeNode* sub = pool->tree().create(FtpGroup(), &g, 0, true);
+    ASSERT_NE(sub, nullptr);
+    KV_DsTreeNodeGrpFtp g2(pool->tree());
+    g2.set_name("deeper");
+    KV_DsTreeNode* deeper = pool->tree().create(sub, &g2, 0, true);
+    ASSERT_NE(deeper, nullptr);
+    ASSERT_NE(AddFtp("inner", deeper), nullptr);
+    ASSERT_NE(AddFtp("beside", sub), nullptr);
+    pool->tree().set_autosave(false);
+    for (int i = 300; i > 0; --i) {
+        ASSERT_NE(AddFtp(("s" + std::to_string(i)).c_str()), nullptr);
+    }
+    ASSERT_TRUE(pool->save());
+
+    // Heard node by node: the view listens while the tree is read again.
+    ASSERT_TRUE(pool->tree().load(pool->man_trans()));
+    const QStringList heard = Dump(view);
+    ASSERT_GE(heard.size(), 4 + 300); // the default nodes, the folders and sources
+    EXPECT_EQ(ChildTexts(FtpGroup()).mid(0, 3), (QStringList{"zeta folder", "s300", "s299"}));
+    EXPECT_EQ(ChildTexts(FtpGroup()).last(), "s1");
+
+    // As a start-up: the view hears nothing while the tree loads, then
+    // shows it at once.
+    view->Detach();
+    EXPECT_EQ(view->topLevelItemCount(), 0);
+    ASSERT_TRUE(pool->tree().load(pool->man_trans()));
+    EXPECT_EQ(view->topLevelItemCount(), 0);
+    view->Attach();
+    EXPECT_EQ(Dump(view), heard);
+
+    // Attached again, the view follows changes as before.
+    KV_DsTreeNode* added = AddFtp("after", pool->tree().find(KV_String("deeper")));
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(ChildTexts(pool->tree().find(KV_String("deeper"))), (QStringList{"inner", "after"}));
 }
 
 TEST_F(MainFrmTest, EscapeCommitsTheLabelAndAFailedRenameReopensIt)
