@@ -239,7 +239,6 @@ bool KV_FtpMan::check_ctrl_conn(KV_FtpAct* act)
         KV_InetAddr dest(dst_text, KV_Port(0));
         bool go = true;
         const bool via_proxy = proxy_.type() != KV_PROXY_FTP_NONE;
-        login_refused_.store(false);
         set_login_stat(KV_FTP_LOGIN_WAIT);
         ev_welcome.reset();
         if (via_proxy) {
@@ -496,8 +495,6 @@ void KV_FtpMan::set_login_stat(KV_FTP_LOGIN v)
 {
     std::lock_guard<KV_Lock> g(lock_login);
     login_stat_ = v;
-    if (v == KV_FTP_LOGIN_OK || v == KV_FTP_LOGIN_REFUSED)
-        login_refused_.store(v == KV_FTP_LOGIN_REFUSED);
     const bool c = connected();
     KV_LOGIN_STATUS st;
     if (v == KV_FTP_LOGIN_OK)

@@ -96,10 +96,6 @@ public:
 
     // ---- state read by actions and workers
     KV_FTP_LOGIN login_stat() const;
-    // The server refused the last login (530); cleared by a login that
-    // succeeds and when a new connection is made. Stays after the refusing
-    // server closed the connection, when the login state no longer tells.
-    bool login_refused() const { return login_refused_.load(); }
     KV_FTP_SECURE security() const;
     KV_PROXY_FTP proxy_type(bool* pasv = nullptr) const;
     bool passive() const { return passive_.load(); }
@@ -245,7 +241,6 @@ private:
     uint32_t resp_state = 0;
     // Written by the control session (227) and the worker.
     std::atomic<bool> passive_{false};
-    std::atomic<bool> login_refused_{false};
     bool new_conn_ = false;
     std::atomic<bool> trans_fast_end_{false};
     std::atomic<bool> trans_direct_{false};

@@ -96,12 +96,6 @@ void KV_TavoFtp::req_executed(bool executed)
     if (lost)
         set_used(false);
     KV_FileReq* r = req();
-    // A server that refused the login refuses the next one too: trying
-    // again only repeats the refusal (and may lock the account).
-    // The request it works for (a transfer) ends with the server's words,
-    // which a step's own error text would not carry there.
-    if (r != nullptr && !r->executed() && ftp_.login_refused() && r->set_no_retry())
-        r->eh().set_err(1, "FTP: The server refused the login: %s", ftp_.err_msg().data());
     if (executed && r != nullptr && !r->stopped() && !r->executed() && !r->paused() &&
         r->can_retry() && lost)
         set_final_status(KV_REQ_STAT_RESTARTING);

@@ -132,8 +132,6 @@ bool KV_TavoStd::req_begin(KV_FileReq&)
 
 KV_String KV_TavoStd::end_err(KV_FileReq& r)
 {
-    if (fail_text.empty() && KV_FileReq::lasting_errno(errno))
-        r.set_no_retry();
     const KV_String err = fail_text.empty() ? KV_ErrHandler::last_err() : fail_text;
     if (!err.empty())
         r.eh().set_err(1, err);

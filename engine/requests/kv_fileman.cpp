@@ -335,7 +335,7 @@ bool KV_FileMan::create_dir_chck(KV_FileReq& trans, const KV_PathDef& path)
     // The number of leading entries of `path` handled next; the root entry
     // is never made.
     uint32_t level = path.first_ind() + 1;
-    while (ok && !trans.executed() && !trans.stopped() && trans.can_retry() && trans.retry_wait()) {
+    while (ok && !trans.executed() && !trans.stopped() && trans.can_retry()) {
         KV_PathDef part(path);
         while (part.entries() > level)
             part.remove_last();

@@ -1,6 +1,5 @@
 #include "requests/kv_filereq.h"
 
-#include <cerrno>
 #include <climits>
 #include <mutex>
 #include <new>
@@ -29,8 +28,7 @@ KV_FileReq::KV_FileReq(const KV_FileReq& other)
       tm_start_rest_(other.tm_start_rest_.load()), inform_(other.inform_.load()),
       busy_reg_(other.busy_reg_.load()), executed_(other.executed_.load()),
       fast_proc_(other.fast_proc_.load()), del_forced_(other.del_forced_.load()),
-      dupl_found_(other.dupl_found_.load()), stop_seen_(other.stop_seen_.load()),
-      no_retry_(other.no_retry_.load())
+      dupl_found_(other.dupl_found_.load()), stop_seen_(other.stop_seen_.load())
 {
     {
         std::lock_guard<KV_Lock> guard(other.lock);
@@ -288,27 +286,7 @@ bool KV_FileReq::can_process(KV_REQ_STAT stat) const
 void KV_FileReq::reset_err_cnt()
 {
     err_cnt_.store(0, std::memory_order_relaxed);
-    no_retry_.store(0, std::memory_order_relaxed);
     req_err_cnt_changed();
-}
-
-bool KV_FileReq::set_no_retry()
-{
-    no_retry_.store(1, std::memory_order_relaxed);
-    KV_FileReq* parent = nullptr;
-    {
-        std::lock_guard<KV_Lock> guard(lock);
-        parent = dynamic_cast<KV_FileReq*>(stop_parent_);
-    }
-    // The parent waits for this request to end, so it outlives the call.
-    if (parent != nullptr)
-        parent->set_no_retry();
-    return parent != nullptr;
-}
-
-bool KV_FileReq::lasting_errno(int err)
-{
-    return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS;
 }
 
 void KV_FileReq::set_err_msg(const KV_String& msg)
@@ -540,15 +518,8 @@ bool KV_FileReq::can_retry()
            !err_cnt_.compare_exchange_weak(cur, cur + 1, std::memory_order_relaxed)) {
     }
     req_err_cnt_changed();
-    if (no_retry())
-        return false;
     const uint32_t limit = max_err_cnt();
     return limit == 0 || err_cnt() < limit;
-}
-
-bool KV_FileReq::retry_wait()
-{
-    return !stopped();
 }
 
 bool KV_FileReq::restart()
@@ -557,7 +528,6 @@ bool KV_FileReq::restart()
         return false;
     prog_perc_.store(prog_unknown, std::memory_order_relaxed);
     err_cnt_.store(0, std::memory_order_relaxed);
-    no_retry_.store(0, std::memory_order_relaxed);
     executed_.store(1, std::memory_order_relaxed);
     {
         std::lock_guard<KV_Lock> guard(lock);

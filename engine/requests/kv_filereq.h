@@ -144,19 +144,7 @@ public:
 
     // --- Plain setters ----------------------------------------------------
 
-    // Also forgets an earlier set_no_retry.
     void reset_err_cnt();
-    // An error met that no further attempt can cure (a full disk, a refused
-    // login): can_retry says no until the request restarts, and so does the
-    // request this one works for (its stop parent, when that is a request),
-    // since its next attempt would meet the same error. True when such a
-    // request was told. Worker thread.
-    bool set_no_retry();
-    bool no_retry() const { return no_retry_.load(std::memory_order_relaxed) != 0; }
-    // Whether a system error `err` is one that trying again cannot cure:
-    // no space or quota left, a file too large for its file system, a
-    // read-only file system.
-    static bool lasting_errno(int err);
     void set_err_msg(const KV_String& msg);
     void set_fast_proc() { fast_proc_.store(1, std::memory_order_relaxed); }
     // Set by the adder before add_req: whether the request counts in its
@@ -270,11 +258,8 @@ public:
     // Counted against a limit of the manager when true.
     virtual bool cnt_limit() const;
     // Counts a failed attempt (the count saturates, never wraps) and says
-    // whether another attempt is allowed: never after set_no_retry.
+    // whether another attempt is allowed.
     virtual bool can_retry();
-    // Waits before another attempt of a failed step; here no wait. False
-    // when the request is stopped. Worker thread.
-    virtual bool retry_wait();
     // Only a processed request restarts: progress, errors, flags and the
     // stop state are reset and the request becomes Suspended (when
     // tm_start_susp is valid) or Queued. Result: whether it was processed.
@@ -358,7 +343,6 @@ private:
     // hook running inside `lock` against a pause walking the request, which
     // holds the stoppable lock and waits for `lock`.
     std::atomic<uint8_t> stop_seen_{0};
-    std::atomic<uint8_t> no_retry_{0};
     // Guarded by `lock`: the request is counted in its manager's busy count.
     uint8_t busy_cnt_ = 0;
     // Set once settled (set_term_status ran); guarded by `lock_end`.

@@ -87,14 +87,9 @@ uint32_t KV_FileReqTrans::file_retries() const
     return static_cast<KV_FileTransMan*>(m)->nfretries();
 }
 
-uint32_t KV_FileReqTrans::retry_secs() const
-{
-    return rest_wait();
-}
-
 bool KV_FileReqTrans::retry_wait()
 {
-    uint64_t ms = static_cast<uint64_t>(retry_secs()) * 1000u;
+    uint64_t ms = static_cast<uint64_t>(rest_wait()) * 1000u;
     if (ms == 0 && max_err_cnt() == 0)
         ms = 1000;
     // Reset before the test: a stop in between sets the event again.

@@ -78,15 +78,11 @@ public:
     virtual void set_skip_err();
     // The flag, cleared.
     bool take_skip_err();
-    // Waits retry_secs() before another attempt of a failed step (at least
-    // a second when the request retries without limit, so that a lasting
-    // failure never spins); a stop ends the wait at once. False when the
-    // request is stopped. Worker thread.
-    bool retry_wait() override;
-    // The wait before another attempt, in seconds: the restart wait of the
-    // request's own manager or, when longer, of a data source the request
-    // works with.
-    virtual uint32_t retry_secs() const;
+    // Waits the request's retry time-out before another attempt of a
+    // failed step (at least a second when the request retries without
+    // limit, so that a lasting failure never spins); a stop ends the wait at
+    // once. False when the request is stopped. Worker thread.
+    bool retry_wait();
     // The data-source types of the request's source and destination file
     // managers, for the properties view; 0 and 0 unless a kind knows them
     // (the copy request, once both its managers are set).

@@ -1,7 +1,6 @@
 // KV_FileReqTransCp: the copy and move transfer request.
 #include "transfers/kv_filereqtranscp.h"
 
-#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -236,16 +235,6 @@ bool KV_FileReqTransCp::resume(bool& out)
 bool KV_FileReqTransCp::can_retry()
 {
     return KV_FileReq::can_retry() && log_.fileop() != KV_FILEOP_UPDATE_CHECK;
-}
-
-uint32_t KV_FileReqTransCp::retry_secs() const
-{
-    uint32_t secs = KV_FileReqTrans::retry_secs();
-    for (const KV_FileMan* m : {man_src_, man_dst_}) {
-        if (m != nullptr)
-            secs = std::max(secs, m->opts().rest_wait());
-    }
-    return secs;
 }
 
 void KV_FileReqTransCp::get_info(KV_FileReqInfo& info, bool full)

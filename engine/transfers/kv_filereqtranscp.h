@@ -99,9 +99,6 @@ public:
     bool hidden() const override { return false; }
     // Never for the update check.
     bool can_retry() override;
-    // The longest restart wait of the transfer manager and both data
-    // sources.
-    uint32_t retry_secs() const override;
     // The base's snapshot, the file operation, and the flags of a file
     // operation (1 local source or update check, 2 waiting for the user).
     void get_info(KV_FileReqInfo& info, bool full) override;

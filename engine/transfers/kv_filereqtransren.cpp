@@ -1,7 +1,6 @@
 // The rename and delete transfer requests.
 #include "transfers/kv_filereqtransren.h"
 
-#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -114,12 +113,6 @@ const char* KV_FileReqTransNames::get_descr(KV_String& descr, bool detailed) con
 bool KV_FileReqTransNames::involved(const KV_FileManId& id) const
 {
     return !processed() && man_ != nullptr && man_->id() == id;
-}
-
-uint32_t KV_FileReqTransNames::retry_secs() const
-{
-    const uint32_t secs = KV_FileReqTrans::retry_secs();
-    return man_ != nullptr ? std::max(secs, man_->opts().rest_wait()) : secs;
 }
 
 void KV_FileReqTransNames::req_browse()

@@ -50,8 +50,6 @@ public:
     // "Rename" or "Delete", and the description.
     const char* get_descr(KV_String& descr, bool detailed) const override;
     bool involved(const KV_FileManId& id) const override;
-    // The longer restart wait of the transfer manager and the data source.
-    uint32_t retry_secs() const override;
     // A browse notice for the manager.
     void req_browse() override;
 

@@ -115,7 +115,7 @@ bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
             ok = man_dst->pretrans(req);
             prep_dst = ok && !req.stopped() && req.executed();
         }
-    } while (ok && !req.stopped() && !req.executed() && req.can_retry() && req.retry_wait());
+    } while (ok && !req.stopped() && !req.executed() && req.can_retry());
     if (!ok || req.stopped() || !req.executed())
         return ok;
 
@@ -208,7 +208,7 @@ bool KV_TavoTrans::trans_cp(KV_FileReqTransCp& req)
     if (ok && !req.stopped() && req.executed() && log.del_src()) {
         do {
             ok = del_files(req, man_src, log.path_src(), log.list_files_src(), false);
-        } while (ok && !req.stopped() && !req.executed() && req.can_retry() && req.retry_wait());
+        } while (ok && !req.stopped() && !req.executed() && req.can_retry());
     }
     // A file or folder given up after errors was not copied: the request
     // ends as failed, not as if everything had arrived. (The sources of
@@ -426,7 +426,7 @@ bool KV_TavoTrans::copy_dir_at(KV_FileReqTransCp& req, const KV_PathDef& src, co
                 skipped = true;
             }
         }
-    } while (ok && !req.stopped() && !req.executed() && req.can_retry() && req.retry_wait());
+    } while (ok && !req.stopped() && !req.executed() && req.can_retry());
 
     plan.free();
     if (ok && req.executed()) {
@@ -490,8 +490,6 @@ bool KV_TavoTrans::copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, con
         ok = start_copies(req, batch, segmented);
         for (Entry* e : batch) {
             e->wait();
-            if (e->log().take_lasting_err())
-                req.set_no_retry();
             const uint8_t s = e->log().status();
             if (s < KV_TransLogCp::ST_DELIVERING)
                 e->set_flag(F_READ);
@@ -515,7 +513,7 @@ bool KV_TavoTrans::copy_files(KV_FileReqTransCp& req, const KV_PathDef& src, con
             if (ok && req.executed() && any_written &&
                 man_dst->log_incl_data(log.path_dst(), log.path_src(), man_src))
                 ok = check_dst(req, batch, dst, names, names_src, names_dst);
-        } while (ok && !req.stopped() && !req.executed() && req.can_retry() && req.retry_wait());
+        } while (ok && !req.stopped() && !req.executed() && req.can_retry());
     }
     if (ok && !req.stopped()) {
         for (Entry* e : batch) {

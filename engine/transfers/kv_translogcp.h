@@ -156,11 +156,6 @@ public:
     // `sync`), rewrites the stored count in the sub-log as `stored`. Under
     // the lock; false when the sync or the write fails.
     bool vouch_stored(int fd, int64_t stored, bool sync);
-    // A write of the data failed for a reason that another attempt cannot
-    // cure (a full disk): set by the writer, taken (read and cleared) by the
-    // transfer worker once the copy has ended. Not stored.
-    void set_lasting_err() { lasting_err_.store(1); }
-    bool take_lasting_err() { return lasting_err_.exchange(0) != 0; }
     // Segmented: the same for the fragment's record, which then says the
     // fragment's position in memory. The fragment must have its slot.
     bool vouch_frag(int fd, const KV_FileFrag& frag, bool sync);
@@ -253,7 +248,6 @@ private:
 
     uint8_t flags_ = 0;
     std::atomic<uint8_t> flags2_{0};
-    std::atomic<uint8_t> lasting_err_{0};
     KV_FileData fdata_;
     std::atomic<uint8_t> status_{0};
     KV_String file_name_;

@@ -10,7 +10,6 @@
 
 #include "foundation/kv_errhandler.h"
 #include "foundation/kv_filedata.h"
-#include "requests/kv_filereq.h"
 #include "transfers/kv_filefrag.h"
 #include "transfers/kv_translogcp.h"
 
@@ -39,12 +38,9 @@ bool write_all(int fd, const unsigned char* data, uint32_t n, int64_t pos)
 
 // The write error with the system's reason (a full disk, a file-size
 // limit), which is what tells the person what to do about it; read at once,
-// before another call changes errno. A reason that another attempt cannot
-// cure is noted in `log`, so that the transfer ends instead of trying again.
-KV_String write_failure(KV_TransLogCp* log)
+// before another call changes errno.
+KV_String write_failure()
 {
-    if (log != nullptr && KV_FileReq::lasting_errno(errno))
-        log->set_lasting_err();
     const KV_String why = KV_ErrHandler::last_err();
     if (why.empty())
         return KV_TransSink::write_err;
@@ -167,7 +163,7 @@ bool KV_TransSink::store(const unsigned char* data, uint32_t n)
     if (!ok) {
         // What follows the failed bytes would land at the wrong place.
         broken_ = true;
-        err_ = write_failure(log_);
+        err_ = write_failure();
         return false;
     }
     if (frag_ != nullptr) {
@@ -203,7 +199,7 @@ bool KV_TransSink::vouch()
                                      : log_->vouch_stored(fd, offset_, sync);
     if (!ok) {
         broken_ = true;
-        err_ = write_failure(log_);
+        err_ = write_failure();
         return false;
     }
     unvouched_ = 0;

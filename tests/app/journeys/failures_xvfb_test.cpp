@@ -462,13 +462,9 @@ QString DownloadUntilItFails(Program& p, const QString& step,
     const bool ended = kvtest::WaitFor(
         [&] {
             info = kvtest::TheRequest(pool);
-            // A transfer that waits before its next attempt stays Running
-            // with its failures counted and the last one shown.
             return info != nullptr && (info->status() == KV_REQ_STAT_ERROR ||
                                        info->status() == KV_REQ_STAT_RESTARTING ||
-                                       info->status() == KV_REQ_STAT_COMPLETED ||
-                                       (info->status() == KV_REQ_STAT_RUNNING &&
-                                        info->err_cnt() >= 2 && !info->last_err().empty()));
+                                       info->status() == KV_REQ_STAT_COMPLETED);
         },
         90000);
     if (!ended) {
@@ -505,8 +501,7 @@ void LostConnection()
     EXPECT_TRUE(said.contains("Couldn't open the control connection.")) << said.toStdString();
     const KV_FileReqInfo* info = kvtest::TheRequest(*p.app.GetPool());
     ASSERT_NE(info, nullptr);
-    EXPECT_TRUE(info->status() == KV_REQ_STAT_ERROR || info->status() == KV_REQ_STAT_RESTARTING ||
-                (info->status() == KV_REQ_STAT_RUNNING && info->err_cnt() != 0))
+    EXPECT_TRUE(info->status() == KV_REQ_STAT_ERROR || info->status() == KV_REQ_STAT_RESTARTING)
         << info->status_str();
     p.Quit();
 }
