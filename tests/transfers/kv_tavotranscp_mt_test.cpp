@@ -135,6 +135,21 @@ protected:
         return ended ? st : KV_REQ_STAT_RUNNING;
     }
 
+    // src holds "good" (1,000 bytes) and "bad", listed as a file but
+    // unreadable (a link to a folder); a file is given up after its first
+    // failure and ended requests stay listed.
+    void give_up_bad_files_at_once()
+    {
+        KV_FileTransManOpts o;
+        o.set_auto_rm_req(0);
+        o.set_auto_rm_req_st(0);
+        o.set_nfretries(1);
+        tm->set_opts(o);
+        put(root + "/src/good", content(1000, 1));
+        fs::create_directories(root + "/elsewhere");
+        fs::create_directory_symlink(root + "/elsewhere", root + "/src/bad");
+    }
+
     // Runs a request over `names` of src into dst and returns its final
     // status as its log records it.
     KV_REQ_STAT run(const std::vector<std::string>& names, const KV_FileReqTransParamsCp& p)
@@ -342,15 +357,7 @@ TEST_F(LocalTransfer, AMoveLeavesAGivenUpSourceInPlace)
 
 TEST_F(LocalTransfer, AGivenUpFileFailsTheRequestAndLeavesTheTargetAsItWas)
 {
-    KV_FileTransManOpts o;
-    o.set_auto_rm_req(0);
-    o.set_auto_rm_req_st(0);
-    o.set_nfretries(1);
-    tm->set_opts(o);
-    put(root + "/src/good", content(1000, 1));
-    // Listed as a file but unreadable: a link to a folder.
-    fs::create_directories(root + "/elsewhere");
-    fs::create_directory_symlink(root + "/elsewhere", root + "/src/bad");
+    give_up_bad_files_at_once();
     put(root + "/dst/bad", "the file as it was");
     KV_FileReqTransParamsCp p;
     p.set_forced_exec(KV_FEXEC_FORCED);
@@ -372,14 +379,7 @@ TEST_F(LocalTransfer, AGivenUpFileFailsTheRequestAndLeavesTheTargetAsItWas)
 // the request's log.
 TEST_F(LocalTransfer, AGivenUpFilesErrorStaysInTheRequestsLastError)
 {
-    KV_FileTransManOpts o;
-    o.set_auto_rm_req(0);
-    o.set_auto_rm_req_st(0);
-    o.set_nfretries(1);
-    tm->set_opts(o);
-    put(root + "/src/good", content(1000, 1));
-    fs::create_directories(root + "/elsewhere");
-    fs::create_directory_symlink(root + "/elsewhere", root + "/src/bad");
+    give_up_bad_files_at_once();
     KV_FileReqTransParamsCp p;
     p.set_forced_exec(KV_FEXEC_FORCED);
     ASSERT_EQ(run({"good", "bad"}, p), KV_REQ_STAT_ERROR) << msgs;
