@@ -22,7 +22,6 @@
 #include <QPointer>
 #include <QString>
 
-#include "core/ntfbatch.h"
 #include "core/wndregistry.h"
 #include "requests/kv_tavoinfo.h"
 #include "shell/innerfrm.h"
@@ -103,13 +102,10 @@ public:
     // popup while the pane has the focus.
     virtual const char* GetProtoPopupName() const;
 
-    // Handles the informer's messages, each given back, at most
-    // kInformerBatch of them or kInformerBatchMs milliseconds' worth, then
-    // re-arms the informer, which rings again for what is left. Nothing
-    // when unbound.
+    // Handles one batch of the informer's messages (see CInformerBatch),
+    // then re-arms the informer, which rings again for what is left.
+    // Nothing when unbound.
     void OnInformerNtf();
-    static constexpr int kInformerBatch = CInformerBatch::kMaxNotices;
-    static constexpr int kInformerBatchMs = CInformerBatch::kMaxMs;
 
 protected:
     // Binds the pane (see above) before its first view is made. False when

@@ -4,6 +4,7 @@
 #include "browse_fixture.h"
 
 #include "../support/kv_dlgdriver.h"
+#include "core/ntfbatch.h"
 #include "foundation/kv_msg.h"
 #include "menus/menufind.h"
 
@@ -150,7 +151,7 @@ TEST_F(BrowseWnd_MT, AFloodOfNoticesIsHandledInBatchesBetweenWhichTheEventLoopRu
     CBrowseFrm* pane = wnd->GetPane(CBrowseSplt::kLeft);
     KV_Informer* informer = pane->GetData()->GetInformer();
     const KV_FileManId id = pane->GetData()->GetManId();
-    for (int i = 0; i < 4 * CBrowseFrm::kInformerBatch; ++i) {
+    for (int i = 0; i < 4 * CInformerBatch::kMaxNotices; ++i) {
         informer->send(new KV_MsgManNtf(id, KV_MAN_NTF_DOC_ADD, KV_String("ignored")));
     }
     informer->send(new KV_MsgManNtf(id, KV_MAN_NTF_DS_CHANGED, KV_String("Last")));
