@@ -62,6 +62,9 @@ public:
     const KV_FileData& fdc() const;
     const KV_String& name() const { return fdc().name(); }
     bool is_dir() const { return fdc().is_dir(); }
+    // The folder "." or "..": a listing shows them, but they are not
+    // entries of the folder (never counted, never merged as children).
+    bool is_dot_dir() const { return is_dir() && (name() == "." || name() == ".."); }
     const KV_String& err_str() const { return err_str_; }
     // The children, sorted by name; owned by this node.
     const KVTL::KV_ListPtrSrt<KV_FileTreeNode>& list() const { return list_; }

@@ -54,7 +54,7 @@ void KV_MsgTreeScan::prepare()
         order_dup[k] = nodes.at(order[k - 1])->name().compare(nodes.at(order[k])->name(), cs) == 0;
     }
     for (const KV_FileTreeNode* node : nodes) {
-        if (node->is_dir() && (node->name() == "." || node->name() == "..")) {
+        if (node->is_dot_dir()) {
             continue;
         }
         ++counted;

@@ -21,11 +21,6 @@ bool path_head(const KV_PathDef& path, uint32_t n, KV_PathDef& out)
     return true;
 }
 
-bool is_dot_dir(const KV_FileTreeNode* node)
-{
-    return node->is_dir() && (node->name() == "." || node->name() == "..");
-}
-
 } // namespace
 
 KV_FileTree::KV_FileTree()
@@ -454,7 +449,7 @@ bool KV_FileTree::on_scan(KV_MsgTreeScan& msg)
         if (!m) {
             continue;
         }
-        if (!sent_sorted && !is_dot_dir(m)) {
+        if (!sent_sorted && !m->is_dot_dir()) {
             ++dir->valid_items_;
             if (m->fdc().valid_size(true)) {
                 dir->sum_size_ += m->fdc().size(false);
