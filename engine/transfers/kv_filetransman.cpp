@@ -172,7 +172,7 @@ bool KV_FileTransMan::load_req(KV_FileManReg& pool)
     if (KV_File::is_dir(KV_File::path(KV_PATH_TMP, false))) {
         // One look at each file for all kinds: a start with many saved
         // requests would otherwise open every log once per kind.
-        KVTL::KV_ListVal<KV_String> lists[5];
+        LogLists lists;
         ok = read_log_files(pool.eh(), lists);
         if (ok)
             ok = load_list(pool, LOG_CP, lists[LOG_CP]);
@@ -241,11 +241,11 @@ bool KV_FileTransMan::load_list(KV_FileManReg& pool, uint8_t type,
 bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String>& list,
                                      uint8_t type)
 {
-    KVTL::KV_ListVal<KV_String> lists[5];
+    LogLists lists;
     list.clear();
     if (!read_log_files(eh, lists))
         return false;
-    if (type >= 5)
+    if (type >= LOG_TYPES)
         return true;
     for (const KV_String& path : lists[type])
         if (!list.add(path))
@@ -253,7 +253,7 @@ bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_Stri
     return true;
 }
 
-bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String> (&lists)[5])
+bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, LogLists& lists)
 {
     for (KVTL::KV_ListVal<KV_String>& list : lists)
         list.clear();
@@ -274,7 +274,7 @@ bool KV_FileTransMan::read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_Stri
         const KV_String path = folder + fd.name();
         uint8_t found = 0;
         KV_TransLog peek(path);
-        if (peek.restore(eh, &found) && found != 0 && found < 5 && !lists[found].add(path))
+        if (peek.restore(eh, &found) && found != 0 && found < LOG_TYPES && !lists[found].add(path))
             return false;
     }
     return true;

@@ -115,9 +115,13 @@ protected:
     // frame checks and whose type byte is `type`. Reports nothing: foreign
     // and broken files are simply not listed (and never touched).
     bool read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String>& list, uint8_t type);
-    // The same for the types 1 to 4 in one pass: `lists[t]` receives those
-    // of type t (0 and other types are not listed).
-    bool read_log_files(KV_ErrHandler& eh, KVTL::KV_ListVal<KV_String> (&lists)[5]);
+    // The log files by type, indexed by the type byte (1 sub-log to 4
+    // rename; index 0 stays empty).
+    static constexpr uint8_t LOG_TYPES = 5;
+    using LogLists = KVTL::KV_ListVal<KV_String>[LOG_TYPES];
+    // The same for every type in one pass: `lists[t]` receives those of
+    // type t (0 and other types are not listed).
+    bool read_log_files(KV_ErrHandler& eh, LogLists& lists);
     // What load and del_sublogs do with the list of the logs of `type`.
     bool load_list(KV_FileManReg& pool, uint8_t type, const KVTL::KV_ListVal<KV_String>& list);
     bool del_sublogs_list(const KVTL::KV_ListVal<KV_String>& list);
