@@ -10,10 +10,12 @@ namespace {
 // A control connection that ended while a transfer waited on it, without a
 // stop of ours: the server went away (its process ended, the network
 // broke), which is what the person is to read, not the silence that
-// followed. An earlier, more precise error stays.
+// followed. An earlier, more precise error stays. The ending session wakes
+// the waiter before it leaves the connection's count, but only after it has
+// put the login back to waiting, which no transfer under way sees otherwise.
 void note_lost(KV_FtpMan& m)
 {
-    if (!m.connected() && !m.stopped())
+    if ((!m.connected() || m.login_stat() == KV_FTP_LOGIN_WAIT) && !m.stopped())
         m.set_err_msg("The connection to the server was lost.");
 }
 
